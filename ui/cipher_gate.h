@@ -1,0 +1,44 @@
+// Holds back events that would start a cipher operation while a file command runs.
+//
+// The file commands let pending window events through every so many blocks, so a
+// click on another command button, a password label or a DDE text line can arrive
+// in the middle of one. All cipher operations share the one workspace, so such an
+// event must not run then. The window hands every cipher-starting event to
+// RunOrDefer: it runs at once when no file command is running, and otherwise waits
+// in a queue that runs, in arrival order, as soon as the file command ends. Mode
+// changes, show all, hide all and Hide Password do not touch the workspace and are
+// handled at once without the gate.
+#pragma once
+
+#include <deque>
+#include <functional>
+
+namespace resicrypt {
+
+class CipherGate {
+ public:
+  using Action = std::function<void()>;
+
+  // Runs a file command with the gate held; when it ends, the held-back actions
+  // run in arrival order (after an exception they run with the next action). A file command started while
+  // another one runs is itself held back.
+  void RunFileCommand(const Action& command);
+
+  bool Busy() const { return holds_ > 0; }
+
+  // Runs the action now, or queues it while a file command runs. Returns true when
+  // it ran at once.
+  bool RunOrDefer(Action action);
+
+  // Number of actions waiting for the running file command to end.
+  std::size_t PendingCount() const { return pending_.size(); }
+
+ private:
+  void RunPending();
+
+  int holds_ = 0;
+  bool draining_ = false;
+  std::deque<Action> pending_;
+};
+
+}  // namespace resicrypt

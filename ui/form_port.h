@@ -1,0 +1,93 @@
+// The form port: everything a command may read from or write to the main window.
+// Commands in container/ and textcmd/ (and the DDE conversation) see the window only
+// through this interface; TForm1 implements it with real controls, and the tests use
+// an in-memory fake. Nothing here includes <windows.h>.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/cipher_workspace.h"
+#include "engine/text_cipher.h"
+
+namespace resicrypt {
+
+// ProgressBar1 follows the blocks of the current file, ProgressBar2 the files.
+enum class ProgressBar { Blocks = 1, Files = 2 };
+
+class FormPort {
+ public:
+  virtual ~FormPort() = default;
+
+  // The two password fields. Edit2 is the field on the row labelled "Password1",
+  // Edit1 the one on the row labelled "Password2".
+  virtual std::string Edit1Text() const = 0;
+  virtual std::string Edit2Text() const = 0;
+  virtual void SetEdit1Text(const std::string& text) = 0;
+  virtual void SetEdit2Text(const std::string& text) = 0;
+  virtual void ShowEdit1() = 0;
+  virtual bool HidePassword() const = 0;  // CheckBox1 ticked
+
+  // ReportList: the lines of ListBox1, unsorted, appended in arrival order.
+  virtual void ReportAppend(const std::string& line) = 0;
+  virtual void ReportReplaceAll(const std::vector<std::string>& lines) = 0;
+  virtual void ReportClear() = 0;
+  virtual int ReportCount() const = 0;
+  virtual std::string ReportLine(int index) const = 0;
+
+  // The memo's lines. MemoLines/SetMemoLines move the whole memo at once, which
+  // the memo commands use so that a long memo is not rewritten line by line.
+  virtual int MemoLineCount() const = 0;
+  virtual std::string MemoLine(int index) const = 0;
+  virtual void MemoReplaceLine(int index, const std::string& line) = 0;
+  virtual void MemoAppend(const std::string& line) = 0;
+  virtual void MemoClear() = 0;
+  virtual std::vector<std::string> MemoLines() const = 0;
+  virtual void SetMemoLines(const std::vector<std::string>& lines) = 0;
+
+  // The date and time labels, which the DDE service reuses for its state.
+  virtual void SetLabel3Caption(const std::string& caption) = 0;
+  virtual void SetLabel4Caption(const std::string& caption) = 0;
+
+  virtual void ShowProgress(ProgressBar bar, bool visible) = 0;
+  virtual void SetProgressRange(ProgressBar bar, int minimum, int maximum) = 0;
+  virtual void SetProgressPosition(ProgressBar bar, int position) = 0;
+
+  // OpenDialog1. The filter is written as label|pattern|label|pattern|...; the
+  // multi-select option, once set, stays on for every later run of the dialog.
+  // Returns false when the user cancels; otherwise the chosen full paths, in the
+  // dialog's order.
+  virtual void SetOpenDialogMultiSelect() = 0;
+  virtual bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) = 0;
+  // SaveDialog1 with a default extension (without the dot). False on cancel.
+  virtual bool RunSaveDialog(const std::string& defaultExtension, std::string& path) = 0;
+
+  // The modal one-line message box (OK only), and the OK/Cancel question box:
+  // true when OK was pressed.
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+
+  // The clipboard in its plain 8-bit text format. ReadClipboardText gives the whole
+  // text up to its first NUL (empty when the clipboard holds no text); both return
+  // false when the clipboard cannot be opened, and then change nothing. A private
+  // text is kept out of clipboard history, cloud clipboard and monitors.
+  virtual bool ReadClipboardText(std::string& text) = 0;
+  virtual bool WriteClipboardText(const std::string& text, bool privateText) = 0;
+
+  // Lets the window handle its pending events (repaint, clicks, DDE) during a long
+  // file command. Events that would start another cipher operation are held back
+  // until the running file command ends (see CipherGate).
+  virtual void ProcessPendingEvents() = 0;
+
+  // The window's shared text-cipher password, the one cipher workspace and the
+  // text alphabet built at start-up.
+  virtual std::string& WorkingPassword() = 0;
+  virtual CipherWorkspace& Workspace() = 0;
+  virtual const TextAlphabet& Alphabet() const = 0;
+
+  // Closes the main window, which ends the program (used when a DDE client ends
+  // its conversation).
+  virtual void CloseWindow() = 0;
+};
+
+}  // namespace resicrypt
