@@ -1,0 +1,47 @@
+// The text cipher: printable cipher text for clipboard, memo, field and DDE lines.
+#ifndef RESICRYPT_ENGINE_TEXT_CIPHER_H
+#define RESICRYPT_ENGINE_TEXT_CIPHER_H
+
+#include <string>
+#include <string_view>
+
+#include "engine/cipher_workspace.h"
+
+namespace resicrypt {
+
+constexpr int kTextAlphabetSize = 254;
+constexpr std::size_t kMinTextPasswordLength = 3;
+constexpr std::size_t kMaxTextPasswordLength = 17;
+constexpr int kTextSpareModuli = 3;
+
+// The 254 characters in which residues are written, and the way back.
+// Index 0..94 -> bytes 32..126, 95..188 -> 161..254, 189..222 -> 127..160,
+// 223..253 -> 1..31. Byte 255 (and byte 0) read back as index 0.
+struct TextAlphabet {
+    unsigned char indexToByte[kTextAlphabetSize];
+    unsigned char byteToIndex[256];
+};
+
+void BuildTextAlphabet(TextAlphabet& alphabet);
+
+// Encrypts text under the password, L = password length bytes per block, each
+// block written as N - 1 alphabet characters (N = ResidueCount(L) + 3). A last
+// partial block is filled up with bytes 255. Only the first 17 password bytes
+// are used, and the password ends at its first NUL byte; a password shorter than
+// 3 bytes gives the empty string (callers check the length first).
+std::string EncryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                        std::string_view password, std::string_view text);
+
+// Deciphers cipher text made by EncryptText. A block is accepted when at least
+// three of its mixed-radix digits are 0. Only the last whole block decides:
+// if it is rejected (or there is no whole block) the input comes back unchanged;
+// otherwise the result is the bytes of all accepted blocks, bytes 255 of the last
+// block dropped, cut before the first byte 0. Rejected earlier blocks are left
+// out; characters after the last whole block are ignored. Same password rules
+// as EncryptText (a short password gives the empty string).
+std::string DecryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                        std::string_view password, std::string_view text);
+
+}  // namespace resicrypt
+
+#endif
