@@ -1,0 +1,30 @@
+// Expected cipher text for the text command tests, from the engine's own tested
+// text cipher, one unit at a time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/cipher_workspace.h"
+#include "engine/text_cipher.h"
+
+namespace textcmdtest {
+
+class UnitCipher {
+ public:
+  UnitCipher() : ws_(std::make_unique<resicrypt::CipherWorkspace>()) {
+    resicrypt::BuildTextAlphabet(alphabet_);
+  }
+  std::string E(const std::string& key, const std::string& text) {
+    return resicrypt::EncryptText(*ws_, alphabet_, key, text);
+  }
+  std::string D(const std::string& key, const std::string& text) {
+    return resicrypt::DecryptText(*ws_, alphabet_, key, text);
+  }
+
+ private:
+  std::unique_ptr<resicrypt::CipherWorkspace> ws_;
+  resicrypt::TextAlphabet alphabet_{};
+};
+
+}  // namespace textcmdtest

@@ -1,0 +1,208 @@
+// Encrypt Memo and Decrypt Memo (Button5Click, Button6Click), the label commands
+// (Label1Click, Label2Click), and the password checks of all six commands.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_form.h"
+#include "tests/textcmd/cipher_helpers.h"
+#include "textcmd/text_commands.h"
+
+namespace {
+
+using resicrypt::testing::FakeForm;
+using Command = void (*)(resicrypt::FormPort&);
+
+const std::string kDiffer0 = "Password 1 and Password 2 must equal";
+const std::string kDiffer1 = "Password 1 and Password 2 must equal ";
+const std::string kDiffer2 = "Password 1 and Password 2 must equal  ";
+const std::string kShort = "Password 1 and Password 2 must equal or small than three ";
+const std::string kCipherShort = " Give cipher length equel  3 or big ";
+
+// A line of the given length without bytes 255 (which the cipher drops at the
+// end of a unit).
+std::string LineOf(std::size_t length) {
+  std::string line;
+  for (std::size_t k = 0; k < length; ++k) line.push_back(static_cast<char>(32 + (k * 7) % 200));
+  return line;
+}
+
+struct Snapshot {
+  std::string edit1, clipboard;
+  std::vector<std::string> memo, report;
+  int clipboardWrites;
+};
+Snapshot Take(const FakeForm& form) {
+  return {form.edit1, form.clipboard, form.memo, form.report, form.clipboardWrites};
+}
+void ExpectUnchanged(const FakeForm& form, const Snapshot& before) {
+  EXPECT_EQ(form.edit1, before.edit1);
+  EXPECT_EQ(form.clipboard, before.clipboard);
+  EXPECT_EQ(form.clipboardWrites, before.clipboardWrites);
+  EXPECT_EQ(form.memo, before.memo);
+  EXPECT_EQ(form.report, before.report);
+}
+
+// Every message of the three tables, and that a refused command changes nothing
+// but WorkingPassword (which keeps a short key, as the window always has).
+TEST(PasswordChecks, EveryMessageAndNothingChanged) {
+  struct Case {
+    const char* name;
+    Command command;
+    std::string password1, password2;  // Edit2, Edit1
+    std::string message;
+    std::string workingPassword;  // afterwards
+  };
+  const std::string twenty = "abcdefghijklmnopqrst";
+  const std::string twentyOther = "abcdefghijklmnopqXst";  // differs after the 17th
+  const std::vector<Case> cases = {
+      {"Encrypt Clipboard differ", resicrypt::Button4Click, "abc", "abd", kDiffer0, "old"},
+      {"Encrypt Clipboard differ late", resicrypt::Button4Click, twenty, twentyOther, kDiffer0,
+       "old"},
+      {"Encrypt Clipboard short", resicrypt::Button4Click, "ab", "ab", kShort, "ab"},
+      {"Decrypt Clipboard differ", resicrypt::Button3Click, "abc", "abd", kDiffer1, "old"},
+      {"Decrypt Clipboard differ late", resicrypt::Button3Click, twentyOther, twenty, kDiffer1,
+       "old"},
+      {"Decrypt Clipboard short", resicrypt::Button3Click, "ab", "ab", kShort, "ab"},
+      {"Encrypt Memo differ", resicrypt::Button5Click, "abc", "abd", kDiffer0, "old"},
+      {"Encrypt Memo differ late", resicrypt::Button5Click, twenty, twentyOther, kDiffer0, "old"},
+      {"Encrypt Memo short", resicrypt::Button5Click, "ab", "ab", kShort, "ab"},
+      {"Decrypt Memo differ", resicrypt::Button6Click, "abc", "ABC", kDiffer2, "old"},
+      {"Decrypt Memo differ late", resicrypt::Button6Click, twenty, twentyOther, kDiffer2, "old"},
+      {"Decrypt Memo short", resicrypt::Button6Click, "", "", kShort, ""},
+      {"Label1 short", resicrypt::Label1Click, "ab", "whatever", kShort, "ab"},
+      {"Label2 short", resicrypt::Label2Click, "ab", "whatever", kCipherShort, "ab"},
+      {"Label2 empty key", resicrypt::Label2Click, "", "whatever", kCipherShort, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto form = std::make_unique<FakeForm>();
+    form->edit2 = c.password1;
+    form->edit1 = c.password2;
+    form->hidePassword = false;
+    form->workingPassword = "old";
+    form->clipboard = "clip\tboard text";
+    form->memo = {"memo line one", "memo line two"};
+    const Snapshot before = Take(*form);
+    c.command(*form);
+    EXPECT_EQ(form->messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(form->workingPassword, c.workingPassword);
+    ExpectUnchanged(*form, before);
+  }
+}
+
+class MemoCommands : public ::testing::Test {
+ protected:
+  void SetUp() override { form.edit1 = form.edit2 = key; }
+  std::string key = "memo key";
+  std::unique_ptr<FakeForm> owned = std::make_unique<FakeForm>();
+  FakeForm& form = *owned;
+  textcmdtest::UnitCipher cipher;
+};
+
+TEST_F(MemoCommands, LinesInPlaceAndBack) {
+  const std::string line255 = LineOf(255);
+  const std::string line256 = LineOf(256);
+  form.memo = {"abc", "", "x", "   ", line255, line256, "two words"};
+  form.hidePassword = false;  // the memo commands write no echo either way
+  const std::vector<std::string> reportBefore = form.report;
+
+  resicrypt::Button5Click(form);
+  const std::vector<std::string> enciphered = {
+      cipher.E(key, "abc"),   "",  // the empty line stays empty
+      cipher.E(key, "x"),     cipher.E(key, "   "),
+      cipher.E(key, line255), cipher.E(key, line256.substr(0, 255)),
+      cipher.E(key, "two words")};
+  EXPECT_EQ(form.memo, enciphered);
+  EXPECT_EQ(form.workingPassword, key);
+
+  // Decrypt Memo cuts nothing: the cipher line of 255 characters is far longer.
+  ASSERT_GT(form.memo[4].size(), 255u);
+  resicrypt::Button6Click(form);
+  EXPECT_EQ(form.memo, (std::vector<std::string>{"abc", "", "x", "   ", line255,
+                                                 line256.substr(0, 255), "two words"}));
+
+  // A line that is not cipher text under the key comes back as it was.
+  form.memo = {"not cipher text at all, just words"};
+  resicrypt::Button6Click(form);
+  EXPECT_EQ(form.memo, std::vector<std::string>{"not cipher text at all, just words"});
+
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_EQ(form.report, reportBefore);
+  EXPECT_EQ(form.clipboardWrites, 0);
+}
+
+TEST_F(MemoCommands, EmptyMemoAndLongPasswords) {
+  form.memo.clear();
+  resicrypt::Button5Click(form);
+  resicrypt::Button6Click(form);
+  EXPECT_TRUE(form.memo.empty());
+  EXPECT_TRUE(form.messages.empty());
+
+  form.edit1 = form.edit2 = "abcdefghijklmnopqrst";
+  form.memo = {"some memo line"};
+  resicrypt::Button5Click(form);
+  EXPECT_EQ(form.workingPassword, "abcdefghijklmnopq");
+  EXPECT_EQ(form.memo, std::vector<std::string>{cipher.E("abcdefghijklmnopq", "some memo line")});
+  resicrypt::Button6Click(form);
+  EXPECT_EQ(form.memo, std::vector<std::string>{"some memo line"});
+}
+
+class LabelCommands : public ::testing::Test {
+ protected:
+  std::unique_ptr<FakeForm> owned = std::make_unique<FakeForm>();
+  FakeForm& form = *owned;
+  textcmdtest::UnitCipher cipher;
+};
+
+TEST_F(LabelCommands, RoundTripWithEchoAndFieldsNotCompared) {
+  form.edit2 = "label key";
+  form.edit1 = "Meet me at noon, by the old mill";
+  form.hidePassword = false;
+  std::vector<std::string> report = form.report;
+
+  resicrypt::Label1Click(form);
+  const std::string enciphered = cipher.E("label key", "Meet me at noon, by the old mill");
+  EXPECT_EQ(form.edit1, enciphered);
+  report.push_back(enciphered);
+  EXPECT_EQ(form.report, report);
+  EXPECT_EQ(form.workingPassword, "label key");
+
+  resicrypt::Label2Click(form);
+  EXPECT_EQ(form.edit1, "Meet me at noon, by the old mill");
+  report.push_back("Meet me at noon, by the old mill");
+  EXPECT_EQ(form.report, report);
+
+  // An empty Edit1 gives the empty text and, with the echo on, an empty line.
+  form.edit1.clear();
+  resicrypt::Label1Click(form);
+  EXPECT_EQ(form.edit1, "");
+  report.push_back("");
+  EXPECT_EQ(form.report, report);
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_EQ(form.edit2, "label key");
+}
+
+TEST_F(LabelCommands, StartUpFieldsHiddenEchoAndLongKey) {
+  // Start-up: "742" in both fields. Decrypting a text no longer than the key gives
+  // it back unchanged; Hide Password is ticked, so the report gets nothing.
+  const std::vector<std::string> report = form.report;
+  resicrypt::Label2Click(form);
+  EXPECT_EQ(form.edit1, "742");
+  resicrypt::Label1Click(form);
+  EXPECT_EQ(form.edit1, cipher.E("742", "742"));
+  resicrypt::Label2Click(form);
+  EXPECT_EQ(form.edit1, "742");
+  EXPECT_EQ(form.report, report);
+  EXPECT_TRUE(form.messages.empty());
+
+  form.edit2 = "abcdefghijklmnopqrst";
+  form.edit1 = "secret text";
+  resicrypt::Label1Click(form);
+  EXPECT_EQ(form.workingPassword, "abcdefghijklmnopq");
+  EXPECT_EQ(form.edit1, cipher.E("abcdefghijklmnopq", "secret text"));
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#include "textcmd/clipboard_text.h"
+
+namespace resicrypt {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                                      std::string_view key, std::string_view text,
+                                      TextDirection direction, bool collectEcho) {
+  const bool encrypt = direction == TextDirection::Encrypt;
+  ClipboardRebuild result;
+  // A first guess: long segments grow by at most 7/3 (three-character keys); short
+  // ones grow more, each taking a whole cipher block. Decrypting only shrinks.
+  result.text.reserve(encrypt ? text.size() / 3 * 7 + 64 : text.size());
+
+  const std::size_t n = text.size();
+  std::size_t segmentStart = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const char c = text[j];
+    const bool lastPosition = j + 1 == n;
+    if (!IsSeparator(c) && !lastPosition) {
+      continue;  // c belongs to the current segment
+    }
+    const std::string_view segment = text.substr(segmentStart, j - segmentStart);
+    if (segment.size() >= 2) {
+      std::string r = encrypt ? EncryptText(workspace, alphabet, key, segment)
+                              : DecryptText(workspace, alphabet, key, segment);
+      result.text += r;
+      if (collectEcho) {
+        if (!encrypt && lastPosition) {
+          r.push_back(c);
+        }
+        result.echoLines.push_back(std::move(r));
+      }
+    } else {
+      // One character (or none): never enciphered, so it survives both ways.
+      result.text += segment;
+    }
+    result.text.push_back(c);
+    segmentStart = j + 1;
+  }
+  return result;
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,151 @@
+#include "textcmd/text_commands.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/text_cipher.h"
+#include "textcmd/clipboard_text.h"
+
+namespace resicrypt {
+
+namespace {
+
+// The window's messages, word for word; the trailing blanks differ per command
+// and are part of the texts.
+constexpr const char* kEncryptPasswordsDiffer = "Password 1 and Password 2 must equal";
+constexpr const char* kDecryptClipboardPasswordsDiffer = "Password 1 and Password 2 must equal ";
+constexpr const char* kDecryptMemoPasswordsDiffer = "Password 1 and Password 2 must equal  ";
+constexpr const char* kKeyTooShort = "Password 1 and Password 2 must equal or small than three ";
+constexpr const char* kCipherKeyTooShort = " Give cipher length equel  3 or big ";
+constexpr const char* kClipboardNotOpened = "Clipboard could not be opened";
+
+// Encrypt Memo enciphers at most this many characters of a line.
+constexpr std::size_t kMemoLineLimit = 255;
+
+// Stores the key in WorkingPassword, cut to 17 characters. A shorter key stays
+// there too, as the window has always left it; it is refused with the message.
+bool TakeKey(FormPort& form, const std::string& keyText, const char* tooShortMessage) {
+  std::string& key = form.WorkingPassword();
+  key = keyText.substr(0, kMaxTextPasswordLength);
+  if (key.size() < kMinTextPasswordLength) {
+    form.ShowMessage(tooShortMessage);
+    return false;
+  }
+  return true;
+}
+
+// The button commands' check: both fields must hold the same whole text (compared
+// before the cut), and Edit1 gives the key.
+bool TakeMatchingKey(FormPort& form, const char* differMessage) {
+  const std::string password1 = form.Edit2Text();
+  const std::string password2 = form.Edit1Text();
+  if (password1 != password2) {
+    form.ShowMessage(differMessage);
+    return false;
+  }
+  return TakeKey(form, password2, kKeyTooShort);
+}
+
+std::string CipherText(FormPort& form, TextDirection direction, std::string_view text) {
+  return direction == TextDirection::Encrypt
+             ? EncryptText(form.Workspace(), form.Alphabet(), form.WorkingPassword(), text)
+             : DecryptText(form.Workspace(), form.Alphabet(), form.WorkingPassword(), text);
+}
+
+// Memo lines are added in one rewrite of the memo: appending a long run of lines
+// one by one to an edit control costs time quadratic in their number.
+void AppendMemoLines(FormPort& form, std::vector<std::string>& lines) {
+  if (lines.empty()) {
+    return;
+  }
+  std::vector<std::string> memo = form.MemoLines();
+  memo.reserve(memo.size() + lines.size());
+  for (std::string& line : lines) {
+    memo.push_back(std::move(line));
+  }
+  form.SetMemoLines(memo);
+}
+
+// The clipboard is read once and written once, with the whole new text, so a
+// failure leaves it as it was. Plain text from Decrypt Clipboard is marked
+// private, which keeps it out of clipboard history and monitors.
+void RunClipboardCommand(FormPort& form, TextDirection direction, const char* differMessage) {
+  if (!TakeMatchingKey(form, differMessage)) {
+    return;
+  }
+  std::string text;
+  if (!form.ReadClipboardText(text)) {
+    form.ShowMessage(kClipboardNotOpened);
+    return;
+  }
+  const bool echo = !form.HidePassword();
+  ClipboardRebuild rebuilt = RebuildClipboardText(form.Workspace(), form.Alphabet(),
+                                                  form.WorkingPassword(), text, direction, echo);
+  const bool privateText = direction == TextDirection::Decrypt;
+  if (!form.WriteClipboardText(rebuilt.text, privateText)) {
+    form.ShowMessage(kClipboardNotOpened);
+    return;
+  }
+  if (echo) {
+    AppendMemoLines(form, rebuilt.echoLines);
+  }
+}
+
+// Every line goes through the cipher in place, whatever it holds; the memo is
+// read and rewritten once, so its number of lines is taken once and kept.
+void RunMemoCommand(FormPort& form, TextDirection direction, const char* differMessage) {
+  if (!TakeMatchingKey(form, differMessage)) {
+    return;
+  }
+  std::vector<std::string> lines = form.MemoLines();
+  if (lines.empty()) {
+    return;
+  }
+  for (std::string& line : lines) {
+    if (direction == TextDirection::Encrypt && line.size() > kMemoLineLimit) {
+      line.resize(kMemoLineLimit);
+    }
+    line = CipherText(form, direction, line);
+  }
+  form.SetMemoLines(lines);
+}
+
+// Edit2 holds the key and Edit1 the text; the fields are not compared.
+void RunLabelCommand(FormPort& form, TextDirection direction, const char* tooShortMessage) {
+  const std::string text = form.Edit1Text();
+  if (!TakeKey(form, form.Edit2Text(), tooShortMessage)) {
+    return;
+  }
+  const std::string result = CipherText(form, direction, text);
+  if (!form.HidePassword()) {
+    form.ReportAppend(result);
+  }
+  form.SetEdit1Text(result);
+}
+
+}  // namespace
+
+void Button4Click(FormPort& form) {
+  RunClipboardCommand(form, TextDirection::Encrypt, kEncryptPasswordsDiffer);
+}
+
+void Button3Click(FormPort& form) {
+  RunClipboardCommand(form, TextDirection::Decrypt, kDecryptClipboardPasswordsDiffer);
+}
+
+void Button5Click(FormPort& form) {
+  RunMemoCommand(form, TextDirection::Encrypt, kEncryptPasswordsDiffer);
+}
+
+void Button6Click(FormPort& form) {
+  RunMemoCommand(form, TextDirection::Decrypt, kDecryptMemoPasswordsDiffer);
+}
+
+void Label1Click(FormPort& form) { RunLabelCommand(form, TextDirection::Encrypt, kKeyTooShort); }
+
+void Label2Click(FormPort& form) {
+  RunLabelCommand(form, TextDirection::Decrypt, kCipherKeyTooShort);
+}
+
+}  // namespace resicrypt
