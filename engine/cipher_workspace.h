@@ -13,8 +13,8 @@ namespace resicrypt {
 // must keep N + 2 within the 100 x 100 product table.
 constexpr int kDigitTableSize = 256;
 constexpr int kProductTableSize = 100;
-constexpr int kMaxTableSize = kDigitTableSize - 3;        // largest n: 253
-constexpr int kMaxResidueCount = kProductTableSize - 3;   // largest N: 97
+constexpr int kMaxTableSize = kDigitTableSize - 3;       // largest n: 253
+constexpr int kMaxResidueCount = kProductTableSize - 3;  // largest N: 97
 constexpr int kPasswordTextSize = 200;
 constexpr int kPasswordText2Size = 100;
 
@@ -28,36 +28,36 @@ constexpr int kBlockBase = 256;
 // mostly unused. All integers are 32-bit signed. A command prepares the record
 // anew (password, BuildModulusTable, DerivePermutation) before it uses it.
 struct CipherWorkspace {
-    // Working big number: the password number during DerivePermutation,
-    // 256 mod m(i) during EncodeBlock, the running modulus product during DecodeBlock.
-    std::int32_t numberDigits[kDigitTableSize];
-    // Quotient digits during DerivePermutation, powers of 256 mod m(i) in EncodeBlock.
-    std::int32_t auxDigits[kDigitTableSize];
-    // DecodeBlock: input residue of position i reduced modulo m(i).
-    std::int32_t reducedResidues[kDigitTableSize];
-    // DecodeBlock: value rebuilt so far, modulo m(j).
-    std::int32_t partialValues[kDigitTableSize];
-    // Mixed-radix digits equal to 0 seen by DecodeBlock since the caller reset it.
-    std::int32_t zeroDigitCount;
-    // The password, zero-terminated (at most 199 bytes). Read by DerivePermutation
-    // and by the file commands for the check block.
-    unsigned char passwordText[kPasswordTextSize];
-    // Second password buffer, zero-terminated (at most 99 bytes); file commands only.
-    unsigned char passwordText2[kPasswordText2Size];
-    // Factorial-base digits (DerivePermutation), mixed-radix digits (DecodeBlock).
-    std::int32_t radixDigits[kDigitTableSize];
-    // The moduli: position i holds m(i). Reordered under the password.
-    std::int32_t ModulusTable[kDigitTableSize];
-    // One plaintext block, position 1 = first byte = least significant digit.
-    // Positions above the block length must be 0 when EncodeBlock runs.
-    std::int32_t blockDigits[kDigitTableSize];
-    // Permutation slots (DerivePermutation); the rebuilt block (DecodeBlock),
-    // block byte p at index p + 1.
-    std::int32_t outputDigits[kDigitTableSize];
-    // Residues of one block, position i modulo m(i), positions 2..N.
-    std::int32_t residues[kDigitTableSize];
-    // Entry [j][i] = (m(2) * ... * m(j-1)) mod m(i); entry [2][i] = 1.
-    std::int32_t productTable[kProductTableSize][kProductTableSize];
+  // Working big number: the password number during DerivePermutation,
+  // 256 mod m(i) during EncodeBlock, the running modulus product during DecodeBlock.
+  std::int32_t numberDigits[kDigitTableSize];
+  // Quotient digits during DerivePermutation, powers of 256 mod m(i) in EncodeBlock.
+  std::int32_t auxDigits[kDigitTableSize];
+  // DecodeBlock: input residue of position i reduced modulo m(i).
+  std::int32_t reducedResidues[kDigitTableSize];
+  // DecodeBlock: value rebuilt so far, modulo m(j).
+  std::int32_t partialValues[kDigitTableSize];
+  // Mixed-radix digits equal to 0 seen by DecodeBlock since the caller reset it.
+  std::int32_t zeroDigitCount;
+  // The password, zero-terminated (at most 199 bytes). Read by DerivePermutation
+  // and by the file commands for the check block.
+  unsigned char passwordText[kPasswordTextSize];
+  // Second password buffer, zero-terminated (at most 99 bytes); file commands only.
+  unsigned char passwordText2[kPasswordText2Size];
+  // Factorial-base digits (DerivePermutation), mixed-radix digits (DecodeBlock).
+  std::int32_t radixDigits[kDigitTableSize];
+  // The moduli: position i holds m(i). Reordered under the password.
+  std::int32_t ModulusTable[kDigitTableSize];
+  // One plaintext block, position 1 = first byte = least significant digit.
+  // Positions above the block length must be 0 when EncodeBlock runs.
+  std::int32_t blockDigits[kDigitTableSize];
+  // Permutation slots (DerivePermutation); the rebuilt block (DecodeBlock),
+  // block byte p at index p + 1.
+  std::int32_t outputDigits[kDigitTableSize];
+  // Residues of one block, position i modulo m(i), positions 2..N.
+  std::int32_t residues[kDigitTableSize];
+  // Entry [j][i] = (m(2) * ... * m(j-1)) mod m(i); entry [2][i] = 1.
+  std::int32_t productTable[kProductTableSize][kProductTableSize];
 };
 
 // Copies a password into passwordText as a zero-terminated string. The copy stops

@@ -52,8 +52,8 @@ int SolveCongruence(CipherWorkspace& workspace, int i, int a, int b);
 // The walk behind SolveCongruence for an explicit modulus, with the number of
 // the pass in which it ended (0 when it ended before the first pass).
 struct CongruenceWalk {
-    int x;
-    int passes;
+  int x;
+  int passes;
 };
 CongruenceWalk WalkCongruence(int m, int a, int b);
 

@@ -8,8 +8,8 @@ namespace resicrypt {
 
 // One 64-bit state for the whole program, as a low and a high 32-bit word.
 struct RandomState {
-    std::uint32_t low;
-    std::uint32_t high;
+  std::uint32_t low;
+  std::uint32_t high;
 };
 
 // Seeds the generator from the current calendar time (whole seconds since

@@ -18,8 +18,8 @@ constexpr int kTextSpareModuli = 3;
 // Index 0..94 -> bytes 32..126, 95..188 -> 161..254, 189..222 -> 127..160,
 // 223..253 -> 1..31. Byte 255 (and byte 0) read back as index 0.
 struct TextAlphabet {
-    unsigned char indexToByte[kTextAlphabetSize];
-    unsigned char byteToIndex[256];
+  unsigned char indexToByte[kTextAlphabetSize];
+  unsigned char byteToIndex[256];
 };
 
 void BuildTextAlphabet(TextAlphabet& alphabet);

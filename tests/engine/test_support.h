@@ -16,54 +16,54 @@ namespace testsupport {
 
 // The workspace is large; tests keep it on the heap, zeroed like the program's one.
 inline std::unique_ptr<resicrypt::CipherWorkspace> NewWorkspace() {
-    return std::make_unique<resicrypt::CipherWorkspace>();
+  return std::make_unique<resicrypt::CipherWorkspace>();
 }
 
 // The primes 3..179 (size 44) or 3..239 (size 55) in descending order.
 inline std::vector<int> UsedPrimesDescending(int tableSize) {
-    const int top = tableSize == 44 ? 179 : 239;
-    std::vector<int> primes;
-    for (int x = top; x >= 3; --x) {
-        bool prime = true;
-        for (int d = 2; d * d <= x; ++d) {
-            if (x % d == 0) prime = false;
-        }
-        if (prime) primes.push_back(x);
+  const int top = tableSize == 44 ? 179 : 239;
+  std::vector<int> primes;
+  for (int x = top; x >= 3; --x) {
+    bool prime = true;
+    for (int d = 2; d * d <= x; ++d) {
+      if (x % d == 0) prime = false;
     }
-    return primes;
+    if (prime) primes.push_back(x);
+  }
+  return primes;
 }
 
 // Writes moduli into ModulusTable from position 2 upward.
 inline void PutModuli(resicrypt::CipherWorkspace& ws, const std::vector<int>& moduli) {
-    for (std::size_t k = 0; k < moduli.size(); ++k) {
-        ws.ModulusTable[k + 2] = moduli[k];
-    }
+  for (std::size_t k = 0; k < moduli.size(); ++k) {
+    ws.ModulusTable[k + 2] = moduli[k];
+  }
 }
 
 // Rows of a tab-separated vector file from the test data folder; lines starting
 // with '#' are comments.
 inline std::vector<std::vector<std::string>> ReadTsv(const std::string& name) {
-    std::ifstream in(std::string(RESICRYPT_TEST_DATA_DIR) + "/" + name);
-    std::vector<std::vector<std::string>> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> fields;
-        std::stringstream stream(line);
-        std::string field;
-        while (std::getline(stream, field, '\t')) fields.push_back(field);
-        rows.push_back(fields);
-    }
-    return rows;
+  std::ifstream in(std::string(RESICRYPT_TEST_DATA_DIR) + "/" + name);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::stringstream stream(line);
+    std::string field;
+    while (std::getline(stream, field, '\t')) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
 }
 
 // A random byte string of the given length with bytes in [low, high].
 inline std::string RandomBytes(std::mt19937& rng, std::size_t length, int low = 1, int high = 255) {
-    std::uniform_int_distribution<int> byte(low, high);
-    std::string text(length, '\0');
-    for (auto& c : text) c = static_cast<char>(static_cast<unsigned char>(byte(rng)));
-    return text;
+  std::uniform_int_distribution<int> byte(low, high);
+  std::string text(length, '\0');
+  for (auto& c : text) c = static_cast<char>(static_cast<unsigned char>(byte(rng)));
+  return text;
 }
 
 }  // namespace testsupport
