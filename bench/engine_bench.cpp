@@ -1,0 +1,101 @@
+// Engine throughput in plaintext bytes per second: the block codec as the file
+// commands drive it, and the text cipher on a long text.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/text_cipher.h"
+
+namespace {
+
+using resicrypt::CipherWorkspace;
+
+const char kPassword23[] = "correct horse battery s";  // 23 bytes, the file maximum
+const char kPassword17[] = "correct horse bat";        // 17 bytes, the text maximum
+
+std::string SampleText(std::size_t length) {
+  std::string text;
+  text.reserve(length);
+  for (std::size_t k = 0; text.size() < length; ++k) {
+    text.push_back(static_cast<char>(32 + (k * 7919 + k / 13) % 95));
+  }
+  return text;
+}
+
+// Workspace prepared as a file command prepares it: L = password length, one spare modulus.
+int PrepareFileKey(CipherWorkspace& ws, const std::string& password) {
+  resicrypt::SetPasswordText(ws, password);
+  resicrypt::BuildModulusTable(ws, resicrypt::kFileTableSize);
+  resicrypt::DerivePermutation(ws, resicrypt::kFileTableSize);
+  return resicrypt::ResidueCount(ws, static_cast<int>(password.size())) + 1;
+}
+
+void BM_EncodeBlock(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  const std::string password =
+      std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
+  const int L = static_cast<int>(password.size());
+  const int N = PrepareFileKey(*ws, password);
+  int byte = 0;
+  for (auto _ : state) {
+    for (int p = 1; p <= L; ++p) ws->blockDigits[p] = (byte += 37) & 0xFF;
+    resicrypt::EncodeBlock(*ws, resicrypt::kBlockBase, N);
+    benchmark::DoNotOptimize(ws->residues[N]);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * L);
+}
+BENCHMARK(BM_EncodeBlock)->Arg(3)->Arg(17)->Arg(23);
+
+void BM_DecodeBlock(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  const std::string password =
+      std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
+  const int L = static_cast<int>(password.size());
+  const int N = PrepareFileKey(*ws, password);
+  for (int p = 1; p <= L; ++p) ws->blockDigits[p] = (p * 91) & 0xFF;
+  resicrypt::EncodeBlock(*ws, resicrypt::kBlockBase, N);
+  resicrypt::BuildProductTable(*ws, N);
+  for (auto _ : state) {
+    resicrypt::DecodeBlock(*ws, resicrypt::kBlockBase, N);
+    benchmark::DoNotOptimize(ws->outputDigits[2]);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * L);
+}
+BENCHMARK(BM_DecodeBlock)->Arg(3)->Arg(17)->Arg(23);
+
+void BM_EncryptText(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(resicrypt::EncryptText(*ws, alphabet, password, text));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_EncryptText)->Args({3, 64})->Args({17, 64})->Args({3, 65536})->Args({17, 65536});
+
+void BM_DecryptText(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  const std::string cipher = resicrypt::EncryptText(*ws, alphabet, password, text);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(resicrypt::DecryptText(*ws, alphabet, password, cipher));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_DecryptText)->Args({3, 64})->Args({17, 64})->Args({3, 65536})->Args({17, 65536});
+
+}  // namespace
+
+BENCHMARK_MAIN();
