@@ -1,0 +1,174 @@
+#include "cli/cli_args.h"
+
+#include <sstream>
+
+namespace resicrypt::cli {
+
+namespace {
+
+constexpr const char* kProgram = "resicrypt-cli";
+
+const OptionSpec kPasswordFileOption = {
+    "password-file", "FILE", true,
+    "read the password from the first line of FILE (its line ending excluded); "
+    "the first 17 bytes are the key, at least 3 are needed; '-' is not allowed, "
+    "standard input carries the text"};
+
+const CommandSpec* FindCommandByName(const std::string& name) {
+  for (const CommandSpec& command : Commands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindOption(const CommandSpec& command, const std::string& name) {
+  for (const OptionSpec& option : command.options) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+ParsedArgs Fail(ParsedArgs parsed, const std::string& message) {
+  parsed.error = message;
+  return parsed;
+}
+
+// Checks that belong to one command rather than to the grammar.
+std::string CheckCommand(const ParsedArgs& parsed) {
+  if (parsed.command == CommandId::kEncryptText || parsed.command == CommandId::kDecryptText) {
+    if (parsed.options.at("password-file") == "-") {
+      return "--password-file - is not allowed: standard input carries the text";
+    }
+  }
+  return std::string();
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = {
+      {"encrypt-text",
+       CommandId::kEncryptText,
+       "--password-file FILE",
+       "encrypt standard input line by line into printable cipher text",
+       {kPasswordFileOption},
+       0},
+      {"decrypt-text",
+       CommandId::kDecryptText,
+       "--password-file FILE",
+       "decrypt cipher text from standard input line by line; a line that is not "
+       "cipher text under the password is written back unchanged",
+       {kPasswordFileOption},
+       0},
+  };
+  return commands;
+}
+
+const CommandSpec* FindCommand(CommandId id) {
+  for (const CommandSpec& command : Commands()) {
+    if (command.id == id) return &command;
+  }
+  return nullptr;
+}
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  if (args.empty()) return Fail(parsed, "no command given");
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h" || first == "help") {
+    parsed.help = true;
+    if (args.size() > 1) {
+      const CommandSpec* command = FindCommandByName(args[1]);
+      if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
+      parsed.command = command->id;
+    }
+    if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
+    return parsed;
+  }
+  const CommandSpec* command = FindCommandByName(first);
+  if (command == nullptr) {
+    return Fail(parsed, (first.rfind("-", 0) == 0 ? "unknown option '" : "unknown command '") +
+                            first + "'");
+  }
+  parsed.command = command->id;
+
+  bool optionsEnded = false;
+  for (std::size_t k = 1; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+        return Fail(parsed, "unknown option '" + arg + "'");
+      }
+      parsed.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help") {
+      parsed.help = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name =
+        arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const OptionSpec* option = FindOption(*command, name);
+    if (option == nullptr)
+      return Fail(parsed, "unknown option '--" + name + "' for " + command->name);
+    std::string value;
+    if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+    } else if (k + 1 < args.size()) {
+      value = args[++k];
+    } else {
+      return Fail(parsed, "option --" + name + " needs a value (" + option->valueName + ")");
+    }
+    if (parsed.options.count(name) != 0) return Fail(parsed, "option --" + name + " given twice");
+    parsed.options[name] = value;
+  }
+  if (parsed.help) return parsed;
+
+  if (static_cast<int>(parsed.positional.size()) > command->maxPositional) {
+    return Fail(parsed, "unexpected argument '" +
+                            parsed.positional[static_cast<std::size_t>(command->maxPositional)] +
+                            "'");
+  }
+  for (const OptionSpec& option : command->options) {
+    if (option.required && parsed.options.count(option.name) == 0) {
+      return Fail(parsed,
+                  std::string(command->name) + " needs --" + option.name + " " + option.valueName);
+    }
+  }
+  const std::string problem = CheckCommand(parsed);
+  if (!problem.empty()) return Fail(parsed, problem);
+  return parsed;
+}
+
+std::string UsageText() {
+  std::ostringstream out;
+  out << "Usage: " << kProgram << " COMMAND [OPTIONS]\n\n"
+      << "Encrypts and decrypts text with the Resicrypt residue cipher.\n\nCommands:\n";
+  for (const CommandSpec& command : Commands()) {
+    out << "  " << command.name << " " << command.synopsis << "\n      " << command.summary << "\n";
+  }
+  out << "\nText is read from standard input and written to standard output, one line out\n"
+      << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
+      << "\nRun '" << kProgram << " COMMAND --help' for the options of a command.\n"
+      << "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments or "
+         "password.\n";
+  return out.str();
+}
+
+std::string CommandHelp(const CommandSpec& command) {
+  std::ostringstream out;
+  out << "Usage: " << kProgram << " " << command.name << " " << command.synopsis << "\n\n"
+      << command.summary << ".\n\nOptions:\n";
+  for (const OptionSpec& option : command.options) {
+    out << "  --" << option.name << " " << option.valueName << "\n      " << option.help << "\n";
+  }
+  out << "  --help\n      show this help\n";
+  return out.str();
+}
+
+}  // namespace resicrypt::cli

@@ -1,0 +1,55 @@
+// Command-line grammar of resicrypt-cli:
+//   resicrypt-cli COMMAND [--option VALUE | --option=VALUE]... [ARG]...
+//   resicrypt-cli --help | help [COMMAND] | COMMAND --help
+// Commands and their options are rows of one table, so a new command is a new row.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace resicrypt::cli {
+
+enum class CommandId { kNone, kEncryptText, kDecryptText };
+
+// Exit codes of resicrypt-cli.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // a file could not be read or written
+constexpr int kExitUsage = 2;    // bad arguments or an unusable password
+
+struct OptionSpec {
+  const char* name;       // without the leading "--"
+  const char* valueName;  // shown in help, e.g. "FILE"
+  bool required;
+  const char* help;
+};
+
+struct CommandSpec {
+  const char* name;
+  CommandId id;
+  const char* synopsis;  // arguments after the command name, for the usage line
+  const char* summary;
+  std::vector<OptionSpec> options;
+  int maxPositional;  // arguments that are not options
+};
+
+// Every command the tool knows, in the order help lists them.
+const std::vector<CommandSpec>& Commands();
+const CommandSpec* FindCommand(CommandId id);
+
+struct ParsedArgs {
+  CommandId command = CommandId::kNone;
+  bool help = false;                           // print help (for command, or overall) and exit 0
+  std::map<std::string, std::string> options;  // option name (without "--") -> value
+  std::vector<std::string> positional;
+  std::string error;  // not empty: a usage error, exit kExitUsage
+};
+
+// Parses the arguments after the program name.
+ParsedArgs ParseArgs(const std::vector<std::string>& args);
+
+// Help for all commands, or for one.
+std::string UsageText();
+std::string CommandHelp(const CommandSpec& command);
+
+}  // namespace resicrypt::cli

@@ -1,0 +1,44 @@
+// resicrypt-cli: the Resicrypt cipher for scripts. See cli_args.h for the grammar.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "cli/cli_args.h"
+#include "cli/text_command.h"
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Text passes byte for byte: no CR LF translation on the standard streams.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  using namespace resicrypt::cli;
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const ParsedArgs parsed = ParseArgs(args);
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "resicrypt-cli: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
+    return kExitUsage;
+  }
+  if (parsed.help) {
+    const CommandSpec* command = FindCommand(parsed.command);
+    const std::string text = command != nullptr ? CommandHelp(*command) : UsageText();
+    std::fputs(text.c_str(), stdout);
+    return kExitOk;
+  }
+  switch (parsed.command) {
+    case CommandId::kEncryptText:
+    case CommandId::kDecryptText:
+      return RunTextCommand(parsed.command == CommandId::kEncryptText ? TextDirection::kEncrypt
+                                                                      : TextDirection::kDecrypt,
+                            parsed.options.at("password-file"), stdin, stdout, stderr);
+    case CommandId::kNone:
+      break;
+  }
+  std::fputs(UsageText().c_str(), stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,103 @@
+#include "cli/text_command.h"
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/line_splitter.h"
+#include "engine/text_cipher.h"
+
+namespace resicrypt::cli {
+
+namespace {
+
+constexpr std::size_t kChunkSize = 1 << 16;
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return !in.bad();
+}
+
+}  // namespace
+
+bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::string& message) {
+  std::string line = fileText.substr(0, fileText.find('\n'));
+  if (line.size() < fileText.size() && !line.empty() && line.back() == '\r') line.pop_back();
+  key = line.substr(0, kMaxTextPasswordLength);
+  if (key.find('\0') != std::string::npos) {
+    message = "the password contains a NUL byte";
+    return false;
+  }
+  if (key.size() < kMinTextPasswordLength) {
+    message =
+        "the password is too short: it needs at least 3 bytes, the first line of the "
+        "password file has " +
+        std::to_string(line.size());
+    return false;
+  }
+  return true;
+}
+
+int RunTextCommand(TextDirection direction, const std::string& passwordFile, std::FILE* in,
+                   std::FILE* out, std::FILE* err) {
+  std::string fileText;
+  if (!ReadWholeFile(passwordFile, fileText)) {
+    std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", passwordFile.c_str());
+    return kExitFailure;
+  }
+  std::string key;
+  std::string message;
+  if (!KeyFromPasswordFile(fileText, key, message)) {
+    std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
+    return kExitUsage;
+  }
+
+  auto workspace = std::make_unique<CipherWorkspace>();
+  TextAlphabet alphabet;
+  BuildTextAlphabet(alphabet);
+
+  std::string output;
+  bool writeFailed = false;
+  const auto flush = [&] {
+    if (!output.empty() && std::fwrite(output.data(), 1, output.size(), out) != output.size()) {
+      writeFailed = true;
+    }
+    output.clear();
+  };
+  LineSplitter lines([&](std::string_view content, std::string_view ending) {
+    output += direction == TextDirection::kEncrypt
+                  ? EncryptText(*workspace, alphabet, key, content)
+                  : DecryptText(*workspace, alphabet, key, content);
+    output += ending;
+    if (output.size() >= kChunkSize) flush();
+  });
+
+  std::vector<char> chunk(kChunkSize);
+  for (;;) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
+    if (got > 0) lines.Feed(std::string_view(chunk.data(), got));
+    if (got < chunk.size()) break;
+  }
+  const bool readFailed = std::ferror(in) != 0;
+  lines.Finish();
+  flush();
+  if (std::fflush(out) != 0) writeFailed = true;
+
+  if (readFailed) {
+    std::fprintf(err, "resicrypt-cli: error reading standard input\n");
+    return kExitFailure;
+  }
+  if (writeFailed) {
+    std::fprintf(err, "resicrypt-cli: error writing standard output\n");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace resicrypt::cli

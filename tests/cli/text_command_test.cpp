@@ -1,0 +1,200 @@
+// Line splitting and the encrypt-text / decrypt-text commands, in process and,
+// on native builds, through the built resicrypt-cli.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <random>
+
+#include "cli/cli_args.h"
+#include "cli/line_splitter.h"
+#include "cli/text_command.h"
+#include "engine/text_cipher.h"
+
+namespace resicrypt::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::pair<std::string, std::string>> Split(const std::vector<std::string>& chunks) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  LineSplitter splitter([&](std::string_view content, std::string_view ending) {
+    lines.emplace_back(std::string(content), std::string(ending));
+  });
+  for (const std::string& chunk : chunks) splitter.Feed(chunk);
+  splitter.Finish();
+  return lines;
+}
+
+using Lines = std::vector<std::pair<std::string, std::string>>;
+
+TEST(LineSplitter, EndingsAndChunkBoundaries) {
+  const Lines expected = {{"one", "\n"},    {"two", "\r\n"}, {"", "\n"},
+                          {"a\rb", "\r\n"}, {"", "\r\n"},    {"last\r", ""}};
+  const std::string input = "one\ntwo\r\n\na\rb\r\n\r\nlast\r";
+  EXPECT_EQ(Split({input}), expected);
+  // Every way of cutting the input in two, including between CR and LF.
+  for (std::size_t cut = 0; cut <= input.size(); ++cut) {
+    EXPECT_EQ(Split({input.substr(0, cut), input.substr(cut)}), expected) << cut;
+  }
+  // One byte at a time.
+  std::vector<std::string> bytes;
+  for (const char c : input) bytes.emplace_back(1, c);
+  EXPECT_EQ(Split(bytes), expected);
+  EXPECT_EQ(Split({}), Lines{});
+  EXPECT_EQ(Split({"x\n"}), (Lines{{"x", "\n"}}));
+  EXPECT_EQ(Split({std::string("a\0b\n", 4)}), (Lines{{std::string("a\0b", 3), "\n"}}));
+}
+
+TEST(KeyFromPasswordFile, FirstLineCutTo17Bytes) {
+  std::string key;
+  std::string message;
+  ASSERT_TRUE(KeyFromPasswordFile("secret\r\nsecond line", key, message));
+  EXPECT_EQ(key, "secret");
+  ASSERT_TRUE(KeyFromPasswordFile("0123456789abcdefghij\n", key, message));
+  EXPECT_EQ(key, "0123456789abcdefg");
+  ASSERT_TRUE(KeyFromPasswordFile(" a \xE9", key, message));  // no line ending; bytes as they are
+  EXPECT_EQ(key, " a \xE9");
+  ASSERT_TRUE(KeyFromPasswordFile("abc\r", key, message));  // a CR without LF is a password byte
+  EXPECT_EQ(key, "abc\r");
+
+  EXPECT_FALSE(KeyFromPasswordFile("ab\r\nlonger second line", key, message));
+  EXPECT_NE(message.find("at least 3"), std::string::npos);
+  EXPECT_FALSE(KeyFromPasswordFile("", key, message));
+  EXPECT_FALSE(KeyFromPasswordFile("\nabcdef", key, message));
+  EXPECT_FALSE(KeyFromPasswordFile(std::string("abc\0def", 7), key, message));
+}
+
+class TextCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() / (std::string("resicrypt_cli_") + info->name());
+    fs::create_directories(dir);
+    BuildTextAlphabet(alphabet);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  std::string WriteFile(const std::string& name, const std::string& bytes) {
+    const fs::path path = dir / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+  static std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+  }
+  // Runs the command in process; returns the exit code, fills out and err.
+  int Run(TextDirection direction, const std::string& passwordFile, const std::string& input,
+          std::string& out, std::string& err) {
+    const std::string inPath = WriteFile("in", input);
+    std::FILE* in = std::fopen(inPath.c_str(), "rb");
+    std::FILE* outFile = std::fopen((dir / "out").string().c_str(), "wb");
+    std::FILE* errFile = std::fopen((dir / "err").string().c_str(), "wb");
+    const int code = RunTextCommand(direction, passwordFile, in, outFile, errFile);
+    std::fclose(in);
+    std::fclose(outFile);
+    std::fclose(errFile);
+    out = ReadFile(dir / "out");
+    err = ReadFile(dir / "err");
+    return code;
+  }
+  std::string Encrypt(const std::string& key, const std::string& line) {
+    return EncryptText(*workspace, alphabet, key, line);
+  }
+
+  fs::path dir;
+  std::unique_ptr<CipherWorkspace> workspace = std::make_unique<CipherWorkspace>();
+  TextAlphabet alphabet{};
+};
+
+TEST_F(TextCommand, EachLineThroughTheCipherEndingsKept) {
+  const std::string passwordFile = WriteFile("pw", "0123456789abcdefghij\r\nnot the key\n");
+  const std::string key = "0123456789abcdefg";
+  const std::string input = "first line\r\nsecond\n\n\xE9t\xE9\tx\nlast";
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run(TextDirection::kEncrypt, passwordFile, input, out, err), kExitOk);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(out, Encrypt(key, "first line") + "\r\n" + Encrypt(key, "second") + "\n\n" +
+                     Encrypt(key, "\xE9t\xE9\tx") + "\n" + Encrypt(key, "last"));
+
+  std::string back;
+  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, out, back, err), kExitOk);
+  EXPECT_EQ(back, input);
+  // A line that is no cipher text under the key comes back as it was.
+  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, "plain words here\n", back, err), kExitOk);
+  EXPECT_EQ(back, "plain words here\n");
+}
+
+// Far more than one read chunk: lines cross chunk boundaries.
+TEST_F(TextCommand, LongInputRoundTrips) {
+  const std::string passwordFile = WriteFile("pw", "abc\n");
+  std::mt19937 rng(1);
+  std::string input;
+  while (input.size() < 300000) {
+    const std::size_t length = rng() % 3000;
+    for (std::size_t k = 0; k < length; ++k) input.push_back(static_cast<char>(32 + rng() % 95));
+    input += rng() % 2 ? "\n" : "\r\n";
+  }
+  std::string cipher;
+  std::string back;
+  std::string err;
+  ASSERT_EQ(Run(TextDirection::kEncrypt, passwordFile, input, cipher, err), kExitOk);
+  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, cipher, back, err), kExitOk);
+  EXPECT_EQ(back, input);
+}
+
+TEST_F(TextCommand, UnusablePasswordFiles) {
+  std::string out;
+  std::string err;
+  EXPECT_EQ(Run(TextDirection::kEncrypt, WriteFile("pw", "ab\nabcdef\n"), "text\n", out, err),
+            kExitUsage);
+  EXPECT_NE(err.find("at least 3"), std::string::npos);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(Run(TextDirection::kEncrypt, (dir / "missing").string(), "text\n", out, err),
+            kExitFailure);
+  EXPECT_NE(err.find("cannot read password file"), std::string::npos);
+}
+
+#ifdef RESICRYPT_CLI_EXE
+// The built tool through the shell's redirections (native builds only).
+TEST_F(TextCommand, ToolRunsEndToEnd) {
+  const std::string exe = RESICRYPT_CLI_EXE;
+  const std::string passwordFile = WriteFile("pw", "tool key\n");
+  const std::string input = "alpha\r\nbeta\n\xF0\x9F\x94\x91 key\n";
+  WriteFile("plain", input);
+  const auto run = [&](const std::string& args, const std::string& in, const std::string& out) {
+    const std::string command = "\"" + exe + "\" " + args + " < \"" + (dir / in).string() +
+                                "\" > \"" + (dir / out).string() + "\" 2> \"" +
+                                (dir / "stderr").string() + "\"";
+    const int status = std::system(command.c_str());
+    return status == -1 ? -1 : (status >> 8) & 0xFF;
+  };
+  ASSERT_EQ(run("encrypt-text --password-file \"" + passwordFile + "\"", "plain", "cipher"), 0);
+  const std::string cipher = ReadFile(dir / "cipher");
+  EXPECT_EQ(cipher, Encrypt("tool key", "alpha") + "\r\n" + Encrypt("tool key", "beta") + "\n" +
+                        Encrypt("tool key", "\xF0\x9F\x94\x91 key") + "\n");
+  ASSERT_EQ(run("decrypt-text --password-file=\"" + passwordFile + "\"", "cipher", "back"), 0);
+  EXPECT_EQ(ReadFile(dir / "back"), input);
+
+  EXPECT_EQ(run("encrypt-text --password-file -", "plain", "out"), 2);
+  EXPECT_EQ(run("encrypt-text --frob", "plain", "out"), 2);
+  EXPECT_NE(ReadFile(dir / "stderr").find("Usage:"), std::string::npos);
+  EXPECT_EQ(run("--help", "plain", "out"), 0);
+  EXPECT_NE(ReadFile(dir / "out").find("decrypt-text"), std::string::npos);
+  EXPECT_EQ(
+      run("encrypt-text --password-file \"" + WriteFile("short", "xy\n") + "\"", "plain", "out"),
+      2);
+}
+#endif
+
+}  // namespace
+}  // namespace resicrypt::cli
