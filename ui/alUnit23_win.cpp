@@ -1,0 +1,792 @@
+#include "ui/alUnit23_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "ui/clipboard_win.h"
+#include "ui/resources/resource_ids.h"
+
+namespace resicrypt {
+
+namespace {
+
+// The one cipher workspace of the run, shared by every command and the DDE service.
+CipherWorkspace theWorkspace{};
+
+constexpr UINT_PTR kDoubleClickSubclassId = 1;
+
+struct FontRow {
+  FormFont font;
+  int height;  // character height at 96 DPI
+  int weight;
+};
+
+constexpr std::array<FontRow, kFontCount> kFonts{{
+    {FormFont::Window11, 11, FW_NORMAL},
+    {FormFont::Regular13, 13, FW_NORMAL},
+    {FormFont::Bold13, 13, FW_BOLD},
+    {FormFont::Bold16, 16, FW_BOLD},
+}};
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  // Double clicks on the background run FormDblClick.
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
+  windowClass.hIconSm = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON), IMAGE_ICON,
+                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The system's tooltip-background colour.
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
+  windowClass.lpszClassName = kFormClassName;
+  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("The main window's class could not be registered");
+  }
+}
+
+std::string ShortDateText() {
+  char text[128] = {};
+  GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, text,
+                 static_cast<int>(sizeof text));
+  return text;
+}
+
+std::string LongTimeText() {
+  char text[128] = {};
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, static_cast<int>(sizeof text));
+  return text;
+}
+
+std::string WindowText(HWND window) {
+  const int length = GetWindowTextLengthA(window);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+  return text;
+}
+
+// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
+// CR LF at the very end does not open another line.
+std::vector<std::string> SplitMemoText(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string JoinMemoLines(const std::vector<std::string>& lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const std::string& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+// Turns a control's drawing off while a list is rebuilt, and back on after.
+class RedrawPause {
+ public:
+  explicit RedrawPause(HWND control) : control_(control) {
+    SendMessageA(control_, WM_SETREDRAW, FALSE, 0);
+  }
+  ~RedrawPause() {
+    SendMessageA(control_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(control_, nullptr, TRUE);
+  }
+  RedrawPause(const RedrawPause&) = delete;
+  RedrawPause& operator=(const RedrawPause&) = delete;
+
+ private:
+  HWND control_;
+};
+
+[[noreturn]] void ThrowIndexOutOfBounds(int index) {
+  throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+bool IsRadioButton(ControlId id) {
+  return id == ControlId::RadioButton1 || id == ControlId::RadioButton2 ||
+         id == ControlId::RadioButton3;
+}
+
+constexpr std::array<ControlId, 3> kRadioButtons{
+    ControlId::RadioButton1, ControlId::RadioButton2, ControlId::RadioButton3};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TForm1::TForm1(Options options)
+    : options_(std::move(options)),
+      dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
+      title_(ExecutableTitle()) {
+  {
+    win::WindowDc screen(nullptr);
+    if (screen) dpi_ = GetDeviceCaps(screen.Get(), LOGPIXELSY);
+    if (dpi_ <= 0) dpi_ = 96;
+  }
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  RegisterFormClass(instance, &WindowProcedure);
+  CreateFonts();
+  // FormCreate gives the window its resizable border.
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  CreateWindowExA(0, kFormClassName, kFormCaption, style, Scale(kFormLeft), Scale(kFormTop),
+                  Scale(kFormWidth), Scale(kFormHeight), nullptr, nullptr, instance, this);
+  if (window_ == nullptr) throw std::runtime_error("The main window could not be created");
+  try {
+    CreateControls();
+    FormCreate();
+  } catch (...) {
+    DestroyWindow(window_);
+    throw;
+  }
+}
+
+TForm1::~TForm1() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
+int TForm1::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
+
+void TForm1::CreateFonts() {
+  for (const FontRow& row : kFonts) {
+    LOGFONTA font{};
+    font.lfHeight = -Scale(row.height);  // negative: the character height
+    font.lfWeight = row.weight;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+    lstrcpynA(font.lfFaceName, kFontFace, LF_FACESIZE);
+    fonts_[static_cast<std::size_t>(row.font)] = win::GdiObject(CreateFontIndirectA(&font));
+  }
+}
+
+void TForm1::CreateControls() {
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  for (const ControlSpec& spec : kControlTable) {
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | spec.style | (spec.visible ? WS_VISIBLE : 0u);
+    const HWND control = CreateWindowExA(
+        spec.exStyle, spec.className, spec.caption, style, Scale(spec.left), Scale(spec.top),
+        Scale(spec.width), Scale(spec.height), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(spec.id))), instance, nullptr);
+    if (control == nullptr) {
+      throw std::runtime_error(std::string("The control ") + spec.name + " could not be created");
+    }
+    controls_[static_cast<std::size_t>(spec.id)] = control;
+    const win::GdiObject& font = fonts_[static_cast<std::size_t>(spec.font)];
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+    if (std::string(spec.className) == "STATIC") SetLabelCaption(spec.id, spec.caption);
+    if (spec.tabOrder >= 0) tabSequence_.push_back(spec.id);
+  }
+  std::sort(tabSequence_.begin(), tabSequence_.end(),
+            [](ControlId a, ControlId b) { return SpecOf(a).tabOrder < SpecOf(b).tabOrder; });
+
+  // Commands check the lengths of what they read; the fields take any length.
+  for (ControlId id : {ControlId::Edit1, ControlId::Edit2, ControlId::Memo1}) {
+    SendMessageA(Control(id), EM_SETLIMITTEXT, 0, 0);
+  }
+  SetMemoLines({kMemoFirstLine});
+  SendMessageA(Control(ControlId::ListBox1), LB_SETITEMHEIGHT, 0,
+               static_cast<LPARAM>(Scale(kListItemHeight)));
+  ReportAppend(kReportListFirstItem);
+  for (ControlId id : {ControlId::ProgressBar1, ControlId::ProgressBar2}) {
+    SendMessageA(Control(id), PBM_SETRANGE32, 0, 100);
+  }
+  SendMessageA(Control(ControlId::RadioButton1), BM_SETCHECK, BST_CHECKED, 0);
+  // The memo and the list see their own double clicks.
+  for (ControlId id : {ControlId::Memo1, ControlId::ListBox1}) {
+    SetWindowSubclass(Control(id), &ControlProcedure, kDoubleClickSubclassId,
+                      reinterpret_cast<DWORD_PTR>(this));
+  }
+}
+
+void TForm1::Show(int showCommand) {
+  ShowWindow(window_, showCommand);
+  UpdateWindow(window_);
+  const HWND edit1 = Control(ControlId::Edit1);
+  if (IsShown(ControlId::Edit1)) {
+    SetFocus(edit1);
+    SendMessageA(edit1, EM_SETSEL, 0, -1);
+    savedFocus_ = edit1;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                         LPARAM lParam) {
+  TForm1* form = nullptr;
+  if (message == WM_NCCREATE) {
+    form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    form->window_ = window;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  } else {
+    form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  }
+  if (form == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  // No exception may cross the system's code: an error of any handler ends in the
+  // error box here, and the window stays open.
+  try {
+    return form->HandleMessage(message, wParam, lParam);
+  } catch (const std::exception& error) {
+    form->ShowError(error.what());
+  } catch (...) {
+    form->ShowError("An unknown error occurred");
+  }
+  return 0;
+}
+
+LRESULT CALLBACK TForm1::ControlProcedure(HWND control, UINT message, WPARAM wParam,
+                                          LPARAM lParam, UINT_PTR id, DWORD_PTR form) {
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(control, &ControlProcedure, id);
+  } else if (message == WM_LBUTTONDBLCLK) {
+    const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+    auto* self = reinterpret_cast<TForm1*>(form);
+    try {
+      if (control == self->Control(ControlId::Memo1)) {
+        self->Memo1DblClick();
+      } else {
+        self->ListBox1DblClick();
+      }
+    } catch (const std::exception& error) {
+      self->ShowError(error.what());
+    } catch (...) {
+      self->ShowError("An unknown error occurred");
+    }
+    return result;
+  }
+  return DefSubclassProc(control, message, wParam, lParam);
+}
+
+void TForm1::ShowError(const std::string& text) {
+  try {
+    dialogs_->ShowError(window_, title_, ErrorBoxText(text));
+  } catch (...) {
+    MessageBeep(MB_ICONERROR);  // not even the box could be shown
+  }
+}
+
+LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND window = window_;
+  switch (message) {
+    case WM_COMMAND:
+      if (lParam != 0) {
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:  // labels, check box, radio buttons
+      return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                             COLOR_INFOBK);
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+      return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                             COLOR_WINDOW);
+    case WM_LBUTTONDOWN:
+      clicked_ = true;
+      SetCapture(window);
+      return 0;
+    case WM_LBUTTONUP:
+      OnLeftButtonUp(lParam);
+      return 0;
+    case WM_LBUTTONDBLCLK:
+      // The first click of the pair has already run FormClick.
+      FormDblClick();
+      return 0;
+    case WM_ACTIVATE:
+      OnActivate(wParam);
+      return 0;
+    case WM_CLOSE:
+      // A running file command finishes first; the window closes after it.
+      if (gate_.Busy()) {
+        gate_.RunOrDefer([window] { PostMessageA(window, WM_CLOSE, 0, 0); });
+        return 0;
+      }
+      FormClose();
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      if (options_.endsMessageLoop) PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      controls_.fill(nullptr);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void TForm1::OnCommand(int id, int notification) {
+  const int index = id - kFirstControlCommandId;
+  if (index < 0 || index >= static_cast<int>(kControlCount)) return;
+  const auto control = static_cast<ControlId>(index);
+  if (control == ControlId::ListBox1) {
+    if (notification == LBN_SELCHANGE) ListBox1Click();
+    return;
+  }
+  // BN_CLICKED and STN_CLICKED are both 0.
+  if (notification != BN_CLICKED) return;
+  switch (control) {
+    case ControlId::CheckBox1: SetHidePasswordChecked(!HidePassword()); break;
+    case ControlId::RadioButton1:
+    case ControlId::RadioButton2:
+    case ControlId::RadioButton3: SelectRadioButton(control); break;
+    case ControlId::Button1: Button1Click(); break;
+    case ControlId::Button2: Button2Click(); break;
+    case ControlId::Button3: Button3Click(); break;
+    case ControlId::Button4: Button4Click(); break;
+    case ControlId::Button5: Button5Click(); break;
+    case ControlId::Button6: Button6Click(); break;
+    case ControlId::Label1: Label1Click(); break;
+    case ControlId::Label2: Label2Click(); break;
+    case ControlId::Label3: Label3Click(); break;
+    default: break;
+  }
+}
+
+LRESULT TForm1::OnControlColour(HDC dc, HWND control, int background) {
+  const ControlSpec* spec = SpecOfWindow(control);
+  if (spec == nullptr) return DefWindowProcA(window_, WM_CTLCOLORSTATIC, 0, 0);
+  SetTextColor(dc, TextColourValue(spec->colour));
+  SetBkColor(dc, GetSysColor(background));
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
+}
+
+void TForm1::OnActivate(WPARAM wParam) {
+  // The window remembers which control had the focus when it lost activation.
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    const HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(window_, focus)) savedFocus_ = focus;
+    return;
+  }
+  if (HIWORD(wParam) != 0) return;  // minimised
+  if (savedFocus_ != nullptr && IsWindow(savedFocus_) && IsChild(window_, savedFocus_) &&
+      (GetWindowLongPtrA(savedFocus_, GWL_STYLE) & WS_VISIBLE) != 0) {
+    SetFocus(savedFocus_);
+  } else {
+    SetFocus(window_);
+  }
+}
+
+void TForm1::OnLeftButtonUp(LPARAM lParam) {
+  // A click is a press and a release on the background; the release that ends a
+  // double click is not another click.
+  const bool wasClicked = std::exchange(clicked_, false);
+  if (GetCapture() == window_) ReleaseCapture();
+  if (!wasClicked) return;
+  RECT client{};
+  GetClientRect(window_, &client);
+  const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  if (PtInRect(&client, at)) FormClick();
+}
+
+bool TForm1::PreTranslateMessage(const MSG& message) {
+  if (message.message != WM_KEYDOWN || window_ == nullptr) return false;
+  if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+  if (message.wParam == VK_TAB) {
+    if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+    FocusNextControl(GetKeyState(VK_SHIFT) < 0);
+    return true;
+  }
+  const SHORT key = static_cast<SHORT>(message.wParam);
+  const bool back = key == VK_UP || key == VK_LEFT;
+  const bool forward = key == VK_DOWN || key == VK_RIGHT;
+  if (!back && !forward) return false;
+  const ControlSpec* spec = SpecOfWindow(message.hwnd);
+  if (spec == nullptr || !IsRadioButton(spec->id)) return false;
+  // The arrows move the selection within the radio group, as in a dialog.
+  const auto at = static_cast<std::size_t>(
+      std::find(kRadioButtons.begin(), kRadioButtons.end(), spec->id) - kRadioButtons.begin());
+  for (std::size_t step = 1; step < kRadioButtons.size(); ++step) {
+    const std::size_t next = back ? (at + kRadioButtons.size() - step) % kRadioButtons.size()
+                                  : (at + step) % kRadioButtons.size();
+    if (!IsShown(kRadioButtons[next])) continue;
+    SetFocus(Control(kRadioButtons[next]));
+    SelectRadioButton(kRadioButtons[next]);
+    break;
+  }
+  return true;
+}
+
+void TForm1::FocusNextControl(bool backwards) {
+  // Tab stops: shown, enabled controls with a tab stop; of the radio group only
+  // the selected button.
+  std::vector<ControlId> stops;
+  for (ControlId id : tabSequence_) {
+    const HWND control = Control(id);
+    if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_TABSTOP) == 0) continue;
+    if (!IsShown(id) || !IsWindowEnabled(control)) continue;
+    if (IsRadioButton(id) && SendMessageA(control, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
+    stops.push_back(id);
+  }
+  if (stops.empty()) return;
+  const HWND focus = GetFocus();
+  std::size_t next = backwards ? stops.size() - 1 : 0;
+  for (std::size_t i = 0; i < stops.size(); ++i) {
+    if (Control(stops[i]) == focus) {
+      next = backwards ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
+      break;
+    }
+  }
+  const HWND target = Control(stops[next]);
+  SetFocus(target);
+  if (stops[next] == ControlId::Edit1 || stops[next] == ControlId::Edit2) {
+    SendMessageA(target, EM_SETSEL, 0, -1);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Event handlers
+
+void TForm1::FormCreate() {
+  // 1. A resizable border, keeping the outer size.
+  const LONG_PTR style = GetWindowLongPtrA(window_, GWL_STYLE);
+  SetWindowLongPtrA(window_, GWL_STYLE, style | WS_THICKFRAME);
+  SetWindowPos(window_, nullptr, Scale(kFormLeft), Scale(kFormTop), Scale(kFormWidth),
+               Scale(kFormHeight), SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  // 2. The clipboard and memo buttons.
+  for (ControlId id :
+       {ControlId::Button4, ControlId::Button3, ControlId::Button5, ControlId::Button6}) {
+    SetVisible(id, false);
+  }
+  // 3. Edit1 first in tab order.
+  tabSequence_.erase(std::remove(tabSequence_.begin(), tabSequence_.end(), ControlId::Edit1),
+                     tabSequence_.end());
+  tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
+  // 4. Start date and time; they are not updated afterwards.
+  SetLabelCaption(ControlId::Label3, ShortDateText());
+  SetLabelCaption(ControlId::Label4, LongTimeText());
+  // 5. Hide Password, which masks both fields through CheckBox1Click.
+  SetHidePasswordChecked(true);
+  // 6.
+  SetVisible(ControlId::ProgressBar1, false);
+  // 7.
+  BuildTextAlphabet(alphabet_);
+}
+
+void TForm1::FormClick() {
+  for (ControlId id : kShowAllOrder) SetVisible(id, true);
+}
+
+void TForm1::FormDblClick() {
+  for (ControlId id : kHideAllOrder) SetVisible(id, false);
+  MemoClear();
+  ReportClear();
+  KeepFocusVisible();
+}
+
+void TForm1::FormClose() {
+  if (formCloseAction_) formCloseAction_();
+}
+
+void TForm1::CheckBox1Click() {
+  const WPARAM mask = HidePassword() ? static_cast<WPARAM>('*') : 0;
+  for (ControlId id : {ControlId::Edit1, ControlId::Edit2}) {
+    SendMessageA(Control(id), EM_SETPASSWORDCHAR, mask, 0);
+    InvalidateRect(Control(id), nullptr, TRUE);
+  }
+}
+
+void TForm1::RadioButton1Click() { ApplyMode(FormMode::UseFile); }
+void TForm1::RadioButton2Click() { ApplyMode(FormMode::UseBoard); }
+void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
+
+void TForm1::ListBox1Click() {}  // choosing a line does nothing
+void TForm1::ListBox1DblClick() { ReportClear(); }
+void TForm1::Memo1DblClick() { MemoClear(); }
+void TForm1::Label3Click() {}
+
+// The commands. The file commands let pending events through while they run, so
+// they hold the gate; every other cipher-starting event passes it.
+void TForm1::Button1Click() { RunFileCommand(options_.commands.button1Click); }
+void TForm1::Button2Click() { RunFileCommand(options_.commands.button2Click); }
+void TForm1::Button3Click() { RunCipherCommand(options_.commands.button3Click); }
+void TForm1::Button4Click() { RunCipherCommand(options_.commands.button4Click); }
+void TForm1::Button5Click() { RunCipherCommand(options_.commands.button5Click); }
+void TForm1::Button6Click() { RunCipherCommand(options_.commands.button6Click); }
+void TForm1::Label1Click() { RunCipherCommand(options_.commands.label1Click); }
+void TForm1::Label2Click() { RunCipherCommand(options_.commands.label2Click); }
+
+void TForm1::RunFileCommand(const FormCommand& command) {
+  if (!command) return;
+  gate_.RunFileCommand([this, command] { command(*this); });
+}
+
+void TForm1::RunCipherCommand(const FormCommand& command) {
+  if (!command) return;
+  gate_.RunOrDefer([this, command] { command(*this); });
+}
+
+// ---------------------------------------------------------------------------
+// Helpers of the handlers
+
+void TForm1::SetHidePasswordChecked(bool checked) {
+  if (HidePassword() == checked) return;
+  SendMessageA(Control(ControlId::CheckBox1), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED,
+               0);
+  CheckBox1Click();
+}
+
+void TForm1::SelectRadioButton(ControlId radio) {
+  // Selecting the button that is already selected changes nothing.
+  if (SendMessageA(Control(radio), BM_GETCHECK, 0, 0) == BST_CHECKED) return;
+  for (ControlId id : kRadioButtons) {
+    SendMessageA(Control(id), BM_SETCHECK, id == radio ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  if (radio == ControlId::RadioButton1) RadioButton1Click();
+  if (radio == ControlId::RadioButton2) RadioButton2Click();
+  if (radio == ControlId::RadioButton3) RadioButton3Click();
+}
+
+void TForm1::ApplyMode(FormMode mode) {
+  for (const ModeRow& row : kModeTable) {
+    const Visibility change = row.byMode[static_cast<std::size_t>(mode)];
+    if (change != Visibility::Keep) SetVisible(row.id, change == Visibility::Show);
+  }
+  KeepFocusVisible();
+}
+
+void TForm1::SetVisible(ControlId id, bool visible) {
+  ShowWindow(Control(id), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TForm1::IsShown(ControlId id) const {
+  return (GetWindowLongPtrA(Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TForm1::KeepFocusVisible() {
+  // Keys must not go on into a control that was just hidden.
+  const HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(window_, focus) &&
+      (GetWindowLongPtrA(focus, GWL_STYLE) & WS_VISIBLE) == 0) {
+    SetFocus(window_);
+  }
+}
+
+std::string TForm1::ControlText(ControlId id) const { return WindowText(Control(id)); }
+
+void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
+  // Labels take the size of their caption.
+  const HWND control = Control(label);
+  SetWindowTextA(control, caption.c_str());
+  win::WindowDc dc(control);
+  if (!dc) return;
+  win::SelectedObject font(dc.Get(), fonts_[static_cast<std::size_t>(SpecOf(label).font)].Get());
+  SIZE size{};
+  GetTextExtentPoint32A(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &size);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc.Get(), &metrics);
+  SetWindowPos(control, nullptr, 0, 0, size.cx, metrics.tmHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(control, nullptr, TRUE);
+}
+
+HWND TForm1::ProgressHandle(ProgressBar bar) const {
+  return Control(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2);
+}
+
+const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    if (controls_[i] == control && control != nullptr) return &kControlTable[i];
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The form port
+
+std::string TForm1::Edit1Text() const { return ControlText(ControlId::Edit1); }
+std::string TForm1::Edit2Text() const { return ControlText(ControlId::Edit2); }
+
+void TForm1::SetEdit1Text(const std::string& text) {
+  SetWindowTextA(Control(ControlId::Edit1), text.c_str());
+}
+
+void TForm1::SetEdit2Text(const std::string& text) {
+  SetWindowTextA(Control(ControlId::Edit2), text.c_str());
+}
+
+void TForm1::ShowEdit1() { SetVisible(ControlId::Edit1, true); }
+
+bool TForm1::HidePassword() const {
+  return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TForm1::ReportAppend(const std::string& line) {
+  // An unsorted list adds at the end.
+  const LRESULT result = SendMessageA(Control(ControlId::ListBox1), LB_ADDSTRING, 0,
+                                      reinterpret_cast<LPARAM>(line.c_str()));
+  if (result == LB_ERR || result == LB_ERRSPACE) {
+    throw std::runtime_error("The report list cannot take more lines");
+  }
+}
+
+void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
+  RedrawPause pause(Control(ControlId::ListBox1));
+  ReportClear();
+  for (const std::string& line : lines) ReportAppend(line);
+}
+
+void TForm1::ReportClear() { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
+
+int TForm1::ReportCount() const {
+  return static_cast<int>(SendMessageA(Control(ControlId::ListBox1), LB_GETCOUNT, 0, 0));
+}
+
+std::string TForm1::ReportLine(int index) const {
+  if (index < 0 || index >= ReportCount()) ThrowIndexOutOfBounds(index);
+  const HWND list = Control(ControlId::ListBox1);
+  const auto item = static_cast<WPARAM>(index);
+  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  const LRESULT copied = SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return text;
+}
+
+int TForm1::MemoLineCount() const { return static_cast<int>(MemoLines().size()); }
+
+std::string TForm1::MemoLine(int index) const {
+  std::vector<std::string> lines = MemoLines();
+  if (index < 0 || index >= static_cast<int>(lines.size())) ThrowIndexOutOfBounds(index);
+  return std::move(lines[static_cast<std::size_t>(index)]);
+}
+
+void TForm1::MemoReplaceLine(int index, const std::string& line) {
+  const std::string text = ControlText(ControlId::Memo1);
+  std::size_t start = 0;
+  for (int i = 0; i < index && start < text.size(); ++i) {
+    const std::size_t end = text.find("\r\n", start);
+    start = end == std::string::npos ? text.size() : end + 2;
+  }
+  if (index < 0 || start >= text.size()) ThrowIndexOutOfBounds(index);
+  std::size_t end = text.find("\r\n", start);
+  if (end == std::string::npos) end = text.size();
+  const HWND memo = Control(ControlId::Memo1);
+  SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
+  SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+void TForm1::MemoAppend(const std::string& line) {
+  // As a list of lines adds one: after a last line that ends in CR LF, or on a new
+  // line behind one that does not.
+  const std::string text = ControlText(ControlId::Memo1);
+  std::string addition;
+  if (text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)) {
+    addition = line + "\r\n";
+  } else {
+    addition = "\r\n" + line;
+  }
+  const HWND memo = Control(ControlId::Memo1);
+  const auto end = static_cast<WPARAM>(text.size());
+  SendMessageA(memo, EM_SETSEL, end, static_cast<LPARAM>(end));
+  SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
+}
+
+void TForm1::MemoClear() { SetWindowTextA(Control(ControlId::Memo1), ""); }
+
+std::vector<std::string> TForm1::MemoLines() const {
+  return SplitMemoText(ControlText(ControlId::Memo1));
+}
+
+void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
+  SetWindowTextA(Control(ControlId::Memo1), JoinMemoLines(lines).c_str());
+}
+
+void TForm1::SetLabel3Caption(const std::string& caption) {
+  SetLabelCaption(ControlId::Label3, caption);
+}
+
+void TForm1::SetLabel4Caption(const std::string& caption) {
+  SetLabelCaption(ControlId::Label4, caption);
+}
+
+void TForm1::ShowProgress(ProgressBar bar, bool visible) {
+  SetVisible(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2,
+             visible);
+}
+
+void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
+  SendMessageA(ProgressHandle(bar), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
+               static_cast<LPARAM>(maximum));
+}
+
+void TForm1::SetProgressPosition(ProgressBar bar, int position) {
+  SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void TForm1::SetOpenDialogMultiSelect() { openDialogMultiSelect_ = true; }
+
+bool TForm1::RunOpenDialog(const std::string& filter, std::vector<std::string>& files) {
+  return dialogs_->RunOpenDialog(window_, filter, openDialogMultiSelect_, files);
+}
+
+bool TForm1::RunSaveDialog(const std::string& defaultExtension, std::string& path) {
+  return dialogs_->RunSaveDialog(window_, defaultExtension, path);
+}
+
+void TForm1::ShowMessage(const std::string& text) {
+  dialogs_->ShowMessage(window_, title_, text);
+}
+
+bool TForm1::AskOkCancel(const std::string& text, const std::string& caption) {
+  return dialogs_->AskOkCancel(window_, text, caption);
+}
+
+bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardText(window_, text); }
+
+bool TForm1::WriteClipboardText(const std::string& text, bool privateText) {
+  return win::WriteClipboardText(window_, text, privateText);
+}
+
+void TForm1::ProcessPendingEvents() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Leave the quit request for the main loop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (!PreTranslateMessage(message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+}
+
+CipherWorkspace& TForm1::Workspace() { return theWorkspace; }
+
+void TForm1::CloseWindow() {
+  if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,179 @@
+// Form1, the one window of Resicrypt (class TForm1, unit alUnit23): its controls,
+// start-up, modes, show all and hide all, Hide Password, the small click handlers,
+// and the form port through which the commands read and write the window.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/text_cipher.h"
+#include "ui/cipher_gate.h"
+#include "ui/form_commands_win.h"
+#include "ui/form_dialogs_win.h"
+#include "ui/form_layout_win.h"
+#include "ui/form_port.h"
+#include "ui/win_handles_win.h"
+
+namespace resicrypt {
+
+class TForm1 final : public FormPort {
+ public:
+  struct Options {
+    FormDialogs* dialogs = nullptr;  // null: the system's dialogs
+    FormCommands commands = DefaultFormCommands();
+    bool endsMessageLoop = true;  // destroying the window posts WM_QUIT
+  };
+
+  // Creates the window and its controls and runs FormCreate; the window is not
+  // shown yet. Throws std::runtime_error when the window cannot be created.
+  explicit TForm1(Options options);
+  TForm1() : TForm1(Options{}) {}
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Shows the window with the keyboard focus in Edit1.
+  void Show(int showCommand);
+
+  // Keyboard navigation in the window's tab order (Tab, Shift+Tab, arrows in the
+  // radio group). Call for every message before it is translated; true when the
+  // message was used up.
+  bool PreTranslateMessage(const MSG& message);
+
+  HWND Handle() const { return window_; }
+  HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  int Dpi() const { return dpi_; }
+  // A length at 96 DPI in the window's pixels.
+  int Scale(int pixels96) const;
+
+  // Cipher-starting events go through the gate: the DDE service uses it too.
+  CipherGate& Gate() { return gate_; }
+  // Runs in FormClose, before the window goes: closes the DDE back link.
+  void SetFormCloseAction(std::function<void()> action) { formCloseAction_ = std::move(action); }
+
+  // The form port.
+  std::string Edit1Text() const override;
+  std::string Edit2Text() const override;
+  void SetEdit1Text(const std::string& text) override;
+  void SetEdit2Text(const std::string& text) override;
+  void ShowEdit1() override;
+  bool HidePassword() const override;
+
+  void ReportAppend(const std::string& line) override;
+  void ReportReplaceAll(const std::vector<std::string>& lines) override;
+  void ReportClear() override;
+  int ReportCount() const override;
+  std::string ReportLine(int index) const override;
+
+  int MemoLineCount() const override;
+  std::string MemoLine(int index) const override;
+  void MemoReplaceLine(int index, const std::string& line) override;
+  void MemoAppend(const std::string& line) override;
+  void MemoClear() override;
+  std::vector<std::string> MemoLines() const override;
+  void SetMemoLines(const std::vector<std::string>& lines) override;
+
+  void SetLabel3Caption(const std::string& caption) override;
+  void SetLabel4Caption(const std::string& caption) override;
+
+  void ShowProgress(ProgressBar bar, bool visible) override;
+  void SetProgressRange(ProgressBar bar, int minimum, int maximum) override;
+  void SetProgressPosition(ProgressBar bar, int position) override;
+
+  void SetOpenDialogMultiSelect() override;
+  bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override;
+  bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override;
+
+  void ShowMessage(const std::string& text) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+
+  bool ReadClipboardText(std::string& text) override;
+  bool WriteClipboardText(const std::string& text, bool privateText) override;
+
+  void ProcessPendingEvents() override;
+
+  std::string& WorkingPassword() override { return workingPassword_; }
+  CipherWorkspace& Workspace() override;
+  const TextAlphabet& Alphabet() const override { return alphabet_; }
+
+  void CloseWindow() override;
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                          LPARAM lParam);
+  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam,
+                                           LPARAM lParam, UINT_PTR id, DWORD_PTR form);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void ShowError(const std::string& text);
+
+  void CreateFonts();
+  void CreateControls();
+  void OnCommand(int id, int notification);
+  LRESULT OnControlColour(HDC dc, HWND control, int background);
+  void OnActivate(WPARAM wParam);
+  void OnLeftButtonUp(LPARAM lParam);
+
+  // Event handlers, named after control and event.
+  void FormCreate();
+  void FormClick();
+  void FormDblClick();
+  void FormClose();
+  void CheckBox1Click();
+  void RadioButton1Click();
+  void RadioButton2Click();
+  void RadioButton3Click();
+  void ListBox1Click();
+  void ListBox1DblClick();
+  void Memo1DblClick();
+  void Label3Click();
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+  void Button5Click();
+  void Button6Click();
+  void Label1Click();
+  void Label2Click();
+
+  void RunFileCommand(const FormCommand& command);
+  void RunCipherCommand(const FormCommand& command);
+
+  void SetHidePasswordChecked(bool checked);
+  void SelectRadioButton(ControlId radio);
+  void ApplyMode(FormMode mode);
+  void SetVisible(ControlId id, bool visible);
+  bool IsShown(ControlId id) const;
+  void KeepFocusVisible();
+  void FocusNextControl(bool backwards);
+  std::string ControlText(ControlId id) const;
+  void SetLabelCaption(ControlId label, const std::string& caption);
+  HWND ProgressHandle(ProgressBar bar) const;
+  const ControlSpec* SpecOfWindow(HWND control) const;
+
+  Options options_;
+  SystemDialogs systemDialogs_;
+  FormDialogs* dialogs_;
+  HWND window_ = nullptr;
+  std::array<HWND, kControlCount> controls_{};
+  std::array<win::GdiObject, kFontCount> fonts_;
+  std::vector<ControlId> tabSequence_;
+  int dpi_ = 96;
+  std::string title_;  // of every message box
+  bool clicked_ = false;  // a left button went down on the background
+  bool openDialogMultiSelect_ = false;
+  HWND savedFocus_ = nullptr;
+  CipherGate gate_;
+  std::function<void()> formCloseAction_;
+  std::string workingPassword_;
+  TextAlphabet alphabet_{};
+};
+
+}  // namespace resicrypt

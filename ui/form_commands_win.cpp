@@ -1,0 +1,20 @@
+#include "ui/form_commands_win.h"
+
+#include "textcmd/text_commands.h"
+
+namespace resicrypt {
+
+FormCommands DefaultFormCommands() {
+  FormCommands commands;
+  commands.button1Click = nullptr;  // Decrypt File: from container/
+  commands.button2Click = nullptr;  // Encrypt File: from container/
+  commands.button3Click = &resicrypt::Button3Click;
+  commands.button4Click = &resicrypt::Button4Click;
+  commands.button5Click = &resicrypt::Button5Click;
+  commands.button6Click = &resicrypt::Button6Click;
+  commands.label1Click = &resicrypt::Label1Click;
+  commands.label2Click = &resicrypt::Label2Click;
+  return commands;
+}
+
+}  // namespace resicrypt

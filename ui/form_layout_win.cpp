@@ -1,0 +1,123 @@
+#include "ui/form_layout_win.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+namespace resicrypt {
+
+namespace {
+
+constexpr DWORD kLabelStyle = SS_LEFT | SS_NOTIFY | SS_NOPREFIX;
+constexpr DWORD kRadioStyle = BS_RADIOBUTTON | WS_TABSTOP;
+constexpr DWORD kButtonStyle = BS_PUSHBUTTON | WS_TABSTOP;
+constexpr DWORD kFieldStyle = ES_AUTOHSCROLL | WS_TABSTOP;
+constexpr DWORD kMemoStyle = ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN |
+                             WS_VSCROLL | WS_HSCROLL | WS_TABSTOP;
+constexpr DWORD kListStyle = LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP;
+
+using C = ControlId;
+using F = FormFont;
+using T = TextColour;
+
+}  // namespace
+
+// Labels are created with their design captions and take the width of their
+// caption; Label3 and Label4 get the date and time in FormCreate. The clipboard
+// and memo buttons and ProgressBar1 are hidden by FormCreate, not here.
+const std::array<ControlSpec, kControlCount> kControlTable{{
+    {C::CheckBox1, "CheckBox1", "BUTTON", "Hide Password", 8, 0, 97, 17,
+     BS_CHECKBOX | BS_FLAT | WS_TABSTOP, 0, F::Window11, T::Blue, 3, true},
+    {C::Label3, "Label3", "STATIC", "Label3", 120, 8, 32, 13, kLabelStyle, 0, F::Window11, T::Teal,
+     -1, true},
+    {C::Label4, "Label4", "STATIC", "Label4", 272, 8, 32, 13, kLabelStyle, 0, F::Window11, T::Teal,
+     -1, true},
+    {C::RadioButton1, "RadioButton1", "BUTTON", "Use File", 8, 24, 129, 17, kRadioStyle, 0,
+     F::Bold13, T::Black, 7, true},
+    {C::Button2, "Button2", "BUTTON", "Encrypt  File", 120, 24, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 15, true},
+    {C::Button1, "Button1", "BUTTON", "Decrypt  File", 272, 24, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 1, true},
+    {C::RadioButton2, "RadioButton2", "BUTTON", "Use Board", 8, 48, 113, 17, kRadioStyle, 0,
+     F::Bold13, T::Black, 8, true},
+    {C::Button4, "Button4", "BUTTON", "Encrypt  Clipboard", 120, 48, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 10, true},
+    {C::Button3, "Button3", "BUTTON", "Decrypt  Clipboard", 272, 48, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 9, true},
+    {C::RadioButton3, "RadioButton3", "BUTTON", "Use Memo", 8, 72, 105, 17, kRadioStyle, 0,
+     F::Bold13, T::Black, 11, true},
+    {C::Button5, "Button5", "BUTTON", "Encrypt  Memo", 120, 72, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 12, true},
+    {C::Button6, "Button6", "BUTTON", "Decrypt  Memo", 272, 72, 145, 17, kButtonStyle, 0,
+     F::Window11, T::Gray, 13, true},
+    {C::Label1, "Label1", "STATIC", "Password1", 16, 96, 88, 20, kLabelStyle, 0, F::Bold16, T::Red,
+     -1, true},
+    {C::Edit2, "Edit2", "EDIT", "742", 120, 96, 297, 21, kFieldStyle, WS_EX_CLIENTEDGE,
+     F::Window11, T::WindowText, 2, true},
+    {C::Label2, "Label2", "STATIC", "Password2", 16, 128, 88, 20, kLabelStyle, 0, F::Bold16,
+     T::Red, -1, true},
+    {C::Edit1, "Edit1", "EDIT", "742", 120, 128, 297, 21, kFieldStyle, WS_EX_CLIENTEDGE,
+     F::Window11, T::WindowText, 0, true},
+    {C::Memo1, "Memo1", "EDIT", "", 8, 160, 409, 241, kMemoStyle, WS_EX_CLIENTEDGE, F::Regular13,
+     T::Blue, 14, false},
+    {C::ListBox1, "ListBox1", "LISTBOX", "", 8, 160, 409, 241, kListStyle, WS_EX_CLIENTEDGE,
+     F::Regular13, T::Red, 4, true},
+    // Progress bars hold a place in the tab order but never take the focus.
+    {C::ProgressBar1, "ProgressBar1", PROGRESS_CLASSA, "", 8, 408, 401, 17, 0, 0, F::Window11,
+     T::Gray, 5, true},
+    {C::ProgressBar2, "ProgressBar2", PROGRESS_CLASSA, "", 8, 432, 401, 17, 0, 0, F::Window11,
+     T::Gray, 6, false},
+}};
+
+const ControlSpec& SpecOf(ControlId id) {
+  const auto index = static_cast<std::size_t>(id);
+  const ControlSpec& spec = kControlTable.at(index);
+  if (spec.id != id) throw std::logic_error("control table out of order");
+  return spec;
+}
+
+COLORREF TextColourValue(TextColour colour) {
+  switch (colour) {
+    case TextColour::Gray: return RGB(128, 128, 128);
+    case TextColour::Blue: return RGB(0, 0, 255);
+    case TextColour::Teal: return RGB(0, 128, 128);
+    case TextColour::Black: return RGB(0, 0, 0);
+    case TextColour::Red: return RGB(255, 0, 0);
+    case TextColour::WindowText: return GetSysColor(COLOR_WINDOWTEXT);
+  }
+  return RGB(0, 0, 0);
+}
+
+namespace {
+constexpr Visibility K = Visibility::Keep;
+constexpr Visibility S = Visibility::Show;
+constexpr Visibility H = Visibility::Hide;
+}  // namespace
+
+//                                     Use File  Use Board  Use Memo
+const std::array<ModeRow, 10> kModeTable{{
+    {C::Edit1, {S, K, K}},
+    {C::Edit2, {S, K, K}},
+    {C::Button2, {S, H, H}},
+    {C::Button1, {S, H, H}},
+    {C::Button4, {H, S, H}},
+    {C::Button3, {H, S, H}},
+    {C::Button5, {H, H, S}},
+    {C::Button6, {H, H, S}},
+    {C::Memo1, {H, H, S}},
+    {C::ListBox1, {S, H, H}},
+}};
+
+const std::array<ControlId, 18> kShowAllOrder{{
+    C::Memo1, C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Edit1,
+    C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
+    C::RadioButton1, C::RadioButton2, C::RadioButton3,
+}};
+
+const std::array<ControlId, 18> kHideAllOrder{{
+    C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Memo1, C::Edit1,
+    C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
+    C::RadioButton1, C::RadioButton2, C::RadioButton3,
+}};
+
+}  // namespace resicrypt

@@ -1,0 +1,4 @@
+// Resource identifiers shared by the resource script and the window code.
+#pragma once
+
+#define RESICRYPT_ICON 1
