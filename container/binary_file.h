@@ -1,0 +1,101 @@
+// Buffered binary files for the container commands, on std::FILE only.
+//
+// InputFile opens a file for reading only (a read-only source or container works)
+// and hands out its bytes from a large buffer. OutputFile writes a new file under a
+// temporary name in the target's folder and puts it in place of the target only
+// when every byte has been written and the file has been closed without error;
+// until then the target keeps its earlier content, and an output that is given up
+// leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace resicrypt {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Bytes moved per read or write call of the underlying stream.
+constexpr std::size_t kFileBufferBytes = std::size_t{1} << 20;
+
+class InputFile {
+ public:
+  // Opens the file for reading and takes its length from the open handle. False
+  // when it cannot be opened or its length cannot be told.
+  bool Open(const std::string& path);
+  void Close();
+
+  // Length of the file when it was opened.
+  std::int64_t Size() const { return size_; }
+  // Bytes read (or skipped) so far.
+  std::int64_t Position() const { return position_; }
+
+  // Reads exactly count bytes; false on a read error or an early end, and after
+  // that every later read fails too. Bytes that were not read are never handed out.
+  bool Read(void* data, std::size_t count);
+  bool ReadInt32(std::int32_t& value);
+  // Moves count bytes on without handing them out.
+  bool Skip(std::int64_t count);
+
+ private:
+  bool Fill();
+
+  FileHandle file_;
+  std::vector<unsigned char> buffer_;
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  std::int64_t size_ = -1;
+  std::int64_t position_ = 0;
+  bool failed_ = false;
+};
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Discard(); }
+
+  // Starts a file that will replace (or create) path. False when path names a file
+  // that cannot be written (a read-only file, a folder) or when no temporary file
+  // can be made in its folder.
+  bool Create(const std::string& path);
+
+  // False once any write has failed; nothing is written after that.
+  bool Write(const void* data, std::size_t count);
+  bool WriteInt32(std::int32_t value);
+  std::int64_t Position() const { return position_; }
+
+  // Keeps only the first length bytes written so far (rebuilding the temporary
+  // file, since standard streams cannot shorten a file).
+  bool CutBack(std::int64_t length);
+
+  // Flushes, closes and puts the file in place of the target. False on any write,
+  // close or rename failure; the temporary file is then removed and the target
+  // keeps its earlier content.
+  bool Commit();
+
+  // Gives the file up: closes and removes the temporary file.
+  void Discard();
+
+ private:
+  bool Flush();
+
+  std::string path_;
+  std::string temporaryPath_;
+  FileHandle file_;
+  std::vector<unsigned char> buffer_;
+  std::size_t used_ = 0;
+  std::int64_t position_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace resicrypt

@@ -1,0 +1,79 @@
+#include "container/container_path.h"
+
+#include <array>
+
+namespace resicrypt {
+
+namespace {
+
+std::size_t LastSeparator(std::string_view path) {
+  for (std::size_t k = path.size(); k > 0; --k) {
+    if (IsPathSeparator(path[k - 1])) return k - 1;
+  }
+  return std::string_view::npos;
+}
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device for these names whatever extension follows, and also
+// when blanks stand before the dot ("NUL .txt"). COM and LPT take the digits 1-9
+// and the superscripts 1, 2, 3 of the Windows code pages (0xB9, 0xB2, 0xB3).
+bool IsDeviceName(std::string_view name) {
+  std::string base;
+  for (char c : name) {
+    if (c == '.') break;
+    base += UpperAscii(c);
+  }
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  static const std::array<const char*, 6> kPlainDevices = {"CON", "PRN",    "AUX",
+                                                           "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kPlainDevices) {
+    if (base == device) return true;
+  }
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+    const auto digit = static_cast<unsigned char>(base[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string FileNamePart(std::string_view path) {
+  const std::size_t separator = LastSeparator(path);
+  if (separator == std::string_view::npos) return std::string(path);
+  return std::string(path.substr(separator + 1));
+}
+
+std::string FolderPart(std::string_view path) {
+  const std::size_t separator = LastSeparator(path);
+  if (separator == std::string_view::npos) return std::string();
+  return std::string(path.substr(0, separator + 1));
+}
+
+std::string StoredNameProblem(std::string_view name) {
+  if (name.empty()) return "empty name";
+  if (name.size() > kMaxNameBytes) return "name longer than 255 bytes";
+  bool dotsAndBlanksOnly = true;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsPathSeparator(c)) return "path separator in name";
+    if (c == ':') return "drive colon in name";
+    if (byte < 32 || byte == 127) return "control character in name";
+    if (c != '.' && c != ' ') dotsAndBlanksOnly = false;
+  }
+  if (dotsAndBlanksOnly) return "name is only dots and blanks";
+  if (IsDeviceName(name)) return "device name";
+  return std::string();
+}
+
+std::string PrintableName(std::string_view name) {
+  std::string shown(name.substr(0, kMaxNameBytes));
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) c = '?';
+  }
+  return shown;
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,37 @@
+// Paths and stored names. Windows paths separate folders with a backslash; '/' is
+// taken as a separator too, so that paths from the command line and from other
+// systems split the same way (no Windows file name can hold either).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace resicrypt {
+
+// Every path the file commands handle (source, container, output) and every stored
+// name holds at most 255 bytes.
+constexpr std::size_t kMaxPathBytes = 255;
+constexpr std::size_t kMaxNameBytes = 255;
+
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The file's own name: the part of the path after its last separator.
+std::string FileNamePart(std::string_view path);
+
+// The folder of a path, up to and including its last separator; empty when the
+// path has no separator (the current folder).
+std::string FolderPart(std::string_view path);
+
+// Why a name read from a container may not be used as an output file name in the
+// container's folder; empty when it is a plain file name. Refused: empty names,
+// more than 255 bytes, separators, a colon (drive or stream), "." and ".." and any
+// name made of dots and blanks only, control characters, and the device names
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
+std::string StoredNameProblem(std::string_view name);
+
+// The name as a report line can show it: control characters become '?', and
+// names longer than 255 bytes are cut.
+std::string PrintableName(std::string_view name);
+
+}  // namespace resicrypt

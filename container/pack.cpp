@@ -1,0 +1,138 @@
+#include "container/pack.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "container/binary_file.h"
+#include "container/container_path.h"
+
+namespace resicrypt {
+
+namespace {
+
+constexpr char kWriteFileNotOpen[] = "Write File not Open ";
+constexpr char kReadFileNotOpen[] = "Read File not Open ";
+
+// Ends the packing at a source that cannot be read: the container keeps its
+// header and the complete records before this source (its file count still says
+// all of them), as it does when a source cannot be opened at all.
+PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOutcome outcome,
+                         const std::string& detail) {
+  outcome.result = PackResult::SourceNotRead;
+  outcome.lines.push_back(kReadFileNotOpen);
+  if (!detail.empty()) outcome.lines.push_back(detail);
+  const bool kept = (container.Position() == recordStart || container.CutBack(recordStart)) &&
+                    container.Commit();
+  if (!kept) outcome.lines.push_back(kWriteFileNotOpen);
+  return outcome;
+}
+
+PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
+                       PackOutcome outcome) {
+  container.Discard();
+  outcome.result = PackResult::ContainerNotWritten;
+  outcome.lines = {kWriteFileNotOpen, "Container not written: " + containerPath};
+  return outcome;
+}
+
+}  // namespace
+
+PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
+                          const std::string& containerPath,
+                          const std::vector<std::string>& sources, PackEvents& events) {
+  PackOutcome outcome;
+  FileCipher cipher(workspace, password);
+  const int L = cipher.BlockLength();
+  const int N = cipher.Residues();
+  const auto blockBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
+  const auto plainBytes = static_cast<std::size_t>(L);
+
+  OutputFile container;
+  if (containerPath.size() > kMaxPathBytes || sources.size() > 0x7FFFFFFFu) {
+    outcome.result = PackResult::ContainerNotCreated;
+    outcome.lines = {kWriteFileNotOpen, containerPath.size() > kMaxPathBytes
+                                            ? "Path longer than 255 bytes: " + containerPath
+                                            : std::string("Too many files")};
+    return outcome;
+  }
+  if (!container.Create(containerPath)) {
+    outcome.result = PackResult::ContainerNotCreated;
+    outcome.lines = {kWriteFileNotOpen};
+    return outcome;
+  }
+  events.ContainerCreated();
+
+  // Header: residue count, check block, file count.
+  const auto fileCount = static_cast<std::int32_t>(sources.size());
+  const CheckBlock check = cipher.MakeCheckBlock();
+  container.WriteInt32(N);
+  container.Write(check.residues.data(), blockBytes);
+  container.WriteInt32(fileCount);
+
+  // Full blocks are read and encrypted a buffer at a time.
+  const auto chunkBlocks = static_cast<std::int32_t>(kFileBufferBytes / plainBytes);
+  std::vector<unsigned char> plain;
+  std::vector<unsigned char> encrypted;
+  for (std::int32_t k = 0; k < fileCount; ++k) {
+    events.SourceStarting(k, fileCount);
+    const std::string& path = sources[static_cast<std::size_t>(k)];
+    const std::int64_t recordStart = container.Position();
+    InputFile source;
+    if (path.size() > kMaxPathBytes) {
+      return StopAtSource(container, recordStart, outcome, "Path longer than 255 bytes: " + path);
+    }
+    if (!source.Open(path)) return StopAtSource(container, recordStart, outcome, "");
+    if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
+      return StopAtSource(container, recordStart, outcome,
+                          "File larger than 2147483647 bytes: " + path);
+    }
+    FileRecord record{FileNamePart(path), static_cast<std::int32_t>(source.Size())};
+    const std::int32_t full = record.FullBlocks(L);
+    const int r = record.Remainder(L);
+    events.BlocksStarting(full);
+
+    // Record head: name length, name, file size.
+    container.WriteInt32(static_cast<std::int32_t>(record.name.size()));
+    container.Write(record.name.data(), record.name.size());
+    container.WriteInt32(record.size);
+
+    BlockCadence cadence(full);
+    std::int32_t m = 1;
+    while (m <= full) {
+      const std::int32_t chunk = std::min(full - m + 1, chunkBlocks);
+      const auto count = static_cast<std::size_t>(chunk);
+      plain.resize(count * plainBytes);
+      encrypted.resize(count * blockBytes);
+      if (!source.Read(plain.data(), plain.size())) {
+        return StopAtSource(container, recordStart, outcome,
+                            "File could not be read to its end: " + path);
+      }
+      for (std::size_t b = 0; b < count; ++b, ++m) {
+        if (cadence.Count()) events.BlockDue(m);
+        cipher.EncryptBlock(plain.data() + b * plainBytes, encrypted.data() + b * blockBytes);
+      }
+      if (!container.Write(encrypted.data(), encrypted.size())) {
+        return NotWritten(container, containerPath, outcome);
+      }
+    }
+
+    // Final block, always present: the last r bytes and padding.
+    unsigned char tail[kMaxFilePasswordLength];
+    unsigned char finalBlock[kMaxResidueCount];
+    if (!source.Read(tail, static_cast<std::size_t>(r))) {
+      return StopAtSource(container, recordStart, outcome,
+                          "File could not be read to its end: " + path);
+    }
+    cipher.EncryptFinalBlock(tail, r, finalBlock);
+    source.Close();
+    if (!container.Write(finalBlock, blockBytes)) {
+      return NotWritten(container, containerPath, outcome);
+    }
+    ++outcome.packed;
+    events.SourcePacked(record, full, L, N);
+  }
+  if (!container.Commit()) return NotWritten(container, containerPath, outcome);
+  return outcome;
+}
+
+}  // namespace resicrypt

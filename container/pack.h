@@ -1,0 +1,50 @@
+// Packing files into a ContainerFile: the writer behind Encrypt File and
+// `resicrypt-cli pack`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "container/file_cipher.h"
+#include "engine/cipher_workspace.h"
+
+namespace resicrypt {
+
+// What the packer tells its caller as it goes, in this order: ContainerCreated
+// once; per source SourceStarting, then (once it is open) BlocksStarting, BlockDue
+// every (full div 100) + 1 full blocks, and SourcePacked.
+class PackEvents {
+ public:
+  virtual ~PackEvents() = default;
+  virtual void ContainerCreated() {}
+  virtual void SourceStarting(std::int32_t /*index*/, std::int32_t /*fileCount*/) {}
+  virtual void BlocksStarting(std::int32_t /*fullBlocks*/) {}
+  virtual void BlockDue(std::int32_t /*block*/) {}
+  virtual void SourcePacked(const FileRecord& /*record*/, std::int32_t /*fullBlocks*/, int /*L*/,
+                            int /*N*/) {}
+};
+
+enum class PackResult {
+  Packed,               // every source packed, the container in place
+  ContainerNotCreated,  // nothing written
+  SourceNotRead,        // the container holds the records before this source
+  ContainerNotWritten,  // a write or close failed; the target keeps its earlier content
+};
+
+struct PackOutcome {
+  PackResult result = PackResult::Packed;
+  std::vector<std::string> lines;  // report lines for a failure, in order
+  std::int32_t packed = 0;         // records complete in the container
+};
+
+// Writes the container in one pass: header, then one record per source. The
+// password has 3 to 23 bytes. The file count says sources.size() from the start;
+// a source that cannot be opened or read to its end stops the packing and leaves
+// the container with the complete records before it.
+PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
+                          const std::string& containerPath,
+                          const std::vector<std::string>& sources, PackEvents& events);
+
+}  // namespace resicrypt

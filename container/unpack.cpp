@@ -1,0 +1,251 @@
+#include "container/unpack.h"
+
+#include <algorithm>
+
+#include "container/binary_file.h"
+#include "container/container_path.h"
+
+namespace resicrypt {
+
+namespace {
+
+constexpr char kReadFileNotOpen[] = " Read File not Open ";
+constexpr char kWriteFileNotOpen[] = " Write File not Open ";
+constexpr std::size_t kNameBufferBytes = kMaxNameBytes + 1;
+
+// " Record 3 not unpacked (reason)[, unpacking stopped][: name]"
+std::string RecordLine(std::int32_t index, const std::string& reason, bool stopped,
+                       const std::string& name) {
+  std::string line = " Record " + std::to_string(index) + " not unpacked (" + reason + ")";
+  if (stopped) line += ", unpacking stopped";
+  if (!name.empty()) line += ": " + PrintableName(name);
+  return line;
+}
+
+// Reads a stored name of n bytes: at most 256 of them are kept (a longer name is
+// refused anyway), and the name ends at its first NUL.
+bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
+  const auto length = static_cast<std::size_t>(n);
+  const std::size_t kept = std::min(length, kNameBufferBytes);
+  std::string bytes(kept, '\0');
+  if (!container.Read(&bytes[0], kept)) return false;
+  if (!container.Skip(static_cast<std::int64_t>(length - kept))) return false;
+  name = bytes.substr(0, bytes.find('\0'));
+  return true;
+}
+
+}  // namespace
+
+UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
+                              const std::string& containerPath, const std::string& targetFolder,
+                              UnpackEvents& events) {
+  UnpackOutcome outcome;
+  FileCipher cipher(workspace, password);
+  const int L = cipher.BlockLength();
+  const int N = cipher.Residues();
+  const auto blockBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
+  const auto plainBytes = static_cast<std::size_t>(L);
+
+  InputFile container;
+  if (containerPath.size() > kMaxPathBytes) {
+    outcome.result = UnpackResult::ContainerNotOpened;
+    outcome.lines = {kReadFileNotOpen, " Path longer than 255 bytes: " + containerPath};
+    return outcome;
+  }
+  if (!container.Open(containerPath)) {
+    outcome.result = UnpackResult::ContainerNotOpened;
+    outcome.lines = {kReadFileNotOpen};
+    return outcome;
+  }
+  cipher.PrepareDecoding();
+  const std::int64_t T = container.Size();
+  const auto damaged = [&outcome](const std::string& reason) {
+    outcome.result = UnpackResult::ContainerDamaged;
+    outcome.lines = {" Container damaged (" + reason + "), nothing unpacked"};
+    return outcome;
+  };
+
+  // Residue count: a container made under a password of another length (or
+  // another permutation class) stops here.
+  std::int32_t storedResidues = 0;
+  if (!container.ReadInt32(storedResidues)) return damaged("it ends in its header");
+  if (storedResidues != N) {
+    outcome.result = UnpackResult::PasswordLengthWrong;
+    return outcome;
+  }
+  // Check block: the password encrypted as one block.
+  CheckBlock check;
+  check.length = N - 1;
+  if (!container.Read(check.residues.data(), blockBytes)) return damaged("it ends in its header");
+  for (std::size_t differing = cipher.CheckBlockDifferences(check).size(); differing > 0;
+       --differing) {
+    if (events.WrongPassword()) {
+      outcome.result = UnpackResult::PasswordWrong;
+      return outcome;
+    }
+  }
+  // File count.
+  std::int32_t fileCount = 0;
+  if (!container.ReadInt32(fileCount)) return damaged("it ends in its header");
+  if (fileCount < 0) return damaged("negative file count");
+  events.RecordsStarting();
+
+  const auto chunkBlocks = static_cast<std::int32_t>(kFileBufferBytes / blockBytes);
+  std::vector<unsigned char> encrypted;
+  std::vector<unsigned char> plain;
+  for (std::int32_t k = 0; k < fileCount; ++k) {
+    events.RecordStarting(k, fileCount);
+    const std::int32_t i = k + 1;
+    std::string name;
+    const auto stop = [&](const std::string& reason) {
+      outcome.result = UnpackResult::RecordStopped;
+      outcome.lines = {RecordLine(i, reason, true, name)};
+      return outcome;
+    };
+
+    // Record head: name length, name, file size.
+    std::int32_t n = 0;
+    if (!container.ReadInt32(n)) return stop("container ends early");
+    if (n < 0) return stop("negative name length");
+    if (n > T - container.Position()) return stop("container ends in its name");
+    if (!ReadName(container, n, name)) return stop("container could not be read");
+    FileRecord record{name, 0};
+    if (!container.ReadInt32(record.size)) return stop("container ends early");
+    if (record.size < 0) return stop("negative size");
+    const std::int32_t B = record.BlockCount(L);
+    const int r = record.Remainder(L);
+    const std::int64_t C = static_cast<std::int64_t>(N - 1) * B + i;
+    const std::int64_t recordBlockBytes = static_cast<std::int64_t>(B) * (N - 1);
+    // The plausibility check of the format, then the exact one.
+    if (C > T) return stop("size larger than the container");
+    if (recordBlockBytes > T - container.Position()) {
+      return stop("blocks run past the end of the container");
+    }
+
+    // Only plain names, and only inside the target folder.
+    std::string problem =
+        static_cast<std::size_t>(n) > kMaxNameBytes ? "name longer than 255 bytes"
+                                                     : StoredNameProblem(name);
+    const std::string outputPath = targetFolder + name;
+    if (problem.empty() && outputPath.size() > kMaxPathBytes) {
+      problem = "output path longer than 255 bytes";
+    }
+    if (!problem.empty()) {
+      ++outcome.refused;
+      events.RecordRefused(RecordLine(i, problem, false, name));
+      if (!container.Skip(recordBlockBytes)) return stop("container could not be read");
+      continue;
+    }
+
+    OutputFile output;
+    const auto givenUp = [&](const char* first, const std::string& reason) {
+      output.Discard();
+      outcome.result = UnpackResult::OutputStopped;
+      outcome.lines.clear();
+      if (first != nullptr) outcome.lines.push_back(first);
+      outcome.lines.push_back(RecordLine(i, reason, true, name));
+      return outcome;
+    };
+    if (!output.Create(outputPath)) return givenUp(kWriteFileNotOpen, "output file not created");
+    events.BlocksStarting(B);
+
+    BlockCadence cadence(B);
+    std::int32_t m = 1;
+    while (m <= B) {
+      const std::int32_t chunk = std::min(B - m + 1, chunkBlocks);
+      const auto count = static_cast<std::size_t>(chunk);
+      encrypted.resize(count * blockBytes);
+      plain.resize(count * plainBytes);
+      if (!container.Read(encrypted.data(), encrypted.size())) {
+        events.BlocksDone();
+        return givenUp(nullptr, "container could not be read");
+      }
+      std::size_t produced = 0;
+      for (std::size_t b = 0; b < count; ++b, ++m) {
+        if (cadence.Count()) events.BlockDue(m);
+        cipher.DecryptBlock(encrypted.data() + b * blockBytes, plain.data() + produced);
+        // Positions 1..L of a full block, 1..r of the final one; padding stays out.
+        produced += m < B ? plainBytes : static_cast<std::size_t>(r);
+      }
+      if (!output.Write(plain.data(), produced)) {
+        events.BlocksDone();
+        return givenUp(kWriteFileNotOpen, "output file not written");
+      }
+    }
+    events.BlocksDone();
+    if (!output.Commit()) return givenUp(kWriteFileNotOpen, "output file not written");
+    ++outcome.unpacked;
+    events.RecordUnpacked(UnpackedRecord{record, B, L, N, C, T, outputPath});
+  }
+  return outcome;
+}
+
+namespace {
+
+// Walks the records under block length L; true when they end exactly at the
+// container's end.
+bool WalkRecords(const std::string& containerPath, int L, ContainerListing& listing) {
+  InputFile container;
+  std::int32_t N = 0;
+  std::int32_t fileCount = 0;
+  if (!container.Open(containerPath) || !container.ReadInt32(N) || N < 2 ||
+      N > kMaxResidueCount || !container.Skip(N - 1) || !container.ReadInt32(fileCount) ||
+      fileCount < 0) {
+    return false;
+  }
+  const std::int64_t T = container.Size();
+  listing.residueCount = N;
+  listing.records.clear();
+  for (std::int32_t k = 0; k < fileCount; ++k) {
+    FileRecord record;
+    std::int32_t n = 0;
+    if (!container.ReadInt32(n) || n < 0 || n > T - container.Position() ||
+        !ReadName(container, n, record.name) || !container.ReadInt32(record.size) ||
+        record.size < 0) {
+      return false;
+    }
+    const std::int64_t blocks = static_cast<std::int64_t>(record.BlockCount(L)) * (N - 1);
+    if (blocks > T - container.Position() || !container.Skip(blocks)) return false;
+    listing.records.push_back(std::move(record));
+  }
+  return container.Position() == T;
+}
+
+bool SameRecords(const std::vector<FileRecord>& a, const std::vector<FileRecord>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const FileRecord& x, const FileRecord& y) {
+                      return x.name == y.name && x.size == y.size;
+                    });
+}
+
+}  // namespace
+
+ContainerListing ListContainer(const std::string& containerPath, int blockLength) {
+  ContainerListing result;
+  InputFile probe;
+  if (containerPath.size() > kMaxPathBytes || !probe.Open(containerPath)) {
+    result.problem = "container cannot be opened";
+    return result;
+  }
+  probe.Close();
+  const int first = blockLength > 0 ? blockLength : kMinFilePasswordLength;
+  const int last = blockLength > 0 ? blockLength : kMaxFilePasswordLength;
+  bool found = false;
+  for (int L = first; L <= last; ++L) {
+    ContainerListing candidate;
+    if (!WalkRecords(containerPath, L, candidate)) continue;
+    if (found && !SameRecords(candidate.records, result.records)) {
+      result.ok = false;
+      result.problem = "block length cannot be told from the container; give the password";
+      result.records.clear();
+      return result;
+    }
+    if (!found) result = std::move(candidate);
+    found = true;
+  }
+  result.ok = found;
+  if (!found) result.problem = "container damaged (its records do not fill it)";
+  return result;
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,82 @@
+// Unpacking a ContainerFile: the reader behind Decrypt File and
+// `resicrypt-cli unpack` / `list`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "container/file_cipher.h"
+#include "engine/cipher_workspace.h"
+
+namespace resicrypt {
+
+// The numbers Decrypt File reports for one unpacked record.
+struct UnpackedRecord {
+  FileRecord record;
+  std::int32_t blockCount = 0;     // B = S div L + 1, the final block counted
+  int blockLength = 0;             // L
+  int residueCount = 0;            // N
+  std::int64_t plausibility = 0;   // C = (N - 1) x B + i
+  std::int64_t containerSize = 0;  // T
+  std::string outputPath;
+};
+
+// What the unpacker tells its caller as it goes. WrongPassword is asked once per
+// check-block position that differs from the password, in ascending order; true
+// stops the unpacking there. Then RecordsStarting once; per record RecordStarting,
+// and for a record that is written BlocksStarting, BlockDue every (B div 100) + 1
+// blocks, BlocksDone and RecordUnpacked. A record whose name may not be used is
+// passed to RecordRefused with its report line and skipped.
+class UnpackEvents {
+ public:
+  virtual ~UnpackEvents() = default;
+  virtual bool WrongPassword() = 0;
+  virtual void RecordsStarting() {}
+  virtual void RecordStarting(std::int32_t /*index*/, std::int32_t /*fileCount*/) {}
+  virtual void BlocksStarting(std::int32_t /*blockCount*/) {}
+  virtual void BlockDue(std::int32_t /*block*/) {}
+  virtual void BlocksDone() {}
+  virtual void RecordUnpacked(const UnpackedRecord& /*report*/) {}
+  virtual void RecordRefused(const std::string& /*line*/) {}
+};
+
+enum class UnpackResult {
+  Unpacked,             // every record read; refused records are counted apart
+  ContainerNotOpened,   // nothing read
+  PasswordLengthWrong,  // the stored residue count is not this password's N
+  PasswordWrong,        // a differing check-block position was answered with a stop
+  ContainerDamaged,     // the header cannot be read or makes no sense; nothing written
+  RecordStopped,        // a damaged record stopped the unpacking before its file was begun
+  OutputStopped,        // an output file could not be created, read for or written; removed
+};
+
+struct UnpackOutcome {
+  UnpackResult result = UnpackResult::Unpacked;
+  std::vector<std::string> lines;  // report lines for the stop, in order
+  std::int32_t unpacked = 0;
+  std::int32_t refused = 0;
+};
+
+// Reads the container in one pass and recreates each record's file as
+// targetFolder + name (targetFolder empty or ending in a separator). The password
+// has 3 to 23 bytes. An output file is in place only when all its blocks were read
+// and written; files of earlier records stay.
+UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
+                              const std::string& containerPath, const std::string& targetFolder,
+                              UnpackEvents& events);
+
+// Names and sizes of a container's records, read without the password. The block
+// length is not stored: with blockLength 0 it is taken as the length from 3 to 23
+// for which the records fill the container exactly; when lengths that fit give
+// different listings, or none fits, the container cannot be listed.
+struct ContainerListing {
+  bool ok = false;
+  std::string problem;  // why not, when !ok
+  int residueCount = 0;
+  std::vector<FileRecord> records;
+};
+ContainerListing ListContainer(const std::string& containerPath, int blockLength = 0);
+
+}  // namespace resicrypt
