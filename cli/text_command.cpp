@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "cli/cli_args.h"
@@ -15,13 +14,15 @@ namespace {
 
 constexpr std::size_t kChunkSize = 1 << 16;
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// Only the first line of the password file matters; the LF is kept so that a CR
+// before it is known to be part of a CR LF ending.
+bool ReadFirstLine(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return !in.bad();
+  std::getline(in, text, '\n');
+  if (in.bad()) return false;
+  if (!in.eof()) text.push_back('\n');
+  return true;
 }
 
 }  // namespace
@@ -47,7 +48,7 @@ bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::str
 int RunTextCommand(TextDirection direction, const std::string& passwordFile, std::FILE* in,
                    std::FILE* out, std::FILE* err) {
   std::string fileText;
-  if (!ReadWholeFile(passwordFile, fileText)) {
+  if (!ReadFirstLine(passwordFile, fileText)) {
     std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", passwordFile.c_str());
     return kExitFailure;
   }
