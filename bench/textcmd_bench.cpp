@@ -39,7 +39,8 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 std::unique_ptr<resicrypt::testing::FakeForm> FormWithKey(int keyLength) {
   auto form = std::make_unique<resicrypt::testing::FakeForm>();
-  const std::string key = std::string("benchmark key 17c").substr(0, static_cast<std::size_t>(keyLength));
+  const std::string key =
+      std::string("benchmark key 17c").substr(0, static_cast<std::size_t>(keyLength));
   form->edit1 = form->edit2 = key;
   return form;
 }
@@ -101,8 +102,14 @@ void BM_DecryptMemo(benchmark::State& state) {
 }
 
 // Arguments: key length, and 1 for the memo echo (Hide Password not ticked).
-BENCHMARK(BM_EncryptClipboard)->ArgsProduct({{3, 9, 17}, {0}})->Args({9, 1})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecryptClipboard)->ArgsProduct({{3, 9, 17}, {0}})->Args({9, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncryptClipboard)
+    ->ArgsProduct({{3, 9, 17}, {0}})
+    ->Args({9, 1})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecryptClipboard)
+    ->ArgsProduct({{3, 9, 17}, {0}})
+    ->Args({9, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncryptMemo)->Arg(3)->Arg(9)->Arg(17)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecryptMemo)->Arg(3)->Arg(9)->Arg(17)->Unit(benchmark::kMillisecond);
 

@@ -51,8 +51,8 @@ TEST_F(ClipboardCommands, WorkedExampleBothWaysWithEcho) {
   EXPECT_EQ(form.clipboard, plain);
   EXPECT_TRUE(form.clipboardPrivate);  // plain text stays out of clipboard history
   EXPECT_EQ(form.clipboardWrites, 2);
-  EXPECT_EQ(form.memo, (std::vector<std::string>{kMemoStart, E("ab"), E("cd"), E("xy"), "ab",
-                                                 "cd", "xyz"}));
+  EXPECT_EQ(form.memo,
+            (std::vector<std::string>{kMemoStart, E("ab"), E("cd"), E("xy"), "ab", "cd", "xyz"}));
   EXPECT_TRUE(form.messages.empty());
 }
 

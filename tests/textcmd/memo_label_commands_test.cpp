@@ -111,9 +111,9 @@ TEST_F(MemoCommands, LinesInPlaceAndBack) {
 
   resicrypt::Button5Click(form);
   const std::vector<std::string> enciphered = {
-      cipher.E(key, "abc"),   "",  // the empty line stays empty
-      cipher.E(key, "x"),     cipher.E(key, "   "),
-      cipher.E(key, line255), cipher.E(key, line256.substr(0, 255)),
+      cipher.E(key, "abc"),      "",  // the empty line stays empty
+      cipher.E(key, "x"),        cipher.E(key, "   "),
+      cipher.E(key, line255),    cipher.E(key, line256.substr(0, 255)),
       cipher.E(key, "two words")};
   EXPECT_EQ(form.memo, enciphered);
   EXPECT_EQ(form.workingPassword, key);
