@@ -220,4 +220,70 @@ inline std::vector<RecordAt> WalkRecords(const std::string& bytes, int L) {
   return records;
 }
 
+// Sources in <root>/src, the container in <root>/in, so that anything written
+// outside the container's folder shows in <root>.
+struct Scene {
+  TempFolder root;
+  std::string password;
+  std::string container;
+
+  Scene(const std::string& key, const std::vector<std::pair<std::string, std::string>>& files)
+      : password(key) {
+    fs::create_directory(root.Root() / "src");
+    fs::create_directory(root.Root() / "in");
+    container = (root.Root() / "in" / "box.yal").string();
+    std::vector<std::string> sources;
+    for (const auto& [name, content] : files) {
+      sources.push_back((root.Root() / "src" / name).string());
+      WriteBytes(sources.back(), content);
+    }
+    auto form = NewForm(password);
+    Encrypt(*form, sources, container);
+  }
+  std::string In(const std::string& name) const { return (root.Root() / "in" / name).string(); }
+  std::vector<std::string> InNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root.Root() / "in")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string Bytes() const { return ReadBytes(container); }
+  void SetBytes(const std::string& bytes) const { WriteBytes(container, bytes); }
+};
+
 }  // namespace containertest
+
+#ifdef __linux__
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace containertest {
+
+// Limits the size of any file this process writes, so that writes fail as on a
+// full disk (with SIGXFSZ ignored, write() returns EFBIG). Linux only.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limited = previous_;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*previousHandler_)(int) = nullptr;
+};
+
+}  // namespace containertest
+#endif

@@ -1,0 +1,297 @@
+// Encrypt File through the fake window: password checks, dialogs, report lines,
+// progress bars and pending events, and every failure with what it leaves behind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "container_test_support.h"
+
+namespace containertest {
+namespace {
+
+const char kProduct[] = " Product = E-mail: resicrypt@example.org";
+const char kMismatch[] = "Password 1 and Password 2 must equal. ";
+const char kLength[] = "Password 1 and Password 2 must equal or small than three ";
+const char kFilter[] =
+    "All(*.*)|*.*|Text(*.TXT)|*.TXT|Word(*.DOC)|*.DOC|Excel(*.XLS)|*.XLS|Pic(*.JPG)|*.JPG|"
+    "CPP(*.CPP)|*.CPP|HTML(*.HTM)|*.HTM|";
+
+std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
+  return {"File Byte Amount = " + std::to_string(size),
+          "File Byte Part   = " + std::to_string(size / L), "Open Long Byte   = " + std::to_string(L),
+          "Close Long Byte  = " + std::to_string(N)};
+}
+
+void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+}
+
+TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
+  const std::string long300(300, 'y');
+  const struct {
+    std::string edit1, edit2, message;
+  } cases[] = {
+      {"ab", "cd", kMismatch},  // compared before the length is tested
+      {"abc", "abd", kMismatch},
+      {"Secret", "secret", kMismatch},
+      {"abc", "abc ", kMismatch},
+      {long300, long300 + "z", kMismatch},
+      {"ab", "ab", kLength},
+      {"", "", kLength},
+      {std::string(24, 'x'), std::string(24, 'x'), kLength},
+      {long300, long300, kLength},  // longer than either password buffer
+  };
+  for (const auto& c : cases) {
+    auto form = NewForm(c.edit1);
+    form->edit2 = c.edit2;
+    form->report = {"earlier line"};
+    std::memset(form->workspace.passwordText, 0x5A, sizeof form->workspace.passwordText);
+    std::memset(form->workspace.passwordText2, 0x5A, sizeof form->workspace.passwordText2);
+    resicrypt::Button2Click(*form);
+    EXPECT_EQ(form->messages, std::vector<std::string>{c.message}) << c.edit1.size();
+    EXPECT_EQ(form->report, std::vector<std::string>{"earlier line"});
+    EXPECT_TRUE(form->openDialogFilters.empty());
+    for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
+    for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);
+  }
+}
+
+TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
+  for (const std::string& password :
+       {std::string("abc"), std::string("\xE7\xF6\xFC\xC7\x80\xFF" "abcdefghijklmnopq")}) {
+    auto form = NewForm(password);
+    resicrypt::Button2Click(*form);
+    EXPECT_TRUE(form->messages.empty());
+    EXPECT_EQ(form->openDialogFilters.size(), 1u);
+  }
+}
+
+TEST(EncryptFileDialogs, ProductLineFilterMultiSelectAndDefaultExtension) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  WriteBytes(folder.Path("b.txt"), "beta");
+  auto form = NewForm("secret");
+  form->report = {"View  Encrypt File the Report  or Decrypt  File the Report"};
+
+  resicrypt::Button2Click(*form);  // open dialog cancelled
+  EXPECT_EQ(form->report, std::vector<std::string>{kProduct});
+  EXPECT_TRUE(form->openDialogMultiSelect);
+  EXPECT_EQ(form->openDialogFilters, std::vector<std::string>{kFilter});
+  EXPECT_TRUE(form->saveDialogExtensions.empty());
+
+  const std::vector<std::string> chosen = {folder.Path("a.txt"), folder.Path("b.txt")};
+  form->openDialogAnswers.push_back(chosen);
+  resicrypt::Button2Click(*form);  // save dialog cancelled
+  EXPECT_EQ(form->report, chosen);
+  EXPECT_EQ(form->saveDialogExtensions, std::vector<std::string>{"yal"});
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_TRUE(form->messages.empty());
+}
+
+TEST(EncryptFileReport, PathsThenFourLinesPerFileAndBothBarsHidden) {
+  const std::string password = "pad42";
+  const int N = ReferenceCipher(password).N();
+  TempFolder folder;
+  const std::vector<std::pair<std::string, std::size_t>> files = {
+      {"empty.bin", 0}, {"twelve.txt", 12}, {"longer.dat", 1250}};
+  std::vector<std::string> paths;
+  for (const auto& [name, size] : files) {
+    WriteBytes(folder.Path(name), RandomBytes(size, 7));
+    paths.push_back(folder.Path(name));
+  }
+  auto form = NewForm(password);
+  Encrypt(*form, paths, folder.Path("three.yal"));
+
+  std::vector<std::string> expected = paths;
+  for (const auto& [name, size] : files) Append(expected, FourLines(static_cast<int>(size), 5, N));
+  EXPECT_EQ(form->report, expected);
+  EXPECT_TRUE(form->messages.empty());
+  EXPECT_FALSE(form->progress1.visible);
+  EXPECT_FALSE(form->progress2.visible);
+  EXPECT_EQ(form->progress2.minimum, 1);
+  EXPECT_EQ(form->progress2.maximum, 1000);
+  EXPECT_EQ(form->progress2.updates, 3);
+  EXPECT_EQ(form->progress2.position, 666);  // 2 x 1000 div 3, before the last file
+  EXPECT_EQ(form->progress1.minimum, 1);
+  EXPECT_EQ(form->progress1.maximum, 251);  // full blocks + 1 of the last file
+  EXPECT_EQ(form->progress1.position, 249);
+  EXPECT_EQ(ReadBytes(folder.Path("twelve.txt")), RandomBytes(12, 7));  // sources untouched
+}
+
+TEST(EncryptFileProgress, PendingEventsEveryFullDiv100PlusOneBlocksThenTheBarMoves) {
+  struct Seen {
+    int position, maximum;
+    bool blocksVisible, filesVisible;
+  };
+  const struct {
+    std::size_t size;  // under a 5-byte password
+    int events;
+    int step;
+  } cases[] = {{4, 0, 1}, {12, 2, 1}, {495, 99, 1}, {500, 50, 2}, {1250, 83, 3}, {5000, 90, 11}};
+  for (const auto& c : cases) {
+    TempFolder folder;
+    WriteBytes(folder.Path("f"), RandomBytes(c.size, 3));
+    auto form = NewForm("pad42");
+    std::vector<Seen> seen;
+    form->onPendingEvents = [&seen, &form] {
+      seen.push_back({form->progress1.position, form->progress1.maximum, form->progress1.visible,
+                      form->progress2.visible});
+    };
+    Encrypt(*form, {folder.Path("f")}, folder.Path("f.yal"));
+    const int full = static_cast<int>(c.size / 5);
+    ASSERT_EQ(form->pendingEventCalls, c.events) << c.size;
+    ASSERT_EQ(static_cast<int>(seen.size()), c.events);
+    for (int k = 0; k < c.events; ++k) {
+      // The events come first; the bar shows the block of the previous turn.
+      EXPECT_EQ(seen[static_cast<std::size_t>(k)].position, k * c.step) << c.size << " " << k;
+      EXPECT_EQ(seen[static_cast<std::size_t>(k)].maximum, full + 1);
+      EXPECT_TRUE(seen[static_cast<std::size_t>(k)].blocksVisible);
+      EXPECT_TRUE(seen[static_cast<std::size_t>(k)].filesVisible);
+    }
+    EXPECT_EQ(form->progress1.position, c.events * c.step);
+    EXPECT_EQ(form->progress1.updates, c.events);
+  }
+}
+
+TEST(EncryptFileContainer, ExistingContainerIsReplacedWithoutAQuestion) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha beta gamma");
+  WriteBytes(folder.Path("box.yal"), std::string(10000, 'j'));
+  auto form = NewForm("secret");
+  Encrypt(*form, {folder.Path("a.txt")}, folder.Path("box.yal"));
+  const std::string bytes = ReadBytes(folder.Path("box.yal"));
+  const int N = ReferenceCipher("secret").N();
+  EXPECT_EQ(Le32At(bytes, 0), N);
+  EXPECT_EQ(bytes.size(), 4u + 2u * static_cast<std::size_t>(N - 1) + 4 + 4 + 5 + 4 +
+                              static_cast<std::size_t>(16 / 6) * static_cast<std::size_t>(N - 1));
+  EXPECT_TRUE(form->questions.empty());
+  EXPECT_TRUE(form->messages.empty());
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "box.yal"}));
+}
+
+TEST(EncryptFileFailures, ContainerThatCannotBeCreated) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  auto form = NewForm("secret");
+  Encrypt(*form, {folder.Path("a.txt")}, folder.Path("missing") + "/box.yal");
+  EXPECT_EQ(form->report, (std::vector<std::string>{folder.Path("a.txt"), "Write File not Open "}));
+  EXPECT_EQ(form->progress2.updates, 0);
+  EXPECT_FALSE(form->progress2.visible);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.txt"});
+
+  // A path longer than the 255-byte buffers is refused the same way, with a reason.
+  const std::string longPath = folder.Folder() + std::string(300 - folder.Folder().size(), 'c');
+  Encrypt(*form, {folder.Path("a.txt")}, longPath);
+  EXPECT_EQ(form->report,
+            (std::vector<std::string>{folder.Path("a.txt"), "Write File not Open ",
+                                      "Path longer than 255 bytes: " + longPath}));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.txt"});
+}
+
+// The container keeps its header (file count F) and the complete records before
+// the source that failed; the bars are hidden.
+void ExpectStoppedAtSecondSource(const TempFolder& folder, const FakeForm& form,
+                                 const std::vector<std::string>& sources,
+                                 const std::vector<std::string>& tail) {
+  const int N = ReferenceCipher("secret").N();
+  std::vector<std::string> expected = sources;
+  Append(expected, FourLines(12, 6, N));
+  Append(expected, tail);
+  EXPECT_EQ(form.report, expected);
+  EXPECT_FALSE(form.progress1.visible);
+  EXPECT_FALSE(form.progress2.visible);
+  const std::string bytes = ReadBytes(folder.Path("box.yal"));
+  const auto blockBytes = static_cast<std::size_t>(N - 1);
+  EXPECT_EQ(Le32At(bytes, 4 + blockBytes), static_cast<std::int32_t>(sources.size()));
+  EXPECT_EQ(bytes.size(), 8 + blockBytes + (4 + 5 + 4 + 3 * blockBytes));
+  const auto records = WalkRecords(bytes, 6);
+  ASSERT_GE(records.size(), 1u);
+  EXPECT_EQ(records[0].name, "a.txt");
+  EXPECT_EQ(records[0].end, bytes.size());
+}
+
+TEST(EncryptFileFailures, SourceThatCannotBeOpened) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  WriteBytes(folder.Path("c.txt"), "c");
+  const std::vector<std::string> sources = {folder.Path("a.txt"), folder.Path("gone.txt"),
+                                            folder.Path("c.txt")};
+  auto form = NewForm("secret");
+  Encrypt(*form, sources, folder.Path("box.yal"));
+  ExpectStoppedAtSecondSource(folder, *form, sources, {"Read File not Open "});
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "box.yal", "c.txt"}));
+}
+
+TEST(EncryptFileFailures, SourcePathLongerThan255Bytes) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  const std::string longPath = "C:\\" + std::string(260, 'p');
+  const std::vector<std::string> sources = {folder.Path("a.txt"), longPath};
+  auto form = NewForm("secret");
+  Encrypt(*form, sources, folder.Path("box.yal"));
+  ExpectStoppedAtSecondSource(folder, *form, sources,
+                              {"Read File not Open ", "Path longer than 255 bytes: " + longPath});
+}
+
+TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  WriteBytes(folder.Path("big.bin"), RandomBytes(3 << 20, 5));
+  const std::vector<std::string> sources = {folder.Path("a.txt"), folder.Path("big.bin")};
+  auto form = NewForm("secret");
+  bool cut = false;
+  form->onPendingEvents = [&] {
+    if (form->report.size() > 2 && !cut) {  // inside the second file
+      fs::resize_file(folder.Root() / "big.bin", 100);
+      cut = true;
+    }
+  };
+  Encrypt(*form, sources, folder.Path("box.yal"));
+  EXPECT_TRUE(cut);
+  ExpectStoppedAtSecondSource(
+      folder, *form, sources,
+      {"Read File not Open ", "File could not be read to its end: " + folder.Path("big.bin")});
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "big.bin", "box.yal"}));
+}
+
+TEST(EncryptFileMended, ReadOnlySourcesArePacked) {
+  TempFolder folder;
+  WriteBytes(folder.Path("ro.txt"), "read only but readable");
+  fs::permissions(folder.Root() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
+  auto form = NewForm("secret");
+  Encrypt(*form, {folder.Path("ro.txt")}, folder.Path("box.yal"));
+  const int N = ReferenceCipher("secret").N();
+  std::vector<std::string> expected = {folder.Path("ro.txt")};
+  Append(expected, FourLines(22, 6, N));
+  EXPECT_EQ(form->report, expected);
+  EXPECT_EQ(ReadBytes(folder.Path("ro.txt")), "read only but readable");
+}
+
+#ifdef __linux__
+TEST(EncryptFileFailures, WriteErrorsAreReportedAndLeaveTheEarlierContainer) {
+  // A full disk while blocks are written, and one that shows only when the
+  // buffered rest is flushed at the close.
+  for (const std::size_t sourceSize : {std::size_t{3} << 20, std::size_t{5000}}) {
+    TempFolder folder;
+    WriteBytes(folder.Path("a.bin"), RandomBytes(sourceSize, 9));
+    WriteBytes(folder.Path("box.yal"), "earlier container");
+    auto form = NewForm("secret");
+    {
+      FileSizeLimit limit(1024);
+      Encrypt(*form, {folder.Path("a.bin")}, folder.Path("box.yal"));
+    }
+    // The small file's blocks all fit the buffer: its lines come before the close fails.
+    std::vector<std::string> expected = {folder.Path("a.bin")};
+    if (sourceSize == 5000) Append(expected, FourLines(5000, 6, ReferenceCipher("secret").N()));
+    Append(expected, {"Write File not Open ", "Container not written: " + folder.Path("box.yal")});
+    EXPECT_EQ(form->report, expected) << sourceSize;
+    EXPECT_FALSE(form->progress1.visible);
+    EXPECT_FALSE(form->progress2.visible);
+    EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "box.yal"}));  // no leftovers
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace containertest

@@ -1,0 +1,80 @@
+// Containers written by Encrypt File unpack by Decrypt File into the same bytes.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "container_test_support.h"
+
+namespace containertest {
+namespace {
+
+// 8 + (N - 1) header bytes plus 8 + n + (S div L + 1) x (N - 1) per record.
+std::size_t ExpectedLength(const std::vector<std::pair<std::string, std::string>>& files, int L,
+                           int N) {
+  std::size_t length = 8 + static_cast<std::size_t>(N - 1);
+  for (const auto& [name, content] : files) {
+    length += 8 + name.size() + (content.size() / static_cast<std::size_t>(L) + 1) *
+                                    static_cast<std::size_t>(N - 1);
+  }
+  return length;
+}
+
+void ExpectRoundTrip(const std::string& password,
+                     const std::vector<std::pair<std::string, std::string>>& files) {
+  Scene scene(password, files);
+  ReferenceCipher reference(password);
+  EXPECT_EQ(scene.Bytes().size(), ExpectedLength(files, reference.L(), reference.N()));
+  auto form = NewForm(password);
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(form->report.size(), 1 + 7 * files.size());
+  EXPECT_TRUE(form->questions.empty());
+  for (const auto& [name, content] : files) {
+    EXPECT_EQ(ReadBytes(scene.In(name)), content) << name << " under a password of "
+                                                  << password.size() << " bytes";
+  }
+  EXPECT_EQ(scene.InNames().size(), files.size() + 1);  // no temporary files left
+}
+
+TEST(ContainerRoundTrip, SizesAroundTheBlockLengthUnderShortLongAndHighBytePasswords) {
+  const std::string passwords[] = {
+      "abc",
+      "\xFF\xFE\x80",
+      "pad42",
+      "\xE7\xF6\xFC\xC7\x80\xFF\xA0" "0123456789abcdef",  // 23 bytes, high ones first
+      std::string(23, '\xFF'),
+  };
+  for (const std::string& password : passwords) {
+    const std::size_t L = password.size();
+    const std::set<std::size_t> sizes = {0, 1, L - 1, L, L + 1, 2 * L, 7 * L - 1, 100 * L, 1000};
+    std::vector<std::pair<std::string, std::string>> files;
+    for (std::size_t size : sizes) {
+      files.emplace_back("s" + std::to_string(size) + ".bin",
+                         RandomBytes(size, static_cast<unsigned>(size + L)));
+    }
+    ExpectRoundTrip(password, files);
+  }
+}
+
+TEST(ContainerRoundTrip, OneMebibyteFileAndNamesWithHighBytes) {
+  ExpectRoundTrip("\x80\x81\x82 a long key of 23 b", {{"big.bin", RandomBytes(1 << 20, 11)},
+                                                      {"\xE7\xF6z \xFC.txt", "tiny"}});
+}
+
+TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"a.bin", RandomBytes(100, 1)}, {"b.bin", RandomBytes(37, 2)}};
+  Scene first("secret", files);
+  Scene second("secret", files);
+  std::string one = first.Bytes();
+  std::string two = second.Bytes();
+  ASSERT_EQ(one.size(), two.size());
+  const auto blockBytes = static_cast<std::size_t>(Le32At(one, 0) - 1);
+  for (const RecordAt& record : WalkRecords(one, 6)) {
+    one.replace(record.end - blockBytes, blockBytes, blockBytes, '\0');
+    two.replace(record.end - blockBytes, blockBytes, blockBytes, '\0');
+  }
+  EXPECT_EQ(one, two);
+}
+
+}  // namespace
+}  // namespace containertest
