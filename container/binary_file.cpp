@@ -1,6 +1,7 @@
 #include "container/binary_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -154,9 +155,12 @@ bool OutputFile::Create(const std::string& path) {
   Discard();
   // A file that is there already must be one we may write, as opening it for
   // writing would demand; it is replaced only at Commit.
+  errno = 0;
   if (FileHandle existing{std::fopen(path.c_str(), "rb")}) {
     existing.reset();
     if (!FileHandle{std::fopen(path.c_str(), "r+b")}) return false;
+  } else if (errno != ENOENT) {
+    return false;  // there, but not a file we may open (a folder on Windows, no access)
   }
   file_ = CreateTemporaryBeside(path, temporaryPath_);
   if (!file_) return false;

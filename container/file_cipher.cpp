@@ -1,5 +1,6 @@
 #include "container/file_cipher.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace resicrypt {
@@ -17,7 +18,9 @@ FileCipher::FileCipher(CipherWorkspace& workspace, std::string_view password)
 
 void FileCipher::EncodeFromBlockDigits(unsigned char* out) {
   EncodeBlock(workspace_, kBlockBase, residues_);
-  for (int i = 2; i <= residues_; ++i) {
+  // The bound repeats the constructor's limit where the compiler can see it.
+  const int N = std::min(residues_, kMaxResidueCount);
+  for (int i = 2; i <= N; ++i) {
     out[i - 2] = static_cast<unsigned char>(workspace_.residues[i]);
   }
 }
@@ -44,12 +47,14 @@ CheckBlock FileCipher::MakeCheckBlock() {
 void FileCipher::PrepareDecoding() { BuildProductTable(workspace_, residues_); }
 
 void FileCipher::DecryptBlock(const unsigned char* in, unsigned char* plain) {
-  for (int i = 2; i <= residues_; ++i) workspace_.residues[i] = in[i - 2];
+  const int N = std::min(residues_, kMaxResidueCount);
+  for (int i = 2; i <= N; ++i) workspace_.residues[i] = in[i - 2];
   // The file commands never read the zero-digit count; keep it from growing
   // without bound over a large file.
   workspace_.zeroDigitCount = 0;
   DecodeBlock(workspace_, kBlockBase, residues_);
-  for (int p = 1; p <= blockLength_; ++p) {
+  const int L = std::min(blockLength_, kMaxFilePasswordLength);
+  for (int p = 1; p <= L; ++p) {
     plain[p - 1] = static_cast<unsigned char>(workspace_.outputDigits[p + 1]);
   }
 }
@@ -58,7 +63,7 @@ std::vector<int> FileCipher::CheckBlockDifferences(const CheckBlock& stored) {
   unsigned char decoded[kMaxFilePasswordLength];
   DecryptBlock(stored.residues.data(), decoded);
   std::vector<int> positions;
-  for (int p = 1; p <= blockLength_; ++p) {
+  for (int p = 1; p <= std::min(blockLength_, kMaxFilePasswordLength); ++p) {
     if (decoded[p - 1] != workspace_.passwordText[p - 1]) positions.push_back(p);
   }
   return positions;

@@ -69,20 +69,21 @@ class TempFolder {
   fs::path path_;
 };
 
+// Paths stay narrow strings, as the commands see them (a std::filesystem::path
+// would convert names with bytes >= 128 through another code page on Windows).
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << path;
 }
 
 inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
+  std::ifstream in(path.c_str(), std::ios::binary);
   std::ostringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
 }
 
-inline bool Exists(const std::string& path) { return fs::exists(fs::path(path)); }
 
 inline std::string RandomBytes(std::size_t length, unsigned seed) {
   std::mt19937 rng(seed);
@@ -233,14 +234,17 @@ struct Scene {
     fs::create_directory(root.Root() / "in");
     container = (root.Root() / "in" / "box.yal").string();
     std::vector<std::string> sources;
+    const std::string src = (root.Root() / "src" / "").string();
     for (const auto& [name, content] : files) {
-      sources.push_back((root.Root() / "src" / name).string());
+      sources.push_back(src + name);
       WriteBytes(sources.back(), content);
     }
     auto form = NewForm(password);
     Encrypt(*form, sources, container);
   }
-  std::string In(const std::string& name) const { return (root.Root() / "in" / name).string(); }
+  std::string In(const std::string& name) const {
+    return (root.Root() / "in" / "").string() + name;
+  }
   std::vector<std::string> InNames() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(root.Root() / "in")) {
