@@ -146,6 +146,10 @@ TForm1::TForm1(Options options)
     if (screen) dpi_ = GetDeviceCaps(screen.Get(), LOGPIXELSY);
     if (dpi_ <= 0) dpi_ = 96;
   }
+  INITCOMMONCONTROLSEX commonControls{};
+  commonControls.dwSize = sizeof commonControls;
+  commonControls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&commonControls);
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterFormClass(instance, &WindowProcedure);
   CreateFonts();

@@ -4,8 +4,6 @@
 #endif
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <exception>
 
 #include "ui/alUnit23_win.h"
@@ -14,10 +12,6 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   // The layout is scaled to the screen's DPI by the window itself.
   SetProcessDPIAware();
-  INITCOMMONCONTROLSEX commonControls{};
-  commonControls.dwSize = sizeof commonControls;
-  commonControls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
-  InitCommonControlsEx(&commonControls);
 
   try {
     resicrypt::TForm1 Form1;

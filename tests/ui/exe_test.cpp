@@ -1,0 +1,154 @@
+// Resicrypt.exe itself: its version information, icon and manifest, and a start
+// that opens Form1 and a close that ends the program.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ExePath() {
+  std::string path = RESICRYPT_EXE_PATH;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string VersionValue(const std::vector<char>& info, const std::string& name) {
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  };
+  Translation* translation = nullptr;
+  UINT size = 0;
+  if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(&translation), &size) ||
+      size < sizeof(Translation)) {
+    return "<no translation>";
+  }
+  char key[128];
+  wsprintfA(key, "\\StringFileInfo\\%04x%04x\\%s", translation->language, translation->codePage,
+            name.c_str());
+  char* value = nullptr;
+  if (!VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&value), &size)) {
+    return "<missing>";
+  }
+  return std::string(value);
+}
+
+TEST(ResicryptExe, VersionInformationNamesProductVersionAndMacroOrder) {
+  const std::string exe = ExePath();
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &handle);
+  ASSERT_GT(size, 0u) << exe;
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()));
+  EXPECT_EQ(VersionValue(info, "Anahtar"),
+            "\"File Name \";\"Open\",\"Close\";\"Cipher\";\"Strings\"");
+  EXPECT_EQ(VersionValue(info, "ProductName"), "Resicrypt");
+  EXPECT_EQ(VersionValue(info, "ProductVersion"), "3.01");
+  EXPECT_EQ(VersionValue(info, "FileVersion"), "3.01");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedSize = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00030001u);
+}
+
+// The exe's resources, read as data.
+class ExeResources {
+ public:
+  ExeResources()
+      : module_(LoadLibraryExA(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ~ExeResources() {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+  ExeResources(const ExeResources&) = delete;
+  ExeResources& operator=(const ExeResources&) = delete;
+
+  std::string Bytes(LPCSTR type, LPCSTR name) const {
+    HRSRC found = FindResourceA(module_, name, type);
+    if (found == nullptr) return {};
+    HGLOBAL loaded = LoadResource(module_, found);
+    const void* data = LockResource(loaded);
+    return std::string(static_cast<const char*>(data), SizeofResource(module_, found));
+  }
+  explicit operator bool() const { return module_ != nullptr; }
+
+ private:
+  HMODULE module_;
+};
+
+TEST(ResicryptExe, IconIs32By32In16ColoursAndManifestDeclaresDpiAwareness) {
+  ExeResources exe;
+  ASSERT_TRUE(exe);
+  // Icon group: reserved, type 1, count; then entries of width, height, colour
+  // count, reserved, planes, bit count, size, id.
+  const std::string group = exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1));
+  ASSERT_GE(group.size(), 6u + 14u);
+  EXPECT_EQ(static_cast<unsigned char>(group[6]), 32);
+  EXPECT_EQ(static_cast<unsigned char>(group[7]), 32);
+  EXPECT_EQ(static_cast<unsigned char>(group[8]), 16);
+  EXPECT_EQ(static_cast<unsigned char>(group[12]), 4);  // bits per pixel
+  const std::string manifest = exe.Bytes(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
+  EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+}
+
+struct FoundWindow {
+  DWORD process;
+  HWND window;
+};
+
+BOOL CALLBACK FindForm(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<FoundWindow*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[32] = {};
+  GetClassNameA(window, className, static_cast<int>(sizeof className));
+  if (process == found->process && std::strcmp(className, "TForm1") == 0) {
+    found->window = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
+  std::string commandLine = "\"" + ExePath() + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process));
+  FoundWindow found{process.dwProcessId, nullptr};
+  for (int i = 0; i < 200 && found.window == nullptr; ++i) {
+    Sleep(50);
+    EnumWindows(&FindForm, reinterpret_cast<LPARAM>(&found));
+  }
+  if (found.window != nullptr) {
+    char caption[64] = {};
+    GetWindowTextA(found.window, caption, static_cast<int>(sizeof caption));
+    EXPECT_STREQ(caption, "Resicrypt V3.01");
+    RECT outer{};
+    GetWindowRect(found.window, &outer);
+    EXPECT_EQ(outer.left, 3);
+    EXPECT_EQ(outer.top, 115);
+    PostMessageA(found.window, WM_CLOSE, 0, 0);
+  } else {
+    ADD_FAILURE() << "Form1 did not appear";
+    TerminateProcess(process.hProcess, 99);
+  }
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// Helpers for driving Form1 in-process: a fixture with the real window, scripted
+// dialogs, and a driver that answers the thread's modal boxes from a timer.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/alUnit23_win.h"
+
+namespace resicrypt::testing {
+
+// Dialogs that answer from scripts and record what they were asked.
+class ScriptedDialogs final : public FormDialogs {
+ public:
+  std::deque<std::optional<std::vector<std::string>>> openAnswers;
+  std::deque<std::optional<std::string>> saveAnswers;
+  std::deque<bool> questionAnswers;
+
+  struct OpenRun {
+    std::string filter;
+    bool multiSelect;
+  };
+  std::vector<OpenRun> openRuns;
+  std::vector<std::string> saveExtensions;
+  std::vector<std::pair<std::string, std::string>> messages;  // title, text
+  std::vector<std::pair<std::string, std::string>> questions;  // text, caption
+  std::vector<std::pair<std::string, std::string>> errors;     // title, text
+
+  bool RunOpenDialog(HWND, const std::string& filter, bool multiSelect,
+                     std::vector<std::string>& files) override {
+    openRuns.push_back({filter, multiSelect});
+    if (openAnswers.empty()) return false;
+    auto answer = std::move(openAnswers.front());
+    openAnswers.pop_front();
+    if (!answer) return false;
+    files = *answer;
+    return true;
+  }
+  bool RunSaveDialog(HWND, const std::string& extension, std::string& path) override {
+    saveExtensions.push_back(extension);
+    if (saveAnswers.empty()) return false;
+    auto answer = std::move(saveAnswers.front());
+    saveAnswers.pop_front();
+    if (!answer) return false;
+    path = *answer;
+    return true;
+  }
+  void ShowMessage(HWND, const std::string& title, const std::string& text) override {
+    messages.emplace_back(title, text);
+  }
+  bool AskOkCancel(HWND, const std::string& text, const std::string& caption) override {
+    questions.emplace_back(text, caption);
+    if (questionAnswers.empty()) return true;
+    const bool ok = questionAnswers.front();
+    questionAnswers.pop_front();
+    return ok;
+  }
+  void ShowError(HWND, const std::string& title, const std::string& text) override {
+    errors.emplace_back(title, text);
+  }
+};
+
+inline std::string TextOf(HWND window) {
+  char text[4096] = {};
+  GetWindowTextA(window, text, static_cast<int>(sizeof text));
+  return text;
+}
+
+// What a modal box showed when the driver answered it.
+struct SeenBox {
+  std::string title;
+  std::string text;
+  RECT rect{};
+  HICON icon = nullptr;
+  int visibleButtons = 0;
+};
+
+// Answers the modal dialogs of this thread. A thread timer fires inside the modal
+// loop; each tick looks for a shown dialog window (#32770) and runs the next step
+// on it. A step returns true when it is done with its dialog.
+class ModalDriver {
+ public:
+  using Step = std::function<bool(HWND dialog)>;
+
+  ModalDriver() : previous_(active_), timer_(SetTimer(nullptr, 0, 30, &Tick)) { active_ = this; }
+  ~ModalDriver() {
+    KillTimer(nullptr, timer_);
+    active_ = previous_;
+  }
+  ModalDriver(const ModalDriver&) = delete;
+  ModalDriver& operator=(const ModalDriver&) = delete;
+
+  // Records the box's title and text, then presses a button.
+  void Answer(int button) {
+    steps_.push_back([this, button](HWND dialog) {
+      seen.push_back(Inspect(dialog));
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+      return true;
+    });
+  }
+  void Then(Step step) { steps_.push_back(std::move(step)); }
+
+  std::vector<SeenBox> seen;
+  bool Finished() const { return steps_.empty(); }
+
+  static SeenBox Inspect(HWND dialog) {
+    SeenBox box;
+    box.title = TextOf(dialog);
+    char text[4096] = {};
+    GetDlgItemTextA(dialog, 0xFFFF, text, static_cast<int>(sizeof text));
+    box.text = text;
+    GetWindowRect(dialog, &box.rect);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      char className[32] = {};
+      GetClassNameA(child, className, static_cast<int>(sizeof className));
+      const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+      if (lstrcmpiA(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        const auto icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        if (icon != nullptr && (style & WS_VISIBLE) != 0) box.icon = icon;
+      }
+      if (lstrcmpiA(className, "Button") == 0 && (style & WS_VISIBLE) != 0) ++box.visibleButtons;
+    }
+    return box;
+  }
+
+ private:
+  static BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+    char className[16] = {};
+    GetClassNameA(window, className, static_cast<int>(sizeof className));
+    if (lstrcmpA(className, "#32770") == 0 && IsWindowVisible(window)) {
+      *reinterpret_cast<HWND*>(found) = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    ModalDriver* driver = active_;
+    if (driver == nullptr || driver->steps_.empty() || driver->busy_) return;
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr) return;
+    driver->busy_ = true;
+    const bool done = driver->steps_.front()(dialog);
+    driver->busy_ = false;
+    if (done) driver->steps_.pop_front();
+  }
+
+  static inline ModalDriver* active_ = nullptr;
+  ModalDriver* previous_;
+  UINT_PTR timer_;
+  bool busy_ = false;
+  std::deque<Step> steps_;
+};
+
+// Form1, shown, with scripted dialogs unless a test asks for the system's.
+class FormTest : public ::testing::Test {
+ protected:
+  void Create(TForm1::Options options) {
+    options.endsMessageLoop = false;
+    form_.emplace(std::move(options));
+    form_->Show(SW_SHOWNORMAL);
+    Pump();
+  }
+  void CreateWithScriptedDialogs(FormCommands commands = {}) {
+    TForm1::Options options;
+    options.dialogs = &dialogs_;
+    options.commands = std::move(commands);
+    Create(std::move(options));
+  }
+  void TearDown() override { form_.reset(); }
+
+  TForm1& Form() { return *form_; }
+  HWND Window() { return form_->Handle(); }
+  HWND Item(ControlId id) { return form_->Control(id); }
+
+  bool Shown(ControlId id) {
+    return (GetWindowLongPtrA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0;
+  }
+  bool Checked(ControlId id) { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+  // A control's rectangle in the window's client coordinates.
+  RECT Place(ControlId id) {
+    RECT rect{};
+    GetWindowRect(Item(id), &rect);
+    MapWindowPoints(nullptr, Window(), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  }
+
+  // Clicks as the mouse would, by messages: on the window background or a control.
+  void Click(ControlId id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
+  void Command(ControlId id, int notification = BN_CLICKED) {
+    SendMessageA(Window(), WM_COMMAND, MAKEWPARAM(CommandIdOf(id), notification),
+                 reinterpret_cast<LPARAM>(Item(id)));
+  }
+  static LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
+  // A point of the background, right of every control.
+  static constexpr int kBackgroundX = 425;
+  static constexpr int kBackgroundY = 100;
+  void BackgroundClick() {
+    SendMessageA(Window(), WM_LBUTTONDOWN, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
+    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+  }
+  // The messages of a double click: press, release, double-click press, release.
+  void BackgroundDoubleClick() {
+    BackgroundClick();
+    SendMessageA(Window(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
+    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+  }
+
+  static void Pump() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+
+  ScriptedDialogs dialogs_;
+  std::optional<TForm1> form_;
+};
+
+}  // namespace resicrypt::testing

@@ -1,0 +1,320 @@
+// Form1's handlers: modes, show all and hide all, the double clicks, Hide
+// Password, the command routing through the cipher gate, and the form port.
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/ui/ui_test_support.h"
+
+namespace resicrypt::testing {
+namespace {
+
+using C = ControlId;
+
+constexpr std::array<ControlId, 18> kEighteen{
+    C::Memo1, C::Button6, C::Button5, C::Button4, C::Button3, C::Button2,
+    C::Button1, C::Edit1, C::Edit2, C::Label1, C::Label2, C::Label3,
+    C::Label4, C::CheckBox1, C::ListBox1, C::RadioButton1, C::RadioButton2, C::RadioButton3};
+
+class EventsTest : public FormTest {
+ protected:
+  void SetUp() override { CreateWithScriptedDialogs(); }
+
+  // Which of the mode-dependent controls are shown, in the order of the modes table.
+  std::vector<bool> ModeControls() {
+    std::vector<bool> shown;
+    for (ControlId id : {C::Edit1, C::Edit2, C::Button2, C::Button1, C::Button4, C::Button3,
+                         C::Button5, C::Button6, C::Memo1, C::ListBox1}) {
+      shown.push_back(Shown(id));
+    }
+    return shown;
+  }
+};
+
+TEST_F(EventsTest, EachModeShowsItsButtonsAndArea) {
+  Click(C::RadioButton2);  // Use Board: the lower area is empty
+  EXPECT_TRUE(Checked(C::RadioButton2));
+  EXPECT_FALSE(Checked(C::RadioButton1));
+  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, false, false, true, true, false, false,
+                                               false, false}));
+  Click(C::RadioButton3);  // Use Memo
+  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, false, false, false, false, true, true,
+                                               true, false}));
+  Click(C::RadioButton1);  // Use File
+  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, true, true, false, false, false, false,
+                                               false, true}));
+  EXPECT_TRUE(Checked(C::RadioButton1));
+  EXPECT_FALSE(Checked(C::RadioButton3));
+}
+
+TEST_F(EventsTest, ModesShowHiddenPasswordFieldsOnlyInFileMode) {
+  ShowWindow(Item(C::Edit1), SW_HIDE);  // as after a refused container password
+  Click(C::RadioButton2);
+  EXPECT_FALSE(Shown(C::Edit1));
+  Click(C::RadioButton1);
+  EXPECT_TRUE(Shown(C::Edit1));
+}
+
+TEST_F(EventsTest, DoubleClickOnBackgroundShowsAllThenHidesAllAndEmpties) {
+  Form().ShowProgress(ProgressBar::Files, true);
+  Form().MemoAppend("second line");
+  BackgroundClick();  // the first half of a double click is a click: show all
+  for (ControlId id : kEighteen) EXPECT_TRUE(Shown(id)) << SpecOf(id).name;
+  SendMessageA(Window(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
+  SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+  for (ControlId id : kEighteen) EXPECT_FALSE(Shown(id)) << SpecOf(id).name;
+  EXPECT_EQ(Form().MemoLineCount(), 0);
+  EXPECT_EQ(TextOf(Item(C::Memo1)), "");
+  EXPECT_EQ(Form().ReportCount(), 0);
+  // The progress bars are not touched either way.
+  EXPECT_TRUE(Shown(C::ProgressBar2));
+  EXPECT_FALSE(Shown(C::ProgressBar1));
+  // Keys no longer go into a hidden field.
+  EXPECT_NE(GetFocus(), Item(C::Edit1));
+}
+
+TEST_F(EventsTest, ClickAfterHideAllShowsMemoInFrontOfListUntilAModeIsChosen) {
+  BackgroundDoubleClick();
+  BackgroundClick();
+  for (ControlId id : kEighteen) EXPECT_TRUE(Shown(id)) << SpecOf(id).name;
+  EXPECT_TRUE(Checked(C::RadioButton1)) << "the selection survives show all and hide all";
+  const POINT middle{8 + 409 / 2, 160 + 241 / 2};
+  EXPECT_EQ(ChildWindowFromPointEx(Window(), middle, CWP_SKIPINVISIBLE), Item(C::Memo1));
+  // Choosing the mode that is already selected changes nothing.
+  Click(C::RadioButton1);
+  EXPECT_TRUE(Shown(C::Memo1));
+  Click(C::RadioButton2);
+  Click(C::RadioButton1);
+  EXPECT_FALSE(Shown(C::Memo1));
+  EXPECT_TRUE(Shown(C::ListBox1));
+}
+
+TEST_F(EventsTest, ClickWhoseReleaseIsOutsideTheWindowIsNoClick) {
+  BackgroundDoubleClick();
+  SendMessageA(Window(), WM_LBUTTONDOWN, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
+  SendMessageA(Window(), WM_LBUTTONUP, 0, At(-50, -50));
+  EXPECT_FALSE(Shown(C::Edit1));
+}
+
+TEST_F(EventsTest, DoubleClicksEmptyTheListAndTheMemo) {
+  Form().ReportAppend("another line");
+  SendMessageA(Item(C::ListBox1), WM_LBUTTONDOWN, MK_LBUTTON, At(20, 5));
+  SendMessageA(Item(C::ListBox1), WM_LBUTTONUP, 0, At(20, 5));
+  EXPECT_EQ(Form().ReportCount(), 2) << "a click on an item changes nothing";
+  SendMessageA(Item(C::ListBox1), WM_LBUTTONDBLCLK, MK_LBUTTON, At(20, 5));
+  SendMessageA(Item(C::ListBox1), WM_LBUTTONUP, 0, At(20, 5));
+  EXPECT_EQ(Form().ReportCount(), 0) << "the initial item goes too";
+
+  Click(C::RadioButton3);
+  Form().MemoAppend("typed");
+  SendMessageA(Item(C::Memo1), WM_LBUTTONDBLCLK, MK_LBUTTON, At(20, 5));
+  SendMessageA(Item(C::Memo1), WM_LBUTTONUP, 0, At(20, 5));
+  EXPECT_EQ(Form().MemoLineCount(), 0);
+  EXPECT_TRUE(Shown(C::Memo1));
+}
+
+TEST_F(EventsTest, HidePasswordMasksAndUnmasksBothFields) {
+  Click(C::CheckBox1);
+  EXPECT_FALSE(Form().HidePassword());
+  EXPECT_EQ(SendMessageA(Item(C::Edit1), EM_GETPASSWORDCHAR, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(Item(C::Edit2), EM_GETPASSWORDCHAR, 0, 0), 0);
+  EXPECT_EQ(Form().Edit1Text(), "742");
+  EXPECT_EQ(Form().Edit2Text(), "742");
+  Click(C::CheckBox1);
+  EXPECT_TRUE(Form().HidePassword());
+  EXPECT_EQ(SendMessageA(Item(C::Edit1), EM_GETPASSWORDCHAR, 0, 0), '*');
+  EXPECT_EQ(SendMessageA(Item(C::Edit2), EM_GETPASSWORDCHAR, 0, 0), '*');
+  EXPECT_EQ(Form().Edit1Text(), "742") << "masking does not change the text";
+}
+
+TEST_F(EventsTest, DateLabelClickAndListSelectionChangeNothing) {
+  const std::string date = TextOf(Item(C::Label3));
+  Command(C::Label3, STN_CLICKED);
+  Command(C::ListBox1, LBN_SELCHANGE);
+  EXPECT_EQ(TextOf(Item(C::Label3)), date);
+  EXPECT_EQ(Form().ReportCount(), 1);
+  EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+TEST_F(EventsTest, LabelsTakeTheWidthOfANewCaption) {
+  const RECT before = Place(C::Label3);
+  Form().SetLabel3Caption("Connected and much longer than a date");
+  Form().SetLabel4Caption("Call Connect");
+  EXPECT_EQ(TextOf(Item(C::Label3)), "Connected and much longer than a date");
+  EXPECT_EQ(TextOf(Item(C::Label4)), "Call Connect");
+  const RECT after = Place(C::Label3);
+  EXPECT_EQ(after.left, before.left);
+  EXPECT_GT(after.right - after.left, before.right - before.left);
+}
+
+TEST_F(EventsTest, ReportListAppendsInArrivalOrderUnsorted) {
+  Form().ReportAppend("zebra");
+  Form().ReportAppend("apple");
+  Form().ReportAppend("");
+  ASSERT_EQ(Form().ReportCount(), 4);
+  EXPECT_EQ(Form().ReportLine(1), "zebra");
+  EXPECT_EQ(Form().ReportLine(2), "apple");
+  EXPECT_EQ(Form().ReportLine(3), "");
+  Form().ReportReplaceAll({"C:\\a.txt", "C:\\b.txt"});
+  ASSERT_EQ(Form().ReportCount(), 2);
+  EXPECT_EQ(Form().ReportLine(0), "C:\\a.txt");
+  EXPECT_THROW(Form().ReportLine(2), std::out_of_range);
+  Form().ReportClear();
+  EXPECT_EQ(Form().ReportCount(), 0);
+}
+
+TEST_F(EventsTest, MemoLinesFollowTheListOfLinesConvention) {
+  Form().MemoClear();
+  EXPECT_EQ(Form().MemoLineCount(), 0);
+  Form().MemoAppend("one");
+  Form().MemoAppend("");
+  Form().MemoAppend("three");
+  EXPECT_EQ(Form().MemoLines(), (std::vector<std::string>{"one", "", "three"}));
+  EXPECT_EQ(TextOf(Item(C::Memo1)), "one\r\n\r\nthree\r\n");
+  Form().MemoReplaceLine(1, "two");
+  Form().MemoReplaceLine(2, "3");
+  EXPECT_EQ(Form().MemoLines(), (std::vector<std::string>{"one", "two", "3"}));
+  EXPECT_THROW(Form().MemoReplaceLine(3, "x"), std::out_of_range);
+  // Typed text without a final line break: the next line starts on a new line.
+  SetWindowTextA(Item(C::Memo1), "a\r\nb");
+  EXPECT_EQ(Form().MemoLineCount(), 2);
+  Form().MemoAppend("c");
+  EXPECT_EQ(TextOf(Item(C::Memo1)), "a\r\nb\r\nc");
+  Form().SetMemoLines({"x", "y"});
+  EXPECT_EQ(Form().MemoLine(1), "y");
+  EXPECT_THROW(Form().MemoLine(2), std::out_of_range);
+}
+
+TEST_F(EventsTest, ProgressBarsShowRangeAndPosition) {
+  Form().ShowProgress(ProgressBar::Blocks, true);
+  Form().SetProgressRange(ProgressBar::Blocks, 1, 1000);
+  Form().SetProgressPosition(ProgressBar::Blocks, 250);
+  EXPECT_TRUE(Shown(C::ProgressBar1));
+  EXPECT_FALSE(Shown(C::ProgressBar2));
+  PBRANGE range{};
+  SendMessageA(Item(C::ProgressBar1), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 1);
+  EXPECT_EQ(range.iHigh, 1000);
+  EXPECT_EQ(SendMessageA(Item(C::ProgressBar1), PBM_GETPOS, 0, 0), 250);
+  Form().SetProgressRange(ProgressBar::Files, 1, 1);  // one block: range 1 to 1
+  Form().SetProgressPosition(ProgressBar::Files, 1);
+  EXPECT_EQ(SendMessageA(Item(C::ProgressBar2), PBM_GETPOS, 0, 0), 1);
+  Form().ShowProgress(ProgressBar::Blocks, false);
+  EXPECT_FALSE(Shown(C::ProgressBar1));
+}
+
+TEST_F(EventsTest, DialogsGoThroughTheProvider) {
+  std::vector<std::string> files;
+  dialogs_.openAnswers.push_back(std::vector<std::string>{"C:\\x\\a.txt", "C:\\x\\b.txt"});
+  EXPECT_TRUE(Form().RunOpenDialog("*.*|*.yal", files));
+  EXPECT_EQ(files.size(), 2u);
+  Form().SetOpenDialogMultiSelect();
+  EXPECT_FALSE(Form().RunOpenDialog("*.*|*.yal", files));  // nothing scripted: cancel
+  ASSERT_EQ(dialogs_.openRuns.size(), 2u);
+  EXPECT_FALSE(dialogs_.openRuns[0].multiSelect);
+  EXPECT_TRUE(dialogs_.openRuns[1].multiSelect) << "the option stays on once set";
+  std::string path;
+  dialogs_.saveAnswers.push_back(std::string("C:\\x\\box.yal"));
+  EXPECT_TRUE(Form().RunSaveDialog("yal", path));
+  EXPECT_EQ(path, "C:\\x\\box.yal");
+  EXPECT_EQ(dialogs_.saveExtensions, std::vector<std::string>{"yal"});
+  Form().ShowMessage("hello");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].first, "ui_window_tests") << "the executable's name";
+}
+
+// Commands that record when they run, and one file command that lets events through.
+class GateTest : public FormTest {
+ protected:
+  std::vector<std::string> log_;
+  std::function<void(FormPort&)> fileBody_;
+
+  void SetUp() override {
+    FormCommands commands;
+    commands.button2Click = [this](FormPort& port) {
+      log_.push_back("encrypt file begins");
+      if (fileBody_) fileBody_(port);
+      log_.push_back("encrypt file ends");
+    };
+    commands.button1Click = [this](FormPort&) { log_.push_back("decrypt file"); };
+    commands.button4Click = [this](FormPort&) { log_.push_back("encrypt clipboard"); };
+    commands.label1Click = [this](FormPort&) { log_.push_back("label1"); };
+    commands.label2Click = [this](FormPort&) { log_.push_back("label2"); };
+    CreateWithScriptedDialogs(std::move(commands));
+  }
+  void Post(ControlId id, int notification = BN_CLICKED) {
+    PostMessageA(Window(), WM_COMMAND, MAKEWPARAM(CommandIdOf(id), notification),
+                 reinterpret_cast<LPARAM>(Item(id)));
+  }
+};
+
+TEST_F(GateTest, CommandsRunWhenNothingElseRuns) {
+  Command(C::Label1, STN_CLICKED);
+  Command(C::Label2, STN_CLICKED);
+  Command(C::Button1);
+  EXPECT_EQ(log_, (std::vector<std::string>{"label1", "label2", "decrypt file"}));
+}
+
+TEST_F(GateTest, CipherEventsWaitForTheRunningFileCommand) {
+  bool modeChangedDuringCommand = false;
+  fileBody_ = [&](FormPort& port) {
+    Post(C::Label1, STN_CLICKED);
+    Post(C::Button1);
+    Post(C::RadioButton2);
+    port.ProcessPendingEvents();
+    modeChangedDuringCommand = Checked(C::RadioButton2);
+  };
+  Command(C::Button2);
+  EXPECT_TRUE(modeChangedDuringCommand) << "a mode change does not wait";
+  EXPECT_EQ(log_, (std::vector<std::string>{"encrypt file begins", "encrypt file ends", "label1",
+                                            "decrypt file"}));
+}
+
+TEST_F(GateTest, ClosingWaitsForTheRunningFileCommand) {
+  bool closedLink = false;
+  Form().SetFormCloseAction([&] { closedLink = true; });
+  fileBody_ = [&](FormPort& port) {
+    PostMessageA(Window(), WM_CLOSE, 0, 0);
+    port.ProcessPendingEvents();
+    EXPECT_TRUE(IsWindow(Window()));
+    EXPECT_FALSE(closedLink);
+  };
+  const HWND window = Window();
+  Command(C::Button2);
+  Pump();
+  EXPECT_TRUE(closedLink);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(GateTest, ErrorOfAHandlerIsShownAndTheWindowStaysOpen) {
+  FormTest::TearDown();
+  FormCommands commands;
+  commands.button4Click = [](FormPort&) { throw std::runtime_error("Clipboard is busy"); };
+  commands.label1Click = [](FormPort& port) {
+    port.ReportAppend("before the error");
+    throw std::runtime_error("Stopped.");
+  };
+  CreateWithScriptedDialogs(std::move(commands));
+  Command(C::Button4);
+  Command(C::Label1, STN_CLICKED);
+  ASSERT_EQ(dialogs_.errors.size(), 2u);
+  EXPECT_EQ(dialogs_.errors[0].first, "ui_window_tests");
+  EXPECT_EQ(dialogs_.errors[0].second, "Clipboard is busy.");
+  EXPECT_EQ(dialogs_.errors[1].second, "Stopped.");
+  EXPECT_TRUE(IsWindow(Window()));
+  EXPECT_EQ(Form().ReportLine(1), "before the error") << "the state the handler left stays";
+}
+
+TEST_F(GateTest, CloseRunsFormCloseAndDestroysTheWindow) {
+  int closes = 0;
+  Form().SetFormCloseAction([&] { ++closes; });
+  const HWND window = Window();
+  Form().CloseWindow();
+  Pump();
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace resicrypt::testing
