@@ -141,7 +141,10 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()) {
-  {
+  if (options_.dpi > 0) {
+    dpi_ = options_.dpi;
+  } else {
+    // The process is DPI aware, so this is the screen's real DPI.
     win::WindowDc screen(nullptr);
     if (screen) dpi_ = GetDeviceCaps(screen.Get(), LOGPIXELSY);
     if (dpi_ <= 0) dpi_ = 96;

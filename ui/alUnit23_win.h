@@ -30,6 +30,7 @@ class TForm1 final : public FormPort {
     FormDialogs* dialogs = nullptr;  // null: the system's dialogs
     FormCommands commands = DefaultFormCommands();
     bool endsMessageLoop = true;  // destroying the window posts WM_QUIT
+    int dpi = 0;                  // 0: the screen's
   };
 
   // Creates the window and its controls and runs FormCreate; the window is not

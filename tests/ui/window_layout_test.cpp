@@ -271,5 +271,31 @@ TEST_F(StartUpTest, ResizingMovesNoControl) {
   }
 }
 
+TEST_F(FormTest, LayoutAndFontsScaleWithTheDpi) {
+  TForm1::Options options;
+  options.dialogs = &dialogs_;
+  options.dpi = 144;  // one and a half times 96; halves round away from zero
+  Create(std::move(options));
+  RECT outer{};
+  GetWindowRect(Window(), &outer);
+  EXPECT_EQ(outer.left, 5);
+  EXPECT_EQ(outer.top, 173);
+  EXPECT_EQ(outer.right - outer.left, 666);
+  EXPECT_EQ(outer.bottom - outer.top, 758);
+  const RECT edit1 = Place(C::Edit1);
+  EXPECT_EQ(edit1.left, 180);
+  EXPECT_EQ(edit1.top, 192);
+  EXPECT_EQ(edit1.right - edit1.left, 446);
+  EXPECT_EQ(edit1.bottom - edit1.top, 32);
+  LOGFONTA font{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Label1), WM_GETFONT, 0, 0)),
+             sizeof font, &font);
+  EXPECT_EQ(font.lfHeight, -24);
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Edit1), WM_GETFONT, 0, 0)),
+             sizeof font, &font);
+  EXPECT_EQ(font.lfHeight, -17);
+  EXPECT_EQ(SendMessageA(Item(C::ListBox1), LB_GETITEMHEIGHT, 0, 0), 24);
+}
+
 }  // namespace
 }  // namespace resicrypt::testing
