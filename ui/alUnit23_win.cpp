@@ -39,9 +39,9 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
   windowClass.lpfnWndProc = procedure;
   windowClass.hInstance = instance;
   windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
-  windowClass.hIconSm = static_cast<HICON>(
-      LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON), IMAGE_ICON,
-                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
   windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   // The system's tooltip-background colour.
@@ -129,8 +129,8 @@ bool IsRadioButton(ControlId id) {
          id == ControlId::RadioButton3;
 }
 
-constexpr std::array<ControlId, 3> kRadioButtons{
-    ControlId::RadioButton1, ControlId::RadioButton2, ControlId::RadioButton3};
+constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
+                                                 ControlId::RadioButton3};
 
 }  // namespace
 
@@ -244,8 +244,7 @@ void TForm1::Show(int showCommand) {
 // ---------------------------------------------------------------------------
 // Messages
 
-LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TForm1* form = nullptr;
   if (message == WM_NCCREATE) {
     form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
@@ -267,8 +266,8 @@ LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wPara
   return 0;
 }
 
-LRESULT CALLBACK TForm1::ControlProcedure(HWND control, UINT message, WPARAM wParam,
-                                          LPARAM lParam, UINT_PTR id, DWORD_PTR form) {
+LRESULT CALLBACK TForm1::ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR form) {
   if (message == WM_NCDESTROY) {
     RemoveWindowSubclass(control, &ControlProcedure, id);
   } else if (message == WM_LBUTTONDBLCLK) {
@@ -308,12 +307,10 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_CTLCOLORSTATIC:  // labels, check box, radio buttons
-      return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                             COLOR_INFOBK);
+      return OnControlColour(message, wParam, lParam, COLOR_INFOBK);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-      return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                             COLOR_WINDOW);
+      return OnControlColour(message, wParam, lParam, COLOR_WINDOW);
     case WM_LBUTTONDOWN:
       clicked_ = true;
       SetCapture(window);
@@ -362,26 +359,50 @@ void TForm1::OnCommand(int id, int notification) {
   // BN_CLICKED and STN_CLICKED are both 0.
   if (notification != BN_CLICKED) return;
   switch (control) {
-    case ControlId::CheckBox1: SetHidePasswordChecked(!HidePassword()); break;
+    case ControlId::CheckBox1:
+      SetHidePasswordChecked(!HidePassword());
+      break;
     case ControlId::RadioButton1:
     case ControlId::RadioButton2:
-    case ControlId::RadioButton3: SelectRadioButton(control); break;
-    case ControlId::Button1: Button1Click(); break;
-    case ControlId::Button2: Button2Click(); break;
-    case ControlId::Button3: Button3Click(); break;
-    case ControlId::Button4: Button4Click(); break;
-    case ControlId::Button5: Button5Click(); break;
-    case ControlId::Button6: Button6Click(); break;
-    case ControlId::Label1: Label1Click(); break;
-    case ControlId::Label2: Label2Click(); break;
-    case ControlId::Label3: Label3Click(); break;
-    default: break;
+    case ControlId::RadioButton3:
+      SelectRadioButton(control);
+      break;
+    case ControlId::Button1:
+      Button1Click();
+      break;
+    case ControlId::Button2:
+      Button2Click();
+      break;
+    case ControlId::Button3:
+      Button3Click();
+      break;
+    case ControlId::Button4:
+      Button4Click();
+      break;
+    case ControlId::Button5:
+      Button5Click();
+      break;
+    case ControlId::Button6:
+      Button6Click();
+      break;
+    case ControlId::Label1:
+      Label1Click();
+      break;
+    case ControlId::Label2:
+      Label2Click();
+      break;
+    case ControlId::Label3:
+      Label3Click();
+      break;
+    default:
+      break;
   }
 }
 
-LRESULT TForm1::OnControlColour(HDC dc, HWND control, int background) {
-  const ControlSpec* spec = SpecOfWindow(control);
-  if (spec == nullptr) return DefWindowProcA(window_, WM_CTLCOLORSTATIC, 0, 0);
+LRESULT TForm1::OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background) {
+  const auto dc = reinterpret_cast<HDC>(wParam);
+  const ControlSpec* spec = SpecOfWindow(reinterpret_cast<HWND>(lParam));
+  if (spec == nullptr) return DefWindowProcA(window_, message, wParam, lParam);
   SetTextColor(dc, TextColourValue(spec->colour));
   SetBkColor(dc, GetSysColor(background));
   return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
@@ -675,7 +696,8 @@ std::string TForm1::ReportLine(int index) const {
   const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
   if (length <= 0) return {};
   std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const LRESULT copied = SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
+  const LRESULT copied =
+      SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
   text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }
@@ -761,9 +783,7 @@ bool TForm1::RunSaveDialog(const std::string& defaultExtension, std::string& pat
   return dialogs_->RunSaveDialog(window_, defaultExtension, path);
 }
 
-void TForm1::ShowMessage(const std::string& text) {
-  dialogs_->ShowMessage(window_, title_, text);
-}
+void TForm1::ShowMessage(const std::string& text) { dialogs_->ShowMessage(window_, title_, text); }
 
 bool TForm1::AskOkCancel(const std::string& text, const std::string& caption) {
   return dialogs_->AskOkCancel(window_, text, caption);

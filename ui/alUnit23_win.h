@@ -108,17 +108,16 @@ class TForm1 final : public FormPort {
   void CloseWindow() override;
 
  private:
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam);
-  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam,
-                                           LPARAM lParam, UINT_PTR id, DWORD_PTR form);
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR id, DWORD_PTR form);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowError(const std::string& text);
 
   void CreateFonts();
   void CreateControls();
   void OnCommand(int id, int notification);
-  LRESULT OnControlColour(HDC dc, HWND control, int background);
+  LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
   void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
 
@@ -167,7 +166,7 @@ class TForm1 final : public FormPort {
   std::array<win::GdiObject, kFontCount> fonts_;
   std::vector<ControlId> tabSequence_;
   int dpi_ = 96;
-  std::string title_;  // of every message box
+  std::string title_;     // of every message box
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;

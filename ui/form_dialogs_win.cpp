@@ -62,8 +62,7 @@ class ScreenCentring {
 
 ScreenCentring* ScreenCentring::active_ = nullptr;
 
-int CentredMessageBox(HWND owner, const std::string& text, const std::string& title,
-                      UINT type) {
+int CentredMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type) {
   ScreenCentring centring;
   return MessageBoxA(owner, text.c_str(), title.c_str(), type);
 }

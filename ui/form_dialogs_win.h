@@ -36,8 +36,7 @@ class SystemDialogs final : public FormDialogs {
  public:
   bool RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
                      std::vector<std::string>& files) override;
-  bool RunSaveDialog(HWND owner, const std::string& defaultExtension,
-                     std::string& path) override;
+  bool RunSaveDialog(HWND owner, const std::string& defaultExtension, std::string& path) override;
   void ShowMessage(HWND owner, const std::string& title, const std::string& text) override;
   bool AskOkCancel(HWND owner, const std::string& text, const std::string& caption) override;
   void ShowError(HWND owner, const std::string& title, const std::string& text) override;

@@ -52,10 +52,10 @@ const std::array<ControlSpec, kControlCount> kControlTable{{
      F::Window11, T::Gray, 13, true},
     {C::Label1, "Label1", "STATIC", "Password1", 16, 96, 88, 20, kLabelStyle, 0, F::Bold16, T::Red,
      -1, true},
-    {C::Edit2, "Edit2", "EDIT", "742", 120, 96, 297, 21, kFieldStyle, WS_EX_CLIENTEDGE,
-     F::Window11, T::WindowText, 2, true},
-    {C::Label2, "Label2", "STATIC", "Password2", 16, 128, 88, 20, kLabelStyle, 0, F::Bold16,
-     T::Red, -1, true},
+    {C::Edit2, "Edit2", "EDIT", "742", 120, 96, 297, 21, kFieldStyle, WS_EX_CLIENTEDGE, F::Window11,
+     T::WindowText, 2, true},
+    {C::Label2, "Label2", "STATIC", "Password2", 16, 128, 88, 20, kLabelStyle, 0, F::Bold16, T::Red,
+     -1, true},
     {C::Edit1, "Edit1", "EDIT", "742", 120, 128, 297, 21, kFieldStyle, WS_EX_CLIENTEDGE,
      F::Window11, T::WindowText, 0, true},
     {C::Memo1, "Memo1", "EDIT", "", 8, 160, 409, 241, kMemoStyle, WS_EX_CLIENTEDGE, F::Regular13,
@@ -78,12 +78,18 @@ const ControlSpec& SpecOf(ControlId id) {
 
 COLORREF TextColourValue(TextColour colour) {
   switch (colour) {
-    case TextColour::Gray: return RGB(128, 128, 128);
-    case TextColour::Blue: return RGB(0, 0, 255);
-    case TextColour::Teal: return RGB(0, 128, 128);
-    case TextColour::Black: return RGB(0, 0, 0);
-    case TextColour::Red: return RGB(255, 0, 0);
-    case TextColour::WindowText: return GetSysColor(COLOR_WINDOWTEXT);
+    case TextColour::Gray:
+      return RGB(128, 128, 128);
+    case TextColour::Blue:
+      return RGB(0, 0, 255);
+    case TextColour::Teal:
+      return RGB(0, 128, 128);
+    case TextColour::Black:
+      return RGB(0, 0, 0);
+    case TextColour::Red:
+      return RGB(255, 0, 0);
+    case TextColour::WindowText:
+      return GetSysColor(COLOR_WINDOWTEXT);
   }
   return RGB(0, 0, 0);
 }
@@ -108,16 +114,14 @@ const std::array<ModeRow, 10> kModeTable{{
     {C::ListBox1, {S, H, H}},
 }};
 
-const std::array<ControlId, 18> kShowAllOrder{{
-    C::Memo1, C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Edit1,
-    C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
-    C::RadioButton1, C::RadioButton2, C::RadioButton3,
-}};
+const std::array<ControlId, 18> kShowAllOrder{
+    {C::Memo1, C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Edit1,
+     C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
+     C::RadioButton1, C::RadioButton2, C::RadioButton3}};
 
-const std::array<ControlId, 18> kHideAllOrder{{
-    C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Memo1, C::Edit1,
-    C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
-    C::RadioButton1, C::RadioButton2, C::RadioButton3,
-}};
+const std::array<ControlId, 18> kHideAllOrder{
+    {C::Button6, C::Button5, C::Button4, C::Button3, C::Button2, C::Button1, C::Memo1, C::Edit1,
+     C::Edit2, C::Label1, C::Label2, C::Label3, C::Label4, C::CheckBox1, C::ListBox1,
+     C::RadioButton1, C::RadioButton2, C::RadioButton3}};
 
 }  // namespace resicrypt

@@ -74,8 +74,8 @@ TEST_F(ClipboardTest, ClipboardHeldElsewhereIsReportedAndLeftAlone) {
   HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {
-    HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                 nullptr);
+    HWND owner =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     const BOOL opened = OpenClipboard(owner);
     SetEvent(held);
     WaitForSingleObject(release, 10000);

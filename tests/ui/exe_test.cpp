@@ -64,8 +64,7 @@ TEST(ResicryptExe, VersionInformationNamesProductVersionAndMacroOrder) {
 // The exe's resources, read as data.
 class ExeResources {
  public:
-  ExeResources()
-      : module_(LoadLibraryExA(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ExeResources() : module_(LoadLibraryExA(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
   ~ExeResources() {
     if (module_ != nullptr) FreeLibrary(module_);
   }

@@ -34,7 +34,7 @@ class ScriptedDialogs final : public FormDialogs {
   };
   std::vector<OpenRun> openRuns;
   std::vector<std::string> saveExtensions;
-  std::vector<std::pair<std::string, std::string>> messages;  // title, text
+  std::vector<std::pair<std::string, std::string>> messages;   // title, text
   std::vector<std::pair<std::string, std::string>> questions;  // text, caption
   std::vector<std::pair<std::string, std::string>> errors;     // title, text
 
@@ -186,9 +186,7 @@ class FormTest : public ::testing::Test {
   HWND Window() { return form_->Handle(); }
   HWND Item(ControlId id) { return form_->Control(id); }
 
-  bool Shown(ControlId id) {
-    return (GetWindowLongPtrA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0;
-  }
+  bool Shown(ControlId id) { return (GetWindowLongPtrA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
   bool Checked(ControlId id) { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
   // A control's rectangle in the window's client coordinates.

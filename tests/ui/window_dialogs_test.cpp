@@ -17,7 +17,8 @@ constexpr const char* kTitle = "ui_window_tests";
 TEST(DialogHelpers, FilterBecomesNulSeparatedList) {
   using namespace std::string_literals;
   EXPECT_EQ(DialogFilter("*.*|*.yal"), "*.*\0*.yal\0\0"s);
-  EXPECT_EQ(DialogFilter("All(*.*)|*.*|Text(*.TXT)|*.TXT|"), "All(*.*)\0*.*\0Text(*.TXT)\0*.TXT\0\0"s);
+  EXPECT_EQ(DialogFilter("All(*.*)|*.*|Text(*.TXT)|*.TXT|"),
+            "All(*.*)\0*.*\0Text(*.TXT)\0*.TXT\0\0"s);
   EXPECT_EQ(DialogFilter(""), "");
 }
 
@@ -45,11 +46,11 @@ TEST(DialogHelpers, TitleIsTheFileNameWithoutExtension) {
 TEST(DialogHelpers, ErrorTextGetsAFullStopAfterCharactersThatSortAfterIt) {
   EXPECT_EQ(ErrorBoxText("Disk full"), "Disk full.");
   EXPECT_EQ(ErrorBoxText("Access denied."), "Access denied.");
-  EXPECT_EQ(ErrorBoxText("Why?"), "Why?.");          // '?' sorts after '.'
+  EXPECT_EQ(ErrorBoxText("Why?"), "Why?.");              // '?' sorts after '.'
   EXPECT_EQ(ErrorBoxText("Code 0x1F/"), "Code 0x1F/.");  // '/' right after '.'
-  EXPECT_EQ(ErrorBoxText("Stop!"), "Stop!");         // '!' sorts before '.'
-  EXPECT_EQ(ErrorBoxText("Range -"), "Range -");     // '-' too
-  EXPECT_EQ(ErrorBoxText("caf\xE9"), "caf\xE9.");    // bytes count unsigned
+  EXPECT_EQ(ErrorBoxText("Stop!"), "Stop!");             // '!' sorts before '.'
+  EXPECT_EQ(ErrorBoxText("Range -"), "Range -");         // '-' too
+  EXPECT_EQ(ErrorBoxText("caf\xE9"), "caf\xE9.");        // bytes count unsigned
   EXPECT_EQ(ErrorBoxText(""), "");
 }
 
@@ -147,8 +148,7 @@ class TempFolder {
 ModalDriver::Step TypeAndOk(std::string text) {
   return [text](HWND dialog) {
     constexpr int kFileNameBox = 0x47C;  // cmb13
-    SendMessageA(dialog, CDM_SETCONTROLTEXT, kFileNameBox,
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(dialog, CDM_SETCONTROLTEXT, kFileNameBox, reinterpret_cast<LPARAM>(text.c_str()));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return true;
   };

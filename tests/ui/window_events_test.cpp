@@ -13,9 +13,9 @@ namespace {
 using C = ControlId;
 
 constexpr std::array<ControlId, 18> kEighteen{
-    C::Memo1, C::Button6, C::Button5, C::Button4, C::Button3, C::Button2,
-    C::Button1, C::Edit1, C::Edit2, C::Label1, C::Label2, C::Label3,
-    C::Label4, C::CheckBox1, C::ListBox1, C::RadioButton1, C::RadioButton2, C::RadioButton3};
+    C::Memo1,   C::Button6,   C::Button5,  C::Button4,      C::Button3,      C::Button2,
+    C::Button1, C::Edit1,     C::Edit2,    C::Label1,       C::Label2,       C::Label3,
+    C::Label4,  C::CheckBox1, C::ListBox1, C::RadioButton1, C::RadioButton2, C::RadioButton3};
 
 class EventsTest : public FormTest {
  protected:
@@ -36,14 +36,14 @@ TEST_F(EventsTest, EachModeShowsItsButtonsAndArea) {
   Click(C::RadioButton2);  // Use Board: the lower area is empty
   EXPECT_TRUE(Checked(C::RadioButton2));
   EXPECT_FALSE(Checked(C::RadioButton1));
-  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, false, false, true, true, false, false,
-                                               false, false}));
+  EXPECT_EQ(ModeControls(),
+            (std::vector<bool>{true, true, false, false, true, true, false, false, false, false}));
   Click(C::RadioButton3);  // Use Memo
-  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, false, false, false, false, true, true,
-                                               true, false}));
+  EXPECT_EQ(ModeControls(),
+            (std::vector<bool>{true, true, false, false, false, false, true, true, true, false}));
   Click(C::RadioButton1);  // Use File
-  EXPECT_EQ(ModeControls(), (std::vector<bool>{true, true, true, true, false, false, false, false,
-                                               false, true}));
+  EXPECT_EQ(ModeControls(),
+            (std::vector<bool>{true, true, true, true, false, false, false, false, false, true}));
   EXPECT_TRUE(Checked(C::RadioButton1));
   EXPECT_FALSE(Checked(C::RadioButton3));
 }

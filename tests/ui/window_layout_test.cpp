@@ -73,14 +73,22 @@ TEST_F(StartUpTest, ControlsSitWhereTheLayoutPutsThem) {
   };
   // Labels take the width of their caption, so only their corner is fixed.
   const std::array<Place96, 16> boxes{{
-      {C::CheckBox1, 8, 0, 97, 17},       {C::RadioButton1, 8, 24, 129, 17},
-      {C::Button2, 120, 24, 145, 17},     {C::Button1, 272, 24, 145, 17},
-      {C::RadioButton2, 8, 48, 113, 17},  {C::Button4, 120, 48, 145, 17},
-      {C::Button3, 272, 48, 145, 17},     {C::RadioButton3, 8, 72, 105, 17},
-      {C::Button5, 120, 72, 145, 17},     {C::Button6, 272, 72, 145, 17},
-      {C::Edit2, 120, 96, 297, 21},       {C::Edit1, 120, 128, 297, 21},
-      {C::ListBox1, 8, 160, 409, 241},    {C::Memo1, 8, 160, 409, 241},
-      {C::ProgressBar1, 8, 408, 401, 17}, {C::ProgressBar2, 8, 432, 401, 17},
+      {C::CheckBox1, 8, 0, 97, 17},
+      {C::RadioButton1, 8, 24, 129, 17},
+      {C::Button2, 120, 24, 145, 17},
+      {C::Button1, 272, 24, 145, 17},
+      {C::RadioButton2, 8, 48, 113, 17},
+      {C::Button4, 120, 48, 145, 17},
+      {C::Button3, 272, 48, 145, 17},
+      {C::RadioButton3, 8, 72, 105, 17},
+      {C::Button5, 120, 72, 145, 17},
+      {C::Button6, 272, 72, 145, 17},
+      {C::Edit2, 120, 96, 297, 21},
+      {C::Edit1, 120, 128, 297, 21},
+      {C::ListBox1, 8, 160, 409, 241},
+      {C::Memo1, 8, 160, 409, 241},
+      {C::ProgressBar1, 8, 408, 401, 17},
+      {C::ProgressBar2, 8, 432, 401, 17},
   }};
   for (const Place96& box : boxes) {
     const RECT at = Place(box.id);
@@ -101,8 +109,8 @@ TEST_F(StartUpTest, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(at.top, label.top) << SpecOf(label.id).name;
     // The label is as wide as its caption in its own font.
     HDC dc = GetDC(Item(label.id));
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(
-                                       SendMessageA(Item(label.id), WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(Item(label.id), WM_GETFONT, 0, 0)));
     const std::string caption = TextOf(Item(label.id));
     SIZE size{};
     GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
@@ -134,7 +142,8 @@ TEST_F(StartUpTest, CaptionsAndInitialContent) {
   EXPECT_EQ(Form().MemoLine(0), " Write here data for Encrypt or Decrypt");
   char line[128] = {};
   *reinterpret_cast<WORD*>(line) = sizeof line - 1;
-  const LRESULT length = SendMessageA(Item(C::Memo1), EM_GETLINE, 0, reinterpret_cast<LPARAM>(line));
+  const LRESULT length =
+      SendMessageA(Item(C::Memo1), EM_GETLINE, 0, reinterpret_cast<LPARAM>(line));
   EXPECT_EQ(std::string(line, static_cast<std::size_t>(length)),
             " Write here data for Encrypt or Decrypt");
 }
@@ -165,9 +174,9 @@ TEST_F(StartUpTest, DateAndTimeLabelsShowTheStart) {
 }
 
 TEST_F(StartUpTest, VisibleCheckedAndMasked) {
-  for (ControlId id : {C::CheckBox1, C::Label3, C::Label4, C::RadioButton1, C::Button2, C::Button1,
-                       C::RadioButton2, C::RadioButton3, C::Label1, C::Edit2, C::Label2, C::Edit1,
-                       C::ListBox1}) {
+  for (ControlId id :
+       {C::CheckBox1, C::Label3, C::Label4, C::RadioButton1, C::Button2, C::Button1,
+        C::RadioButton2, C::RadioButton3, C::Label1, C::Edit2, C::Label2, C::Edit1, C::ListBox1}) {
     EXPECT_TRUE(Shown(id)) << SpecOf(id).name;
   }
   for (ControlId id : {C::Button4, C::Button3, C::Button5, C::Button6, C::Memo1, C::ProgressBar1,
@@ -205,8 +214,7 @@ TEST_F(StartUpTest, FontsAreMsSansSerifAtTheirCharacterHeights) {
 TEST_F(StartUpTest, ColoursOfTextAndBackground) {
   const COLORREF tooltip = GetSysColor(COLOR_INFOBK);
   const COLORREF window = GetSysColor(COLOR_WINDOW);
-  EXPECT_EQ(ColoursOf(C::CheckBox1, WM_CTLCOLORSTATIC),
-            std::make_pair(RGB(0, 0, 255), tooltip));
+  EXPECT_EQ(ColoursOf(C::CheckBox1, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 0, 255), tooltip));
   EXPECT_EQ(ColoursOf(C::Label3, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 128, 128), tooltip));
   EXPECT_EQ(ColoursOf(C::Label4, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 128, 128), tooltip));
   EXPECT_EQ(ColoursOf(C::RadioButton3, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 0, 0), tooltip));
@@ -237,8 +245,8 @@ TEST_F(StartUpTest, ProgressBarsRangeFrom0To100) {
 TEST_F(StartUpTest, TabWalksTheTabOrderOverShownControls) {
   // Edit1 0, Button1 1, Edit2 2, CheckBox1 3, ListBox1 4, the selected radio button 7,
   // Button2 15; hidden buttons, the memo and the progress bars are passed over.
-  const std::array<ControlId, 8> order{C::Button1, C::Edit2, C::CheckBox1, C::ListBox1,
-                                       C::RadioButton1, C::Button2, C::Edit1, C::Button1};
+  const std::array<ControlId, 8> order{C::Button1,      C::Edit2,   C::CheckBox1, C::ListBox1,
+                                       C::RadioButton1, C::Button2, C::Edit1,     C::Button1};
   ASSERT_EQ(GetFocus(), Item(C::Edit1));
   for (ControlId expected : order) {
     MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
@@ -288,11 +296,11 @@ TEST_F(FormTest, LayoutAndFontsScaleWithTheDpi) {
   EXPECT_EQ(edit1.right - edit1.left, 446);
   EXPECT_EQ(edit1.bottom - edit1.top, 32);
   LOGFONTA font{};
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Label1), WM_GETFONT, 0, 0)),
-             sizeof font, &font);
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Label1), WM_GETFONT, 0, 0)), sizeof font,
+             &font);
   EXPECT_EQ(font.lfHeight, -24);
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Edit1), WM_GETFONT, 0, 0)),
-             sizeof font, &font);
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Edit1), WM_GETFONT, 0, 0)), sizeof font,
+             &font);
   EXPECT_EQ(font.lfHeight, -17);
   EXPECT_EQ(SendMessageA(Item(C::ListBox1), LB_GETITEMHEIGHT, 0, 0), 24);
 }
