@@ -193,6 +193,16 @@ TEST_F(StartUpTest, VisibleCheckedAndMasked) {
   EXPECT_EQ(GetFocus(), Item(C::Edit1));
 }
 
+TEST_F(StartUpTest, TextAlphabetIsBuilt) {
+  // The alphabet runs 32..126, then 161..254, 127..160 and 1..31.
+  const TextAlphabet& alphabet = Form().Alphabet();
+  EXPECT_EQ(alphabet.indexToByte[0], 32);
+  EXPECT_EQ(alphabet.indexToByte[95], 161);
+  EXPECT_EQ(alphabet.indexToByte[189], 127);
+  EXPECT_EQ(alphabet.indexToByte[253], 31);
+  EXPECT_EQ(alphabet.byteToIndex[161], 95);
+}
+
 TEST_F(StartUpTest, FontsAreMsSansSerifAtTheirCharacterHeights) {
   struct Expected {
     ControlId id;
