@@ -78,6 +78,55 @@ inline std::string TextOf(HWND window) {
   return text;
 }
 
+// A folder of its own under the temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    char base[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, base);
+    path_ = std::string(base) + "resicrypt-ui-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~TempFolder() {
+    for (const std::string& file : files_) DeleteFileA(file.c_str());
+    RemoveDirectoryA(path_.c_str());
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string Add(const std::string& name, const std::string& content = {}) {
+    const std::string file = path_ + "\\" + name;
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+      CloseHandle(handle);
+    }
+    files_.push_back(file);
+    return file;
+  }
+  static std::string Read(const std::string& file) {
+    std::string content;
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return "<missing>";
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      content.append(buffer, got);
+    }
+    CloseHandle(handle);
+    return content;
+  }
+  void Expect(const std::string& name) { files_.push_back(path_ + "\\" + name); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::vector<std::string> files_;
+};
+
 // What a modal box showed when the driver answered it.
 struct SeenBox {
   std::string title;

@@ -112,38 +112,6 @@ TEST_F(RealDialogsTest, ErrorThrownByAButtonHandlerEndsInTheErrorBox) {
   EXPECT_TRUE(Shown(C::Memo1)) << "the window keeps its state";
 }
 
-// A folder of its own under the temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    char base[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, base);
-    path_ = std::string(base) + "resicrypt-ui-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    for (const std::string& file : files_) DeleteFileA(file.c_str());
-    RemoveDirectoryA(path_.c_str());
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string Add(const std::string& name) {
-    const std::string file = path_ + "\\" + name;
-    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    files_.push_back(file);
-    return file;
-  }
-  void Expect(const std::string& name) { files_.push_back(path_ + "\\" + name); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-  std::vector<std::string> files_;
-};
-
 // Types into the file dialog's name box and presses OK.
 ModalDriver::Step TypeAndOk(std::string text) {
   return [text](HWND dialog) {

@@ -316,5 +316,48 @@ TEST_F(GateTest, CloseRunsFormCloseAndDestroysTheWindow) {
   EXPECT_FALSE(IsWindow(window));
 }
 
+// The program's own commands behind the buttons and labels.
+class WiredCommandsTest : public FormTest {
+ protected:
+  void SetUp() override {
+    TForm1::Options options;
+    options.dialogs = &dialogs_;
+    Create(std::move(options));
+  }
+};
+
+TEST_F(WiredCommandsTest, PasswordLabelsEncryptAndDecryptEdit1) {
+  Click(C::CheckBox1);  // echo into the report
+  Form().SetEdit1Text("hello world");
+  Command(C::Label1, STN_CLICKED);
+  const std::string cipher = Form().Edit1Text();
+  EXPECT_NE(cipher, "hello world");
+  EXPECT_EQ(Form().ReportLine(Form().ReportCount() - 1), cipher);
+  Command(C::Label2, STN_CLICKED);
+  EXPECT_EQ(Form().Edit1Text(), "hello world");
+  EXPECT_EQ(Form().WorkingPassword(), "742");
+}
+
+TEST_F(WiredCommandsTest, EncryptFileThenDecryptFileThroughTheWindow) {
+  TempFolder folder;
+  const std::string source = folder.Add("note.txt", "Seven bytes and then some more.");
+  const std::string container = folder.Add("box.yal");
+  dialogs_.openAnswers.push_back(std::vector<std::string>{source});
+  dialogs_.saveAnswers.push_back(container);
+  Command(C::Button2);
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_EQ(Form().ReportLine(0), source);
+  EXPECT_FALSE(Shown(C::ProgressBar1));
+  EXPECT_FALSE(Shown(C::ProgressBar2));
+
+  DeleteFileA(source.c_str());
+  dialogs_.openAnswers.push_back(std::vector<std::string>{container});
+  Command(C::Button1);
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
+  ASSERT_EQ(dialogs_.openRuns.size(), 2u);
+  EXPECT_TRUE(dialogs_.openRuns[1].multiSelect) << "Encrypt File left multi-select on";
+}
+
 }  // namespace
 }  // namespace resicrypt::testing
