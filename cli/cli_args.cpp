@@ -14,6 +14,14 @@ const OptionSpec kPasswordFileOption = {
     "the first 17 bytes are the key, at least 3 are needed; '-' is not allowed, "
     "standard input carries the text"};
 
+const OptionSpec kFilePasswordOption = {
+    "password-file", "FILE", false,
+    "read the password from the first line of FILE (its line ending excluded), 3 to 23 "
+    "bytes, all of them used; without it the password is asked for twice on the terminal"};
+
+// "-o" for one-letter options, "--name" otherwise.
+std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
+
 const CommandSpec* FindCommandByName(const std::string& name) {
   for (const CommandSpec& command : Commands()) {
     if (name == command.name) return &command;
@@ -40,6 +48,13 @@ std::string CheckCommand(const ParsedArgs& parsed) {
       return "--password-file - is not allowed: standard input carries the text";
     }
   }
+  if (parsed.command == CommandId::kPack && parsed.positional.empty()) {
+    return "pack needs at least one source file";
+  }
+  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
+      parsed.positional.size() != 1) {
+    return "give one container file";
+  }
   return std::string();
 }
 
@@ -60,6 +75,28 @@ const std::vector<CommandSpec>& Commands() {
        "cipher text under the password is written back unchanged",
        {kPasswordFileOption},
        0},
+      {"pack",
+       CommandId::kPack,
+       "[--password-file FILE] -o OUT.yal SRC...",
+       "pack the source files into one new container OUT.yal, as Encrypt File does",
+       {kFilePasswordOption,
+        {"o", "OUT.yal", true, "the container to write (replaced if it is there)"}},
+       1 << 30},
+      {"unpack",
+       CommandId::kUnpack,
+       "[--password-file FILE] [-C DIR] CONTAINER.yal",
+       "unpack every file of the container into its folder (or DIR), as Decrypt File does",
+       {kFilePasswordOption,
+        {"C", "DIR", false, "the folder to unpack into (default: the container's folder)"}},
+       1},
+      {"list",
+       CommandId::kList,
+       "[--password-file FILE] CONTAINER.yal",
+       "list the names and sizes of the files in the container (stored in the clear)",
+       {{"password-file", "FILE", false,
+         "only the length of the password is used, for the rare container whose block "
+         "length cannot be told from the container alone"}},
+       1},
   };
   return commands;
 }
@@ -95,7 +132,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   bool optionsEnded = false;
   for (std::size_t k = 1; k < args.size(); ++k) {
     const std::string& arg = args[k];
-    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+    const bool shortOption = !optionsEnded && arg.size() == 2 && arg[0] == '-' && arg[1] != '-' &&
+                             FindOption(*command, arg.substr(1)) != nullptr;
+    if (!shortOption && (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0)) {
       if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
         return Fail(parsed, "unknown option '" + arg + "'");
       }
@@ -110,9 +149,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       parsed.help = true;
       continue;
     }
-    const std::size_t equals = arg.find('=');
+    const std::size_t equals = shortOption ? std::string::npos : arg.find('=');
     const std::string name =
-        arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        shortOption ? arg.substr(1)
+                    : arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const OptionSpec* option = FindOption(*command, name);
     if (option == nullptr)
       return Fail(parsed, "unknown option '--" + name + "' for " + command->name);
@@ -122,9 +162,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     } else if (k + 1 < args.size()) {
       value = args[++k];
     } else {
-      return Fail(parsed, "option --" + name + " needs a value (" + option->valueName + ")");
+      return Fail(parsed,
+                  "option " + OptionFlag(name) + " needs a value (" + option->valueName + ")");
     }
-    if (parsed.options.count(name) != 0) return Fail(parsed, "option --" + name + " given twice");
+    if (parsed.options.count(name) != 0) {
+      return Fail(parsed, "option " + OptionFlag(name) + " given twice");
+    }
     parsed.options[name] = value;
   }
   if (parsed.help) return parsed;
@@ -136,8 +179,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   }
   for (const OptionSpec& option : command->options) {
     if (option.required && parsed.options.count(option.name) == 0) {
-      return Fail(parsed,
-                  std::string(command->name) + " needs --" + option.name + " " + option.valueName);
+      return Fail(parsed, std::string(command->name) + " needs " + OptionFlag(option.name) + " " +
+                              option.valueName);
     }
   }
   const std::string problem = CheckCommand(parsed);
@@ -154,6 +197,8 @@ std::string UsageText() {
   }
   out << "\nText is read from standard input and written to standard output, one line out\n"
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
+      << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
+      << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
       << "\nRun '" << kProgram << " COMMAND --help' for the options of a command.\n"
       << "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments or "
          "password.\n";
@@ -165,7 +210,8 @@ std::string CommandHelp(const CommandSpec& command) {
   out << "Usage: " << kProgram << " " << command.name << " " << command.synopsis << "\n\n"
       << command.summary << ".\n\nOptions:\n";
   for (const OptionSpec& option : command.options) {
-    out << "  --" << option.name << " " << option.valueName << "\n      " << option.help << "\n";
+    out << "  " << OptionFlag(option.name) << " " << option.valueName << "\n      " << option.help
+        << "\n";
   }
   out << "  --help\n      show this help\n";
   return out.str();

@@ -1,6 +1,7 @@
 // Command-line grammar of resicrypt-cli:
 //   resicrypt-cli COMMAND [--option VALUE | --option=VALUE]... [ARG]...
 //   resicrypt-cli --help | help [COMMAND] | COMMAND --help
+// One-letter options take a single dash: -o VALUE.
 // Commands and their options are rows of one table, so a new command is a new row.
 #pragma once
 
@@ -10,7 +11,7 @@
 
 namespace resicrypt::cli {
 
-enum class CommandId { kNone, kEncryptText, kDecryptText };
+enum class CommandId { kNone, kEncryptText, kDecryptText, kPack, kUnpack, kList };
 
 // Exit codes of resicrypt-cli.
 constexpr int kExitOk = 0;
@@ -18,7 +19,7 @@ constexpr int kExitFailure = 1;  // a file could not be read or written
 constexpr int kExitUsage = 2;    // bad arguments or an unusable password
 
 struct OptionSpec {
-  const char* name;       // without the leading "--"
+  const char* name;       // without the leading "--"; a one-letter name is given as "-x"
   const char* valueName;  // shown in help, e.g. "FILE"
   bool required;
   const char* help;

@@ -9,6 +9,7 @@
 #endif
 
 #include "cli/cli_args.h"
+#include "cli/file_command.h"
 #include "cli/text_command.h"
 
 int main(int argc, char** argv) {
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
       return RunTextCommand(parsed.command == CommandId::kEncryptText ? TextDirection::kEncrypt
                                                                       : TextDirection::kDecrypt,
                             parsed.options.at("password-file"), stdin, stdout, stderr);
+    case CommandId::kPack:
+      return RunPack(parsed, stderr);
+    case CommandId::kUnpack:
+      return RunUnpack(parsed, stderr);
+    case CommandId::kList:
+      return RunList(parsed, stdout, stderr);
     case CommandId::kNone:
       break;
   }

@@ -213,8 +213,8 @@ bool OutputFile::CutBack(std::int64_t length) {
     FileHandle from{std::fopen(temporaryPath_.c_str(), "rb")};
     ok = fresh && from;
     for (std::int64_t left = length; ok && left > 0;) {
-      const auto chunk =
-          static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer_.size())));
+      const auto chunk = static_cast<std::size_t>(
+          std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer_.size())));
       ok = std::fread(buffer_.data(), 1, chunk, from.get()) == chunk &&
            std::fwrite(buffer_.data(), 1, chunk, fresh.get()) == chunk;
       left -= static_cast<std::int64_t>(chunk);

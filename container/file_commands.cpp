@@ -81,7 +81,9 @@ class DecryptFileEvents : public UnpackEvents {
  public:
   explicit DecryptFileEvents(FormPort& form) : form_(form) {}
 
-  bool WrongPassword() override { return form_.AskOkCancel("Password is wrong", "Change Password"); }
+  bool WrongPassword() override {
+    return form_.AskOkCancel("Password is wrong", "Change Password");
+  }
   void RecordsStarting() override {
     form_.ShowProgress(ProgressBar::Files, true);
     form_.SetProgressRange(ProgressBar::Files, 1, 1000);

@@ -21,8 +21,8 @@ PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOu
   outcome.result = PackResult::SourceNotRead;
   outcome.lines.push_back(kReadFileNotOpen);
   if (!detail.empty()) outcome.lines.push_back(detail);
-  const bool kept = (container.Position() == recordStart || container.CutBack(recordStart)) &&
-                    container.Commit();
+  const bool kept =
+      (container.Position() == recordStart || container.CutBack(recordStart)) && container.Commit();
   if (!kept) outcome.lines.push_back(kWriteFileNotOpen);
   return outcome;
 }
@@ -38,8 +38,8 @@ PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
 }  // namespace
 
 PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
-                          const std::string& containerPath,
-                          const std::vector<std::string>& sources, PackEvents& events) {
+                          const std::string& containerPath, const std::vector<std::string>& sources,
+                          PackEvents& events) {
   PackOutcome outcome;
   FileCipher cipher(workspace, password);
   const int L = cipher.BlockLength();

@@ -44,7 +44,7 @@ struct PackOutcome {
 // a source that cannot be opened or read to its end stops the packing and leaves
 // the container with the complete records before it.
 PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
-                          const std::string& containerPath,
-                          const std::vector<std::string>& sources, PackEvents& events);
+                          const std::string& containerPath, const std::vector<std::string>& sources,
+                          PackEvents& events);
 
 }  // namespace resicrypt

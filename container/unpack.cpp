@@ -123,9 +123,8 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     }
 
     // Only plain names, and only inside the target folder.
-    std::string problem =
-        static_cast<std::size_t>(n) > kMaxNameBytes ? "name longer than 255 bytes"
-                                                     : StoredNameProblem(name);
+    std::string problem = static_cast<std::size_t>(n) > kMaxNameBytes ? "name longer than 255 bytes"
+                                                                      : StoredNameProblem(name);
     const std::string outputPath = targetFolder + name;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
@@ -188,9 +187,8 @@ bool WalkRecords(const std::string& containerPath, int L, ContainerListing& list
   InputFile container;
   std::int32_t N = 0;
   std::int32_t fileCount = 0;
-  if (!container.Open(containerPath) || !container.ReadInt32(N) || N < 2 ||
-      N > kMaxResidueCount || !container.Skip(N - 1) || !container.ReadInt32(fileCount) ||
-      fileCount < 0) {
+  if (!container.Open(containerPath) || !container.ReadInt32(N) || N < 2 || N > kMaxResidueCount ||
+      !container.Skip(N - 1) || !container.ReadInt32(fileCount) || fileCount < 0) {
     return false;
   }
   const std::int64_t T = container.Size();

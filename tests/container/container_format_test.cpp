@@ -42,9 +42,10 @@ TEST(ContainerFields, BlockCountsOfARecord) {
     int L;
     std::int32_t full, remainder, blocks;
   };
-  const Case cases[] = {{12, 5, 2, 2, 3}, {10, 5, 2, 0, 3}, {0, 5, 0, 0, 1},  {4, 5, 0, 4, 1},
-                        {22, 23, 0, 22, 1}, {23, 23, 1, 0, 2}, {24, 23, 1, 1, 2}, {3, 3, 1, 0, 2},
-                        {2147483647, 3, 715827882, 1, 715827883}};
+  const Case cases[] = {
+      {12, 5, 2, 2, 3},  {10, 5, 2, 0, 3},   {0, 5, 0, 0, 1},
+      {4, 5, 0, 4, 1},   {22, 23, 0, 22, 1}, {23, 23, 1, 0, 2},
+      {24, 23, 1, 1, 2}, {3, 3, 1, 0, 2},    {2147483647, 3, 715827882, 1, 715827883}};
   for (const Case& c : cases) {
     const FileRecord record{"notes", c.size};
     EXPECT_EQ(record.FullBlocks(c.L), c.full) << c.size << "/" << c.L;
@@ -69,14 +70,14 @@ TEST(ContainerLayout, WorkedExampleOf49Bytes) {
   const std::string bytes = ReadBytes(folder.Path("box.yal"));
   ASSERT_EQ(bytes.size(), 49u);
   ReferenceCipher reference(password);
-  EXPECT_EQ(bytes.substr(0, 4), std::string("\x08\x00\x00\x00", 4));    // residue count
-  EXPECT_EQ(bytes.substr(4, 7), reference.Encode(password));            // check block
-  EXPECT_EQ(bytes.substr(11, 4), std::string("\x01\x00\x00\x00", 4));   // file count
-  EXPECT_EQ(bytes.substr(15, 4), std::string("\x05\x00\x00\x00", 4));   // name length
-  EXPECT_EQ(bytes.substr(19, 5), "notes");                              // name
-  EXPECT_EQ(bytes.substr(24, 4), std::string("\x0C\x00\x00\x00", 4));   // file size
-  EXPECT_EQ(bytes.substr(28, 7), reference.Encode("Hello"));            // full block 1
-  EXPECT_EQ(bytes.substr(35, 7), reference.Encode(", wor"));            // full block 2
+  EXPECT_EQ(bytes.substr(0, 4), std::string("\x08\x00\x00\x00", 4));   // residue count
+  EXPECT_EQ(bytes.substr(4, 7), reference.Encode(password));           // check block
+  EXPECT_EQ(bytes.substr(11, 4), std::string("\x01\x00\x00\x00", 4));  // file count
+  EXPECT_EQ(bytes.substr(15, 4), std::string("\x05\x00\x00\x00", 4));  // name length
+  EXPECT_EQ(bytes.substr(19, 5), "notes");                             // name
+  EXPECT_EQ(bytes.substr(24, 4), std::string("\x0C\x00\x00\x00", 4));  // file size
+  EXPECT_EQ(bytes.substr(28, 7), reference.Encode("Hello"));           // full block 1
+  EXPECT_EQ(bytes.substr(35, 7), reference.Encode(", wor"));           // full block 2
   // Final block: "ld" and three padding bytes RandomBelow(213) + 41, drawn in
   // order after the generator was seeded from the clock for this file.
   bool matched = false;
@@ -154,9 +155,18 @@ TEST(ContainerPaths, NameAndFolderSplitAtTheLastSeparator) {
 }
 
 TEST(ContainerPaths, StoredNamesThatStayInTheFolder) {
-  const std::string accepted[] = {"a.txt",        "report 2024.doc", "CONSOLE.txt", "COM10",
-                                  "LPT0",         "con2",            "NULL",        "...a",
-                                  "a..b",         ".profile",        "x.",          "\xE7\xF6\xFC.txt",
+  const std::string accepted[] = {"a.txt",
+                                  "report 2024.doc",
+                                  "CONSOLE.txt",
+                                  "COM10",
+                                  "LPT0",
+                                  "con2",
+                                  "NULL",
+                                  "...a",
+                                  "a..b",
+                                  ".profile",
+                                  "x.",
+                                  "\xE7\xF6\xFC.txt",
                                   std::string(255, 'n')};
   for (const std::string& name : accepted) {
     EXPECT_EQ(resicrypt::StoredNameProblem(name), "") << name;
@@ -193,7 +203,9 @@ TEST(ContainerPaths, StoredNamesThatStayInTheFolder) {
   for (const auto& [name, problem] : refused) {
     EXPECT_EQ(resicrypt::StoredNameProblem(name), problem) << resicrypt::PrintableName(name);
   }
-  EXPECT_EQ(resicrypt::PrintableName("a\nb\x1F" "c\x7F"), "a?b?c?");
+  EXPECT_EQ(resicrypt::PrintableName("a\nb\x1F"
+                                     "c\x7F"),
+            "a?b?c?");
 }
 
 }  // namespace

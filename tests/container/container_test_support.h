@@ -84,7 +84,6 @@ inline std::string ReadBytes(const std::string& path) {
   return buffer.str();
 }
 
-
 inline std::string RandomBytes(std::size_t length, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> byte(0, 255);
@@ -104,7 +103,8 @@ inline std::int32_t Le32At(const std::string& bytes, std::size_t offset) {
 inline std::string Le32(std::int32_t value) {
   const auto u = static_cast<std::uint32_t>(value);
   std::string bytes(4, '\0');
-  for (int k = 0; k < 4; ++k) bytes[static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
+  for (int k = 0; k < 4; ++k)
+    bytes[static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
   return bytes;
 }
 

@@ -90,7 +90,8 @@ TEST(DecryptFileReport, ChosenPathsThenSevenLinesPerFileIntoTheContainersFolder)
 
   auto form = NewForm(password);
   // Several containers chosen: all are listed, the first is unpacked.
-  form->openDialogAnswers.push_back(std::vector<std::string>{scene.container, scene.In("other.yal")});
+  form->openDialogAnswers.push_back(
+      std::vector<std::string>{scene.container, scene.In("other.yal")});
   resicrypt::Button1Click(*form);
   std::vector<std::string> expected = {scene.container, scene.In("other.yal")};
   Append(expected, SevenLines("notes", 12, 5, 8, 1, T));  // C = 7 x 3 + 1 = 22
@@ -177,7 +178,8 @@ TEST(DecryptFilePassword, CheckBlockAsksPerDifferingPositionAndOkStops) {
   form->edit1Visible = false;
   form->questionAnswers = {false, true};  // Cancel, then OK
   Decrypt(*form, scene.container);
-  EXPECT_EQ(form->questions, (std::vector<std::pair<std::string, std::string>>{question, question}));
+  EXPECT_EQ(form->questions,
+            (std::vector<std::pair<std::string, std::string>>{question, question}));
   EXPECT_TRUE(form->edit1Visible);
   EXPECT_EQ(form->report, std::vector<std::string>{scene.container});
   EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
@@ -207,14 +209,16 @@ TEST(DecryptFileFailures, ContainerThatCannotBeOpened) {
   TempFolder folder;
   auto form = NewForm("secret");
   Decrypt(*form, folder.Path("none.yal"));
-  EXPECT_EQ(form->report, (std::vector<std::string>{folder.Path("none.yal"), " Read File not Open "}));
+  EXPECT_EQ(form->report,
+            (std::vector<std::string>{folder.Path("none.yal"), " Read File not Open "}));
   EXPECT_EQ(form->progress2.updates, 0);
 
   const std::string longPath = folder.Folder() + std::string(300 - folder.Folder().size(), 'c');
   auto longForm = NewForm("secret");
   Decrypt(*longForm, longPath);
-  EXPECT_EQ(longForm->report, (std::vector<std::string>{longPath, " Read File not Open ",
-                                                        " Path longer than 255 bytes: " + longPath}));
+  EXPECT_EQ(longForm->report,
+            (std::vector<std::string>{longPath, " Read File not Open ",
+                                      " Path longer than 255 bytes: " + longPath}));
   EXPECT_TRUE(folder.Names().empty());
 }
 
@@ -228,8 +232,10 @@ TEST(DecryptFileFailures, RecordThatFailsThePlausibilityCheckIsNamed) {
   Decrypt(*form, scene.container);
   const int N = ReferenceCipher("secret").N();
   std::vector<std::string> expected = {scene.container};
-  Append(expected, SevenLines("a.txt", 26, 6, N, 1, static_cast<std::int64_t>(scene.Bytes().size())));
-  expected.push_back(" Record 2 not unpacked (size larger than the container), unpacking stopped: b.txt");
+  Append(expected,
+         SevenLines("a.txt", 26, 6, N, 1, static_cast<std::int64_t>(scene.Bytes().size())));
+  expected.push_back(
+      " Record 2 not unpacked (size larger than the container), unpacking stopped: b.txt");
   EXPECT_EQ(form->report, expected);
   EXPECT_FALSE(form->progress2.visible);
   EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "box.yal"}));
@@ -242,7 +248,8 @@ TEST(DecryptFileFailures, OutputFileThatCannotBeCreated) {
   Decrypt(*form, scene.container);
   const int N = ReferenceCipher("secret").N();
   std::vector<std::string> expected = {scene.container};
-  Append(expected, SevenLines("a.txt", 26, 6, N, 1, static_cast<std::int64_t>(scene.Bytes().size())));
+  Append(expected,
+         SevenLines("a.txt", 26, 6, N, 1, static_cast<std::int64_t>(scene.Bytes().size())));
   Append(expected, {" Write File not Open ",
                     " Record 2 not unpacked (output file not created), unpacking stopped: b.txt"});
   EXPECT_EQ(form->report, expected);
@@ -314,8 +321,8 @@ TEST(DecryptFileHostile, NamesThatLeaveTheFolderOrNameADeviceAreRefusedAndSkippe
     auto form = NewForm("secret");
     Decrypt(*form, scene.container);
     const std::string shown = resicrypt::PrintableName(name.substr(0, name.find('\0')));
-    const std::string line = " Record 2 not unpacked (" + reason + ")" +
-                             (shown.empty() ? std::string() : ": " + shown);
+    const std::string line =
+        " Record 2 not unpacked (" + reason + ")" + (shown.empty() ? std::string() : ": " + shown);
     ASSERT_EQ(form->report.size(), 1u + 7 + 1 + 7) << line;
     EXPECT_EQ(form->report[8], line);
     EXPECT_EQ(form->report[9], "c.txt");
@@ -358,12 +365,14 @@ TEST(DecryptFileHostile, DamagedRecordHeadsStopWithALineAndKeepEarlierFiles) {
   const RecordAt& b = records[1];
   const std::pair<std::string, std::string> cases[] = {
       {Splice(good, b.offset, 4, Le32(-1)), "(negative name length), unpacking stopped"},
-      {Splice(good, b.offset, 4, Le32(0x7FFFFFFF)), "(container ends in its name), unpacking stopped"},
+      {Splice(good, b.offset, 4, Le32(0x7FFFFFFF)),
+       "(container ends in its name), unpacking stopped"},
       {Splice(good, b.blocksOffset - 4, 4, Le32(-5)), "(negative size), unpacking stopped: b.txt"},
       {good.substr(0, b.blocksOffset - 2), "(container ends early), unpacking stopped: b.txt"},
       {good.substr(0, b.offset + 2), "(container ends early), unpacking stopped"},
       // Record 2 made the last one and cut short: C stays below T, its blocks do not fit.
-      {Splice(good.substr(0, b.end - 3), 4 + static_cast<std::size_t>(Le32At(good, 0)) - 1, 4, Le32(2)),
+      {Splice(good.substr(0, b.end - 3), 4 + static_cast<std::size_t>(Le32At(good, 0)) - 1, 4,
+              Le32(2)),
        "(blocks run past the end of the container), unpacking stopped: b.txt"},
   };
   for (const auto& [bytes, tail] : cases) {
@@ -385,8 +394,10 @@ TEST(DecryptFileHostile, DamagedHeadersUnpackNothing) {
   const std::pair<std::string, std::string> cases[] = {
       {"", " Container damaged (it ends in its header), nothing unpacked"},
       {good.substr(0, 4), " Container damaged (it ends in its header), nothing unpacked"},
-      {good.substr(0, countOffset + 2), " Container damaged (it ends in its header), nothing unpacked"},
-      {Splice(good, countOffset, 4, Le32(-1)), " Container damaged (negative file count), nothing unpacked"},
+      {good.substr(0, countOffset + 2),
+       " Container damaged (it ends in its header), nothing unpacked"},
+      {Splice(good, countOffset, 4, Le32(-1)),
+       " Container damaged (negative file count), nothing unpacked"},
   };
   for (const auto& [bytes, line] : cases) {
     scene.SetBytes(bytes);
@@ -401,7 +412,8 @@ TEST(DecryptFileHostile, DamagedHeadersUnpackNothing) {
   auto form = NewForm("secret");
   Decrypt(*form, scene.container);
   ASSERT_EQ(form->report.size(), 1u + 3 * 7 + 1);
-  EXPECT_EQ(form->report.back(), " Record 4 not unpacked (container ends early), unpacking stopped");
+  EXPECT_EQ(form->report.back(),
+            " Record 4 not unpacked (container ends early), unpacking stopped");
 }
 
 }  // namespace

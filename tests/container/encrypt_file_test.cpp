@@ -18,8 +18,8 @@ const char kFilter[] =
 
 std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
   return {"File Byte Amount = " + std::to_string(size),
-          "File Byte Part   = " + std::to_string(size / L), "Open Long Byte   = " + std::to_string(L),
-          "Close Long Byte  = " + std::to_string(N)};
+          "File Byte Part   = " + std::to_string(size / L),
+          "Open Long Byte   = " + std::to_string(L), "Close Long Byte  = " + std::to_string(N)};
 }
 
 void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
@@ -57,8 +57,8 @@ TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
 }
 
 TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
-  for (const std::string& password :
-       {std::string("abc"), std::string("\xE7\xF6\xFC\xC7\x80\xFF" "abcdefghijklmnopq")}) {
+  for (const std::string& password : {std::string("abc"), std::string("\xE7\xF6\xFC\xC7\x80\xFF"
+                                                                      "abcdefghijklmnopq")}) {
     auto form = NewForm(password);
     resicrypt::Button2Click(*form);
     EXPECT_TRUE(form->messages.empty());
@@ -182,9 +182,8 @@ TEST(EncryptFileFailures, ContainerThatCannotBeCreated) {
   // A path longer than the 255-byte buffers is refused the same way, with a reason.
   const std::string longPath = folder.Folder() + std::string(300 - folder.Folder().size(), 'c');
   Encrypt(*form, {folder.Path("a.txt")}, longPath);
-  EXPECT_EQ(form->report,
-            (std::vector<std::string>{folder.Path("a.txt"), "Write File not Open ",
-                                      "Path longer than 255 bytes: " + longPath}));
+  EXPECT_EQ(form->report, (std::vector<std::string>{folder.Path("a.txt"), "Write File not Open ",
+                                                    "Path longer than 255 bytes: " + longPath}));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.txt"});
 }
 

@@ -13,8 +13,8 @@ std::size_t ExpectedLength(const std::vector<std::pair<std::string, std::string>
                            int N) {
   std::size_t length = 8 + static_cast<std::size_t>(N - 1);
   for (const auto& [name, content] : files) {
-    length += 8 + name.size() + (content.size() / static_cast<std::size_t>(L) + 1) *
-                                    static_cast<std::size_t>(N - 1);
+    length += 8 + name.size() +
+              (content.size() / static_cast<std::size_t>(L) + 1) * static_cast<std::size_t>(N - 1);
   }
   return length;
 }
@@ -29,8 +29,8 @@ void ExpectRoundTrip(const std::string& password,
   EXPECT_EQ(form->report.size(), 1 + 7 * files.size());
   EXPECT_TRUE(form->questions.empty());
   for (const auto& [name, content] : files) {
-    EXPECT_EQ(ReadBytes(scene.In(name)), content) << name << " under a password of "
-                                                  << password.size() << " bytes";
+    EXPECT_EQ(ReadBytes(scene.In(name)), content)
+        << name << " under a password of " << password.size() << " bytes";
   }
   EXPECT_EQ(scene.InNames().size(), files.size() + 1);  // no temporary files left
 }
@@ -40,7 +40,8 @@ TEST(ContainerRoundTrip, SizesAroundTheBlockLengthUnderShortLongAndHighBytePassw
       "abc",
       "\xFF\xFE\x80",
       "pad42",
-      "\xE7\xF6\xFC\xC7\x80\xFF\xA0" "0123456789abcdef",  // 23 bytes, high ones first
+      "\xE7\xF6\xFC\xC7\x80\xFF\xA0"
+      "0123456789abcdef",  // 23 bytes, high ones first
       std::string(23, '\xFF'),
   };
   for (const std::string& password : passwords) {
@@ -56,13 +57,13 @@ TEST(ContainerRoundTrip, SizesAroundTheBlockLengthUnderShortLongAndHighBytePassw
 }
 
 TEST(ContainerRoundTrip, OneMebibyteFileAndNamesWithHighBytes) {
-  ExpectRoundTrip("\x80\x81\x82 a long key of 23 b", {{"big.bin", RandomBytes(1 << 20, 11)},
-                                                      {"\xE7\xF6z \xFC.txt", "tiny"}});
+  ExpectRoundTrip("\x80\x81\x82 a long key of 23 b",
+                  {{"big.bin", RandomBytes(1 << 20, 11)}, {"\xE7\xF6z \xFC.txt", "tiny"}});
 }
 
 TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"a.bin", RandomBytes(100, 1)}, {"b.bin", RandomBytes(37, 2)}};
+  const std::vector<std::pair<std::string, std::string>> files = {{"a.bin", RandomBytes(100, 1)},
+                                                                  {"b.bin", RandomBytes(37, 2)}};
   Scene first("secret", files);
   Scene second("secret", files);
   std::string one = first.Bytes();

@@ -1,0 +1,22 @@
+// The container commands of resicrypt-cli: pack, unpack and list .yal files on the
+// same container code as Encrypt File and Decrypt File of the window.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_args.h"
+
+namespace resicrypt::cli {
+
+// The file password from the first line of a password file, its line ending
+// excluded: 3 to 23 bytes, used whole. False with a message otherwise.
+bool FilePasswordFromLine(const std::string& line, std::string& password, std::string& message);
+
+// Each returns the exit code: 0 only when every file was packed or unpacked
+// (listed); messages go to err, the listing to out.
+int RunPack(const ParsedArgs& parsed, std::FILE* err);
+int RunUnpack(const ParsedArgs& parsed, std::FILE* err);
+int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
+
+}  // namespace resicrypt::cli

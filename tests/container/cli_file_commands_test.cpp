@@ -1,0 +1,245 @@
+// resicrypt-cli pack / unpack / list: arguments, passwords, exit codes, and
+// containers that pass between the command line and the window both ways.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/cli_args.h"
+#include "cli/file_command.h"
+#include "container_test_support.h"
+
+namespace containertest {
+namespace {
+
+using resicrypt::cli::ParseArgs;
+
+// Runs one file command in process; messages and listing are kept as text.
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
+  const resicrypt::cli::ParsedArgs parsed = ParseArgs(args);
+  CliRun run;
+  if (!parsed.error.empty()) {
+    run.status = resicrypt::cli::kExitUsage;
+    run.err = parsed.error;
+    return run;
+  }
+  const std::string outPath = folder.Path("cli.out");
+  const std::string errPath = folder.Path("cli.err");
+  std::FILE* out = std::fopen(outPath.c_str(), "wb");
+  std::FILE* err = std::fopen(errPath.c_str(), "wb");
+  switch (parsed.command) {
+    case resicrypt::cli::CommandId::kPack:
+      run.status = resicrypt::cli::RunPack(parsed, err);
+      break;
+    case resicrypt::cli::CommandId::kUnpack:
+      run.status = resicrypt::cli::RunUnpack(parsed, err);
+      break;
+    case resicrypt::cli::CommandId::kList:
+      run.status = resicrypt::cli::RunList(parsed, out, err);
+      break;
+    default:
+      break;
+  }
+  std::fclose(out);
+  std::fclose(err);
+  run.out = ReadBytes(outPath);
+  run.err = ReadBytes(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return run;
+}
+
+TEST(CliFileArgs, PackUnpackAndListGrammar) {
+  auto parsed = ParseArgs({"pack", "--password-file", "pw", "-o", "out.yal", "a", "b"});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.command, resicrypt::cli::CommandId::kPack);
+  EXPECT_EQ(parsed.options.at("o"), "out.yal");
+  EXPECT_EQ(parsed.positional, (std::vector<std::string>{"a", "b"}));
+
+  parsed = ParseArgs({"unpack", "-C", "dir", "box.yal"});  // password asked on the terminal
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.at("C"), "dir");
+  EXPECT_EQ(parsed.options.count("password-file"), 0u);
+
+  parsed = ParseArgs({"list", "box.yal"});
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.command, resicrypt::cli::CommandId::kList);
+
+  parsed = ParseArgs({"pack", "-o", "x.yal", "--", "-o"});  // a source named "-o"
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.positional, std::vector<std::string>{"-o"});
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"pack", "-o", "x.yal"},              // no sources
+      {"pack", "a.txt"},                    // no -o
+      {"pack", "-o"},                       // -o without its value
+      {"pack", "-o", "x", "-o", "y", "a"},  // twice
+      {"pack", "-C", "d", "-o", "x", "a"},  // -C belongs to unpack
+      {"unpack"},
+      {"unpack", "a.yal", "b.yal"},
+      {"list"},
+      {"list", "-o", "x", "a.yal"},
+  };
+  for (const auto& args : bad) EXPECT_NE(ParseArgs(args).error, "") << args.size();
+  EXPECT_NE(
+      resicrypt::cli::CommandHelp(*resicrypt::cli::FindCommand(resicrypt::cli::CommandId::kPack))
+          .find("-o OUT.yal"),
+      std::string::npos);
+}
+
+TEST(CliFileArgs, FilePasswordIsTheWholeFirstLineOf3To23Bytes) {
+  std::string password;
+  std::string message;
+  const std::string accepted[] = {"abc", std::string(23, 'k'), "\xE7\xF6\xFC", "with blank "};
+  for (const std::string& line : accepted) {
+    ASSERT_TRUE(resicrypt::cli::FilePasswordFromLine(line, password, message)) << line;
+    EXPECT_EQ(password, line);  // no cut at 17 bytes
+  }
+  const std::string refused[] = {"", "ab", std::string(24, 'k'), std::string("ab\0cd", 5)};
+  for (const std::string& line : refused) {
+    EXPECT_FALSE(resicrypt::cli::FilePasswordFromLine(line, password, message)) << line.size();
+    EXPECT_NE(message, "");
+  }
+  // From a file: the line ending (LF or CR LF) is not part of it, later lines are ignored.
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  WriteBytes(folder.Path("pw"), "sesame 23 bytes long!!!\r\nsecond line\n");
+  EXPECT_EQ(RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o",
+                            folder.Path("a.yal"), folder.Path("a.txt")})
+                .status,
+            0);
+  EXPECT_EQ(Le32At(ReadBytes(folder.Path("a.yal")), 0),
+            ReferenceCipher("sesame 23 bytes long!!!").N());
+}
+
+TEST(CliFileCommands, ContainersPassBetweenTheCommandLineAndTheWindow) {
+  TempFolder folder;
+  fs::create_directory(folder.Root() / "cli");
+  fs::create_directory(folder.Root() / "win");
+  const std::string password = "\xE7ok 23-byte key \xFC\xFF\x80!!!!";
+  ASSERT_EQ(password.size(), 23u);
+  WriteBytes(folder.Path("pw"), password + "\n");
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"empty", ""}, {"odd.bin", RandomBytes(23 * 40 + 1, 1)}, {"big.bin", RandomBytes(70000, 2)}};
+  std::vector<std::string> sources;
+  for (const auto& [name, content] : files) {
+    sources.push_back(folder.Path(name));
+    WriteBytes(sources.back(), content);
+  }
+  const std::string cliContainer = (folder.Root() / "cli" / "").string() + "from-cli.yal";
+  const std::string winContainer = (folder.Root() / "win" / "").string() + "from-win.yal";
+
+  // Command line -> window.
+  std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "-o",
+                                   cliContainer};
+  args.insert(args.end(), sources.begin(), sources.end());
+  const CliRun packed = RunCli(folder, args);
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "");
+  auto form = NewForm(password);
+  Decrypt(*form, cliContainer);
+  EXPECT_EQ(form->report.size(), 1u + 3 * 7);
+  for (const auto& [name, content] : files) {
+    EXPECT_EQ(ReadBytes((folder.Root() / "cli" / "").string() + name), content);
+  }
+
+  // Window -> command line, into another folder with -C.
+  auto packer = NewForm(password);
+  Encrypt(*packer, sources, winContainer);
+  fs::create_directory(folder.Root() / "out");
+  const CliRun unpacked = RunCli(folder, {"unpack", "--password-file", folder.Path("pw"), "-C",
+                                          folder.Path("out"), winContainer});
+  ASSERT_EQ(unpacked.status, 0) << unpacked.err;
+  for (const auto& [name, content] : files) {
+    EXPECT_EQ(ReadBytes((folder.Root() / "out" / "").string() + name), content);
+  }
+  // By default into the container's own folder.
+  ASSERT_EQ(RunCli(folder, {"unpack", "--password-file", folder.Path("pw"), winContainer}).status,
+            0);
+  EXPECT_EQ(ReadBytes((folder.Root() / "win" / "").string() + "odd.bin"), files[1].second);
+
+  // Names and sizes without the password.
+  const CliRun listed = RunCli(folder, {"list", winContainer});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, "          0  empty\n        921  odd.bin\n      70000  big.bin\n");
+}
+
+TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "right key\n");
+  WriteBytes(folder.Path("bad"), "wrong key\n");
+  WriteBytes(folder.Path("short"), "ab\n");
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  WriteBytes(folder.Path("b.txt"), "beta");
+  fs::create_directory(folder.Root() / "sub");
+  WriteBytes((folder.Root() / "sub" / "").string() + "a.txt", "other alpha");
+  const std::string box = folder.Path("box.yal");
+  const std::string pw = folder.Path("pw");
+  ASSERT_EQ(RunCli(folder, {"pack", "--password-file", pw, "-o", box, folder.Path("a.txt"),
+                            folder.Path("b.txt")})
+                .status,
+            0);
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;  // a part of standard error
+  };
+  const Case cases[] = {
+      {{"unpack", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
+      {{"unpack", "--password-file", folder.Path("short"), box}, 2, "3 to 23 bytes"},
+      {{"unpack", "--password-file", folder.Path("none"), box}, 1, "cannot read password file"},
+      {{"unpack", "--password-file", pw, folder.Path("none.yal")}, 1, "cannot open container"},
+      {{"pack", "--password-file", pw, "-o", folder.Path("two.yal"), folder.Path("a.txt"),
+        (folder.Root() / "sub" / "").string() + "a.txt"},
+       2,
+       "another source has the same name"},
+      {{"pack", "--password-file", pw, "-o", folder.Path("dir.yal"), folder.Path("sub")},
+       2,
+       "a folder, not a file"},
+      {{"pack", "--password-file", pw, "-o", folder.Path("part.yal"), folder.Path("a.txt"),
+        folder.Path("gone.txt")},
+       1,
+       "1 of 2 files packed"},
+      {{"pack", "--password-file", pw, "-o", folder.Path("no") + "/x.yal", folder.Path("a.txt")},
+       1,
+       "cannot create container"},
+      {{"list", folder.Path("pw")}, 1, "cannot list"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(folder, c.args);
+    EXPECT_EQ(run.status, c.status) << c.message << ": " << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
+
+  // A hostile name is refused and the rest unpacked, with a non-zero status.
+  std::string bytes = ReadBytes(box);
+  const auto records = WalkRecords(bytes, 9);
+  ASSERT_EQ(records.size(), 2u);
+  bytes.replace(records[0].offset, 9, Le32(5) + "../ab");
+  fs::create_directory(folder.Root() / "in");
+  const std::string inBox = (folder.Root() / "in" / "").string() + "box.yal";
+  WriteBytes(inBox, bytes);
+  const CliRun hostile = RunCli(folder, {"unpack", "--password-file", pw, inBox});
+  EXPECT_EQ(hostile.status, 1);
+  EXPECT_NE(hostile.err.find("Record 1 not unpacked (path separator in name): ../ab"),
+            std::string::npos)
+      << hostile.err;
+  EXPECT_EQ(ReadBytes((folder.Root() / "in" / "").string() + "b.txt"), "beta");
+  EXPECT_FALSE(fs::exists(folder.Root() / "ab"));
+
+  // A damaged container stops with the record named.
+  WriteBytes(inBox, ReadBytes(box).substr(0, records[1].end - 1));
+  const CliRun damaged = RunCli(folder, {"unpack", "--password-file", pw, inBox});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(damaged.err.find("Record 2 not unpacked"), std::string::npos) << damaged.err;
+}
+
+}  // namespace
+}  // namespace containertest
