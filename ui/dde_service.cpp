@@ -1,0 +1,196 @@
+#include "ui/dde_service.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "engine/text_cipher.h"
+
+namespace resicrypt {
+
+namespace {
+
+// Clears a flag when its scope ends, also when a handler throws.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitMacroLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(text.substr(start));
+      break;
+    }
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+std::string_view PathFileName(std::string_view path) {
+  std::size_t cut = path.find_last_of("\\/:");
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string DdeServiceName(std::string_view executablePath) {
+  std::string_view name = PathFileName(executablePath);
+  return std::string(name.substr(0, name.find('.')));
+}
+
+std::string CallerServiceName(std::string_view callerPath) {
+  std::string_view name = PathFileName(callerPath);
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::string();  // no extension
+  std::string_view extension = name.substr(dot);            // dot included
+  return std::string(name.substr(0, name.find(extension)));
+}
+
+std::string DdeStartErrorText(unsigned code, bool outOfMemory) {
+  char text[96];
+  if (outOfMemory) {
+    std::snprintf(text, sizeof text, "Error occurred when DDE ran out of memory ($0%x)", code);
+  } else {
+    std::snprintf(text, sizeof text, "An error returned from DDE  ($0%x)", code);
+  }
+  return text;
+}
+
+void DdeService::DdeServerConv1Open() {
+  state_.MacroMode = ConversationMode::None;
+  form_.SetLabel3Caption(kLabelConnected);
+  state_.MacroStep = 0;
+}
+
+void DdeService::DdeServerConv1ExecuteMacro(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;  // an empty macro has no first line
+  const std::string& line = lines.front();
+  // Echo steps write copies of the conversation only while Hide Password is off.
+  const bool echo = !form_.HidePassword();
+  if (echo) form_.MemoAppend(line);
+
+  switch (state_.MacroStep) {
+    case 0:
+      TakeFileName(line, echo);
+      break;
+    case 1:
+      TakeOperation(line, echo);
+      break;
+    case 2:
+      if (!TakePassword(line, echo)) return;  // too short: the step is not taken
+      break;
+    default:
+      TakeTextLine(line, echo);
+      break;
+  }
+  ++state_.MacroStep;
+}
+
+// Macro 1: the caller's executable. Its service receives the results.
+void DdeService::TakeFileName(const std::string& line, bool echo) {
+  state_.CallerPath = line;
+  if (echo) form_.ReportAppend(line);
+  backLink_.SetConnectModeManual();
+  backLink_.SetServiceApplication(state_.CallerPath);
+  backLink_.SetLink(CallerServiceName(state_.CallerPath), kDdeTopic);
+  if (backLink_.OpenLink()) {
+    form_.SetLabel4Caption(kLabelCallConnect);
+  } else {
+    // The conversation goes on; results are then dropped by the closed link.
+    form_.ShowMessage(kMessageDisconnect);
+  }
+}
+
+// Macro 2: "Open" encrypts, "Close" decrypts; any other word leaves the mode.
+void DdeService::TakeOperation(const std::string& line, bool echo) {
+  state_.OperationWord = line;
+  if (state_.OperationWord == kOperationEncrypt) {
+    state_.MacroMode = ConversationMode::Encrypt;
+  } else if (state_.OperationWord == kOperationDecrypt) {
+    state_.MacroMode = ConversationMode::Decrypt;
+  }
+  if (echo) form_.ReportAppend(line);
+}
+
+// Macro 3: the password, cut to the text cipher's 17 characters. Fewer than 3
+// characters leave it in WorkingPassword but do not take the step.
+bool DdeService::TakePassword(const std::string& line, bool echo) {
+  std::string& password = form_.WorkingPassword();
+  password = line.substr(0, kMaxTextPasswordLength);
+  if (password.size() < kMinTextPasswordLength) return false;
+  if (echo) form_.ReportAppend(line);
+  form_.SetEdit1Text(password);
+  form_.SetEdit2Text(password);
+  return true;
+}
+
+// Macro 4 and on: one text line; its result goes back to the caller.
+void DdeService::TakeTextLine(const std::string& line, bool echo) {
+  if (state_.MacroMode == ConversationMode::None) return;
+  if (echo) form_.ReportAppend(line);
+  const std::string result =
+      state_.MacroMode == ConversationMode::Encrypt
+          ? EncryptText(form_.Workspace(), form_.Alphabet(), form_.WorkingPassword(), line)
+          : DecryptText(form_.Workspace(), form_.Alphabet(), form_.WorkingPassword(), line);
+  if (echo) form_.ReportAppend(result);
+  backLink_.ExecuteMacro(result, false);  // a closed link drops it
+}
+
+void DdeService::DdeServerConv1Close() {
+  state_.MacroStep = 0;
+  state_.MacroMode = ConversationMode::None;
+  form_.SetLabel3Caption(kLabelDisconnect);
+  form_.SetLabel4Caption(kLabelCallDisconnect);
+  backLink_.CloseLink();
+  if (form_.HidePassword()) form_.ReportClear();
+  form_.CloseWindow();
+}
+
+void DdeEventQueue::Pump() {
+  if (running_ || ended_) return;
+  while (!events_.empty() && !ended_) {
+    if (gate_ != nullptr && gate_->Busy()) {
+      if (!waitingForGate_) {
+        waitingForGate_ = true;
+        gate_->RunOrDefer([this] {
+          waitingForGate_ = false;
+          Pump();
+        });
+      }
+      return;
+    }
+    DdeEvent event = std::move(events_.front());
+    events_.pop_front();
+    FlagScope scope(running_);
+    Dispatch(event);
+  }
+}
+
+void DdeEventQueue::Dispatch(const DdeEvent& event) {
+  switch (event.kind) {
+    case DdeEvent::Kind::Open:
+      service_.DdeServerConv1Open();
+      break;
+    case DdeEvent::Kind::Macro:
+      service_.DdeServerConv1ExecuteMacro(event.lines);
+      break;
+    case DdeEvent::Kind::Close:
+      ended_ = true;
+      events_.clear();
+      service_.DdeServerConv1Close();
+      break;
+  }
+}
+
+}  // namespace resicrypt

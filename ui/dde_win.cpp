@@ -1,0 +1,374 @@
+#include "ui/dde_win.h"
+
+#include <cassert>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace resicrypt {
+
+namespace {
+
+// DdeServer's callback has no user data: the one server of the process.
+DdeServer* theServer = nullptr;
+// The back link's instance callback, likewise.
+DdemlClientConversation* theBackLink = nullptr;
+
+constexpr char kEventWindowClass[] = "ResicryptDdeEvents";
+constexpr UINT kRunEventsMessage = WM_APP + 0x4DE;
+// Waits of the back link, in milliseconds.
+constexpr DWORD kConnectRetryPause = 100;
+constexpr DWORD kExecuteWaitTimeout = 10000;
+
+// The callback's messages are dispatched by whatever loop runs: handle only the
+// messages that other threads send (WM_DDE_INITIATE of a connect), so that the
+// posted events keep their order.
+void HandleSentMessagesFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+// A process or thread handle.
+class KernelHandle {
+ public:
+  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+  ~KernelHandle() {
+    if (handle_ != nullptr) CloseHandle(handle_);
+  }
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsExistingFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// String handles
+
+DdeStringHandle::DdeStringHandle(DWORD instance, const std::string& text)
+    : instance_(instance), handle_(DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI)) {}
+
+DdeStringHandle::DdeStringHandle(DdeStringHandle&& other) noexcept
+    : instance_(other.instance_), handle_(std::exchange(other.handle_, nullptr)) {}
+
+DdeStringHandle& DdeStringHandle::operator=(DdeStringHandle&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    instance_ = other.instance_;
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+void DdeStringHandle::Reset() {
+  if (handle_ != nullptr) DdeFreeStringHandle(instance_, handle_);
+  handle_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// DdeClientConv1
+
+DdemlClientConversation::~DdemlClientConversation() {
+  CloseLink();
+  ReleaseInstance();
+}
+
+HDDEDATA CALLBACK DdemlClientConversation::Callback(UINT type, UINT, HCONV conversation, HSZ, HSZ,
+                                                    HDDEDATA, ULONG_PTR, ULONG_PTR) {
+  // The caller ended the link itself: later results are dropped, and the next
+  // open connects anew.
+  if (type == XTYP_DISCONNECT && theBackLink != nullptr &&
+      theBackLink->conversation_ == conversation) {
+    theBackLink->conversation_ = nullptr;
+  }
+  return nullptr;
+}
+
+bool DdemlClientConversation::EnsureInstance() {
+  if (instance_ != 0) return true;
+  DWORD instance = 0;
+  if (DdeInitializeA(&instance, &Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) return false;
+  instance_ = instance;
+  theBackLink = this;
+  return true;
+}
+
+void DdemlClientConversation::ReleaseInstance() {
+  if (instance_ == 0) return;
+  DdeUninitialize(instance_);
+  instance_ = 0;
+  if (theBackLink == this) theBackLink = nullptr;
+}
+
+bool DdemlClientConversation::SetLink(const std::string& service, const std::string& topic) {
+  CloseLink();
+  service_ = service;
+  topic_ = topic;
+  if (!manualConnect_) return OpenLink();
+  return true;
+}
+
+bool DdemlClientConversation::Connect() {
+  const DdeStringHandle service(instance_, service_);
+  const DdeStringHandle topic(instance_, topic_);
+  if (!service || !topic) return false;
+  conversation_ = DdeConnect(instance_, service.Get(), topic.Get(), nullptr);
+  return conversation_ != nullptr;
+}
+
+bool DdemlClientConversation::OpenLink() {
+  if (conversation_ != nullptr) return true;
+  if (service_.empty() || topic_.empty() || !EnsureInstance()) return false;
+  if (Connect()) return true;
+  HANDLE started = nullptr;
+  if (serviceApplication_.empty() || !StartServiceApplication(started)) return false;
+  const KernelHandle process(started);
+  // The started program needs a moment before it offers its service.
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < startTimeout_) {
+    HandleSentMessagesFor(kConnectRetryPause);
+    if (Connect()) return true;
+    if (WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) return Connect();  // it ended
+  }
+  return false;
+}
+
+bool DdemlClientConversation::StartServiceApplication(HANDLE& process) {
+  // The service application is a command line. When it names an existing program
+  // file as a whole (a caller's path, which may hold blanks), that file is
+  // started by name, so that a blank in the path cannot start another program.
+  std::string commandLine = serviceApplication_;
+  const bool wholeFile = IsExistingFile(serviceApplication_);
+  if (wholeFile) commandLine = "\"" + serviceApplication_ + "\"";
+  std::vector<char> commandBuffer(commandLine.begin(), commandLine.end());
+  commandBuffer.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWMINNOACTIVE;  // minimised, not activated
+  PROCESS_INFORMATION information{};
+  if (!CreateProcessA(wholeFile ? serviceApplication_.c_str() : nullptr, commandBuffer.data(),
+                      nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &information)) {
+    return false;
+  }
+  CloseHandle(information.hThread);
+  process = information.hProcess;
+  return true;
+}
+
+bool DdemlClientConversation::ExecuteMacro(const std::string& text, bool waitForReply) {
+  if (conversation_ == nullptr) return false;
+  // Plain text with its terminating zero.
+  std::vector<BYTE> data(text.begin(), text.end());
+  data.push_back(0);
+  DWORD result = 0;
+  const HDDEDATA sent = DdeClientTransaction(
+      data.data(), static_cast<DWORD>(data.size()), conversation_, nullptr, CF_TEXT, XTYP_EXECUTE,
+      waitForReply ? kExecuteWaitTimeout : TIMEOUT_ASYNC, &result);
+  return sent != nullptr;
+}
+
+void DdemlClientConversation::CloseLink() {
+  if (conversation_ != nullptr) {
+    const HCONV conversation = std::exchange(conversation_, nullptr);
+    DdeDisconnect(conversation);
+  }
+  service_.clear();
+  topic_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// DdeServerConv1
+
+DdeServer::~DdeServer() { Stop(); }
+
+UINT DdeServer::Start(const std::string& serviceName) {
+  assert(theServer == nullptr && "one DDE server per process");
+  DWORD instance = 0;
+  const UINT error =
+      DdeInitializeA(&instance, &Callback,
+                     APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS | CBF_FAIL_POKES |
+                         CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
+                     0);
+  if (error != DMLERR_NO_ERROR) return error;
+  instance_ = instance;
+  theServer = this;
+  serviceName_ = serviceName;
+
+  const HINSTANCE module = GetModuleHandleA(nullptr);
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = &EventWindowProcedure;
+  windowClass.hInstance = module;
+  windowClass.lpszClassName = kEventWindowClass;
+  RegisterClassA(&windowClass);  // fails harmlessly when already registered
+  eventWindow_ = CreateWindowExA(0, kEventWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 module, nullptr);
+
+  serviceHandle_ = DdeStringHandle(instance_, serviceName_);
+  topicHandle_ = DdeStringHandle(instance_, kDdeTopic);
+  if (eventWindow_ == nullptr || !serviceHandle_ || !topicHandle_ ||
+      DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_REGISTER) == nullptr) {
+    const UINT nameError = DdeGetLastError(instance_);
+    Stop();
+    return nameError != DMLERR_NO_ERROR ? nameError : DMLERR_SYS_ERROR;
+  }
+  return DMLERR_NO_ERROR;
+}
+
+void DdeServer::Attach(FormPort& form, CipherGate* gate,
+                       std::function<void(const std::string&)> showError) {
+  showError_ = std::move(showError);
+  service_ = std::make_unique<DdeService>(form, backLink_);
+  queue_ = std::make_unique<DdeEventQueue>(*service_, gate);
+  for (DdeEvent& event : early_) queue_->Post(std::move(event));
+  early_.clear();
+  if (queue_->PendingCount() > 0 && eventWindow_ != nullptr) {
+    PostMessageA(eventWindow_, kRunEventsMessage, 0, 0);
+  }
+}
+
+void DdeServer::Detach() {
+  queue_.reset();
+  service_.reset();
+}
+
+void DdeServer::Stop() {
+  Detach();
+  backLink_.CloseLink();
+  if (instance_ != 0) {
+    if (serviceHandle_) DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_UNREGISTER);
+    serviceHandle_ = DdeStringHandle();
+    topicHandle_ = DdeStringHandle();
+    DdeUninitialize(instance_);
+    instance_ = 0;
+  }
+  conversations_.clear();
+  early_.clear();
+  if (eventWindow_ != nullptr) {
+    DestroyWindow(eventWindow_);
+    eventWindow_ = nullptr;
+  }
+  if (theServer == this) theServer = nullptr;
+}
+
+HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT, HCONV conversation, HSZ hsz1, HSZ hsz2,
+                                      HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+  if (theServer == nullptr) return nullptr;
+  // Nothing may unwind through DDEML; a failure to record an event drops it.
+  try {
+    return theServer->OnCallback(type, conversation, hsz1, hsz2, data);
+  } catch (...) {
+    return type == XTYP_EXECUTE ? reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED) : nullptr;
+  }
+}
+
+// The topic "DdeServerConv1" in any letter case, on this service or on no
+// service named.
+bool DdeServer::Accepts(HSZ topic, HSZ service) const {
+  if (topic == nullptr || DdeCmpStringHandles(topic, topicHandle_.Get()) != 0) return false;
+  return service == nullptr || DdeCmpStringHandles(service, serviceHandle_.Get()) == 0;
+}
+
+// A connection that leaves service or topic open gets the one pair this server
+// offers, when it fits.
+HDDEDATA DdeServer::WildConnect(HSZ topic, HSZ service) const {
+  if (topic != nullptr && DdeCmpStringHandles(topic, topicHandle_.Get()) != 0) return nullptr;
+  if (service != nullptr && DdeCmpStringHandles(service, serviceHandle_.Get()) != 0) return nullptr;
+  HSZPAIR pairs[2] = {{serviceHandle_.Get(), topicHandle_.Get()}, {nullptr, nullptr}};
+  return DdeCreateDataHandle(instance_, reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0, nullptr,
+                             0, 0);
+}
+
+HDDEDATA DdeServer::OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data) {
+  switch (type) {
+    case XTYP_CONNECT:  // hsz1 topic, hsz2 service
+      return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(Accepts(hsz1, hsz2) ? TRUE : FALSE));
+    case XTYP_WILDCONNECT:
+      return WildConnect(hsz1, hsz2);
+    case XTYP_CONNECT_CONFIRM:
+      conversations_.insert(conversation);
+      Post({DdeEvent::Kind::Open, {}});
+      return nullptr;
+    case XTYP_EXECUTE: {
+      // A macro: plain text up to its zero. Acknowledged here, run later.
+      const DWORD size = data != nullptr ? DdeGetData(data, nullptr, 0, 0) : 0;
+      std::string text(size, '\0');
+      if (size == 0 || DdeGetData(data, reinterpret_cast<LPBYTE>(text.data()), size, 0) != size) {
+        return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FNOTPROCESSED));
+      }
+      text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+      Post({DdeEvent::Kind::Macro, SplitMacroLines(text)});
+      return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FACK));
+    }
+    case XTYP_DISCONNECT:
+      if (conversations_.erase(conversation) > 0) Post({DdeEvent::Kind::Close, {}});
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+void DdeServer::Post(DdeEvent event) {
+  if (queue_ != nullptr) {
+    queue_->Post(std::move(event));
+  } else {
+    early_.push_back(std::move(event));
+  }
+  if (eventWindow_ != nullptr) PostMessageA(eventWindow_, kRunEventsMessage, 0, 0);
+}
+
+void DdeServer::Pump() {
+  if (queue_ == nullptr) return;
+  try {
+    queue_->Pump();
+  } catch (const std::exception& error) {
+    if (showError_) showError_(error.what());
+  } catch (...) {
+    if (showError_) showError_("An unknown error occurred");
+  }
+}
+
+LRESULT CALLBACK DdeServer::EventWindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                                 LPARAM lParam) {
+  if (message == kRunEventsMessage) {
+    if (theServer != nullptr) theServer->Pump();
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+
+std::string ExecutableServiceName() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return DdeServiceName(path);
+}
+
+std::string DdeStartErrorText(UINT code) {
+  return DdeStartErrorText(code, code == DMLERR_MEMORY_ERROR);
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,150 @@
+// The DDE automation service on the system's DDEML (ANSI, plain text): the server
+// conversation DdeServerConv1 under this program's service name, and the back
+// link DdeClientConv1 towards the caller.
+//
+// DDEML calls back on the thread that initialised it, from inside that thread's
+// message loop (also inside a modal box's loop). The callback only acknowledges
+// and records each event; the handlers run afterwards, one at a time, from a
+// message posted to a hidden window of the same thread (see DdeEventQueue). That
+// keeps the back link's connect out of the callback: connecting from inside it
+// stalls while the caller still waits for its answer.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <ddeml.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "ui/cipher_gate.h"
+#include "ui/dde_service.h"
+#include "ui/form_port.h"
+
+namespace resicrypt {
+
+// A DDEML string handle, freed with its owner.
+class DdeStringHandle {
+ public:
+  DdeStringHandle() = default;
+  DdeStringHandle(DWORD instance, const std::string& text);
+  ~DdeStringHandle() { Reset(); }
+  DdeStringHandle(DdeStringHandle&& other) noexcept;
+  DdeStringHandle& operator=(DdeStringHandle&& other) noexcept;
+  DdeStringHandle(const DdeStringHandle&) = delete;
+  DdeStringHandle& operator=(const DdeStringHandle&) = delete;
+
+  HSZ Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  void Reset();
+  DWORD instance_ = 0;
+  HSZ handle_ = nullptr;
+};
+
+// DdeClientConv1: a DDEML client conversation with its own client-only instance.
+class DdemlClientConversation final : public DdeClientConversation {
+ public:
+  DdemlClientConversation() = default;
+  ~DdemlClientConversation() override;
+  DdemlClientConversation(const DdemlClientConversation&) = delete;
+  DdemlClientConversation& operator=(const DdemlClientConversation&) = delete;
+
+  void SetConnectModeManual() override { manualConnect_ = true; }
+  void SetServiceApplication(const std::string& commandLine) override {
+    serviceApplication_ = commandLine;
+  }
+  bool SetLink(const std::string& service, const std::string& topic) override;
+  // An empty service name never connects: DDEML would take it as "any service"
+  // and could link to any program on the topic, this one included.
+  bool OpenLink() override;
+  bool ExecuteMacro(const std::string& text, bool waitForReply) override;
+  void CloseLink() override;
+
+  bool Connected() const { return conversation_ != nullptr; }
+
+  // How long a started service application may take to offer its service.
+  void SetStartTimeout(DWORD milliseconds) { startTimeout_ = milliseconds; }
+
+ private:
+  static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1, HSZ hsz2,
+                                    HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
+  bool EnsureInstance();
+  bool Connect();
+  bool StartServiceApplication(HANDLE& process);
+  void ReleaseInstance();
+
+  bool manualConnect_ = false;
+  std::string serviceApplication_;
+  std::string service_;
+  std::string topic_;
+  DWORD startTimeout_ = 15000;
+  DWORD instance_ = 0;
+  HCONV conversation_ = nullptr;
+};
+
+// DdeServerConv1 on DDEML, with the event queue that runs its handlers.
+class DdeServer {
+ public:
+  DdeServer() = default;
+  ~DdeServer();
+  DdeServer(const DdeServer&) = delete;
+  DdeServer& operator=(const DdeServer&) = delete;
+
+  // Initialises DDEML on this thread and registers the service name. Returns 0,
+  // or the DDEML error code when DDEML could not be initialised (then there is
+  // no service). One server per process.
+  UINT Start(const std::string& serviceName);
+  bool Running() const { return instance_ != 0; }
+  const std::string& ServiceName() const { return serviceName_; }
+
+  // Hands the events to the window. Events that arrived earlier run then.
+  // showError shows the text of an error that escaped a handler.
+  void Attach(FormPort& form, CipherGate* gate, std::function<void(const std::string&)> showError);
+  // Stops running handlers (the window is going away); events are dropped.
+  void Detach();
+
+  // The back link, which the window's FormClose closes.
+  DdemlClientConversation& BackLink() { return backLink_; }
+
+  // Closes the back link, withdraws the service name and ends DDEML.
+  void Stop();
+
+ private:
+  static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1, HSZ hsz2,
+                                    HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
+  static LRESULT CALLBACK EventWindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam);
+  HDDEDATA OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data);
+  bool Accepts(HSZ topic, HSZ service) const;
+  HDDEDATA WildConnect(HSZ topic, HSZ service) const;
+  void Post(DdeEvent event);
+  void Pump();
+
+  std::string serviceName_;
+  DWORD instance_ = 0;
+  DdeStringHandle serviceHandle_;
+  DdeStringHandle topicHandle_;
+  HWND eventWindow_ = nullptr;
+  std::set<HCONV> conversations_;  // the server conversations that are open
+  std::deque<DdeEvent> early_;     // events before Attach
+  DdemlClientConversation backLink_;
+  std::unique_ptr<DdeService> service_;
+  std::unique_ptr<DdeEventQueue> queue_;
+  std::function<void(const std::string&)> showError_;
+};
+
+// This program's service name, from the running executable's path.
+std::string ExecutableServiceName();
+
+// The error text for a failed DdeInitialize.
+std::string DdeStartErrorText(UINT code);
+
+}  // namespace resicrypt
