@@ -1,6 +1,8 @@
 #include "container/container_path.h"
 
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 namespace resicrypt {
 
@@ -65,6 +67,17 @@ std::string StoredNameProblem(std::string_view name) {
   if (dotsAndBlanksOnly) return "name is only dots and blanks";
   if (IsDeviceName(name)) return "device name";
   return std::string();
+}
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  // A path that the file system layer cannot convert is no file it could match.
+  try {
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) &&
+           !error;
+  } catch (...) {
+    return false;
+  }
 }
 
 std::string PrintableName(std::string_view name) {

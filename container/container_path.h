@@ -30,6 +30,10 @@ std::string FolderPart(std::string_view path);
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
 std::string StoredNameProblem(std::string_view name);
 
+// True when both paths name one existing file (the same directory entry, or a
+// link to the same file). False when either is missing or cannot be told.
+bool SameExistingFile(const std::string& a, const std::string& b);
+
 // The name as a report line can show it: control characters become '?', and
 // names longer than 255 bytes are cut.
 std::string PrintableName(std::string_view name);

@@ -5,6 +5,18 @@
 
 namespace resicrypt {
 
+namespace {
+
+PaddingClock paddingClock = nullptr;  // nullptr: the calendar time
+
+}  // namespace
+
+PaddingClock SetPaddingClock(PaddingClock clock) {
+  const PaddingClock previous = paddingClock;
+  paddingClock = clock;
+  return previous;
+}
+
 FileCipher::FileCipher(CipherWorkspace& workspace, std::string_view password)
     : workspace_(workspace) {
   SetPasswordText(workspace_, password);
@@ -32,7 +44,11 @@ void FileCipher::EncryptBlock(const unsigned char* plain, unsigned char* out) {
 
 void FileCipher::EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out) {
   for (int p = 1; p <= r; ++p) workspace_.blockDigits[p] = tail[p - 1];
-  SeedRandom();
+  if (paddingClock != nullptr) {
+    SeedRandomAt(paddingClock());
+  } else {
+    SeedRandom();
+  }
   for (int p = r + 1; p <= blockLength_; ++p) workspace_.blockDigits[p] = RandomBelow(213) + 41;
   EncodeFromBlockDigits(out);
 }

@@ -50,6 +50,13 @@ struct CheckBlock {
   int length = 0;  // N - 1
 };
 
+// The clock that seeds the padding generator before each final block: whole
+// seconds of the calendar time, as SeedRandom reads it. A caller that must
+// reproduce a container byte for byte (the round-trip tests) puts a clock of its
+// own in; nullptr puts the calendar back. Returns the clock that was in place.
+using PaddingClock = std::uint32_t (*)();
+PaddingClock SetPaddingClock(PaddingClock clock);
+
 // The workspace prepared for one file command: the password copied into
 // passwordText, BuildModulusTable and DerivePermutation run for table size 55,
 // L = the password's length and N = ResidueCount(L) + 1. Block positions above L
@@ -66,7 +73,8 @@ class FileCipher {
   // L plaintext bytes -> N - 1 residue bytes.
   void EncryptBlock(const unsigned char* plain, unsigned char* out);
   // The final block: r = 0..L-1 bytes, then padding RandomBelow(213) + 41 drawn for
-  // positions r+1..L in ascending order after seeding the generator from the clock.
+  // positions r+1..L in ascending order after seeding the generator from the
+  // padding clock.
   void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out);
   CheckBlock MakeCheckBlock();
 

@@ -129,6 +129,11 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
+    // Replacing the container while it is read would lose the records after this
+    // one if anything stopped the unpacking later.
+    if (problem.empty() && SameExistingFile(outputPath, containerPath)) {
+      problem = "name of the container itself";
+    }
     if (!problem.empty()) {
       ++outcome.refused;
       events.RecordRefused(RecordLine(i, problem, false, name));

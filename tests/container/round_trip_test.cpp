@@ -1,8 +1,11 @@
 // Containers written by Encrypt File unpack by Decrypt File into the same bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <set>
 
+#include "container/file_cipher.h"
 #include "container_test_support.h"
 
 namespace containertest {
@@ -75,6 +78,79 @@ TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
     two.replace(record.end - blockBytes, blockBytes, blockBytes, '\0');
   }
   EXPECT_EQ(one, two);
+}
+
+// A padding clock that starts at a chosen second and ticks once per final block,
+// so that every record of a container is padded from a seed of its own.
+std::uint32_t clockSecond = 0;
+std::uint32_t TickingClock() { return clockSecond++; }
+
+class PaddingClockScope {
+ public:
+  explicit PaddingClockScope(std::uint32_t start)
+      : previous_(resicrypt::SetPaddingClock(TickingClock)) {
+    clockSecond = start;
+  }
+  PaddingClockScope(const PaddingClockScope&) = delete;
+  PaddingClockScope& operator=(const PaddingClockScope&) = delete;
+  ~PaddingClockScope() { resicrypt::SetPaddingClock(previous_); }
+
+ private:
+  resicrypt::PaddingClock previous_;
+};
+
+// Parse, then write: Decrypt File reads a container with the right password, and
+// Encrypt File packs the files it recreated, in record order, with the same seed
+// times; the new container is the old one byte for byte.
+TEST(ContainerRoundTrip, UnpackedFilesRepackedWithTheSameSeedTimesGiveTheSameBytes) {
+  const std::string passwords[] = {"abc", "pad42",
+                                   "\xE7\xF6\xFC\xC7\x80\xFF\xA0"
+                                   "0123456789abcdef"};
+  for (const std::string& password : passwords) {
+    SCOPED_TRACE(password.size());
+    const std::size_t L = password.size();
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a.bin", RandomBytes(100, 21)},
+        {"empty", ""},
+        {"exact.bin", RandomBytes(4 * L, 22)},
+        {"\xE7 high name.txt", "x"},
+        {"big.bin", RandomBytes(70000, 23)}};
+    const std::uint32_t start = 1700000000u;
+    std::string original;
+    std::unique_ptr<Scene> scene;
+    {
+      PaddingClockScope clock(start);
+      scene = std::make_unique<Scene>(password, files);
+      original = scene->Bytes();
+    }
+    auto reader = NewForm(password);
+    Decrypt(*reader, scene->container);
+    ASSERT_EQ(reader->report.size(), 1 + 7 * files.size());
+    ASSERT_TRUE(reader->questions.empty());
+
+    std::vector<std::string> sources;
+    for (const RecordAt& record : WalkRecords(original, static_cast<int>(L))) {
+      sources.push_back(scene->In(record.name));
+    }
+    ASSERT_EQ(sources.size(), files.size());
+    const std::string again = scene->root.Path("again.yal");
+    {
+      PaddingClockScope clock(start);
+      auto writer = NewForm(password);
+      Encrypt(*writer, sources, again);
+    }
+    EXPECT_EQ(ReadBytes(again), original);
+
+    // Other seed times change the final blocks, so the match above is no accident.
+    {
+      PaddingClockScope clock(start + 1000);
+      auto writer = NewForm(password);
+      Encrypt(*writer, sources, again);
+    }
+    const std::string other = ReadBytes(again);
+    EXPECT_EQ(other.size(), original.size());
+    EXPECT_NE(other, original);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,234 @@
+// Hostile and faulty containers beyond the single damaged fields of the Decrypt
+// File tests: a cut at every byte, extreme values in every integer field, a record
+// that names the container itself, and write failures at several points of a
+// large file, while packing and while unpacking.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "container/unpack.h"
+#include "container_test_support.h"
+
+namespace containertest {
+namespace {
+
+std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
+                   const std::string& inserted) {
+  return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
+}
+
+std::vector<std::string> RootNames(const Scene& scene) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(scene.root.Root())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::vector<std::pair<std::string, std::string>> kFiles = {
+    {"a.txt", "first file, 26 bytes long."}, {"e", ""}, {"c.bin", RandomBytes(40, 3)}};
+
+// Every prefix of a container: the records that lie whole inside it are unpacked,
+// nothing else is created (no partial file, nothing outside the folder), and the
+// last report line says where it stopped.
+TEST(ContainerTruncated, EveryPrefixUnpacksTheWholeRecordsAndNamesTheFirstMissingOne) {
+  Scene scene("secret", kFiles);
+  const std::string whole = scene.Bytes();
+  const auto records = WalkRecords(whole, 6);
+  ASSERT_EQ(records.size(), kFiles.size());
+  ASSERT_EQ(records.back().end, whole.size());
+  for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    scene.SetBytes(whole.substr(0, cut));
+    for (const auto& file : kFiles) fs::remove(scene.In(file.first));
+    auto form = NewForm("secret");
+    Decrypt(*form, scene.container);
+
+    std::size_t complete = 0;
+    while (complete < records.size() && records[complete].end <= cut) ++complete;
+    std::vector<std::string> expectedNames = {"box.yal"};
+    for (std::size_t k = 0; k < complete; ++k) {
+      expectedNames.push_back(kFiles[k].first);
+      EXPECT_EQ(ReadBytes(scene.In(kFiles[k].first)), kFiles[k].second);
+    }
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(scene.InNames(), expectedNames);
+    EXPECT_EQ(RootNames(scene), (std::vector<std::string>{"in", "src"}));
+    EXPECT_FALSE(form->progress1.visible);
+    EXPECT_FALSE(form->progress2.visible);
+    EXPECT_TRUE(form->messages.empty());
+
+    if (cut == whole.size()) {
+      EXPECT_EQ(form->report.size(), 1 + 7 * records.size());
+    } else if (cut < records[0].offset) {
+      EXPECT_EQ(form->report, (std::vector<std::string>{
+                                  scene.container,
+                                  " Container damaged (it ends in its header), nothing unpacked"}));
+    } else {
+      ASSERT_EQ(form->report.size(), 1 + 7 * complete + 1);
+      const std::string& line = form->report.back();
+      const std::string start = " Record " + std::to_string(complete + 1) + " not unpacked (";
+      EXPECT_EQ(line.compare(0, start.size(), start), 0) << line;
+      EXPECT_NE(line.find("), unpacking stopped"), std::string::npos) << line;
+    }
+  }
+}
+
+// The largest and smallest values of every 32-bit field that a reader trusts.
+TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
+  Scene scene("secret", kFiles);
+  const std::string good = scene.Bytes();
+  const auto records = WalkRecords(good, 6);
+  const std::size_t countOffset = records[0].offset - 4;
+  const RecordAt& second = records[1];
+  const std::string stop2 = " Record 2 not unpacked (";
+  const struct {
+    std::string bytes;
+    std::size_t unpacked;  // whole records before the stop
+    std::string lastLine;  // empty: no line after the unpacked records' lines
+  } cases[] = {
+      {Splice(good, countOffset, 4, Le32(INT_MIN)), 0,
+       " Container damaged (negative file count), nothing unpacked"},
+      {Splice(good, countOffset, 4, Le32(INT_MAX)), 3,
+       " Record 4 not unpacked (container ends early), unpacking stopped"},
+      {Splice(good, countOffset, 4, Le32(0)), 0, ""},
+      {Splice(good, countOffset, 4, Le32(1)), 1, ""},  // the rest is never read
+      {Splice(good, second.offset, 4, Le32(INT_MIN)), 1,
+       stop2 + "negative name length), unpacking stopped"},
+      {Splice(good, second.blocksOffset - 4, 4, Le32(INT_MAX)), 1,
+       stop2 + "size larger than the container), unpacking stopped: e"},
+      {Splice(good, second.blocksOffset - 4, 4, Le32(INT_MIN)), 1,
+       stop2 + "negative size), unpacking stopped: e"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lastLine);
+    scene.SetBytes(c.bytes);
+    for (const auto& file : kFiles) fs::remove(scene.In(file.first));
+    auto form = NewForm("secret");
+    Decrypt(*form, scene.container);
+    const std::size_t lines = 1 + 7 * c.unpacked + (c.lastLine.empty() ? 0 : 1);
+    ASSERT_EQ(form->report.size(), lines);
+    if (!c.lastLine.empty()) {
+      EXPECT_EQ(form->report.back(), c.lastLine);
+    }
+    std::vector<std::string> expectedNames = {"box.yal"};
+    for (std::size_t k = 0; k < c.unpacked; ++k) expectedNames.push_back(kFiles[k].first);
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(scene.InNames(), expectedNames);
+    EXPECT_EQ(RootNames(scene), (std::vector<std::string>{"in", "src"}));
+  }
+
+  // A residue count of any other value is a password of another length.
+  for (const auto& file : kFiles) fs::remove(scene.In(file.first));
+  for (const std::int32_t stored : {INT_MIN, -1, 0, 1, INT_MAX}) {
+    scene.SetBytes(Splice(good, 0, 4, Le32(stored)));
+    auto form = NewForm("secret");
+    Decrypt(*form, scene.container);
+    EXPECT_EQ(form->messages, std::vector<std::string>{" Password's length is wrong."});
+    EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
+  }
+}
+
+// A container that holds a file of its own name (an older box.yal packed into the
+// new box.yal) would replace itself while it is read: its later records would be
+// lost if anything stopped the unpacking after that. The record is refused.
+TEST(ContainerOwnName, RecordNamedLikeTheContainerIsRefusedAndTheContainerKept) {
+  Scene scene("secret",
+              {{"a.txt", "alpha"}, {"box.yal", "an older container"}, {"c.txt", "gamma"}});
+  const std::string bytes = scene.Bytes();
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  ASSERT_EQ(form->report.size(), 1u + 7 + 1 + 7);
+  EXPECT_EQ(form->report[8], " Record 2 not unpacked (name of the container itself): box.yal");
+  EXPECT_EQ(scene.Bytes(), bytes);
+  EXPECT_EQ(ReadBytes(scene.In("a.txt")), "alpha");
+  EXPECT_EQ(ReadBytes(scene.In("c.txt")), "gamma");
+
+  // The same container file reached through another spelling of its folder.
+  struct Refusals : resicrypt::UnpackEvents {
+    bool WrongPassword() override { return false; }
+    void RecordRefused(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+  } events;
+  auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+  const std::string folder = (scene.root.Root() / "src" / ".." / "in" / "").string();
+  const auto outcome =
+      resicrypt::UnpackContainer(*workspace, "secret", scene.container, folder, events);
+  EXPECT_EQ(outcome.result, resicrypt::UnpackResult::Unpacked);
+  EXPECT_EQ(outcome.unpacked, 2);
+  EXPECT_EQ(events.lines, std::vector<std::string>{
+                              " Record 2 not unpacked (name of the container itself): box.yal"});
+  EXPECT_EQ(scene.Bytes(), bytes);
+
+  // Unpacked elsewhere, the record is an ordinary file.
+  TempFolder elsewhere;
+  const auto moved =
+      resicrypt::UnpackContainer(*workspace, "secret", scene.container, elsewhere.Folder(), events);
+  EXPECT_EQ(moved.unpacked, 3);
+  EXPECT_EQ(ReadBytes(elsewhere.Path("box.yal")), "an older container");
+}
+
+#ifdef __linux__
+// A disk that fills up at different points of a 3 MiB container: while the first
+// buffer is written, between buffers, and at the last byte of the final flush.
+TEST(ContainerWriteFailures, PackingReportsEveryFullDiskAndTouchesNoSource) {
+  TempFolder folder;
+  const std::string big = RandomBytes((std::size_t{3} << 20) + 11, 31);
+  WriteBytes(folder.Path("big.bin"), big);
+  WriteBytes(folder.Path("small.txt"), "small source");
+  const std::vector<std::string> sources = {folder.Path("small.txt"), folder.Path("big.bin")};
+  auto first = NewForm("secret");
+  Encrypt(*first, sources, folder.Path("full.yal"));
+  const auto fullSize = static_cast<rlim_t>(ReadBytes(folder.Path("full.yal")).size());
+  fs::remove(folder.Path("full.yal"));
+
+  for (const rlim_t limit :
+       {rlim_t{0}, (rlim_t{1} << 20) - 1, (rlim_t{2} << 20) + 7, fullSize - 1}) {
+    SCOPED_TRACE(limit);
+    WriteBytes(folder.Path("box.yal"), "earlier container");
+    auto form = NewForm("secret");
+    {
+      FileSizeLimit fileLimit(limit);
+      Encrypt(*form, sources, folder.Path("box.yal"));
+    }
+    ASSERT_GE(form->report.size(), 2u);
+    EXPECT_EQ(form->report[form->report.size() - 2], "Write File not Open ");
+    EXPECT_EQ(form->report.back(), "Container not written: " + folder.Path("box.yal"));
+    EXPECT_FALSE(form->progress1.visible);
+    EXPECT_FALSE(form->progress2.visible);
+    EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
+    EXPECT_EQ(ReadBytes(folder.Path("big.bin")), big);
+    EXPECT_EQ(ReadBytes(folder.Path("small.txt")), "small source");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"big.bin", "box.yal", "small.txt"}));
+  }
+}
+
+TEST(ContainerWriteFailures, UnpackingReportsEveryFullDiskAndKeepsTheContainer) {
+  const std::string big = RandomBytes((std::size_t{3} << 20) + 11, 32);
+  Scene scene("secret", {{"a.txt", "small"}, {"big.bin", big}, {"z.txt", "never reached"}});
+  const std::string container = scene.Bytes();
+  for (const rlim_t limit :
+       {(rlim_t{1} << 20) - 1, (rlim_t{2} << 20) + 7, rlim_t{big.size() - 1}}) {
+    SCOPED_TRACE(limit);
+    for (const char* name : {"a.txt", "z.txt"}) fs::remove(scene.In(name));
+    WriteBytes(scene.In("big.bin"), "earlier big.bin");
+    auto form = NewForm("secret");
+    {
+      FileSizeLimit fileLimit(limit);
+      Decrypt(*form, scene.container);
+    }
+    ASSERT_EQ(form->report.size(), 1u + 7 + 2);
+    EXPECT_EQ(form->report[8], " Write File not Open ");
+    EXPECT_EQ(form->report[9],
+              " Record 2 not unpacked (output file not written), unpacking stopped: big.bin");
+    EXPECT_EQ(ReadBytes(scene.In("big.bin")), "earlier big.bin");
+    EXPECT_EQ(ReadBytes(scene.In("a.txt")), "small");
+    EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "big.bin", "box.yal"}));
+    EXPECT_EQ(scene.Bytes(), container);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace containertest
