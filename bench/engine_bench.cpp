@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
+#include "engine/fast_codec.h"
 #include "engine/text_cipher.h"
 
 namespace {
@@ -95,6 +97,143 @@ void BM_DecryptText(benchmark::State& state) {
                           static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_DecryptText)->Args({3, 64})->Args({17, 64})->Args({3, 65536})->Args({17, 65536});
+
+// The reference text cipher, block by block through EncodeBlock and DecodeBlock.
+void BM_EncryptTextReference(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(resicrypt::EncryptTextReference(*ws, alphabet, password, text));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_EncryptTextReference)->Args({3, 65536})->Args({17, 65536});
+
+void BM_DecryptTextReference(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  const std::string cipher = resicrypt::EncryptText(*ws, alphabet, password, text);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(resicrypt::DecryptTextReference(*ws, alphabet, password, cipher));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_DecryptTextReference)->Args({3, 65536})->Args({17, 65536});
+
+// The prepared codec as pack and unpack drive it: 64 KiB of plaintext per batch
+// call, key length = block length L (3, 17, 23).
+constexpr std::size_t kBatchBytes = 64 * 1024;
+
+void BM_CodecEncodeBlocks(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  const std::string password =
+      std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
+  const int L = static_cast<int>(password.size());
+  const int N = PrepareFileKey(*ws, password);
+  const resicrypt::BlockCodec codec(*ws, L, N);
+  const std::size_t blocks = kBatchBytes / static_cast<std::size_t>(L);
+  const std::string plain = SampleText(blocks * static_cast<std::size_t>(L));
+  std::vector<unsigned char> cipher(blocks * static_cast<std::size_t>(N - 1));
+  for (auto _ : state) {
+    codec.EncodeBlocks(reinterpret_cast<const unsigned char*>(plain.data()), blocks, cipher.data());
+    benchmark::DoNotOptimize(cipher.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(plain.size()));
+}
+BENCHMARK(BM_CodecEncodeBlocks)->Arg(3)->Arg(17)->Arg(23);
+
+void BM_CodecDecodeBlocks(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  const std::string password =
+      std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
+  const int L = static_cast<int>(password.size());
+  const int N = PrepareFileKey(*ws, password);
+  const resicrypt::BlockCodec codec(*ws, L, N);
+  const std::size_t blocks = kBatchBytes / static_cast<std::size_t>(L);
+  const std::string plain = SampleText(blocks * static_cast<std::size_t>(L));
+  std::vector<unsigned char> cipher(blocks * static_cast<std::size_t>(N - 1));
+  codec.EncodeBlocks(reinterpret_cast<const unsigned char*>(plain.data()), blocks, cipher.data());
+  std::vector<unsigned char> back(plain.size());
+  for (auto _ : state) {
+    codec.DecodeBlocks(cipher.data(), blocks, back.data());
+    benchmark::DoNotOptimize(back.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(plain.size()));
+}
+BENCHMARK(BM_CodecDecodeBlocks)->Arg(3)->Arg(17)->Arg(23);
+
+// The text cipher on a 10 MB text, prepared once (TextCipher) as a command that
+// reuses it across lines would.
+constexpr std::int64_t kLongText = 10 * 1000 * 1000;
+
+void BM_TextCipherEncrypt(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  const resicrypt::TextCipher cipher(*ws, alphabet, password);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cipher.Encrypt(text));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_TextCipherEncrypt)->Args({3, kLongText})->Args({17, kLongText});
+
+void BM_TextCipherDecrypt(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password =
+      std::string(kPassword17).substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(1)));
+  const resicrypt::TextCipher cipher(*ws, alphabet, password);
+  const std::string encrypted = cipher.Encrypt(text);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cipher.Decrypt(encrypted));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_TextCipherDecrypt)->Args({3, kLongText})->Args({17, kLongText});
+
+// One prepared cipher against one call per line: 10,000 lines of 80 characters.
+void BM_TextLines(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string password = kPassword17;
+  const std::string line = SampleText(80);
+  const bool prepareOnce = state.range(0) != 0;
+  for (auto _ : state) {
+    if (prepareOnce) {
+      const resicrypt::TextCipher cipher(*ws, alphabet, password);
+      for (int k = 0; k < 10000; ++k) benchmark::DoNotOptimize(cipher.Encrypt(line));
+    } else {
+      for (int k = 0; k < 10000; ++k) {
+        benchmark::DoNotOptimize(resicrypt::EncryptText(*ws, alphabet, password, line));
+      }
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 10000 * 80);
+}
+BENCHMARK(BM_TextLines)->ArgName("prepare_once")->Arg(0)->Arg(1);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/cipher_workspace.h"
+#include "engine/fast_codec.h"
 
 namespace resicrypt {
 
@@ -29,6 +30,8 @@ void BuildTextAlphabet(TextAlphabet& alphabet);
 // partial block is filled up with bytes 255. Only the first 17 password bytes
 // are used, and the password ends at its first NUL byte; a password shorter than
 // 3 bytes gives the empty string (callers check the length first).
+// Prepares the workspace on every call; a command that passes many lines or
+// segments under one password uses TextCipher instead and prepares once.
 std::string EncryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                         std::string_view password, std::string_view text);
 
@@ -41,6 +44,44 @@ std::string EncryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet
 // as EncryptText (a short password gives the empty string).
 std::string DecryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                         std::string_view password, std::string_view text);
+
+// The text cipher prepared once for one password: the workspace preparation
+// (password copy, BuildModulusTable(44), DerivePermutation(44), ResidueCount)
+// and the block codec's constants are done in the constructor, so that a
+// command reuses them for every line, segment or DDE line it passes:
+//
+//   const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
+//   for (each line) line = encrypt ? cipher.Encrypt(line) : cipher.Decrypt(line);
+//
+// Encrypt and Decrypt give exactly what EncryptText and DecryptText give for the
+// same password (those two are thin wrappers around this class). The object
+// copies the alphabet and the key and keeps no reference to the workspace, which
+// it leaves prepared for the password as the reference steps would.
+class TextCipher {
+ public:
+  TextCipher(CipherWorkspace& workspace, const TextAlphabet& alphabet, std::string_view password);
+
+  // False for a password shorter than 3 bytes (after the cut at 17 bytes and at a
+  // NUL): Encrypt and Decrypt then return the empty string.
+  bool IsUsable() const { return codec_.IsUsable(); }
+  int BlockLength() const { return codec_.BlockLength(); }              // L
+  int CipherBlockLength() const { return codec_.CipherBlockLength(); }  // N - 1
+
+  std::string Encrypt(std::string_view text) const;
+  std::string Decrypt(std::string_view text) const;
+
+ private:
+  TextAlphabet alphabet_;
+  BlockCodec codec_;
+};
+
+// EncryptText and DecryptText done the step-by-step way, block by block through
+// EncodeBlock and DecodeBlock on the workspace: the reference that TextCipher is
+// tested against. Same contract as EncryptText and DecryptText.
+std::string EncryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                                 std::string_view password, std::string_view text);
+std::string DecryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                                 std::string_view password, std::string_view text);
 
 }  // namespace resicrypt
 

@@ -1,0 +1,375 @@
+#include "engine/fast_codec.h"
+
+#include <cassert>
+#include <initializer_list>
+#include <utility>
+
+namespace resicrypt {
+
+namespace {
+
+// Multi-word numbers for the constants: 32-bit limbs, least significant first.
+constexpr int kLimbBits = 32;
+constexpr std::uint64_t kLimbMask = 0xFFFFFFFFu;
+
+void MultiplySmall(std::uint32_t* limbs, int count, std::uint64_t factor) {
+  std::uint64_t carry = 0;
+  for (int k = 0; k < count; ++k) {
+    const std::uint64_t value = limbs[k] * factor + carry;  // < 2^32 * 2^24 + 2^32
+    limbs[k] = static_cast<std::uint32_t>(value & kLimbMask);
+    carry = value >> kLimbBits;
+  }
+  assert(carry == 0);
+}
+
+// Divides in place by a divisor below 2^24 and returns the remainder.
+std::uint64_t DivideSmall(std::uint32_t* limbs, int count, std::uint64_t divisor) {
+  std::uint64_t remainder = 0;
+  for (int k = count - 1; k >= 0; --k) {
+    const std::uint64_t value = (remainder << kLimbBits) | limbs[k];
+    limbs[k] = static_cast<std::uint32_t>(value / divisor);
+    remainder = value % divisor;
+  }
+  return remainder;
+}
+
+std::uint64_t ModSmall(const std::uint32_t* limbs, int count, std::uint64_t divisor) {
+  std::uint64_t remainder = 0;
+  for (int k = count - 1; k >= 0; --k) {
+    remainder = ((remainder << kLimbBits) | limbs[k]) % divisor;
+  }
+  return remainder;
+}
+
+// Whether each of the numbers 2..255 shares no prime factor with those before it:
+// below 256 every number is a product of primes below 16 and at most one more.
+bool ArePairwiseCoprime(const std::uint32_t* numbers, int count) {
+  bool used[256] = {};
+  for (int k = 0; k < count; ++k) {
+    std::uint32_t rest = numbers[k];
+    for (const std::uint32_t p : {2u, 3u, 5u, 7u, 11u, 13u}) {
+      if (rest % p != 0) continue;
+      if (used[p]) return false;
+      used[p] = true;
+      while (rest % p == 0) rest /= p;
+    }
+    if (rest > 1) {
+      if (used[rest]) return false;
+      used[rest] = true;
+    }
+  }
+  return true;
+}
+
+// a^-1 mod m for gcd(a, m) = 1, m >= 2 (extended Euclid); 0 otherwise.
+std::int64_t ModularInverse(std::int64_t a, std::int64_t m) {
+  std::int64_t oldR = a % m;
+  std::int64_t r = m;
+  std::int64_t oldS = 1;
+  std::int64_t s = 0;
+  while (r != 0) {
+    const std::int64_t q = oldR / r;
+    std::int64_t t = oldR - q * r;
+    oldR = r;
+    r = t;
+    t = oldS - q * s;
+    oldS = s;
+    s = t;
+  }
+  if (oldR != 1) {
+    return 0;
+  }
+  return ((oldS % m) + m) % m;
+}
+
+}  // namespace
+
+// value mod m(k) for value < 2^24: the quotient (value * ceil(2^32 / m)) >> 32 is
+// exact there because the rounding error of the reciprocal, times 2^24, stays
+// below 2^32 / m.
+inline std::uint32_t BlockCodec::ReduceSmall(std::uint32_t value, int k) const {
+  const auto q = static_cast<std::uint32_t>((value * reciprocal_[k]) >> 32);
+  return value - q * modulus_[k];
+}
+
+BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N) {
+  if (N < 2 || N > kMaxCodecResidueCount || L < 1 || L > N - 1 || L > kMaxCodecBlockLength) {
+    return;
+  }
+  const int count = N - 1;
+  for (int k = 0; k < count; ++k) {
+    const std::int32_t m = workspace.ModulusTable[k + 2];
+    if (m < 2 || m > 255) {
+      return;
+    }
+    modulus_[k] = static_cast<std::uint32_t>(m);
+    reciprocal_[k] = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(m) - 1) /
+                     static_cast<std::uint64_t>(m);
+  }
+  if (!ArePairwiseCoprime(modulus_, count)) {
+    return;
+  }
+  blockLength_ = L;
+  residueCount_ = count;
+  const int wordCount = (L + kWordBytes - 1) / kWordBytes;
+  const int groupCount = (count + kGroupSize - 1) / kGroupSize;
+  const int limbCount = (count + 3) / 4;  // M < 256^(N-1)
+
+  productLimbs_[0] = 1;
+  for (int k = 0; k < count; ++k) {
+    MultiplySmall(productLimbs_, limbCount, modulus_[k]);
+  }
+
+  for (int g = 0; g < groupCount; ++g) {
+    const int first = g * kGroupSize;
+    const int last = first + kGroupSize < count ? first + kGroupSize : count;
+    std::int64_t P = 1;
+    for (int k = first; k < last; ++k) P *= modulus_[k];
+    groupModulus_[g] = P;
+    groupInverse_[g] = 1.0 / static_cast<double>(P);
+
+    // Within the group: e(k) = (P / m(k)) * ((P / m(k))^-1 mod m(k)).
+    for (int k = first; k < last; ++k) {
+      const std::int64_t m = modulus_[k];
+      const std::int64_t rest = P / m;
+      crtFactor_[k] = rest * ModularInverse(rest % m, m);
+    }
+
+    // Across groups: C(g) = (M / P) * ((M / P)^-1 mod P), below M.
+    std::uint32_t C[kMaxLimbs];
+    for (int k = 0; k < limbCount; ++k) C[k] = productLimbs_[k];
+    DivideSmall(C, limbCount, static_cast<std::uint64_t>(P));
+    const std::int64_t inverse = ModularInverse(
+        static_cast<std::int64_t>(ModSmall(C, limbCount, static_cast<std::uint64_t>(P))), P);
+    MultiplySmall(C, limbCount, static_cast<std::uint64_t>(inverse));
+    for (int k = 0; k < limbCount; ++k) crtLimbs_[k][g] = C[k];
+    crtFraction_[g] = (inverse << 32) / P;  // C(g) / M = inverse / P
+
+    // Encoding: the weight of word w is 2^(24 w) mod P.
+    std::int64_t weight = 1;
+    for (int w = 0; w < wordCount; ++w) {
+      wordWeight_[g][w] = static_cast<double>(weight);
+      weight = (weight << (8 * kWordBytes)) % P;
+    }
+  }
+
+  // Garner's table, as BuildProductTable fills it (transposed), and its inverses.
+  // Step i reads its own entry and the pairs from the one that holds i + 1 on.
+  std::uint32_t product[kMaxCodecCipherBlock + 1];  // m(0) * ... * m(i-1) mod m(j)
+  for (int j = 0; j < count; ++j) product[j] = 1;
+  product[count] = 0;  // the free half of the last pair when the count is odd
+  for (int i = 0; i < count; ++i) {
+    const std::uint32_t m = modulus_[i];
+    for (int j = (i + 1) / 2 * 2; j < count; j += 2) {
+      prefixPairs_[i][j / 2] = product[j] | (std::uint64_t{product[j + 1]} << 32);
+    }
+    inverse_[i] = static_cast<std::uint32_t>(ModularInverse(product[i], m));
+    inverseShoup_[i] = (std::uint64_t{inverse_[i]} << 32) / m;
+    digitOffset_[i] = m * ((std::uint32_t{1} << kMaxRunningValueBits) / m + 1);
+    for (int j = i + 1; j < count; ++j) product[j] = ReduceSmall(product[j] * m, j);
+  }
+
+  static const EncodeRunner kEncodeRuns[kMaxWords] = {
+      &BlockCodec::EncodeRun<1>, &BlockCodec::EncodeRun<2>, &BlockCodec::EncodeRun<3>,
+      &BlockCodec::EncodeRun<4>, &BlockCodec::EncodeRun<5>, &BlockCodec::EncodeRun<6>,
+      &BlockCodec::EncodeRun<7>, &BlockCodec::EncodeRun<8>};
+  static const DecodeRunner kDecodeRuns[kMaxGroups] = {
+      &BlockCodec::DecodeRun<1>,  &BlockCodec::DecodeRun<2>,  &BlockCodec::DecodeRun<3>,
+      &BlockCodec::DecodeRun<4>,  &BlockCodec::DecodeRun<5>,  &BlockCodec::DecodeRun<6>,
+      &BlockCodec::DecodeRun<7>,  &BlockCodec::DecodeRun<8>,  &BlockCodec::DecodeRun<9>,
+      &BlockCodec::DecodeRun<10>, &BlockCodec::DecodeRun<11>, &BlockCodec::DecodeRun<12>,
+      &BlockCodec::DecodeRun<13>};
+  encodeRun_ = kEncodeRuns[wordCount - 1];
+  decodeRun_ = kDecodeRuns[groupCount - 1];
+  usable_ = true;
+}
+
+namespace {
+
+inline double Load24(const unsigned char* b) {
+  return static_cast<double>(b[0] | (b[1] << 8) | (b[2] << 16));
+}
+
+// Sums of a fixed number of products, written out in full by the compiler.
+template <std::size_t... w>
+inline double DotProduct(const double* a, const double* b, std::index_sequence<w...>) {
+  return ((a[w] * b[w]) + ...);
+}
+template <std::size_t... g>
+inline std::int64_t DotProduct(const std::int64_t* a, const std::uint32_t* b,
+                               std::index_sequence<g...>) {
+  return ((a[g] * b[g]) + ...);
+}
+
+// The low bytes of a number held in 32-bit limbs, least significant first.
+inline void StoreBytes(const std::uint32_t* limbs, int count, unsigned char* out) {
+  int p = 0;
+  for (; p + 4 <= count; p += 4) {
+    const std::uint32_t limb = limbs[p / 4];
+    out[p] = static_cast<unsigned char>(limb & 0xFF);
+    out[p + 1] = static_cast<unsigned char>((limb >> 8) & 0xFF);
+    out[p + 2] = static_cast<unsigned char>((limb >> 16) & 0xFF);
+    out[p + 3] = static_cast<unsigned char>(limb >> 24);
+  }
+  for (; p < count; ++p) {
+    out[p] = static_cast<unsigned char>((limbs[p / 4] >> (8 * (p % 4))) & 0xFF);
+  }
+}
+
+}  // namespace
+
+// W words per block (W = ceil(L / 3)). Per group: the block number mod P as the
+// dot product of the words with the weights, then the residues of its moduli.
+template <int W>
+void BlockCodec::EncodeRun(const unsigned char* blocks, std::size_t count,
+                           unsigned char* residues) const {
+  const int L = blockLength_;
+  const int R = residueCount_;
+  const int tailBytes = L - kWordBytes * (W - 1);  // 1..3 bytes in the last word
+  const int fullGroups = R / kGroupSize;
+  for (std::size_t b = 0; b < count; ++b, blocks += L, residues += R) {
+    double words[W];
+    for (int w = 0; w < W - 1; ++w) words[w] = Load24(blocks + kWordBytes * w);
+    const unsigned char* last = blocks + kWordBytes * (W - 1);
+    words[W - 1] = tailBytes == 3   ? Load24(last)
+                   : tailBytes == 2 ? static_cast<double>(last[0] | (last[1] << 8))
+                                    : static_cast<double>(last[0]);
+
+    // Each product is below 2^48, the sum of at most 8 below 2^51: exact.
+    int k = 0;
+    for (int g = 0; g < fullGroups; ++g, k += kGroupSize) {
+      const double x = DotProduct(words, wordWeight_[g], std::make_index_sequence<W>());
+      const auto value =
+          static_cast<std::uint32_t>(RemainderByReciprocal(x, groupModulus_[g], groupInverse_[g]));
+      residues[k] = static_cast<unsigned char>(ReduceSmall(value, k));
+      residues[k + 1] = static_cast<unsigned char>(ReduceSmall(value, k + 1));
+      residues[k + 2] = static_cast<unsigned char>(ReduceSmall(value, k + 2));
+    }
+    if (k < R) {
+      const int g = fullGroups;
+      const double x = DotProduct(words, wordWeight_[g], std::make_index_sequence<W>());
+      const auto value =
+          static_cast<std::uint32_t>(RemainderByReciprocal(x, groupModulus_[g], groupInverse_[g]));
+      for (; k < R; ++k) residues[k] = static_cast<unsigned char>(ReduceSmall(value, k));
+    }
+  }
+}
+
+// G groups per cipher block. V' in K limbs: the group values R(g) by the small
+// Chinese remainder step, then V' = sum R(g) * C(g) - q * M with the quotient q
+// estimated from the fractions C(g) / M; an addition of M puts a quotient that is
+// one too large right. The low outBytes bytes of V' go out.
+template <int G>
+void BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out,
+                           int outBytes) const {
+  constexpr int K = (kGroupSize * G + 3) / 4;  // limbs above those of M stay 0
+  const int R = residueCount_;
+  for (std::size_t b = 0; b < count; ++b, residues += R, out += outBytes) {
+    std::int64_t value[G];
+    // sum R(g) * C(g) / M in 32.32 fixed point, each term rounded down by less
+    // than 2^-32 * R(g): the estimate is at most 13 * 2^24 / 2^32 < 1/16 short.
+    // Rounded at one half it gives q exactly whenever V' / M is below one half,
+    // as it always is (below one third) for the residues of a block under the
+    // key, and q or q + 1 otherwise.
+    std::int64_t quotient = std::int64_t{1} << 31;
+    for (int g = 0; g < G; ++g) {
+      const int first = kGroupSize * g;
+      std::int64_t x = residues[first] * crtFactor_[first];  // below 3 * 255 * 2^24 in all
+      if (g < G - 1) {
+        x += residues[first + 1] * crtFactor_[first + 1] +
+             residues[first + 2] * crtFactor_[first + 2];
+      } else {
+        for (int k = first + 1; k < R; ++k) x += residues[k] * crtFactor_[k];
+      }
+      value[g] = RemainderByReciprocal(x, groupModulus_[g], groupInverse_[g]);
+      quotient += value[g] * crtFraction_[g];  // below 2^56 each, 2^60 in all
+    }
+    const std::int64_t q = quotient >> 32;  // below 13 * 2^24
+
+    // Limb k: carry + sum R(g) * C(g)[k] - q * M[k], each part below 2^60.
+    std::uint32_t limbs[K];
+    std::int64_t carry = 0;
+    for (int k = 0; k < K; ++k) {
+      const std::int64_t t = carry - q * productLimbs_[k] +
+                             DotProduct(value, crtLimbs_[k], std::make_index_sequence<G>());
+      limbs[k] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) & kLimbMask);
+      carry = (t - static_cast<std::int64_t>(limbs[k])) / (std::int64_t{1} << kLimbBits);
+    }
+    // The sum came out as V' - M when the quotient was one too large.
+    if (carry < 0) {
+      std::uint64_t c = 0;
+      for (int k = 0; k < K; ++k) {
+        const std::uint64_t s = std::uint64_t{limbs[k]} + productLimbs_[k] + c;
+        limbs[k] = static_cast<std::uint32_t>(s & kLimbMask);
+        c = s >> kLimbBits;
+      }
+      assert(carry + static_cast<std::int64_t>(c) == 0);
+    } else {
+      assert(carry == 0);
+    }
+
+    StoreBytes(limbs, outBytes, out);
+  }
+}
+
+void BlockCodec::Encode(const unsigned char* block, unsigned char* residues) const {
+  assert(usable_);
+  (this->*encodeRun_)(block, 1, residues);
+}
+
+void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
+                              unsigned char* residues) const {
+  assert(usable_);
+  (this->*encodeRun_)(blocks, count, residues);
+}
+
+void BlockCodec::Decode(const unsigned char* residues, unsigned char* block) const {
+  assert(usable_);
+  (this->*decodeRun_)(residues, 1, block, blockLength_);
+}
+
+void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
+                              unsigned char* blocks) const {
+  assert(usable_);
+  (this->*decodeRun_)(residues, count, blocks, blockLength_);
+}
+
+void BlockCodec::DecodeValue(const unsigned char* residues, unsigned char* digits) const {
+  assert(usable_);
+  (this->*decodeRun_)(residues, 1, digits, residueCount_);
+}
+
+// Garner with the inverses looked up instead of walked (the walk finds the same,
+// unique solution). The running values stay unreduced until they are read, two
+// to a 64-bit word: each addend is below 255^2 and there are at most 39, so a
+// value stays below 2^22 and never reaches into its neighbour. Digit i is
+// ((residue - running value) * inverse) mod m(i), the difference taken above
+// digitOffset_ so that it stays positive, the product reduced with the
+// precomputed quotient of the inverse (Shoup): it lands in [0, 2 m).
+int BlockCodec::MixedRadixDigits(const unsigned char* residues, unsigned char* digits) const {
+  assert(usable_);
+  const int R = residueCount_;
+  const int pairs = (R + 1) / 2;
+  std::uint64_t running[kMaxPairs] = {};
+  int zeros = 0;
+  // Digit i from the running value of position i; then its multiples are added
+  // to the pairs from the one that holds i + 1 on.
+  const auto step = [&](int i, std::uint32_t done, int firstPair) {
+    const std::uint32_t m = modulus_[i];
+    const std::uint64_t t = residues[i] + digitOffset_[i] - done;  // below 2^23
+    const std::uint64_t q = (t * inverseShoup_[i]) >> 32;
+    auto g = static_cast<std::uint32_t>(t * inverse_[i] - q * m);
+    if (g >= m) g -= m;
+    if (digits != nullptr) digits[i] = static_cast<unsigned char>(g);
+    if (g == 0) ++zeros;
+    const std::uint64_t* row = prefixPairs_[i];
+    for (int j = firstPair; j < pairs; ++j) running[j] += g * row[j];
+  };
+  for (int p = 0; p < pairs; ++p) {
+    step(2 * p, static_cast<std::uint32_t>(running[p] & kLimbMask), p);
+    if (2 * p + 1 < R) step(2 * p + 1, static_cast<std::uint32_t>(running[p] >> 32), p + 1);
+  }
+  return zeros;
+}
+
+}  // namespace resicrypt

@@ -1,0 +1,374 @@
+// The prepared block codec and TextCipher held against the step-by-step
+// operations (EncodeBlock, DecodeBlock, EncryptTextReference, ...), which are
+// the reference: random keys, blocks, residue bytes and texts, including wrong
+// keys and damaged input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "engine/engine.h"
+#include "engine/fast_codec.h"
+#include "engine/text_cipher.h"
+#include "reference_math.h"
+#include "test_support.h"
+
+namespace resicrypt {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Key orders as the file commands (size 55, one spare modulus, up to 23 bytes)
+// and the text cipher (size 44, three spare moduli, up to 17 bytes) use them.
+struct KeyCase {
+  int tableSize;
+  int spare;
+  int maxLength;
+};
+const KeyCase kKeyCases[] = {{55, 1, 23}, {44, 3, 17}};
+
+// Prepares the workspace for the password and returns N.
+int PrepareKey(CipherWorkspace& ws, const std::string& password, const KeyCase& key) {
+  SetPasswordText(ws, password);
+  BuildModulusTable(ws, key.tableSize);
+  DerivePermutation(ws, key.tableSize);
+  return ResidueCount(ws, static_cast<int>(password.size())) + key.spare;
+}
+
+Bytes Positions(const std::int32_t* table, int first, int last) {
+  Bytes bytes;
+  for (int k = first; k <= last; ++k) bytes.push_back(static_cast<unsigned char>(table[k]));
+  return bytes;
+}
+
+// EncodeBlock on the block in positions 1..L (positions above L are 0 after
+// DerivePermutation and stay so).
+Bytes ReferenceEncode(CipherWorkspace& ws, const Bytes& block, int N) {
+  std::copy(block.begin(), block.end(), ws.blockDigits + 1);
+  EncodeBlock(ws, kBlockBase, N);
+  return Positions(ws.residues, 2, N);
+}
+
+struct ReferenceDecode {
+  Bytes value;   // outputDigits 2..N
+  Bytes digits;  // radixDigits 2..N
+  int zeros;
+};
+ReferenceDecode RunDecodeBlock(CipherWorkspace& ws, const Bytes& residues, int N) {
+  std::copy(residues.begin(), residues.end(), ws.residues + 2);
+  ws.zeroDigitCount = 0;
+  DecodeBlock(ws, kBlockBase, N);
+  return {Positions(ws.outputDigits, 2, N), Positions(ws.radixDigits, 2, N), ws.zeroDigitCount};
+}
+
+// Residues of the number x modulo m(2)..m(N), by the slow big number.
+Bytes ResiduesOf(const reference::BigNumber& x, const CipherWorkspace& ws, int N) {
+  Bytes residues;
+  for (int i = 2; i <= N; ++i) {
+    residues.push_back(
+        static_cast<unsigned char>(x.Mod(static_cast<std::uint32_t>(ws.ModulusTable[i]))));
+  }
+  return residues;
+}
+
+// Residue inputs a decoder can meet: every byte value, wrong keys, damage, and the
+// values next to 0, M / 2 and M, where an estimated quotient is most easily one off.
+std::vector<Bytes> DecoderInputs(std::mt19937& rng, const CipherWorkspace& ws, const Bytes& valid,
+                                 int N) {
+  const auto count = static_cast<std::size_t>(N - 1);
+  std::vector<Bytes> inputs = {valid, Bytes(count, 0), Bytes(count, 255)};
+  for (int round = 0; round < 4; ++round) {
+    Bytes random(count);
+    for (auto& r : random) r = static_cast<unsigned char>(rng());
+    inputs.push_back(random);
+  }
+  Bytes damaged = valid;
+  damaged[rng() % count] ^= static_cast<unsigned char>(1 + rng() % 255);
+  inputs.push_back(damaged);
+
+  reference::BigNumber M(1);
+  Bytes below(count);
+  Bytes at(count);
+  Bytes above(count);
+  for (int i = 2; i <= N; ++i) {
+    const auto m = ws.ModulusTable[i];
+    M = M.Times(static_cast<std::uint32_t>(m));
+    below[static_cast<std::size_t>(i - 2)] = static_cast<unsigned char>(m - 1);  // M - 1
+    at[static_cast<std::size_t>(i - 2)] = static_cast<unsigned char>(m);         // 0, unreduced
+    above[static_cast<std::size_t>(i - 2)] = static_cast<unsigned char>(m + 1);  // 1, unreduced
+  }
+  inputs.push_back(below);
+  inputs.push_back(at);
+  inputs.push_back(above);
+  reference::BigNumber half = M;
+  half.DivideBy(2);
+  std::vector<int> halfDigits = half.ToBytes(count);
+  for (auto& d : halfDigits) {  // half - 1, digit by digit (M / 2 is never 0)
+    if (d > 0) {
+      --d;
+      break;
+    }
+    d = 255;
+  }
+  inputs.push_back(ResiduesOf(half, ws, N));
+  inputs.push_back(ResiduesOf(half.Plus(reference::BigNumber(1)), ws, N));
+  inputs.push_back(ResiduesOf(reference::BigNumber::FromBytes(halfDigits), ws, N));
+  return inputs;
+}
+
+// For every block length and random keys (bytes 1..255, so also 128 and up):
+// the codec's residues are EncodeBlock's, and its decodings of any residue bytes
+// are DecodeBlock's value, mixed-radix digits and zero-digit count.
+TEST(BlockCodecFastPath, AgreesWithTheStepByStepCodec) {
+  auto ws = testsupport::NewWorkspace();
+  std::mt19937 rng(2024);
+  for (const KeyCase& key : kKeyCases) {
+    for (int L = 3; L <= key.maxLength; ++L) {
+      for (int round = 0; round < 6; ++round) {
+        const std::string password = testsupport::RandomBytes(rng, static_cast<std::size_t>(L));
+        const int N = PrepareKey(*ws, password, key);
+        const BlockCodec codec(*ws, L, N);
+        ASSERT_TRUE(codec.IsUsable());
+        ASSERT_EQ(codec.BlockLength(), L);
+        ASSERT_EQ(codec.LastModulusPosition(), N);
+        ASSERT_EQ(codec.CipherBlockLength(), N - 1);
+        BuildProductTable(*ws, N);
+        const auto count = static_cast<std::size_t>(N - 1);
+
+        std::vector<Bytes> blocks = {
+            Bytes(static_cast<std::size_t>(L), 0), Bytes(static_cast<std::size_t>(L), 255), [&] {
+              const std::string s = testsupport::RandomBytes(rng, static_cast<std::size_t>(L), 0);
+              return Bytes(s.begin(), s.end());
+            }()};
+        // Numbers that are multiples of a few consecutive moduli (residues 0 there).
+        for (int first = 2; first + 2 <= N; first += 3) {
+          const std::string k = testsupport::RandomBytes(rng, static_cast<std::size_t>(L - 3), 0);
+          reference::BigNumber value = reference::BigNumber::FromBytes(
+              std::vector<int>(reinterpret_cast<const unsigned char*>(k.data()),
+                               reinterpret_cast<const unsigned char*>(k.data()) + k.size()));
+          for (int i = first; i <= first + 2; ++i) {
+            value = value.Times(static_cast<std::uint32_t>(ws->ModulusTable[i]));
+          }
+          const std::vector<int> bytes = value.ToBytes(static_cast<std::size_t>(L));
+          blocks.emplace_back(bytes.begin(), bytes.end());
+        }
+        for (const Bytes& block : blocks) {
+          const Bytes residues = ReferenceEncode(*ws, block, N);
+          Bytes fast(count);
+          codec.Encode(block.data(), fast.data());
+          ASSERT_EQ(fast, residues) << "L = " << L;
+
+          for (const Bytes& input : DecoderInputs(rng, *ws, residues, N)) {
+            const ReferenceDecode expected = RunDecodeBlock(*ws, input, N);
+            Bytes value(count);
+            codec.DecodeValue(input.data(), value.data());
+            ASSERT_EQ(value, expected.value) << "L = " << L;
+            Bytes plain(static_cast<std::size_t>(L));
+            codec.Decode(input.data(), plain.data());
+            ASSERT_EQ(plain, Bytes(expected.value.begin(), expected.value.begin() + L));
+            Bytes digits(count);
+            ASSERT_EQ(codec.MixedRadixDigits(input.data(), digits.data()), expected.zeros);
+            ASSERT_EQ(codec.MixedRadixDigits(input.data(), nullptr), expected.zeros);
+            ASSERT_EQ(digits, expected.digits);
+          }
+          // The block itself comes back, with the spare digits 0.
+          Bytes plain(static_cast<std::size_t>(L));
+          codec.Decode(residues.data(), plain.data());
+          ASSERT_EQ(plain, block);
+          ASSERT_GE(codec.MixedRadixDigits(residues.data(), nullptr), key.spare);
+        }
+      }
+    }
+  }
+}
+
+// The batch calls equal block-by-block calls, and the codec keeps its constants
+// when the workspace is prepared for another key afterwards.
+TEST(BlockCodecFastPath, BatchesMatchSingleBlocks) {
+  auto ws = testsupport::NewWorkspace();
+  std::mt19937 rng(7);
+  const std::string password = "batch password of 23 by";
+  const int N = PrepareKey(*ws, password, kKeyCases[0]);
+  const int L = static_cast<int>(password.size());
+  const BlockCodec codec(*ws, L, N);
+  PrepareKey(*ws, "another key", kKeyCases[1]);
+
+  const std::size_t blocks = 50;
+  const std::string plain = testsupport::RandomBytes(rng, blocks * static_cast<std::size_t>(L), 0);
+  const auto* in = reinterpret_cast<const unsigned char*>(plain.data());
+  Bytes cipher(blocks * static_cast<std::size_t>(N - 1));
+  codec.EncodeBlocks(in, blocks, cipher.data());
+  Bytes back(plain.size());
+  codec.DecodeBlocks(cipher.data(), blocks, back.data());
+  EXPECT_EQ(std::string(back.begin(), back.end()), plain);
+
+  PrepareKey(*ws, password, kKeyCases[0]);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const Bytes block(in + b * static_cast<std::size_t>(L),
+                      in + (b + 1) * static_cast<std::size_t>(L));
+    const Bytes expected = ReferenceEncode(*ws, block, N);
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
+                           cipher.begin() + static_cast<std::ptrdiff_t>(b * expected.size())));
+  }
+}
+
+// The remainder through a rounded reciprocal over its whole domain, above all at
+// exact multiples (k a power of two) and next to them, where a truncated estimate
+// without the half would fall one short.
+TEST(BlockCodecFastPath, RemainderByReciprocalIsExact) {
+  std::mt19937_64 rng(17);
+  std::vector<std::int64_t> divisors = {2, 3, 251, 239 * 241, 16777215, 251 * 241 * 239};
+  for (int round = 0; round < 300; ++round) {
+    divisors.push_back(2 + static_cast<std::int64_t>(rng() % ((1 << 24) - 2)));
+  }
+  const std::int64_t limit = std::int64_t{1} << 51;
+  for (const std::int64_t P : divisors) {
+    const double inverse = 1.0 / static_cast<double>(P);
+    std::vector<std::int64_t> values = {0, 1, P - 1, P, limit - 1, limit - 1 - (limit - 1) % P};
+    for (std::int64_t k = 1; k <= (limit - 1) / P; k *= 2) {
+      for (const std::int64_t x : {k * P, k * P + 1, k * P - 1, k * P + P / 2}) values.push_back(x);
+    }
+    for (int round = 0; round < 20; ++round)
+      values.push_back(static_cast<std::int64_t>(rng() % limit));
+    for (const std::int64_t x : values) {
+      if (x < 0 || x >= limit) continue;
+      ASSERT_EQ(RemainderByReciprocal(x, P, inverse), x % P) << x << " mod " << P;
+      ASSERT_EQ(RemainderByReciprocal(static_cast<double>(x), P, inverse), x % P);
+    }
+  }
+}
+
+TEST(BlockCodecFastPath, RefusesCountsAndModuliItCannotHandle) {
+  auto ws = testsupport::NewWorkspace();
+  PrepareKey(*ws, "abc", kKeyCases[0]);
+  EXPECT_TRUE(BlockCodec(*ws, 3, 6).IsUsable());
+  EXPECT_FALSE(BlockCodec(*ws, 3, 1).IsUsable());
+  EXPECT_FALSE(BlockCodec(*ws, 0, 6).IsUsable());
+  EXPECT_FALSE(BlockCodec(*ws, 6, 6).IsUsable());  // L above N - 1
+  EXPECT_FALSE(BlockCodec(*ws, 3, kMaxCodecResidueCount + 1).IsUsable());
+  EXPECT_TRUE(BlockCodec(*ws, kMaxCodecBlockLength, kMaxCodecResidueCount).IsUsable());
+  EXPECT_FALSE(BlockCodec(*ws, kMaxCodecBlockLength + 1, kMaxCodecResidueCount).IsUsable());
+
+  testsupport::PutModuli(*ws, {7, 11, 13, 7, 17});  // 7 twice: no unique rebuild
+  EXPECT_FALSE(BlockCodec(*ws, 3, 6).IsUsable());
+  testsupport::PutModuli(*ws, {7, 11, 1, 13, 17});
+  EXPECT_FALSE(BlockCodec(*ws, 3, 6).IsUsable());
+  testsupport::PutModuli(*ws, {7, 11, 256, 13, 17});
+  EXPECT_FALSE(BlockCodec(*ws, 3, 6).IsUsable());
+  testsupport::PutModuli(*ws, {9, 10, 7, 11, 13});  // coprime, though not all prime
+  EXPECT_TRUE(BlockCodec(*ws, 3, 6).IsUsable());
+}
+
+// The largest password numbers (all bytes 255) still order distinct primes, so
+// every key the commands accept gets a usable codec.
+TEST(BlockCodecFastPath, EveryAcceptedKeyIsUsable) {
+  auto ws = testsupport::NewWorkspace();
+  for (const KeyCase& key : kKeyCases) {
+    for (int L = 3; L <= key.maxLength; ++L) {
+      const std::string password(static_cast<std::size_t>(L), '\xFF');
+      const int N = PrepareKey(*ws, password, key);
+      EXPECT_TRUE(BlockCodec(*ws, L, N).IsUsable()) << key.tableSize << " " << L;
+    }
+  }
+}
+
+// ---- Text cipher: TextCipher / EncryptText against the step-by-step reference.
+
+class TextFastPath : public ::testing::Test {
+ protected:
+  void SetUp() override { BuildTextAlphabet(alphabet); }
+
+  // Both ways on the same input; the reference runs on its own workspace.
+  void ExpectSameEncryption(const std::string& password, const std::string& text) {
+    const std::string expected = EncryptTextReference(*reference, alphabet, password, text);
+    ASSERT_EQ(EncryptText(*ws, alphabet, password, text), expected)
+        << "key length " << password.size() << ", text length " << text.size();
+  }
+  void ExpectSameDecryption(const std::string& password, const std::string& text) {
+    const std::string expected = DecryptTextReference(*reference, alphabet, password, text);
+    ASSERT_EQ(DecryptText(*ws, alphabet, password, text), expected)
+        << "key length " << password.size() << ", text length " << text.size();
+  }
+
+  TextAlphabet alphabet{};
+  std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
+  std::unique_ptr<CipherWorkspace> reference = testsupport::NewWorkspace();
+};
+
+TEST_F(TextFastPath, EncryptsAndDecryptsLikeTheReference) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 120; ++round) {
+    const auto keyLength = static_cast<std::size_t>(3 + round % 15);
+    const std::string password = testsupport::RandomBytes(rng, keyLength);
+    // Lengths around whole blocks, and bytes 255 and 0 where they matter most.
+    std::size_t length = rng() % 120;
+    if (round % 4 == 0) length = keyLength * (1 + rng() % 5);
+    std::string text = testsupport::RandomBytes(rng, length, 0, 255);
+    if (round % 6 == 1 && !text.empty()) text.back() = '\xFF';
+    ExpectSameEncryption(password, text);
+
+    const std::string cipher = EncryptTextReference(*reference, alphabet, password, text);
+    ExpectSameDecryption(password, cipher);
+    // Wrong key, plain text, trailing characters, a cut-off block.
+    ExpectSameDecryption(testsupport::RandomBytes(rng, keyLength), cipher);
+    ExpectSameDecryption(password, text);
+    ExpectSameDecryption(password, cipher + "xy");
+    if (!cipher.empty()) ExpectSameDecryption(password, cipher.substr(0, cipher.size() - 1));
+    // Damage: characters EncryptText never writes (0, 255, 127..160) and others.
+    for (int hit = 0; hit < 3 && !cipher.empty(); ++hit) {
+      std::string damaged = cipher;
+      const unsigned char values[] = {0, 255, 127, 160, 1, static_cast<unsigned char>(rng())};
+      damaged[rng() % damaged.size()] = static_cast<char>(values[rng() % 6]);
+      ExpectSameDecryption(password, damaged);
+    }
+  }
+}
+
+// Random cipher-alphabet texts under random keys: mostly rejected, now and then a
+// block that passes by chance; every verdict must be the reference's.
+TEST_F(TextFastPath, JudgesRandomCipherTextLikeTheReference) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 400; ++round) {
+    const std::string password = testsupport::RandomBytes(rng, 3 + rng() % 15);
+    std::string text(rng() % 90, ' ');
+    for (auto& c : text) c = static_cast<char>(alphabet.indexToByte[rng() % 179]);
+    ExpectSameDecryption(password, text);
+  }
+}
+
+TEST_F(TextFastPath, PasswordRulesAreTheReferences) {
+  const std::string text = "Password rules: cut at 17 bytes and at a NUL.";
+  for (const std::string& password :
+       {std::string("ab"), std::string(""), std::string("abc"),
+        std::string("a much longer password than seventeen bytes"), std::string("ab\0cdef", 7),
+        std::string("abcd\0ef", 7), std::string(17, '\xFF'), std::string(18, '\x80')}) {
+    ExpectSameEncryption(password, text);
+    ExpectSameDecryption(password, EncryptTextReference(*reference, alphabet, password, text));
+  }
+  const TextCipher shortKey(*ws, alphabet, "ab");
+  EXPECT_FALSE(shortKey.IsUsable());
+  EXPECT_EQ(shortKey.Encrypt(text), "");
+  EXPECT_EQ(shortKey.Decrypt(text), "");
+}
+
+// One prepared cipher serves many lines, with the same results as one call per
+// line, and the workspace is left prepared for the key as the reference leaves it.
+TEST_F(TextFastPath, PreparedCipherServesManyLines) {
+  std::mt19937 rng(3);
+  const std::string password = "seventeen bytes!!";
+  const TextCipher cipher(*ws, alphabet, password);
+  ASSERT_TRUE(cipher.IsUsable());
+  EXPECT_EQ(cipher.BlockLength(), 17);
+  for (int line = 0; line < 40; ++line) {
+    const std::string text = testsupport::RandomBytes(rng, rng() % 80, 32, 126);
+    const std::string encrypted = cipher.Encrypt(text);
+    ASSERT_EQ(encrypted, EncryptTextReference(*reference, alphabet, password, text));
+    ASSERT_EQ(cipher.Decrypt(encrypted),
+              DecryptTextReference(*reference, alphabet, password, encrypted));
+  }
+  EXPECT_EQ(PasswordView(*ws), password);
+  for (int k = 1; k <= 44; ++k) EXPECT_EQ(ws->ModulusTable[k], reference->ModulusTable[k]) << k;
+}
+
+}  // namespace
+}  // namespace resicrypt
