@@ -190,10 +190,16 @@ inline double Load24(const unsigned char* b) {
   return static_cast<double>(b[0] | (b[1] << 8) | (b[2] << 16));
 }
 
-// Sums of a fixed number of products, written out in full by the compiler.
-template <std::size_t... w>
-inline double DotProduct(const double* a, const double* b, std::index_sequence<w...>) {
-  return ((a[w] * b[w]) + ...);
+// The sum of a[i] * b[i] for i in [first, last), added as a balanced tree so that
+// the additions wait on each other only log2(last - first) deep.
+template <int first, int last>
+inline double DotProduct(const double* a, const double* b) {
+  if constexpr (last - first == 1) {
+    return a[first] * b[first];
+  } else {
+    constexpr int middle = first + (last - first) / 2;
+    return DotProduct<first, middle>(a, b) + DotProduct<middle, last>(a, b);
+  }
 }
 template <std::size_t... g>
 inline std::int64_t DotProduct(const std::int64_t* a, const std::uint32_t* b,
@@ -238,7 +244,7 @@ void BlockCodec::EncodeRun(const unsigned char* blocks, std::size_t count,
     // Each product is below 2^48, the sum of at most 8 below 2^51: exact.
     int k = 0;
     for (int g = 0; g < fullGroups; ++g, k += kGroupSize) {
-      const double x = DotProduct(words, wordWeight_[g], std::make_index_sequence<W>());
+      const double x = DotProduct<0, W>(words, wordWeight_[g]);
       const auto value =
           static_cast<std::uint32_t>(RemainderByReciprocal(x, groupModulus_[g], groupInverse_[g]));
       residues[k] = static_cast<unsigned char>(ReduceSmall(value, k));
@@ -247,7 +253,7 @@ void BlockCodec::EncodeRun(const unsigned char* blocks, std::size_t count,
     }
     if (k < R) {
       const int g = fullGroups;
-      const double x = DotProduct(words, wordWeight_[g], std::make_index_sequence<W>());
+      const double x = DotProduct<0, W>(words, wordWeight_[g]);
       const auto value =
           static_cast<std::uint32_t>(RemainderByReciprocal(x, groupModulus_[g], groupInverse_[g]));
       for (; k < R; ++k) residues[k] = static_cast<unsigned char>(ReduceSmall(value, k));
