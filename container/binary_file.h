@@ -23,8 +23,14 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Bytes moved per read or write call of the underlying stream.
-constexpr std::size_t kFileBufferBytes = std::size_t{1} << 20;
+// Bytes moved per read or write call of the underlying stream. The fuzz build sets
+// a small size, so that its short inputs cross buffer boundaries; it must hold at
+// least one encrypted block (N - 1 bytes, below 64 for every file password).
+#ifndef RESICRYPT_FILE_BUFFER_BYTES
+#define RESICRYPT_FILE_BUFFER_BYTES (std::size_t{1} << 20)
+#endif
+constexpr std::size_t kFileBufferBytes = RESICRYPT_FILE_BUFFER_BYTES;
+static_assert(kFileBufferBytes >= 64, "a buffer holds at least one block");
 
 class InputFile {
  public:
