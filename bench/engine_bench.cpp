@@ -213,6 +213,22 @@ void BM_TextCipherDecrypt(benchmark::State& state) {
 }
 BENCHMARK(BM_TextCipherDecrypt)->Args({3, kLongText})->Args({17, kLongText});
 
+// Cipher text under another key: every block has its zero digits counted.
+void BM_TextCipherDecryptWrongKey(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  resicrypt::TextAlphabet alphabet;
+  resicrypt::BuildTextAlphabet(alphabet);
+  const std::string text = SampleText(static_cast<std::size_t>(state.range(0)));
+  const std::string encrypted = resicrypt::TextCipher(*ws, alphabet, kPassword17).Encrypt(text);
+  const resicrypt::TextCipher wrong(*ws, alphabet, "incorrect horse b");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(wrong.Decrypt(encrypted));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_TextCipherDecryptWrongKey)->Arg(kLongText);
+
 // One prepared cipher against one call per line: 10,000 lines of 80 characters.
 void BM_TextLines(benchmark::State& state) {
   auto ws = std::make_unique<CipherWorkspace>();

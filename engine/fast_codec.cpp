@@ -115,10 +115,12 @@ BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N) {
   const int groupCount = (count + kGroupSize - 1) / kGroupSize;
   const int limbCount = (count + 3) / 4;  // M < 256^(N-1)
 
-  productLimbs_[0] = 1;
-  for (int k = 0; k < count; ++k) {
-    MultiplySmall(productLimbs_, limbCount, modulus_[k]);
+  prefixProductLimbs_[0][0] = 1;
+  for (int i = 0; i < count; ++i) {
+    for (int k = 0; k < limbCount; ++k) prefixProductLimbs_[i + 1][k] = prefixProductLimbs_[i][k];
+    MultiplySmall(prefixProductLimbs_[i + 1], limbCount, modulus_[i]);
   }
+  for (int k = 0; k < limbCount; ++k) productLimbs_[k] = prefixProductLimbs_[count][k];
 
   for (int g = 0; g < groupCount; ++g) {
     const int first = g * kGroupSize;
@@ -264,12 +266,15 @@ void BlockCodec::EncodeRun(const unsigned char* blocks, std::size_t count,
 // G groups per cipher block. V' in K limbs: the group values R(g) by the small
 // Chinese remainder step, then V' = sum R(g) * C(g) - q * M with the quotient q
 // estimated from the fractions C(g) / M; an addition of M puts a quotient that is
-// one too large right. The low outBytes bytes of V' go out.
+// one too large right. The low outBytes bytes of V' go out. The result says
+// whether every V' lay below the product of all but the last topDigits moduli.
 template <int G>
-void BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out,
-                           int outBytes) const {
+bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out,
+                           int outBytes, int topDigits) const {
   constexpr int K = (kGroupSize * G + 3) / 4;  // limbs above those of M stay 0
   const int R = residueCount_;
+  const std::uint32_t* bound = prefixProductLimbs_[R - topDigits];
+  bool allBelow = true;
   for (std::size_t b = 0; b < count; ++b, residues += R, out += outBytes) {
     std::int64_t value[G];
     // sum R(g) * C(g) / M in 32.32 fixed point, each term rounded down by less
@@ -315,7 +320,18 @@ void BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     }
 
     StoreBytes(limbs, outBytes, out);
+    if (topDigits > 0) {
+      bool below = false;  // equal is not below
+      for (int k = K - 1; k >= 0; --k) {
+        if (limbs[k] != bound[k]) {
+          below = limbs[k] < bound[k];
+          break;
+        }
+      }
+      allBelow = allBelow && below;
+    }
   }
+  return allBelow;
 }
 
 void BlockCodec::Encode(const unsigned char* block, unsigned char* residues) const {
@@ -331,18 +347,24 @@ void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
 
 void BlockCodec::Decode(const unsigned char* residues, unsigned char* block) const {
   assert(usable_);
-  (this->*decodeRun_)(residues, 1, block, blockLength_);
+  (this->*decodeRun_)(residues, 1, block, blockLength_, 0);
 }
 
 void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
                               unsigned char* blocks) const {
   assert(usable_);
-  (this->*decodeRun_)(residues, count, blocks, blockLength_);
+  (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);
 }
 
 void BlockCodec::DecodeValue(const unsigned char* residues, unsigned char* digits) const {
   assert(usable_);
-  (this->*decodeRun_)(residues, 1, digits, residueCount_);
+  (this->*decodeRun_)(residues, 1, digits, residueCount_, 0);
+}
+
+bool BlockCodec::DecodeAndTestTopDigits(const unsigned char* residues, int topDigits,
+                                        unsigned char* block) const {
+  assert(usable_ && topDigits >= 0 && topDigits <= residueCount_);
+  return (this->*decodeRun_)(residues, 1, block, blockLength_, topDigits);
 }
 
 // Garner with the inverses looked up instead of walked (the walk finds the same,

@@ -98,6 +98,14 @@ class BlockCodec {
   // the digits above L are 0; for other residues they are what they are.
   void DecodeValue(const unsigned char* residues, unsigned char* digits) const;
 
+  // Decode, and whether the top topDigits mixed-radix digits (those of positions
+  // N - topDigits + 1..N) are all 0, that is whether V' lies below the product of
+  // the other moduli (0 <= topDigits <= N - 1). When it is true, MixedRadixDigits
+  // would count at least topDigits zeros: the text cipher's check takes this
+  // short way for the blocks under its key and counts only for the others.
+  bool DecodeAndTestTopDigits(const unsigned char* residues, int topDigits,
+                              unsigned char* block) const;
+
   // Garner's mixed-radix digits of the residues (DecodeBlock's radixDigits 2..N)
   // and the number of them that are 0, which is what DecodeBlock adds to
   // zeroDigitCount. digits (N - 1 bytes) may be null when only the count matters.
@@ -120,11 +128,11 @@ class BlockCodec {
   template <int W>
   void EncodeRun(const unsigned char* blocks, std::size_t count, unsigned char* residues) const;
   template <int G>
-  void DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out,
-                 int outBytes) const;
+  bool DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out, int outBytes,
+                 int topDigits) const;
   using EncodeRunner = void (BlockCodec::*)(const unsigned char*, std::size_t,
                                             unsigned char*) const;
-  using DecodeRunner = void (BlockCodec::*)(const unsigned char*, std::size_t, unsigned char*,
+  using DecodeRunner = bool (BlockCodec::*)(const unsigned char*, std::size_t, unsigned char*, int,
                                             int) const;
   std::uint32_t ReduceSmall(std::uint32_t value, int k) const;
 
@@ -155,6 +163,8 @@ class BlockCodec {
   std::uint32_t crtLimbs_[kMaxLimbs][kMaxGroups] = {};
   std::int64_t crtFraction_[kMaxGroups] = {};
   std::uint32_t productLimbs_[kMaxLimbs] = {};  // M
+  // m(0) * ... * m(i-1) (residue numbering from 0), i = 0..N-1.
+  std::uint32_t prefixProductLimbs_[kMaxCodecCipherBlock + 1][kMaxLimbs] = {};
 
   // Garner: prefixPairs_[i] holds m(0) * ... * m(i-1) mod m(j) for j = 0, 1, ...
   // (residue numbering from 0), two values per word (j even in the low half).

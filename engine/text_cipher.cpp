@@ -191,18 +191,16 @@ std::string TextCipher::Decrypt(std::string_view text) const {
     for (std::size_t k = 0; k < cipherLength; ++k) {
       residues[k] = alphabet_.byteToIndex[cipher[b * cipherLength + k]];
     }
-    lastAccepted = codec_.MixedRadixDigits(residues, nullptr) >= kAcceptZeroDigits;
+    // Under the key the three spare digits are the zero ones: that needs only
+    // the rebuilt number. Other blocks get their zero digits counted.
+    lastAccepted = codec_.DecodeAndTestTopDigits(residues, kAcceptZeroDigits, block) ||
+                   codec_.MixedRadixDigits(residues, nullptr) >= kAcceptZeroDigits;
     if (!lastAccepted) {
       continue;  // a rejected block adds nothing
     }
-    if (b + 1 < blocks) {
-      codec_.Decode(residues, plain + length);
-      length += L;
-      continue;
-    }
-    codec_.Decode(residues, block);
+    const bool isLast = b + 1 == blocks;
     for (std::size_t p = 0; p < L; ++p) {
-      if (block[p] != kPaddingByte) plain[length++] = block[p];
+      if (!isLast || block[p] != kPaddingByte) plain[length++] = block[p];
     }
   }
   if (!lastAccepted) {

@@ -71,6 +71,19 @@ Bytes ResiduesOf(const reference::BigNumber& x, const CipherWorkspace& ws, int N
   return residues;
 }
 
+// x - 1 for x > 0, digit by digit.
+reference::BigNumber MinusOne(const reference::BigNumber& x, std::size_t digitCount) {
+  std::vector<int> digits = x.ToBytes(digitCount);
+  for (auto& d : digits) {
+    if (d > 0) {
+      --d;
+      break;
+    }
+    d = 255;
+  }
+  return reference::BigNumber::FromBytes(digits);
+}
+
 // Residue inputs a decoder can meet: every byte value, wrong keys, damage, and the
 // values next to 0, M / 2 and M, where an estimated quotient is most easily one off.
 std::vector<Bytes> DecoderInputs(std::mt19937& rng, const CipherWorkspace& ws, const Bytes& valid,
@@ -100,19 +113,21 @@ std::vector<Bytes> DecoderInputs(std::mt19937& rng, const CipherWorkspace& ws, c
   inputs.push_back(below);
   inputs.push_back(at);
   inputs.push_back(above);
+  // The products of all but the last one or three moduli, and one less: the
+  // smallest number whose top digits are not all 0, and the largest whose are.
+  for (const int top : {1, 3}) {
+    reference::BigNumber product(1);
+    for (int i = 2; i <= N - top; ++i) {
+      product = product.Times(static_cast<std::uint32_t>(ws.ModulusTable[i]));
+    }
+    inputs.push_back(ResiduesOf(product, ws, N));
+    inputs.push_back(ResiduesOf(MinusOne(product, count), ws, N));
+  }
   reference::BigNumber half = M;
   half.DivideBy(2);
-  std::vector<int> halfDigits = half.ToBytes(count);
-  for (auto& d : halfDigits) {  // half - 1, digit by digit (M / 2 is never 0)
-    if (d > 0) {
-      --d;
-      break;
-    }
-    d = 255;
-  }
   inputs.push_back(ResiduesOf(half, ws, N));
   inputs.push_back(ResiduesOf(half.Plus(reference::BigNumber(1)), ws, N));
-  inputs.push_back(ResiduesOf(reference::BigNumber::FromBytes(halfDigits), ws, N));
+  inputs.push_back(ResiduesOf(MinusOne(half, count), ws, N));
   return inputs;
 }
 
@@ -170,6 +185,14 @@ TEST(BlockCodecFastPath, AgreesWithTheStepByStepCodec) {
             ASSERT_EQ(codec.MixedRadixDigits(input.data(), digits.data()), expected.zeros);
             ASSERT_EQ(codec.MixedRadixDigits(input.data(), nullptr), expected.zeros);
             ASSERT_EQ(digits, expected.digits);
+            // The top digits test: whether the last s digits are all 0.
+            for (const int s : {0, 1, 2, 3, N - 1}) {
+              const bool zeroTop = std::all_of(expected.digits.end() - s, expected.digits.end(),
+                                               [](unsigned char d) { return d == 0; });
+              Bytes decoded(static_cast<std::size_t>(L));
+              ASSERT_EQ(codec.DecodeAndTestTopDigits(input.data(), s, decoded.data()), zeroTop);
+              ASSERT_EQ(decoded, plain);
+            }
           }
           // The block itself comes back, with the spare digits 0.
           Bytes plain(static_cast<std::size_t>(L));
