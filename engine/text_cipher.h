@@ -55,8 +55,8 @@ std::string DecryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet
 //
 // Encrypt and Decrypt give exactly what EncryptText and DecryptText give for the
 // same password (those two are thin wrappers around this class). The object
-// copies the alphabet and the key and keeps no reference to the workspace, which
-// it leaves prepared for the password as the reference steps would.
+// copies the alphabet and what it needs of the key, and keeps no reference to the
+// workspace, which it leaves prepared for the password as the reference steps would.
 class TextCipher {
  public:
   TextCipher(CipherWorkspace& workspace, const TextAlphabet& alphabet, std::string_view password);
