@@ -5,16 +5,35 @@
 #include <windows.h>
 
 #include <exception>
+#include <string>
 
 #include "ui/alUnit23_win.h"
+#include "ui/dde_win.h"
 #include "ui/form_dialogs_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   // The layout is scaled to the screen's DPI by the window itself.
   SetProcessDPIAware();
 
+  // The DDE service name is registered before the window is created. Without
+  // DDE the window still comes up, only without the service.
+  resicrypt::DdeServer dde;
+  const UINT ddeError = dde.Start(resicrypt::ExecutableServiceName());
+  if (ddeError != 0) {
+    const std::string text = resicrypt::DdeStartErrorText(ddeError);
+    resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
+                                         resicrypt::ErrorBoxText(text));
+  }
+
   try {
     resicrypt::TForm1 Form1;
+    // DDE events run on this thread, behind the window's cipher gate; FormClose
+    // closes the back link.
+    dde.Attach(Form1, &Form1.Gate(), [&Form1](const std::string& text) {
+      resicrypt::SystemDialogs().ShowError(Form1.Handle(), resicrypt::ExecutableTitle(),
+                                           resicrypt::ErrorBoxText(text));
+    });
+    Form1.SetFormCloseAction([&dde] { dde.BackLink().CloseLink(); });
     Form1.Show(showCommand);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -23,8 +42,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         DispatchMessageA(&message);
       }
     }
+    dde.Detach();  // before Form1 goes
     return static_cast<int>(message.wParam);
   } catch (const std::exception& error) {
+    dde.Detach();
     resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
                                          resicrypt::ErrorBoxText(error.what()));
     return 1;

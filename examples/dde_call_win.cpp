@@ -1,0 +1,199 @@
+// resicrypt-dde-call: encrypts or decrypts text lines with a running Resicrypt,
+// through its DDE service, the way another program would.
+//
+//   resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt PASSWORD [FILE]
+//
+// Reads the lines of FILE (or of standard input), sends them to Resicrypt and
+// writes each result to standard output, one per line (CR LF), in the order of
+// the input. An empty input line gives an empty output line: an empty macro has
+// no text to work on. When the conversation ends, Resicrypt ends too.
+//
+// Exit codes: 0 every line answered; 1 wrong arguments or unreadable input;
+// 2 Resicrypt could not be reached; 3 Resicrypt did not link back or a result
+// did not come in time.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "examples/dde_caller_win.h"
+
+namespace {
+
+using resicrypt::examples::DdeCaller;
+
+constexpr int kExitUsage = 1;
+constexpr int kExitNoService = 2;
+constexpr int kExitNoReply = 3;
+
+struct Options {
+  std::string server = resicrypt::examples::kResicryptService;
+  DWORD timeoutMs = 10000;
+  std::string operation;  // "Open" or "Close"
+  std::string password;
+  std::string file;  // empty: standard input
+};
+
+int Usage(const char* problem) {
+  std::fprintf(stderr,
+               "resicrypt-dde-call: %s\n"
+               "usage: resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt "
+               "PASSWORD [FILE]\n",
+               problem);
+  return kExitUsage;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& problem) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if ((argument == "--server" || argument == "--timeout") && i + 1 < argc) {
+      const std::string value = argv[++i];
+      if (argument == "--server") {
+        options.server = value;
+      } else {
+        char* end = nullptr;
+        const unsigned long milliseconds = std::strtoul(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || milliseconds == 0 || milliseconds > 600000) {
+          problem = "--timeout takes milliseconds from 1 to 600000";
+          return false;
+        }
+        options.timeoutMs = static_cast<DWORD>(milliseconds);
+      }
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      problem = "unknown option " + argument;
+      return false;
+    } else {
+      positional.push_back(argument);
+    }
+  }
+  if (positional.size() < 2 || positional.size() > 3) {
+    problem = "an operation and a password are needed";
+    return false;
+  }
+  if (positional[0] == "encrypt") {
+    options.operation = "Open";
+  } else if (positional[0] == "decrypt") {
+    options.operation = "Close";
+  } else {
+    problem = "the operation is encrypt or decrypt";
+    return false;
+  }
+  options.password = positional[1];
+  // Resicrypt does not take a shorter password and would read the first text
+  // line as the password instead.
+  if (options.password.size() < 3 || options.password.find_first_of("\r\n") != std::string::npos) {
+    problem = "the password needs at least 3 characters on one line";
+    return false;
+  }
+  if (options.password.size() > 17) {
+    std::fprintf(stderr,
+                 "resicrypt-dde-call: note: Resicrypt uses the first 17 characters of "
+                 "the password\n");
+  }
+  if (positional.size() == 3) options.file = positional[2];
+  return true;
+}
+
+// The input lines; a CR before the line end is dropped.
+bool ReadLines(const std::string& file, std::vector<std::string>& lines) {
+  std::ifstream stream;
+  std::istream* input = &std::cin;
+  if (!file.empty()) {
+    stream.open(file, std::ios::binary);
+    if (!stream) return false;
+    input = &stream;
+  } else {
+    _setmode(_fileno(stdin), _O_BINARY);
+  }
+  std::string line;
+  while (std::getline(*input, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return input->eof();
+}
+
+void WriteLine(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputs("\r\n", stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string problem;
+  if (!ParseOptions(argc, argv, options, problem)) return Usage(problem.c_str());
+  std::vector<std::string> lines;
+  if (!ReadLines(options.file, lines)) {
+    std::fprintf(stderr, "resicrypt-dde-call: cannot read %s\n",
+                 options.file.empty() ? "standard input" : options.file.c_str());
+    return kExitUsage;
+  }
+  // Results are bytes of the system's code page, written as they come.
+  _setmode(_fileno(stdout), _O_BINARY);
+
+  DdeCaller caller;
+  const std::string ownPath = resicrypt::examples::OwnExecutablePath();
+  if (!caller.Start(ownPath, problem) || !caller.Connect(options.server, problem)) {
+    std::fprintf(stderr, "resicrypt-dde-call: %s\n", problem.c_str());
+    return kExitNoService;
+  }
+
+  // Macro 1: our own path. Resicrypt links back to our service. Every macro goes
+  // out without waiting in a synchronous transaction, and our messages keep
+  // flowing meanwhile, so that we can answer Resicrypt's connection request.
+  if (!caller.Post(ownPath) || !caller.WaitForLinkBack(options.timeoutMs)) {
+    std::fprintf(stderr, "resicrypt-dde-call: Resicrypt did not link back to the service %s\n",
+                 caller.OwnServiceName().c_str());
+    caller.Disconnect(options.timeoutMs);
+    return kExitNoReply;
+  }
+  // Macro 2: the operation; macro 3: the password.
+  if (!caller.Post(options.operation) || !caller.Post(options.password)) {
+    std::fprintf(stderr, "resicrypt-dde-call: the conversation with Resicrypt ended\n");
+    caller.Disconnect(options.timeoutMs);
+    return kExitNoReply;
+  }
+
+  // Macro 4 and on: one line each, one result each.
+  int status = 0;
+  std::size_t expected = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].empty()) {
+      WriteLine("");
+      continue;
+    }
+    ++expected;
+    if (!caller.Post(lines[i]) || !caller.WaitForResults(expected, options.timeoutMs)) {
+      std::fprintf(stderr, "resicrypt-dde-call: no result for line %zu\n", i + 1);
+      status = kExitNoReply;
+      break;
+    }
+    const std::string& result = caller.Results()[expected - 1].text;
+    if (result.find_first_of("\r\n") != std::string::npos) {
+      // Cipher text may hold these bytes; as a macro it would end at the first.
+      std::fprintf(stderr,
+                   "resicrypt-dde-call: warning: the result of line %zu holds a line break "
+                   "byte and cannot be sent back as one line\n",
+                   i + 1);
+    }
+    WriteLine(result);
+  }
+
+  caller.Disconnect(options.timeoutMs);
+  return status;
+}

@@ -1,0 +1,467 @@
+// Resicrypt.exe serving DDE callers in other processes: the example caller
+// encrypting and decrypting, this test process as a caller that watches the
+// window, the back link starting the caller's program, a caller that does not
+// answer, and the program ending when the caller disconnects.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <ddeml.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/text_cipher.h"
+#include "examples/dde_caller_win.h"
+#include "ui/form_layout_win.h"
+
+namespace resicrypt {
+namespace {
+
+using examples::DdeCaller;
+using Lines = std::vector<std::string>;
+
+constexpr DWORD kWait = 20000;  // milliseconds; generous, the machine is shared
+const std::string kInitialReport = "View  Encrypt File the Report  or Decrypt  File the Report";
+const std::string kInitialMemo = " Write here data for Encrypt or Decrypt";
+
+std::string WindowsPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+const std::string kResicryptExe = WindowsPath(RESICRYPT_EXE_PATH);
+const std::string kCallExe = WindowsPath(DDE_CALL_EXE_PATH);
+const std::string kReceiverExe = WindowsPath(DDE_RECEIVER_EXE_PATH);
+
+std::string Encrypted(const std::string& password, const std::string& line) {
+  static CipherWorkspace workspace{};
+  TextAlphabet alphabet{};
+  BuildTextAlphabet(alphabet);
+  return EncryptText(workspace, alphabet, password, line);
+}
+
+std::string Decrypted(const std::string& password, const std::string& line) {
+  static CipherWorkspace workspace{};
+  TextAlphabet alphabet{};
+  BuildTextAlphabet(alphabet);
+  return DecryptText(workspace, alphabet, password, line);
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+    hex.push_back(digits[static_cast<unsigned char>(c) & 15]);
+  }
+  return hex;
+}
+
+Lines SplitCrLf(const std::string& text) {
+  Lines lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+std::string TempPath(const std::string& name) {
+  char folder[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + "resicrypt-dde-" + std::to_string(GetCurrentProcessId()) + "-" +
+         name;
+}
+
+void WriteTextFile(const std::string& path, const std::string& content) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+}
+
+std::string ReadTextFile(const std::string& path) {
+  std::string content;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+      content.append(buffer, got);
+    }
+    std::fclose(file);
+  }
+  return content;
+}
+
+// A window's text, also of another process's window.
+std::string TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_BLOCK, 5000, &length);
+  std::string text(length + 1, '\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_BLOCK, 5000, &copied);
+  text.resize(copied);
+  return text;
+}
+
+// The list's lines in the system's code page. Asked for in UTF-16: Wine copies an
+// ANSI LB_GETTEXT from another process in UTF-16 all the same.
+Lines ListLines(HWND list) {
+  Lines lines;
+  const auto count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const auto length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length < 0) break;
+    std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+    const auto copied = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                                     reinterpret_cast<LPARAM>(wide.data()));
+    wide.resize(copied > 0 ? std::min(static_cast<std::size_t>(copied), wide.size()) : 0);
+    std::string line(wide.size() * 2 + 1, '\0');
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), line.data(),
+                            static_cast<int>(line.size()), nullptr, nullptr);
+    line.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+struct WindowSearch {
+  DWORD process;
+  const char* className;
+  HWND found;
+};
+
+BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[64] = {};
+  GetClassNameA(window, className, static_cast<int>(sizeof className));
+  if (process == search->process && lstrcmpA(className, search->className) == 0 &&
+      IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindTopWindow(DWORD process, const char* className) {
+  WindowSearch search{process, className, nullptr};
+  EnumWindows(&FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The receiver's log. Named before any Resicrypt starts: Resicrypt inherits it
+// and hands it on to the receiver it starts.
+const std::string& ReceiverLog() {
+  static const std::string log = [] {
+    const std::string path = TempPath("receiver.log");
+    SetEnvironmentVariableA("RESICRYPT_DDE_RECEIVER_LOG", path.c_str());
+    return path;
+  }();
+  return log;
+}
+const bool kReceiverLogNamed = !ReceiverLog().empty();
+
+// Resicrypt.exe in a process of its own, ended by force if a test leaves it.
+class ResicryptProcess {
+ public:
+  ResicryptProcess() {
+    std::string commandLine = "\"" + kResicryptExe + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+      return;
+    }
+    // The service is registered before the window is created.
+    for (int i = 0; i < 400 && form_ == nullptr; ++i) {
+      Sleep(25);
+      form_ = FindTopWindow(process_.dwProcessId, kFormClassName);
+    }
+  }
+  ~ResicryptProcess() {
+    if (process_.hProcess == nullptr) return;
+    if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  ResicryptProcess(const ResicryptProcess&) = delete;
+  ResicryptProcess& operator=(const ResicryptProcess&) = delete;
+
+  HWND Form() const { return form_; }
+  HWND Control(ControlId id) const { return GetDlgItem(form_, CommandIdOf(id)); }
+  std::string Text(ControlId id) const { return TextOf(Control(id)); }
+  DWORD Id() const { return process_.dwProcessId; }
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+  // Waits for the program to end; its exit code, or -1 when it did not end.
+  long ExitCode(DWORD timeoutMs) const {
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+
+  // Unchecks Hide Password, so the conversation is copied into memo and list.
+  void ShowPassword() const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(Control(ControlId::CheckBox1), BM_CLICK, 0, 0, SMTO_BLOCK, 5000, &result);
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
+  HWND form_ = nullptr;
+};
+
+// Runs a program to its end with its standard output in a file; its exit code.
+long RunProgram(std::string commandLine, const std::string& outputFile) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return -2;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = output;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  CloseHandle(output);
+  if (!started) return -3;
+  long code = -1;
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    code = static_cast<long>(exitCode);
+  } else {
+    TerminateProcess(process.hProcess, 98);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+// The receiver's log, one entry per LF-ended line.
+Lines LogLines(const std::string& path) {
+  const std::string text = ReadTextFile(path);
+  Lines lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+// Lines whose cipher text holds no line break byte, so that each one travels
+// as one macro line.
+Lines PlainLines(const std::string& password) {
+  Lines lines;
+  for (const char* candidate :
+       {"Hello, world", "The quick brown fox jumps over the lazy dog", "x", "0123456789",
+        "Grüße aus Köln", "line with\ttab", "last one", "one more line", "short", "tiny"}) {
+    const std::string cipher = Encrypted(password, candidate);
+    if (cipher.find_first_of("\r\n") == std::string::npos) lines.push_back(candidate);
+  }
+  return lines;
+}
+
+TEST(DdeExampleCaller, EncryptsEachLineAndResicryptEndsAfterTheConversation) {
+  ResicryptProcess resicrypt;
+  ASSERT_NE(resicrypt.Form(), nullptr);
+  const Lines plain = PlainLines("secret");
+  ASSERT_GE(plain.size(), 4u);
+  const std::string input = TempPath("plain.txt");
+  const std::string output = TempPath("cipher.txt");
+  WriteTextFile(input, plain[0] + "\r\n" + plain[1] + "\n\n" + plain[2] + "\n" + plain[3]);
+  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt secret \"" + input + "\"", output), 0);
+  const Lines expected{Encrypted("secret", plain[0]), Encrypted("secret", plain[1]), "",
+                       Encrypted("secret", plain[2]), Encrypted("secret", plain[3])};
+  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), expected);
+  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
+}
+
+TEST(DdeExampleCaller, DecryptsCipherLinesBackToThePlainText) {
+  ResicryptProcess resicrypt;
+  ASSERT_NE(resicrypt.Form(), nullptr);
+  const Lines plain = PlainLines("Tiger-7");
+  std::string cipherFile;
+  Lines expected;
+  for (const std::string& line : plain) {
+    const std::string cipher = Encrypted("Tiger-7", line);
+    cipherFile += cipher + "\r\n";
+    expected.push_back(Decrypted("Tiger-7", cipher));
+    ASSERT_EQ(expected.back(), line);
+  }
+  const std::string input = TempPath("cipher-in.txt");
+  const std::string output = TempPath("plain-out.txt");
+  WriteTextFile(input, cipherFile);
+  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" decrypt Tiger-7 \"" + input + "\"", output), 0);
+  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), expected);
+  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
+}
+
+TEST(DdeExampleCaller, RefusesShortPasswordAndReportsMissingService) {
+  const std::string output = TempPath("none.txt");
+  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt ab", output), 1);
+  // No Resicrypt is running.
+  EXPECT_EQ(
+      RunProgram("\"" + kCallExe + "\" --server NoSuchService encrypt secret \"" + output + "\"",
+                 output),
+      2);
+  DeleteFileA(output.c_str());
+}
+
+// This test process as the caller, watching Resicrypt's window meanwhile.
+class DdeCallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(resicrypt.Form(), nullptr) << "Resicrypt did not start";
+    std::string error;
+    ASSERT_TRUE(caller.Start(examples::OwnExecutablePath(), error)) << error;
+  }
+  void Connect(const std::string& topic = examples::kConversationTopic) {
+    std::string error;
+    ASSERT_TRUE(caller.Connect("Resicrypt", error, topic)) << error;
+  }
+  // Waits, letting this thread's messages through, until the condition holds.
+  bool WaitFor(const std::function<bool()>& condition) {
+    return caller.WaitUntil(condition, kWait);
+  }
+  bool WaitForText(ControlId id, const std::string& text) {
+    return WaitFor([&] { return resicrypt.Text(id) == text; });
+  }
+  void DisconnectAndExpectEnd() {
+    caller.Disconnect(kWait);
+    EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
+  }
+
+  ResicryptProcess resicrypt;
+  DdeCaller caller;
+};
+
+TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero) {
+  resicrypt.ShowPassword();
+  Connect("ddeserverconv1");  // the topic in any letter case
+  ASSERT_TRUE(WaitForText(ControlId::Label3, "Connected"));
+  // An empty macro is acknowledged and ignored.
+  EXPECT_TRUE(caller.Send("", kWait));
+  const std::string path = examples::OwnExecutablePath();
+  ASSERT_TRUE(caller.Post(path));
+  ASSERT_TRUE(caller.WaitForLinkBack(kWait));
+  EXPECT_TRUE(WaitForText(ControlId::Label4, "Call Connect"));
+  for (const char* macro : {"Open", "ab", "abcd", "one line"}) ASSERT_TRUE(caller.Post(macro));
+  ASSERT_TRUE(caller.WaitForResults(1, kWait));
+  const std::string result = Encrypted("abcd", "one line");
+  EXPECT_EQ(caller.Results()[0].text, result);
+  EXPECT_EQ(caller.Results()[0].size, result.size() + 1);
+  EXPECT_TRUE(caller.Results()[0].zeroEnded);
+  EXPECT_EQ(resicrypt.Text(ControlId::Edit1), "abcd");
+  EXPECT_EQ(resicrypt.Text(ControlId::Edit2), "abcd");
+  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
+            (Lines{kInitialReport, path, "Open", "abcd", "one line", result}));
+  // The memo has every first line, the short password too.
+  EXPECT_EQ(SplitCrLf(resicrypt.Text(ControlId::Memo1)),
+            (Lines{kInitialMemo, path, "Open", "ab", "abcd", "one line"}));
+  DisconnectAndExpectEnd();
+  EXPECT_TRUE(caller.LinkBackClosed());
+}
+
+TEST_F(DdeCallerTest, CallerThatDoesNotAnswerGetsDisconnectAndTheConversationGoesOn) {
+  resicrypt.ShowPassword();
+  Connect();
+  const std::string label4 = resicrypt.Text(ControlId::Label4);  // the start time
+  ASSERT_TRUE(caller.Post("C:\\nowhere\\Ghost.exe"));
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (box = FindTopWindow(resicrypt.Id(), "#32770")) != nullptr; }));
+  EXPECT_EQ(TextOf(box), "Resicrypt");
+  EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "Disconnect");
+  // The caller goes on while the box is open; its macros wait their turn.
+  for (const char* macro : {"Open", "secret", "dropped line"}) ASSERT_TRUE(caller.Post(macro));
+  caller.WaitUntil([] { return false; }, 300);
+  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
+            (Lines{kInitialReport, "C:\\nowhere\\Ghost.exe"}));
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(
+      WaitFor([&] { return ListLines(resicrypt.Control(ControlId::ListBox1)).size() == 6; }));
+  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
+            (Lines{kInitialReport, "C:\\nowhere\\Ghost.exe", "Open", "secret", "dropped line",
+                   Encrypted("secret", "dropped line")}));
+  EXPECT_EQ(resicrypt.Text(ControlId::Edit1), "secret");
+  EXPECT_EQ(resicrypt.Text(ControlId::Label4), label4);
+  EXPECT_TRUE(caller.Results().empty());  // the result had nowhere to go
+  DisconnectAndExpectEnd();
+}
+
+TEST_F(DdeCallerTest, BackLinkStartsTheCallersProgramMinimisedWhenItIsNotRunning) {
+  const std::string& log = ReceiverLog();
+  DeleteFileA(log.c_str());
+  Connect();
+  ASSERT_TRUE(caller.Post(kReceiverExe));
+  EXPECT_TRUE(WaitForText(ControlId::Label4, "Call Connect"));
+  for (const char* macro : {"Open", "secret", "first", "second"}) ASSERT_TRUE(caller.Post(macro));
+  EXPECT_TRUE(WaitFor([&] { return LogLines(log).size() >= 4; }));
+  DisconnectAndExpectEnd();
+  EXPECT_TRUE(WaitFor([&] { return ReadTextFile(log).find("disconnected") != std::string::npos; }));
+  const Lines lines = LogLines(log);
+  const std::string first = Encrypted("secret", "first");
+  const std::string second = Encrypted("secret", "second");
+  // Started with a show state: minimised and not activated (SW_SHOWMINNOACTIVE).
+  EXPECT_EQ(lines, (Lines{"started 1 7", "connected",
+                          "macro " + std::to_string(first.size() + 1) + " " + Hex(first) + "00",
+                          "macro " + std::to_string(second.size() + 1) + " " + Hex(second) + "00",
+                          "disconnected"}));
+  DeleteFileA(log.c_str());
+}
+
+HDDEDATA CALLBACK IgnoreDdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+  return nullptr;
+}
+
+TEST(DdeService, AcceptsNoServiceNamedRefusesOtherTopicsAndEndsWhenTheCallerLeaves) {
+  ResicryptProcess resicrypt;
+  ASSERT_NE(resicrypt.Form(), nullptr);
+  DWORD instance = 0;
+  ASSERT_EQ(DdeInitializeA(&instance, &IgnoreDdeCallback, APPCMD_CLIENTONLY, 0),
+            static_cast<UINT>(DMLERR_NO_ERROR));
+  const HSZ service = DdeCreateStringHandleA(instance, "Resicrypt", CP_WINANSI);
+  const HSZ otherTopic = DdeCreateStringHandleA(instance, "System", CP_WINANSI);
+  const HSZ topic = DdeCreateStringHandleA(instance, "DDESERVERCONV1", CP_WINANSI);
+  EXPECT_EQ(DdeConnect(instance, service, otherTopic, nullptr), nullptr);
+  const HCONV conversation = DdeConnect(instance, nullptr, topic, nullptr);
+  ASSERT_NE(conversation, nullptr);
+  CONVINFO info{};
+  info.cb = sizeof info;
+  ASSERT_NE(DdeQueryConvInfo(conversation, QID_SYNC, &info), 0u);
+  char partner[64] = {};
+  DdeQueryStringA(instance, info.hszSvcPartner, partner, sizeof partner, CP_WINANSI);
+  EXPECT_STREQ(partner, "Resicrypt");
+  EXPECT_TRUE(resicrypt.Running());
+  DdeDisconnect(conversation);
+  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
+  for (HSZ handle : {service, otherTopic, topic}) DdeFreeStringHandle(instance, handle);
+  DdeUninitialize(instance);
+}
+
+}  // namespace
+}  // namespace resicrypt
