@@ -205,11 +205,11 @@ TEST(ContainerWriteFailures, PackingReportsEveryFullDiskAndTouchesNoSource) {
 }
 
 TEST(ContainerWriteFailures, UnpackingReportsEveryFullDiskAndKeepsTheContainer) {
-  const std::string big = RandomBytes((std::size_t{3} << 20) + 11, 32);
+  const std::string big = RandomBytes((std::size_t{2} << 20) + 11, 32);
   Scene scene("secret", {{"a.txt", "small"}, {"big.bin", big}, {"z.txt", "never reached"}});
   const std::string container = scene.Bytes();
   for (const rlim_t limit :
-       {(rlim_t{1} << 20) - 1, (rlim_t{2} << 20) + 7, rlim_t{big.size() - 1}}) {
+       {(rlim_t{1} << 20) - 1, (rlim_t{1} << 20) + 7, rlim_t{big.size() - 1}}) {
     SCOPED_TRACE(limit);
     for (const char* name : {"a.txt", "z.txt"}) fs::remove(scene.In(name));
     WriteBytes(scene.In("big.bin"), "earlier big.bin");
