@@ -132,7 +132,10 @@ bool DdemlClientConversation::Connect() {
 
 bool DdemlClientConversation::OpenLink() {
   if (conversation_ != nullptr) return true;
-  if (service_.empty() || topic_.empty() || !EnsureInstance()) return false;
+  if (service_.empty() || topic_.empty() || lstrcmpiA(service_.c_str(), ownService_.c_str()) == 0 ||
+      !EnsureInstance()) {
+    return false;
+  }
   if (Connect()) return true;
   HANDLE started = nullptr;
   if (serviceApplication_.empty() || !StartServiceApplication(started)) return false;
@@ -208,6 +211,7 @@ UINT DdeServer::Start(const std::string& serviceName) {
   instance_ = instance;
   theServer = this;
   serviceName_ = serviceName;
+  backLink_.SetOwnService(serviceName_);
 
   const HINSTANCE module = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass{};

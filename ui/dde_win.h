@@ -63,7 +63,8 @@ class DdemlClientConversation final : public DdeClientConversation {
   }
   bool SetLink(const std::string& service, const std::string& topic) override;
   // An empty service name never connects: DDEML would take it as "any service"
-  // and could link to any program on the topic, this one included.
+  // and could link to any program on the topic, this one included. Nor does this
+  // program's own service: its results would come back to it as macros.
   bool OpenLink() override;
   bool ExecuteMacro(const std::string& text, bool waitForReply) override;
   void CloseLink() override;
@@ -72,6 +73,8 @@ class DdemlClientConversation final : public DdeClientConversation {
 
   // How long a started service application may take to offer its service.
   void SetStartTimeout(DWORD milliseconds) { startTimeout_ = milliseconds; }
+  // The service this program offers, which the link never connects to.
+  void SetOwnService(const std::string& service) { ownService_ = service; }
 
  private:
   static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1, HSZ hsz2,
@@ -85,7 +88,8 @@ class DdemlClientConversation final : public DdeClientConversation {
   std::string serviceApplication_;
   std::string service_;
   std::string topic_;
-  DWORD startTimeout_ = 15000;
+  std::string ownService_;
+  DWORD startTimeout_ = 10000;
   DWORD instance_ = 0;
   HCONV conversation_ = nullptr;
 };

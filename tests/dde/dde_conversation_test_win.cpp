@@ -413,6 +413,24 @@ TEST_F(DdeCallerTest, CallerThatDoesNotAnswerGetsDisconnectAndTheConversationGoe
   DisconnectAndExpectEnd();
 }
 
+TEST_F(DdeCallerTest, OwnPathIsNotLinkedBackAndHidePasswordKeepsNoCopies) {
+  Connect();
+  // Its own service would get the results as macros, and a new conversation.
+  ASSERT_TRUE(caller.Post(kResicryptExe));
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (box = FindTopWindow(resicrypt.Id(), "#32770")) != nullptr; }));
+  EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "Disconnect");
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitForText(ControlId::Label3, "Connected"));
+  // Hide Password is checked at start: no copies in the list or the memo.
+  ASSERT_TRUE(caller.Post("Open"));
+  ASSERT_TRUE(caller.Post("secret"));
+  EXPECT_TRUE(WaitForText(ControlId::Edit1, "secret"));
+  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)), Lines{kInitialReport});
+  EXPECT_EQ(SplitCrLf(resicrypt.Text(ControlId::Memo1)), Lines{kInitialMemo});
+  DisconnectAndExpectEnd();
+}
+
 TEST_F(DdeCallerTest, BackLinkStartsTheCallersProgramMinimisedWhenItIsNotRunning) {
   const std::string& log = ReceiverLog();
   DeleteFileA(log.c_str());
