@@ -16,12 +16,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/fast_codec.h"
 
 namespace resicrypt {
 
@@ -62,6 +64,13 @@ PaddingClock SetPaddingClock(PaddingClock clock);
 // L = the password's length and N = ResidueCount(L) + 1. Block positions above L
 // are left at 0 by DerivePermutation and never written, as the format needs.
 // The caller has checked the password (3 to 23 bytes, no NUL).
+//
+// The blocks go through the block codec built from the prepared key, which gives
+// the bytes EncodeBlock and DecodeBlock give, block by block (the engine's tests
+// hold the two against each other, and the container tests hold a whole pack and
+// unpack against the step-by-step operations). The block members are const and
+// touch only their arguments, so two threads may run them at once on different
+// blocks.
 class FileCipher {
  public:
   FileCipher(CipherWorkspace& workspace, std::string_view password);
@@ -70,46 +79,34 @@ class FileCipher {
   int Residues() const { return residues_; }        // N
   int EncryptedBlockBytes() const { return residues_ - 1; }
 
-  // L plaintext bytes -> N - 1 residue bytes.
-  void EncryptBlock(const unsigned char* plain, unsigned char* out);
+  // count blocks of L plaintext bytes -> count blocks of N - 1 residue bytes.
+  void EncryptBlocks(const unsigned char* plain, std::size_t count, unsigned char* out) const {
+    codec_.EncodeBlocks(plain, count, out);
+  }
   // The final block: r = 0..L-1 bytes, then padding RandomBelow(213) + 41 drawn for
   // positions r+1..L in ascending order after seeding the generator from the
   // padding clock.
-  void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out);
-  CheckBlock MakeCheckBlock();
+  void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out) const;
+  CheckBlock MakeCheckBlock() const;
 
-  // Needed once before DecryptBlock.
-  void PrepareDecoding();
-  // N - 1 residue bytes -> the L bytes of block positions 1..L.
-  void DecryptBlock(const unsigned char* in, unsigned char* plain);
+  // count blocks of N - 1 residue bytes -> count blocks of the L bytes of block
+  // positions 1..L.
+  void DecryptBlocks(const unsigned char* in, std::size_t count, unsigned char* plain) const {
+    codec_.DecodeBlocks(in, count, plain);
+  }
   // Positions 1..L at which the decoded check block differs from the password.
-  std::vector<int> CheckBlockDifferences(const CheckBlock& stored);
+  std::vector<int> CheckBlockDifferences(const CheckBlock& stored) const;
 
  private:
-  void EncodeFromBlockDigits(unsigned char* out);
-
-  CipherWorkspace& workspace_;
   int blockLength_;
   int residues_;
+  BlockCodec codec_;
+  unsigned char password_[kMaxFilePasswordLength] = {};  // P[1..L]
 };
 
-// The window is serviced every (total div 100) + 1 blocks: after every block while
-// total is below 100, about a hundred times per file above that.
-class BlockCadence {
- public:
-  explicit BlockCadence(std::int32_t total) : limit_(total / 100) {}
-  // Counts one block; true when the window is due.
-  bool Count() {
-    if (++count_ > limit_) {
-      count_ = 0;
-      return true;
-    }
-    return false;
-  }
-
- private:
-  std::int32_t limit_;
-  std::int32_t count_ = 0;
-};
+// The window is serviced before every (total div 100) + 1-th block: after every
+// block while total is below 100, about a hundred times per file above that.
+// Blocks are numbered from 1; block m is due when m is a multiple of the step.
+inline std::int32_t ServiceStep(std::int32_t total) { return total / 100 + 1; }
 
 }  // namespace resicrypt

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "container/binary_file.h"
+#include "container/block_run.h"
 #include "container/container_path.h"
 
 namespace resicrypt {
@@ -26,6 +27,29 @@ PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOu
   if (!kept) outcome.lines.push_back(kWriteFileNotOpen);
   return outcome;
 }
+
+// Full blocks: L source bytes in, N - 1 residue bytes out.
+class PackSteps : public BlockSteps {
+ public:
+  PackSteps(InputFile& source, OutputFile& container, const FileCipher& cipher, PackEvents& events)
+      : source_(source), container_(container), cipher_(cipher), events_(events) {}
+  bool Read(unsigned char* in, std::size_t count) override {
+    return source_.Read(in, count * static_cast<std::size_t>(cipher_.BlockLength()));
+  }
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    cipher_.EncryptBlocks(in, count, out);
+  }
+  bool Write(const unsigned char* out, std::int32_t /*first*/, std::size_t count) override {
+    return container_.Write(out, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
+  }
+  void Due(std::int32_t block) override { events_.BlockDue(block); }
+
+ private:
+  InputFile& source_;
+  OutputFile& container_;
+  const FileCipher& cipher_;
+  PackEvents& events_;
+};
 
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
                        PackOutcome outcome) {
@@ -69,10 +93,8 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
   container.Write(check.residues.data(), blockBytes);
   container.WriteInt32(fileCount);
 
-  // Full blocks are read and encrypted a buffer at a time.
-  const auto chunkBlocks = static_cast<std::int32_t>(kFileBufferBytes / plainBytes);
-  std::vector<unsigned char> plain;
-  std::vector<unsigned char> encrypted;
+  // Full blocks are read and encrypted a chunk at a time.
+  BlockRunner runner(plainBytes, blockBytes);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.SourceStarting(k, fileCount);
     const std::string& path = sources[static_cast<std::size_t>(k)];
@@ -96,24 +118,15 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
     container.Write(record.name.data(), record.name.size());
     container.WriteInt32(record.size);
 
-    BlockCadence cadence(full);
-    std::int32_t m = 1;
-    while (m <= full) {
-      const std::int32_t chunk = std::min(full - m + 1, chunkBlocks);
-      const auto count = static_cast<std::size_t>(chunk);
-      plain.resize(count * plainBytes);
-      encrypted.resize(count * blockBytes);
-      if (!source.Read(plain.data(), plain.size())) {
+    PackSteps steps(source, container, cipher, events);
+    switch (runner.Run(full, steps)) {
+      case BlockRunResult::Done:
+        break;
+      case BlockRunResult::ReadFailed:
         return StopAtSource(container, recordStart, outcome,
                             "File could not be read to its end: " + path);
-      }
-      for (std::size_t b = 0; b < count; ++b, ++m) {
-        if (cadence.Count()) events.BlockDue(m);
-        cipher.EncryptBlock(plain.data() + b * plainBytes, encrypted.data() + b * blockBytes);
-      }
-      if (!container.Write(encrypted.data(), encrypted.size())) {
+      case BlockRunResult::WriteFailed:
         return NotWritten(container, containerPath, outcome);
-      }
     }
 
     // Final block, always present: the last r bytes and padding.

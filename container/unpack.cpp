@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "container/binary_file.h"
+#include "container/block_run.h"
 #include "container/container_path.h"
 
 namespace resicrypt {
@@ -34,6 +35,41 @@ bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
   return true;
 }
 
+// The blocks of one record: N - 1 residue bytes in, the L bytes of block
+// positions 1..L out. All L of a full block are written, the first r of the final
+// block B; padding stays out.
+class UnpackSteps : public BlockSteps {
+ public:
+  UnpackSteps(InputFile& container, OutputFile& output, const FileCipher& cipher, std::int32_t B,
+              int r, UnpackEvents& events)
+      : container_(container),
+        output_(output),
+        cipher_(cipher),
+        finalBlock_(B),
+        padding_(static_cast<std::size_t>(cipher.BlockLength() - r)),
+        events_(events) {}
+  bool Read(unsigned char* in, std::size_t count) override {
+    return container_.Read(in, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
+  }
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    cipher_.DecryptBlocks(in, count, out);
+  }
+  bool Write(const unsigned char* out, std::int32_t first, std::size_t count) override {
+    std::size_t bytes = count * static_cast<std::size_t>(cipher_.BlockLength());
+    if (first + static_cast<std::int64_t>(count) - 1 == finalBlock_) bytes -= padding_;
+    return output_.Write(out, bytes);
+  }
+  void Due(std::int32_t block) override { events_.BlockDue(block); }
+
+ private:
+  InputFile& container_;
+  OutputFile& output_;
+  const FileCipher& cipher_;
+  std::int32_t finalBlock_;
+  std::size_t padding_;
+  UnpackEvents& events_;
+};
+
 }  // namespace
 
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
@@ -57,7 +93,6 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     outcome.lines = {kReadFileNotOpen};
     return outcome;
   }
-  cipher.PrepareDecoding();
   const std::int64_t T = container.Size();
   const auto damaged = [&outcome](const std::string& reason) {
     outcome.result = UnpackResult::ContainerDamaged;
@@ -90,9 +125,8 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
   if (fileCount < 0) return damaged("negative file count");
   events.RecordsStarting();
 
-  const auto chunkBlocks = static_cast<std::int32_t>(kFileBufferBytes / blockBytes);
-  std::vector<unsigned char> encrypted;
-  std::vector<unsigned char> plain;
+  // Blocks are read and decrypted a chunk at a time.
+  BlockRunner runner(blockBytes, plainBytes);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.RecordStarting(k, fileCount);
     const std::int32_t i = k + 1;
@@ -153,28 +187,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     if (!output.Create(outputPath)) return givenUp(kWriteFileNotOpen, "output file not created");
     events.BlocksStarting(B);
 
-    BlockCadence cadence(B);
-    std::int32_t m = 1;
-    while (m <= B) {
-      const std::int32_t chunk = std::min(B - m + 1, chunkBlocks);
-      const auto count = static_cast<std::size_t>(chunk);
-      encrypted.resize(count * blockBytes);
-      plain.resize(count * plainBytes);
-      if (!container.Read(encrypted.data(), encrypted.size())) {
+    UnpackSteps steps(container, output, cipher, B, r, events);
+    switch (runner.Run(B, steps)) {
+      case BlockRunResult::Done:
+        break;
+      case BlockRunResult::ReadFailed:
         events.BlocksDone();
         return givenUp(nullptr, "container could not be read");
-      }
-      std::size_t produced = 0;
-      for (std::size_t b = 0; b < count; ++b, ++m) {
-        if (cadence.Count()) events.BlockDue(m);
-        cipher.DecryptBlock(encrypted.data() + b * blockBytes, plain.data() + produced);
-        // Positions 1..L of a full block, 1..r of the final one; padding stays out.
-        produced += m < B ? plainBytes : static_cast<std::size_t>(r);
-      }
-      if (!output.Write(plain.data(), produced)) {
+      case BlockRunResult::WriteFailed:
         events.BlocksDone();
         return givenUp(kWriteFileNotOpen, "output file not written");
-      }
     }
     events.BlocksDone();
     if (!output.Commit()) return givenUp(kWriteFileNotOpen, "output file not written");
