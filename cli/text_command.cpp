@@ -62,6 +62,8 @@ int RunTextCommand(TextDirection direction, const std::string& passwordFile, std
   auto workspace = std::make_unique<CipherWorkspace>();
   TextAlphabet alphabet;
   BuildTextAlphabet(alphabet);
+  // The key is prepared once for every line.
+  const TextCipher cipher(*workspace, alphabet, key);
 
   std::string output;
   bool writeFailed = false;
@@ -72,9 +74,8 @@ int RunTextCommand(TextDirection direction, const std::string& passwordFile, std
     output.clear();
   };
   LineSplitter lines([&](std::string_view content, std::string_view ending) {
-    output += direction == TextDirection::kEncrypt
-                  ? EncryptText(*workspace, alphabet, key, content)
-                  : DecryptText(*workspace, alphabet, key, content);
+    output +=
+        direction == TextDirection::kEncrypt ? cipher.Encrypt(content) : cipher.Decrypt(content);
     output += ending;
     if (output.size() >= kChunkSize) flush();
   });

@@ -12,6 +12,8 @@ ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlph
                                       std::string_view key, std::string_view text,
                                       TextDirection direction, bool collectEcho) {
   const bool encrypt = direction == TextDirection::Encrypt;
+  // The key is prepared once for all segments.
+  const TextCipher cipher(workspace, alphabet, key);
   ClipboardRebuild result;
   // A first guess: long segments grow by at most 7/3 (three-character keys); short
   // ones grow more, each taking a whole cipher block. Decrypting only shrinks.
@@ -27,8 +29,7 @@ ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlph
     }
     const std::string_view segment = text.substr(segmentStart, j - segmentStart);
     if (segment.size() >= 2) {
-      std::string r = encrypt ? EncryptText(workspace, alphabet, key, segment)
-                              : DecryptText(workspace, alphabet, key, segment);
+      std::string r = encrypt ? cipher.Encrypt(segment) : cipher.Decrypt(segment);
       result.text += r;
       if (collectEcho) {
         if (!encrypt && lastPosition) {

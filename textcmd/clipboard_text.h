@@ -22,8 +22,9 @@ struct ClipboardRebuild {
 // The text is cut at TAB, LF and CR; the character at the last position always
 // closes the segment before it and is copied unchanged, never enciphered. A
 // segment of two or more characters is replaced by EncryptText's or DecryptText's
-// result; a one-character segment is copied unchanged (cipher text is never that
-// short, so the decrypting walk sees it again as one character and keeps it);
+// result (through one TextCipher for the whole text, which gives the same); a
+// one-character segment is copied unchanged (cipher text is never that short, so
+// the decrypting walk sees it again as one character and keeps it);
 // separators are copied. So decrypting the encrypted text under the same key
 // gives back the text, up to the cipher's own loss of bytes 255 at the end of a
 // segment.

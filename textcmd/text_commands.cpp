@@ -47,10 +47,10 @@ bool TakeMatchingKey(FormPort& form, const char* differMessage) {
   return TakeKey(form, password2, kKeyTooShort);
 }
 
-std::string CipherText(FormPort& form, TextDirection direction, std::string_view text) {
-  return direction == TextDirection::Encrypt
-             ? EncryptText(form.Workspace(), form.Alphabet(), form.WorkingPassword(), text)
-             : DecryptText(form.Workspace(), form.Alphabet(), form.WorkingPassword(), text);
+// EncryptText or DecryptText under WorkingPassword, with the key prepared once for
+// all the units of one command.
+std::string CipherText(const TextCipher& cipher, TextDirection direction, std::string_view text) {
+  return direction == TextDirection::Encrypt ? cipher.Encrypt(text) : cipher.Decrypt(text);
 }
 
 // Memo lines are added in one rewrite of the memo: appending a long run of lines
@@ -102,11 +102,12 @@ void RunMemoCommand(FormPort& form, TextDirection direction, const char* differM
   if (lines.empty()) {
     return;
   }
+  const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
   for (std::string& line : lines) {
     if (direction == TextDirection::Encrypt && line.size() > kMemoLineLimit) {
       line.resize(kMemoLineLimit);
     }
-    line = CipherText(form, direction, line);
+    line = CipherText(cipher, direction, line);
   }
   form.SetMemoLines(lines);
 }
@@ -117,7 +118,8 @@ void RunLabelCommand(FormPort& form, TextDirection direction, const char* tooSho
   if (!TakeKey(form, form.Edit2Text(), tooShortMessage)) {
     return;
   }
-  const std::string result = CipherText(form, direction, text);
+  const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
+  const std::string result = CipherText(cipher, direction, text);
   if (!form.HidePassword()) {
     form.ReportAppend(result);
   }

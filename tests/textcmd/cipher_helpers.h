@@ -1,5 +1,7 @@
 // Expected cipher text for the text command tests, from the engine's own tested
-// text cipher, one unit at a time.
+// text cipher done the step-by-step way (EncodeBlock and DecodeBlock per block,
+// the workspace prepared anew for every unit), so that the commands, which prepare
+// the key once per command, are held against it.
 #pragma once
 
 #include <memory>
@@ -16,10 +18,10 @@ class UnitCipher {
     resicrypt::BuildTextAlphabet(alphabet_);
   }
   std::string E(const std::string& key, const std::string& text) {
-    return resicrypt::EncryptText(*ws_, alphabet_, key, text);
+    return resicrypt::EncryptTextReference(*ws_, alphabet_, key, text);
   }
   std::string D(const std::string& key, const std::string& text) {
-    return resicrypt::DecryptText(*ws_, alphabet_, key, text);
+    return resicrypt::DecryptTextReference(*ws_, alphabet_, key, text);
   }
 
  private:
