@@ -2,6 +2,7 @@
 # File and text throughput of resicrypt-cli against openssl and cp, side by side in
 # one run, on one file of random bytes with the page cache warm.
 #   bench/speed.sh [SIZE_MIB]          default 256
+#   RESICRYPT_SPEED_NATIVE_BUILD=DIR RESICRYPT_SPEED_WINDOWS_BUILD=DIR bench/speed.sh
 # Prints every figure and ratio, and exits 1 when a target is missed:
 #   pack / openssl enc <= 1.0, unpack / openssl dec <= 1.0      (23-byte password)
 #   pack and unpack <= 1.5 x cp (23-byte), <= 2 x cp (3-byte)
@@ -16,12 +17,16 @@ cd "$ROOT"
 ensure_packages time bc
 
 size_mib=${1:-256}
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(jobs_count)" --target resicrypt-cli >/dev/null
-cli="$ROOT/build/native/cli/resicrypt-cli"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(jobs_count)" --target resicrypt-cli window_speed >/dev/null
-wbuild="$ROOT/build/windows"
+# Build folders: the presets' own unless given (RESICRYPT_SPEED_NATIVE_BUILD,
+# RESICRYPT_SPEED_WINDOWS_BUILD), so that a run can keep off others' folders and
+# Wine prefixes.
+nbuild=${RESICRYPT_SPEED_NATIVE_BUILD:-$ROOT/build/native}
+wbuild=${RESICRYPT_SPEED_WINDOWS_BUILD:-$ROOT/build/windows}
+cmake --preset native -B "$nbuild" >/dev/null
+cmake --build "$nbuild" -j "$(jobs_count)" --target resicrypt-cli >/dev/null
+cli="$nbuild/cli/resicrypt-cli"
+cmake --preset windows -B "$wbuild" >/dev/null
+cmake --build "$wbuild" -j "$(jobs_count)" --target resicrypt-cli window_speed >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/resicrypt-speed.XXXXXX")
 trap 'stop_wineserver; rm -rf "$work"' EXIT
