@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "container/binary_file.h"
@@ -18,13 +19,17 @@ BlockRunLimits limitsInPlace = DefaultBlockRunLimits();
 // Two threads ciphering the chunks of one piece: the worker started here and the
 // caller, each taking slices of the current chunk until none is left. The worker
 // touches only the chunk's buffers and the steps' Transform; the destructor joins
-// it.
+// it. When no thread can be started, the caller does all the work alone.
 class TransformCrew {
  public:
   TransformCrew(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
                 std::size_t sliceBlocks)
       : steps_(steps), inBytes_(inBytes), outBytes_(outBytes), slice_(sliceBlocks) {
-    worker_ = std::thread([this] { WorkerLoop(); });
+    try {
+      worker_ = std::thread([this] { WorkerLoop(); });
+    } catch (const std::system_error&) {
+      // No worker: Finish runs every slice on the calling thread.
+    }
   }
   TransformCrew(const TransformCrew&) = delete;
   TransformCrew& operator=(const TransformCrew&) = delete;
@@ -34,7 +39,7 @@ class TransformCrew {
       stop_ = true;
     }
     wake_.notify_one();
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
   }
 
   // The worker starts on count blocks from in into out.
@@ -45,7 +50,7 @@ class TransformCrew {
       out_ = out;
       count_ = count;
       next_.store(0, std::memory_order_relaxed);
-      workerDone_ = false;
+      workerDone_ = !worker_.joinable();
       ++generation_;
     }
     wake_.notify_one();
