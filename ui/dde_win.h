@@ -115,6 +115,11 @@ class DdeServer {
   // Stops running handlers (the window is going away); events are dropped.
   void Detach();
 
+  // Events received and not yet run (held back behind a file command, say).
+  std::size_t PendingEventCount() const {
+    return early_.size() + (queue_ != nullptr ? queue_->PendingCount() : 0);
+  }
+
   // The back link, which the window's FormClose closes.
   DdemlClientConversation& BackLink() { return backLink_; }
 

@@ -19,6 +19,9 @@
 
 #include "engine/text_cipher.h"
 #include "examples/dde_caller_win.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/alUnit23_win.h"
+#include "ui/dde_win.h"
 #include "ui/form_layout_win.h"
 
 namespace resicrypt {
@@ -136,6 +139,27 @@ Lines ListLines(HWND list) {
   return lines;
 }
 
+// Waits for a process to end, handling this thread's messages meanwhile: a thread
+// with windows that stops answering stalls every DDE connect on the desktop, and
+// earlier tests leave windows behind. True when it ended.
+bool WaitForProcess(HANDLE process, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    const DWORD woke =
+        MsgWaitForMultipleObjects(1, &process, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+    if (woke == WAIT_OBJECT_0) return true;
+  }
+}
+
+void PumpFor(DWORD milliseconds) {
+  const HANDLE none = GetCurrentProcess();  // never signalled while we run
+  WaitForProcess(none, milliseconds);
+}
+
 struct WindowSearch {
   DWORD process;
   const char* className;
@@ -187,7 +211,7 @@ class ResicryptProcess {
     }
     // The service is registered before the window is created.
     for (int i = 0; i < 400 && form_ == nullptr; ++i) {
-      Sleep(25);
+      PumpFor(25);
       form_ = FindTopWindow(process_.dwProcessId, kFormClassName);
     }
   }
@@ -211,7 +235,7 @@ class ResicryptProcess {
 
   // Waits for the program to end; its exit code, or -1 when it did not end.
   long ExitCode(DWORD timeoutMs) const {
-    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    if (!WaitForProcess(process_.hProcess, timeoutMs)) return -1;
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
     return static_cast<long>(code);
@@ -226,6 +250,47 @@ class ResicryptProcess {
  private:
   PROCESS_INFORMATION process_{};
   HWND form_ = nullptr;
+};
+
+// A program running with its standard output in a file.
+class ProgramRun {
+ public:
+  ProgramRun(std::string commandLine, const std::string& outputFile) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+      process_ = PROCESS_INFORMATION{};
+    }
+    CloseHandle(output);
+  }
+  ~ProgramRun() {
+    if (process_.hProcess == nullptr) return;
+    if (Running()) TerminateProcess(process_.hProcess, 98);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  bool Started() const { return process_.hProcess != nullptr; }
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+  long ExitCode() const {
+    DWORD code = 0;
+    if (Running() || !GetExitCodeProcess(process_.hProcess, &code)) return -1;
+    return static_cast<long>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
 };
 
 // Runs a program to its end with its standard output in a file; its exit code.
@@ -246,7 +311,7 @@ long RunProgram(std::string commandLine, const std::string& outputFile) {
   CloseHandle(output);
   if (!started) return -3;
   long code = -1;
-  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
+  if (WaitForProcess(process.hProcess, 60000)) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     code = static_cast<long>(exitCode);
@@ -450,6 +515,71 @@ TEST_F(DdeCallerTest, BackLinkStartsTheCallersProgramMinimisedWhenItIsNotRunning
                           "macro " + std::to_string(second.size() + 1) + " " + Hex(second) + "00",
                           "disconnected"}));
   DeleteFileA(log.c_str());
+}
+
+// Resicrypt's window and DDE service in this process, a caller in another one.
+TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
+  testing::ScriptedDialogs dialogs;
+  TForm1::Options options;
+  options.dialogs = &dialogs;
+  options.endsMessageLoop = false;
+  std::vector<int> reportDuringCommand;
+  std::size_t heldBack = 0;
+  DdeServer dde;
+  // A long file command that lets pending events through, as Encrypt File does.
+  // It lasts until the caller's opening and first macro have arrived; the caller
+  // then waits for the link back, which comes after the command.
+  options.commands.button2Click = [&](FormPort& port) {
+    port.ReportAppend("file command starts");
+    const DWORD start = GetTickCount();
+    while (dde.PendingEventCount() < 2 && GetTickCount() - start < kWait / 2) {
+      port.ProcessPendingEvents();
+      reportDuringCommand.push_back(port.ReportCount());
+      Sleep(10);
+    }
+    heldBack = dde.PendingEventCount();
+    port.ReportAppend("file command ends");
+  };
+  TForm1 form(options);
+  ASSERT_EQ(dde.Start(ExecutableServiceName()), 0u);
+  dde.Attach(form, &form.Gate(), [](const std::string& error) { ADD_FAILURE() << error; });
+  Lines reportAtClose;
+  form.SetFormCloseAction([&] {
+    reportAtClose = ListLines(form.Control(ControlId::ListBox1));
+    dde.BackLink().CloseLink();
+  });
+  form.Show(SW_SHOWNOACTIVATE);
+  SendMessageA(form.Control(ControlId::CheckBox1), BM_CLICK, 0, 0);  // copies on
+
+  const Lines plain = PlainLines("secret");
+  const std::string input = TempPath("held-back.txt");
+  const std::string output = TempPath("held-back.out");
+  WriteTextFile(input, plain[0] + "\n" + plain[1] + "\n");
+  ProgramRun caller(
+      "\"" + kCallExe + "\" --server " + dde.ServiceName() + " encrypt secret \"" + input + "\"",
+      output);
+  ASSERT_TRUE(caller.Started());
+  // The whole conversation arrives while the command runs.
+  SendMessageA(form.Control(ControlId::Button2), BM_CLICK, 0, 0);
+  const DWORD start = GetTickCount();
+  while ((caller.Running() || form.Handle() != nullptr) && GetTickCount() - start < kWait) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  EXPECT_EQ(caller.ExitCode(), 0);
+  EXPECT_EQ(form.Handle(), nullptr) << "the end of the conversation closes the window";
+  ASSERT_FALSE(reportDuringCommand.empty());
+  EXPECT_EQ(reportDuringCommand.back(), 2) << "nothing of the conversation ran meanwhile";
+  EXPECT_EQ(heldBack, 2u) << "the opening and the first macro waited";
+  const std::string path = kCallExe;
+  const std::string first = Encrypted("secret", plain[0]);
+  const std::string second = Encrypted("secret", plain[1]);
+  EXPECT_EQ(reportAtClose, (Lines{kInitialReport, "file command starts", "file command ends",
+                                  kCallExe, "Open", "secret", plain[0], first, plain[1], second}));
+  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), (Lines{first, second}));
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
 }
 
 HDDEDATA CALLBACK IgnoreDdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
