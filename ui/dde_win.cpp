@@ -1,7 +1,7 @@
 #include "ui/dde_win.h"
 
 #include <cassert>
-#include <stdexcept>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -20,9 +20,10 @@ constexpr UINT kRunEventsMessage = WM_APP + 0x4DE;
 constexpr DWORD kConnectRetryPause = 100;
 constexpr DWORD kExecuteWaitTimeout = 10000;
 
-// The callback's messages are dispatched by whatever loop runs: handle only the
-// messages that other threads send (WM_DDE_INITIATE of a connect), so that the
-// posted events keep their order.
+// Waits while answering only the messages other threads send (a DDE connect's
+// WM_DDE_INITIATE, a started program's broadcasts), so that nobody waiting on
+// this thread stalls; posted messages, DDE events among them, keep their order
+// and wait for the message loop.
 void HandleSentMessagesFor(DWORD milliseconds) {
   const DWORD start = GetTickCount();
   for (;;) {
