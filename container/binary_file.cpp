@@ -31,6 +31,13 @@ std::int64_t TellFile(std::FILE* file) {
 #endif
 }
 
+// Reads and writes of at least this many bytes skip the buffer: the blocks of a
+// record move in chunks of about a hundred kilobytes and more, which need no
+// second copy.
+constexpr std::size_t DirectBytes(std::size_t bufferBytes) {
+  return std::min<std::size_t>(bufferBytes, std::size_t{64} << 10);
+}
+
 // Our own buffers do the batching; the stream moves them in whole.
 void Unbuffer(std::FILE* file) { std::setvbuf(file, nullptr, _IONBF, 0); }
 
@@ -107,7 +114,7 @@ bool InputFile::Read(void* data, std::size_t count) {
   while (count > 0) {
     if (next_ == end_) {
       if (failed_ || !file_) return false;
-      if (count >= buffer_.size()) {
+      if (count >= DirectBytes(buffer_.size())) {
         // Large reads go straight into the caller's memory.
         const std::size_t got = std::fread(out, 1, count, file_.get());
         position_ += static_cast<std::int64_t>(got);
@@ -182,9 +189,10 @@ bool OutputFile::Flush() {
 bool OutputFile::Write(const void* data, std::size_t count) {
   if (failed_ || !file_) return false;
   const auto* in = static_cast<const unsigned char*>(data);
-  if (used_ + count > buffer_.size()) {
+  if (used_ + count > buffer_.size() || count >= DirectBytes(buffer_.size())) {
     if (!Flush()) return false;
-    if (count >= buffer_.size()) {
+    if (count >= DirectBytes(buffer_.size())) {
+      // Large writes go straight from the caller's memory.
       if (std::fwrite(in, 1, count, file_.get()) != count) failed_ = true;
       position_ += static_cast<std::int64_t>(count);
       return !failed_;
