@@ -1,5 +1,7 @@
 #include "ui/dde_service.h"
 
+#include <limits>
+
 #include <cstdio>
 #include <utility>
 
@@ -94,7 +96,9 @@ void DdeService::DdeServerConv1ExecuteMacro(const std::vector<std::string>& line
       TakeTextLine(line, echo);
       break;
   }
-  ++state_.MacroStep;
+  // The count only tells the steps apart; past the text-line step it stops at its
+  // largest value instead of overflowing into a file-name step again.
+  if (state_.MacroStep < std::numeric_limits<std::int32_t>::max()) ++state_.MacroStep;
 }
 
 // Macro 1: the caller's executable. Its service receives the results.
