@@ -62,6 +62,10 @@ std::string StoredNameProblem(std::string_view name) {
     if (IsPathSeparator(c)) return "path separator in name";
     if (c == ':') return "drive colon in name";
     if (byte < 32 || byte == 127) return "control character in name";
+    // Windows allows none of these in a file name: creating one would fail.
+    if (std::string_view("<>\"|?*").find(c) != std::string_view::npos) {
+      return "character not allowed in file names";
+    }
     if (c != '.' && c != ' ') dotsAndBlanksOnly = false;
   }
   if (dotsAndBlanksOnly) return "name is only dots and blanks";

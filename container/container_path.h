@@ -26,7 +26,8 @@ std::string FolderPart(std::string_view path);
 // Why a name read from a container may not be used as an output file name in the
 // container's folder; empty when it is a plain file name. Refused: empty names,
 // more than 255 bytes, separators, a colon (drive or stream), "." and ".." and any
-// name made of dots and blanks only, control characters, and the device names
+// name made of dots and blanks only, control characters, the characters < > " | ? *
+// that Windows refuses in file names, and the device names
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
 std::string StoredNameProblem(std::string_view name);
 
