@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -122,10 +123,11 @@ class TransformCrew {
 BlockRunLimits DefaultBlockRunLimits() {
   BlockRunLimits limits{};
   limits.chunkBytes = kFileBufferBytes;
-  limits.chunksPerPiece = 8;
+  limits.chunksPerPiece = 3;
   limits.sliceBlocks = 2048;
   limits.threadedPieceBytes = std::size_t{256} << 10;
   limits.threads = std::thread::hardware_concurrency() >= 2;
+  limits.tryBothWays = true;
   return limits;
 }
 
@@ -152,14 +154,51 @@ BlockRunResult BlockRunner::Run(std::int32_t total, BlockSteps& steps) {
     // The piece runs up to the block before the next turn of the window.
     const std::int32_t last = std::min(total, (m / step + 1) * step - 1);
     const auto count = static_cast<std::size_t>(last - m + 1);
-    const bool threaded =
+    const bool large =
         limits_.threads && count >= 2 && count * inBytes_ >= limits_.threadedPieceBytes;
     const BlockRunResult result =
-        threaded ? RunPieceThreaded(m, count, steps) : RunPiece(m, count, steps);
+        large ? RunLargePiece(m, count, steps) : RunPiece(m, count, steps);
     if (result != BlockRunResult::Done) return result;
     m = last + 1;
   }
   return BlockRunResult::Done;
+}
+
+// The worker pays where starting a thread and handing chunks over are cheap next
+// to the cipher work of a piece; where they are not (a thread can take a
+// millisecond to start on some systems), it costs time. So unless the limits
+// say otherwise, the first large pieces of a command try both ways: one on a
+// single thread to warm the buffers, one on a single thread timed, one with the
+// worker timed; the worker stays only when it was clearly faster per byte.
+BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
+                                          BlockSteps& steps) {
+  if (!limits_.tryBothWays || trial_ == Trial::KeepWorker) {
+    return RunPieceThreaded(first, count, steps);
+  }
+  if (trial_ == Trial::OneThread) return RunPiece(first, count, steps);
+  const auto start = std::chrono::steady_clock::now();
+  const bool withWorker = trial_ == Trial::TimeWorker;
+  const BlockRunResult result =
+      withWorker ? RunPieceThreaded(first, count, steps) : RunPiece(first, count, steps);
+  const double perBlock =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+      static_cast<double>(count);
+  switch (trial_) {
+    case Trial::WarmUp:
+      trial_ = Trial::TimeOneThread;
+      break;
+    case Trial::TimeOneThread:
+      oneThreadPerBlock_ = perBlock;
+      trial_ = Trial::TimeWorker;
+      break;
+    case Trial::TimeWorker:
+      trial_ = perBlock < 0.9 * oneThreadPerBlock_ ? Trial::KeepWorker : Trial::OneThread;
+      break;
+    case Trial::KeepWorker:
+    case Trial::OneThread:
+      break;
+  }
+  return result;
 }
 
 BlockRunResult BlockRunner::RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps) {

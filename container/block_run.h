@@ -2,12 +2,14 @@
 // passed through the cipher and written a chunk at a time, and the window gets
 // its turn before every (total div 100) + 1-th block, exactly as block by block.
 //
-// The blocks between two of the window's turns form a piece. A large piece is
+// The blocks between two of the window's turns form a piece. A large piece may be
 // ciphered by two threads: the calling thread and one worker started for the
 // piece. The worker only runs Transform on buffers of this runner, while the
 // calling thread reads, writes and helps with the cipher; it is joined at the end
 // of the piece, so when the window takes its turn only the calling thread runs.
-// Each block comes out the same, whichever thread ciphered it.
+// Each block comes out the same, whichever thread ciphered it. Whether the worker
+// pays depends on the system (the cost of starting a thread and of handing it
+// work); the first large pieces of a command are timed both ways to find out.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +44,7 @@ struct BlockRunLimits {
   std::size_t sliceBlocks;         // blocks a thread takes at a time from a chunk
   std::size_t threadedPieceBytes;  // pieces of at least this many input bytes use the worker
   bool threads;                    // whether a worker may be started at all
+  bool tryBothWays;                // time large pieces with and without the worker first
 };
 BlockRunLimits DefaultBlockRunLimits();
 // Puts limits in place for the runners made after it; returns the ones in place.
@@ -56,6 +59,7 @@ class BlockRunner {
   BlockRunResult Run(std::int32_t total, BlockSteps& steps);
 
  private:
+  BlockRunResult RunLargePiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPieceThreaded(std::int32_t first, std::size_t count, BlockSteps& steps);
 
@@ -63,6 +67,10 @@ class BlockRunner {
   std::size_t outBytes_;
   BlockRunLimits limits_;
   std::size_t chunkBlocks_;
+  // Where the first large pieces of the command stand in trying both ways.
+  enum class Trial { WarmUp, TimeOneThread, TimeWorker, KeepWorker, OneThread };
+  Trial trial_ = Trial::WarmUp;
+  double oneThreadPerBlock_ = 0;  // seconds
   std::vector<unsigned char> in_[2];
   std::vector<unsigned char> out_[2];
 };

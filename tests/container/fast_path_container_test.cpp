@@ -35,7 +35,8 @@ class LimitsScope {
 
 // The ways the blocks can be cut up: as the commands run, one chunk at a time on
 // one thread, and tiny chunks and slices with the worker forced on for every
-// piece (so that a small file crosses every boundary on two threads).
+// piece (so that a small file crosses every boundary on two threads), off, or
+// tried against one thread on the first pieces as the commands do.
 std::vector<std::pair<std::string, BlockRunLimits>> AllLimits() {
   const BlockRunLimits commands = resicrypt::DefaultBlockRunLimits();
   BlockRunLimits oneThread = commands;
@@ -48,10 +49,13 @@ std::vector<std::pair<std::string, BlockRunLimits>> AllLimits() {
   tiny.threads = true;
   BlockRunLimits tinyOneThread = tiny;
   tinyOneThread.threads = false;
+  BlockRunLimits tinyTried = tiny;
+  tinyTried.tryBothWays = true;
   return {{"commands", commands},
           {"one thread", oneThread},
           {"tiny, two threads", tiny},
-          {"tiny, one thread", tinyOneThread}};
+          {"tiny, one thread", tinyOneThread},
+          {"tiny, both ways tried", tinyTried}};
 }
 
 // The seed time of every final block: one second more per file.
