@@ -37,10 +37,12 @@ printf 'k3y\n' > pw3                        # 3 bytes
 printf 'seventeen-bytes!!\n' > pw17         # 17 bytes
 cat source.bin > /dev/null                  # warm the page cache
 
-# best SECONDS of three runs of a command
+# best SECONDS of three runs of a command; the page cache is written back before
+# each run, so that no run pays for the writes of the one before it
 best_of_3() {
   local best="" t0 t1 t
   for _ in 1 2 3; do
+    sync
     t0=$(date +%s.%N)
     "$@" >/dev/null
     t1=$(date +%s.%N)
@@ -96,6 +98,7 @@ t_wcli_unpack=$(best_of_3 wine_run "$wbuild/cli/resicrypt-cli.exe" unpack --pass
   "$(wpath win/cli)\\c.yal")
 w_best_enc="" w_best_dec=""
 for _ in 1 2 3; do
+  sync
   out=$(wine_run "$wbuild/bench/window/window_speed.exe" "$src64" "$(wpath win/window)\\c.yal" \
     abcdefghijklmnopqrstuvw 2>/dev/null | tr -d '\r')
   e=$(awk '/^encrypt/ {print $2}' <<<"$out"); d=$(awk '/^decrypt/ {print $2}' <<<"$out")

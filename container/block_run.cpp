@@ -168,35 +168,29 @@ BlockRunResult BlockRunner::Run(std::int32_t total, BlockSteps& steps) {
 // to the cipher work of a piece; where they are not (a thread can take a
 // millisecond to start on some systems), it costs time. So unless the limits
 // say otherwise, the first large pieces of a command try both ways: one on a
-// single thread to warm the buffers, one on a single thread timed, one with the
-// worker timed; the worker stays only when it was clearly faster per byte.
+// single thread to warm the buffers, then three each way in turn, timed; the
+// worker stays only when its best time per block was clearly below the single
+// thread's best (the best of three, so that one disturbed piece decides nothing).
 BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
                                           BlockSteps& steps) {
+  constexpr int kTrialPieces = 7;  // the warm-up, then three each way
   if (!limits_.tryBothWays || trial_ == Trial::KeepWorker) {
     return RunPieceThreaded(first, count, steps);
   }
   if (trial_ == Trial::OneThread) return RunPiece(first, count, steps);
+  const bool withWorker = triedPieces_ % 2 == 0 && triedPieces_ > 0;
   const auto start = std::chrono::steady_clock::now();
-  const bool withWorker = trial_ == Trial::TimeWorker;
   const BlockRunResult result =
       withWorker ? RunPieceThreaded(first, count, steps) : RunPiece(first, count, steps);
   const double perBlock =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
       static_cast<double>(count);
-  switch (trial_) {
-    case Trial::WarmUp:
-      trial_ = Trial::TimeOneThread;
-      break;
-    case Trial::TimeOneThread:
-      oneThreadPerBlock_ = perBlock;
-      trial_ = Trial::TimeWorker;
-      break;
-    case Trial::TimeWorker:
-      trial_ = perBlock < 0.9 * oneThreadPerBlock_ ? Trial::KeepWorker : Trial::OneThread;
-      break;
-    case Trial::KeepWorker:
-    case Trial::OneThread:
-      break;
+  if (triedPieces_ > 0) {
+    double& best = withWorker ? bestWithWorker_ : bestOneThread_;
+    if (best == 0 || perBlock < best) best = perBlock;
+  }
+  if (++triedPieces_ == kTrialPieces) {
+    trial_ = bestWithWorker_ < 0.9 * bestOneThread_ ? Trial::KeepWorker : Trial::OneThread;
   }
   return result;
 }

@@ -67,10 +67,12 @@ class BlockRunner {
   std::size_t outBytes_;
   BlockRunLimits limits_;
   std::size_t chunkBlocks_;
-  // Where the first large pieces of the command stand in trying both ways.
-  enum class Trial { WarmUp, TimeOneThread, TimeWorker, KeepWorker, OneThread };
-  Trial trial_ = Trial::WarmUp;
-  double oneThreadPerBlock_ = 0;  // seconds
+  // The first large pieces of the command try both ways, then one is kept.
+  enum class Trial { Trying, KeepWorker, OneThread };
+  Trial trial_ = Trial::Trying;
+  int triedPieces_ = 0;
+  double bestOneThread_ = 0;  // seconds per block, 0 while not timed
+  double bestWithWorker_ = 0;
   std::vector<unsigned char> in_[2];
   std::vector<unsigned char> out_[2];
 };
