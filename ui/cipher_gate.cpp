@@ -2,23 +2,9 @@
 
 #include <utility>
 
+#include "ui/flag_scope.h"
+
 namespace resicrypt {
-
-namespace {
-
-// Resets a flag when its scope ends, also when an action throws.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-};
-
-}  // namespace
 
 void CipherGate::RunFileCommand(const Action& command) {
   if (Busy()) {

@@ -6,24 +6,9 @@
 #include <utility>
 
 #include "engine/text_cipher.h"
+#include "ui/flag_scope.h"
 
 namespace resicrypt {
-
-namespace {
-
-// Clears a flag when its scope ends, also when a handler throws.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-};
-
-}  // namespace
 
 std::vector<std::string> SplitMacroLines(std::string_view text) {
   std::vector<std::string> lines;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "ui/executable_path_win.h"
+
 namespace resicrypt {
 
 namespace {
@@ -359,17 +361,7 @@ LRESULT CALLBACK DdeServer::EventWindowProcedure(HWND window, UINT message, WPAR
 // ---------------------------------------------------------------------------
 
 std::string ExecutableServiceName() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return DdeServiceName(path);
+  return DdeServiceName(ExecutablePath());
 }
 
 std::string DdeStartErrorText(UINT code) {

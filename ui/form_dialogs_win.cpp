@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "ui/executable_path_win.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -177,17 +178,7 @@ std::string FileTitleOf(const std::string& path) {
 }
 
 std::string ExecutableTitle() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return FileTitleOf(path);
+  return FileTitleOf(ExecutablePath());
 }
 
 std::string ErrorBoxText(std::string text) {
