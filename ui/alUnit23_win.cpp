@@ -193,20 +193,20 @@ void TForm1::CreateFonts() {
 
 void TForm1::CreateControls() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
-  for (const ControlSpec& spec : kControlTable) {
-    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | spec.style | (spec.visible ? WS_VISIBLE : 0u);
+  for (const ControlSpec& row : kControlTable) {
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.style | (row.visible ? WS_VISIBLE : 0u);
     const HWND control = CreateWindowExA(
-        spec.exStyle, spec.className, spec.caption, style, Scale(spec.left), Scale(spec.top),
-        Scale(spec.width), Scale(spec.height), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(spec.id))), instance, nullptr);
+        row.exStyle, row.className, row.caption, style, Scale(row.left), Scale(row.top),
+        Scale(row.width), Scale(row.height), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(row.id))), instance, nullptr);
     if (control == nullptr) {
-      throw std::runtime_error(std::string("The control ") + spec.name + " could not be created");
+      throw std::runtime_error(std::string("The control ") + row.name + " could not be created");
     }
-    controls_[static_cast<std::size_t>(spec.id)] = control;
-    const win::GdiObject& font = fonts_[static_cast<std::size_t>(spec.font)];
+    controls_[static_cast<std::size_t>(row.id)] = control;
+    const win::GdiObject& font = fonts_[static_cast<std::size_t>(row.font)];
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
-    if (std::string(spec.className) == "STATIC") SetLabelCaption(spec.id, spec.caption);
-    if (spec.tabOrder >= 0) tabSequence_.push_back(spec.id);
+    if (std::string(row.className) == "STATIC") SetLabelCaption(row.id, row.caption);
+    if (row.tabOrder >= 0) tabSequence_.push_back(row.id);
   }
   std::sort(tabSequence_.begin(), tabSequence_.end(),
             [](ControlId a, ControlId b) { return SpecOf(a).tabOrder < SpecOf(b).tabOrder; });
@@ -401,9 +401,9 @@ void TForm1::OnCommand(int id, int notification) {
 
 LRESULT TForm1::OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background) {
   const auto dc = reinterpret_cast<HDC>(wParam);
-  const ControlSpec* spec = SpecOfWindow(reinterpret_cast<HWND>(lParam));
-  if (spec == nullptr) return DefWindowProcA(window_, message, wParam, lParam);
-  SetTextColor(dc, TextColourValue(spec->colour));
+  const ControlSpec* row = SpecOfWindow(reinterpret_cast<HWND>(lParam));
+  if (row == nullptr) return DefWindowProcA(window_, message, wParam, lParam);
+  SetTextColor(dc, TextColourValue(row->colour));
   SetBkColor(dc, GetSysColor(background));
   return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
 }
@@ -448,11 +448,11 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
   const bool back = key == VK_UP || key == VK_LEFT;
   const bool forward = key == VK_DOWN || key == VK_RIGHT;
   if (!back && !forward) return false;
-  const ControlSpec* spec = SpecOfWindow(message.hwnd);
-  if (spec == nullptr || !IsRadioButton(spec->id)) return false;
+  const ControlSpec* row = SpecOfWindow(message.hwnd);
+  if (row == nullptr || !IsRadioButton(row->id)) return false;
   // The arrows move the selection within the radio group, as in a dialog.
   const auto at = static_cast<std::size_t>(
-      std::find(kRadioButtons.begin(), kRadioButtons.end(), spec->id) - kRadioButtons.begin());
+      std::find(kRadioButtons.begin(), kRadioButtons.end(), row->id) - kRadioButtons.begin());
   for (std::size_t step = 1; step < kRadioButtons.size(); ++step) {
     const std::size_t next = back ? (at + kRadioButtons.size() - step) % kRadioButtons.size()
                                   : (at + step) % kRadioButtons.size();

@@ -71,9 +71,9 @@ const std::array<ControlSpec, kControlCount> kControlTable{{
 
 const ControlSpec& SpecOf(ControlId id) {
   const auto index = static_cast<std::size_t>(id);
-  const ControlSpec& spec = kControlTable.at(index);
-  if (spec.id != id) throw std::logic_error("control table out of order");
-  return spec;
+  const ControlSpec& row = kControlTable.at(index);
+  if (row.id != id) throw std::logic_error("control table out of order");
+  return row;
 }
 
 COLORREF TextColourValue(TextColour colour) {
