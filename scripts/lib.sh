@@ -52,6 +52,10 @@ prepare_prefix() {
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n\n'
       if [ "$driver" = null ]; then
         printf '[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"Graphics"="null"\n\n'
+      else
+        # Wine's tooltip background is white; Windows' own is a pale yellow, the
+        # colour of Resicrypt's window.
+        printf '[HKEY_CURRENT_USER\\Control Panel\\Colors]\n"InfoWindow"="255 255 225"\n\n'
       fi
     } > "$reg"
     DISPLAY= "$WINEBIN/wine64" regedit /S "$reg" >/dev/null 2>&1
