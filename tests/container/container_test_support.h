@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "container/file_cipher.h"
 #include "container/file_commands.h"
 #include "engine/engine.h"
 #include "tests/support/fake_form.h"
@@ -25,6 +26,26 @@ namespace containertest {
 
 namespace fs = std::filesystem;
 using resicrypt::testing::FakeForm;
+
+// A padding clock that starts at a chosen second and ticks once per final block,
+// so that every record of a container is padded from a seed of its own; the
+// clock before it comes back when the scope ends.
+inline std::uint32_t clockSecond = 0;
+inline std::uint32_t TickingClock() { return clockSecond++; }
+
+class PaddingClockScope {
+ public:
+  explicit PaddingClockScope(std::uint32_t start)
+      : previous_(resicrypt::SetPaddingClock(TickingClock)) {
+    clockSecond = start;
+  }
+  PaddingClockScope(const PaddingClockScope&) = delete;
+  PaddingClockScope& operator=(const PaddingClockScope&) = delete;
+  ~PaddingClockScope() { resicrypt::SetPaddingClock(previous_); }
+
+ private:
+  resicrypt::PaddingClock previous_;
+};
 
 // A fresh folder under the system's temporary folder, removed with its content.
 class TempFolder {
@@ -116,6 +137,28 @@ inline std::unique_ptr<FakeForm> NewForm(const std::string& password) {
   form->edit2 = password;
   form->report.clear();
   return form;
+}
+
+// A file command refused by its password checks: exactly the one message, the
+// report as it was, no dialog run, and neither password buffer written.
+inline void ExpectRefusedBeforeCopy(void (*command)(resicrypt::FormPort&), const std::string& edit1,
+                                    const std::string& edit2, const std::string& message) {
+  auto form = NewForm(edit1);
+  form->edit2 = edit2;
+  form->report = {"earlier line"};
+  std::fill(std::begin(form->workspace.passwordText), std::end(form->workspace.passwordText), 0x5A);
+  std::fill(std::begin(form->workspace.passwordText2), std::end(form->workspace.passwordText2),
+            0x5A);
+  command(*form);
+  EXPECT_EQ(form->messages, std::vector<std::string>{message}) << edit1.size();
+  EXPECT_EQ(form->report, std::vector<std::string>{"earlier line"});
+  EXPECT_TRUE(form->openDialogFilters.empty());
+  for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
+  for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);
+}
+
+inline void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
 }
 
 // Encrypt File with the dialogs answered.

@@ -28,10 +28,6 @@ std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, 
           "Close File Byte yes   = " + std::to_string(T)};
 }
 
-void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-}
-
 std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
                    const std::string& inserted) {
   return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
@@ -54,17 +50,7 @@ TEST(DecryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
       {long300, long300, kLong},
   };
   for (const auto& c : cases) {
-    auto form = NewForm(c.edit1);
-    form->edit2 = c.edit2;
-    form->report = {"earlier line"};
-    std::memset(form->workspace.passwordText, 0x5A, sizeof form->workspace.passwordText);
-    std::memset(form->workspace.passwordText2, 0x5A, sizeof form->workspace.passwordText2);
-    resicrypt::Button1Click(*form);
-    EXPECT_EQ(form->messages, std::vector<std::string>{c.message}) << c.edit1.size();
-    EXPECT_EQ(form->report, std::vector<std::string>{"earlier line"});
-    EXPECT_TRUE(form->openDialogFilters.empty());
-    for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
-    for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);
+    ExpectRefusedBeforeCopy(resicrypt::Button1Click, c.edit1, c.edit2, c.message);
   }
 }
 

@@ -22,10 +22,6 @@ std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
           "Open Long Byte   = " + std::to_string(L), "Close Long Byte  = " + std::to_string(N)};
 }
 
-void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-}
-
 TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
   const std::string long300(300, 'y');
   const struct {
@@ -42,17 +38,7 @@ TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
       {long300, long300, kLength},  // longer than either password buffer
   };
   for (const auto& c : cases) {
-    auto form = NewForm(c.edit1);
-    form->edit2 = c.edit2;
-    form->report = {"earlier line"};
-    std::memset(form->workspace.passwordText, 0x5A, sizeof form->workspace.passwordText);
-    std::memset(form->workspace.passwordText2, 0x5A, sizeof form->workspace.passwordText2);
-    resicrypt::Button2Click(*form);
-    EXPECT_EQ(form->messages, std::vector<std::string>{c.message}) << c.edit1.size();
-    EXPECT_EQ(form->report, std::vector<std::string>{"earlier line"});
-    EXPECT_TRUE(form->openDialogFilters.empty());
-    for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
-    for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);
+    ExpectRefusedBeforeCopy(resicrypt::Button2Click, c.edit1, c.edit2, c.message);
   }
 }
 

@@ -58,24 +58,6 @@ std::vector<std::pair<std::string, BlockRunLimits>> AllLimits() {
           {"tiny, both ways tried", tinyTried}};
 }
 
-// The seed time of every final block: one second more per file.
-std::uint32_t clockSecond = 0;
-std::uint32_t TickingClock() { return clockSecond++; }
-
-class PaddingClockScope {
- public:
-  explicit PaddingClockScope(std::uint32_t start)
-      : previous_(resicrypt::SetPaddingClock(TickingClock)) {
-    clockSecond = start;
-  }
-  PaddingClockScope(const PaddingClockScope&) = delete;
-  PaddingClockScope& operator=(const PaddingClockScope&) = delete;
-  ~PaddingClockScope() { resicrypt::SetPaddingClock(previous_); }
-
- private:
-  resicrypt::PaddingClock previous_;
-};
-
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 // The container block by block: every block through EncodeBlock, the final one

@@ -80,25 +80,6 @@ TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
   EXPECT_EQ(one, two);
 }
 
-// A padding clock that starts at a chosen second and ticks once per final block,
-// so that every record of a container is padded from a seed of its own.
-std::uint32_t clockSecond = 0;
-std::uint32_t TickingClock() { return clockSecond++; }
-
-class PaddingClockScope {
- public:
-  explicit PaddingClockScope(std::uint32_t start)
-      : previous_(resicrypt::SetPaddingClock(TickingClock)) {
-    clockSecond = start;
-  }
-  PaddingClockScope(const PaddingClockScope&) = delete;
-  PaddingClockScope& operator=(const PaddingClockScope&) = delete;
-  ~PaddingClockScope() { resicrypt::SetPaddingClock(previous_); }
-
- private:
-  resicrypt::PaddingClock previous_;
-};
-
 // Parse, then write: Decrypt File reads a container with the right password, and
 // Encrypt File packs the files it recreated, in record order, with the same seed
 // times; the new container is the old one byte for byte.
