@@ -37,11 +37,15 @@ printf 'k3y\n' > pw3                        # 3 bytes
 printf 'seventeen-bytes!!\n' > pw17         # 17 bytes
 cat source.bin > /dev/null                  # warm the page cache
 
-# best SECONDS of three runs of a command; the page cache is written back before
-# each run, so that no run pays for the writes of the one before it
+# best SECONDS of three runs of a command that writes OUTPUT (a file or folder).
+# Before each run the output of the run before is removed and the page cache
+# written back, so that every run writes a new file, as the first one does, and
+# none pays for the writes or the freed pages of the one before it.
 best_of_3() {
-  local best="" t0 t1 t
+  local output=$1 best="" t0 t1 t
+  shift
   for _ in 1 2 3; do
+    rm -rf "$output"
     sync
     t0=$(date +%s.%N)
     "$@" >/dev/null
@@ -56,17 +60,17 @@ best_of_3() {
 peak_kib() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
 
 unpack_into() {  # unpack_into DIR CONTAINER PWFILE
-  rm -rf "$1"; mkdir -p "$1"
+  mkdir -p "$1"
   "$cli" unpack --password-file "$3" -C "$1" "$2"
 }
 
-t_cp=$(best_of_3 cp source.bin copy.bin)
-t_enc=$(best_of_3 openssl enc -aes-256-cbc -pbkdf2 -pass file:pw23 -in source.bin -out source.aes)
-t_dec=$(best_of_3 openssl enc -d -aes-256-cbc -pbkdf2 -pass file:pw23 -in source.aes -out source.dec)
-t_pack23=$(best_of_3 "$cli" pack --password-file pw23 -o c23.yal source.bin)
-t_unpack23=$(best_of_3 unpack_into out23 c23.yal pw23)
-t_pack3=$(best_of_3 "$cli" pack --password-file pw3 -o c3.yal source.bin)
-t_unpack3=$(best_of_3 unpack_into out3 c3.yal pw3)
+t_cp=$(best_of_3 copy.bin cp source.bin copy.bin)
+t_enc=$(best_of_3 source.aes openssl enc -aes-256-cbc -pbkdf2 -pass file:pw23 -in source.bin -out source.aes)
+t_dec=$(best_of_3 source.dec openssl enc -d -aes-256-cbc -pbkdf2 -pass file:pw23 -in source.aes -out source.dec)
+t_pack23=$(best_of_3 c23.yal "$cli" pack --password-file pw23 -o c23.yal source.bin)
+t_unpack23=$(best_of_3 out23 unpack_into out23 c23.yal pw23)
+t_pack3=$(best_of_3 c3.yal "$cli" pack --password-file pw3 -o c3.yal source.bin)
+t_unpack3=$(best_of_3 out3 unpack_into out3 c3.yal pw3)
 cmp -s source.bin out23/source.bin && cmp -s source.bin out3/source.bin \
   || { echo "unpacked file differs from the source" >&2; exit 1; }
 m_pack=$(peak_kib "$cli" pack --password-file pw23 -o c23.yal source.bin)
@@ -78,8 +82,8 @@ head -c 7500000 /dev/urandom > text.raw
 base64 -w 0 text.raw > text.txt
 printf '\n' >> text.txt
 "$cli" encrypt-text --password-file pw17 < text.txt > text.cipher
-t_etext=$(best_of_3 sh -c "'$cli' encrypt-text --password-file pw17 < text.txt")
-t_dtext=$(best_of_3 sh -c "'$cli' decrypt-text --password-file pw17 < text.cipher")
+t_etext=$(best_of_3 no-output sh -c "'$cli' encrypt-text --password-file pw17 < text.txt")
+t_dtext=$(best_of_3 no-output sh -c "'$cli' decrypt-text --password-file pw17 < text.cipher")
 "$cli" decrypt-text --password-file pw17 < text.cipher | cmp -s - text.txt \
   || { echo "text round trip failed" >&2; exit 1; }
 
@@ -92,12 +96,13 @@ window_mib=$(( size_mib < 64 ? size_mib : 64 ))
 head -c $((window_mib << 20)) source.bin > win/source64.bin
 wpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 src64=$(wpath win/source64.bin)
-t_wcli_pack=$(best_of_3 wine_run "$wbuild/cli/resicrypt-cli.exe" pack --password-file "$(wpath pw23)" \
+t_wcli_pack=$(best_of_3 win/cli/c.yal wine_run "$wbuild/cli/resicrypt-cli.exe" pack --password-file "$(wpath pw23)" \
   -o "$(wpath win/cli)\\c.yal" "$src64")
-t_wcli_unpack=$(best_of_3 wine_run "$wbuild/cli/resicrypt-cli.exe" unpack --password-file "$(wpath pw23)" \
+t_wcli_unpack=$(best_of_3 win/cli/source64.bin wine_run "$wbuild/cli/resicrypt-cli.exe" unpack --password-file "$(wpath pw23)" \
   "$(wpath win/cli)\\c.yal")
 w_best_enc="" w_best_dec=""
 for _ in 1 2 3; do
+  rm -rf win/window; mkdir -p win/window
   sync
   out=$(wine_run "$wbuild/bench/window/window_speed.exe" "$src64" "$(wpath win/window)\\c.yal" \
     abcdefghijklmnopqrstuvw 2>/dev/null | tr -d '\r')
