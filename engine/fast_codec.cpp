@@ -92,7 +92,80 @@ inline std::uint32_t BlockCodec::ReduceSmall(std::uint32_t value, int k) const {
   return value - q * modulus_[k];
 }
 
-BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N) {
+bool IsCodecKernelSupported(CodecKernel kernel) {
+  switch (kernel) {
+    case CodecKernel::kPortable:
+      return true;
+    case CodecKernel::kAvx512:
+      return codec_kernels::HasAvx512Kernels();
+  }
+  return false;
+}
+
+CodecKernel BestCodecKernel() {
+  return IsCodecKernelSupported(CodecKernel::kAvx512) ? CodecKernel::kAvx512
+                                                      : CodecKernel::kPortable;
+}
+
+namespace {
+
+// The lane tables of the AVX-512 encoder (codec_kernels.h) for moduli m(0..R-1).
+void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* moduli, int L, int R) {
+  using codec_kernels::kLanes;
+  lanes.blocksPerStep = R <= kLanes ? kLanes / R : 1;
+  lanes.vectors = (lanes.blocksPerStep * R + kLanes - 1) / kLanes;
+  lanes.chunks = (L + 3) / 4;
+  for (int s = 0; s < lanes.vectors; ++s) {
+    for (int j = 0; j < kLanes; ++j) {
+      const int o = kLanes * s + j;  // output byte of the step
+      const bool used = o < lanes.blocksPerStep * R;
+      const int t = used ? o / R : 0;
+      const std::uint32_t m = used ? moduli[o % R] : 1;
+      lanes.modulus[s][j] = static_cast<float>(m);
+      lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
+      lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+      std::uint32_t power = 1 % m;  // 256^p mod m
+      for (int k = 0; k < lanes.chunks; ++k) {
+        for (int b = 0; b < 4; ++b) {
+          const int p = 4 * k + b;
+          const int source = t * L + p;
+          lanes.source[s][k][4 * j + b] = static_cast<unsigned char>(source % 64);
+          int weight = 0;
+          if (used && p < L) {
+            weight = power <= 127 ? static_cast<int>(power)
+                                  : static_cast<int>(power) - static_cast<int>(m);
+          }
+          lanes.weight[s][k][4 * j + b] = static_cast<signed char>(weight);
+          power = power * 256 % m;
+        }
+      }
+    }
+  }
+}
+
+// Digits 0..D-1 of a number (limbs, least significant first) in base 2^16 taken
+// between -2^15 and 2^15 - 1, so that they sum to it mod 2^(16 D); of its
+// negative when negate is set.
+void SignedDigits(const std::uint32_t* limbs, int limbCount, bool negate, int D,
+                  std::int32_t* digits) {
+  std::int64_t carry = negate ? 1 : 0;  // -x = ~x + 1
+  for (int p = 0; p < D; ++p) {
+    const int k = p / 2;
+    std::uint32_t digit = k < limbCount ? (limbs[k] >> (16 * (p % 2))) & 0xFFFF : 0;
+    if (negate) digit = ~digit & 0xFFFF;
+    std::int64_t v = digit + carry;
+    carry = 0;
+    if (v >= 0x8000) {
+      v -= 0x10000;
+      carry = 1;
+    }
+    digits[p] = static_cast<std::int32_t>(v);
+  }
+}
+
+}  // namespace
+
+BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N, CodecKernel kernel) {
   if (N < 2 || N > kMaxCodecResidueCount || L < 1 || L > N - 1 || L > kMaxCodecBlockLength) {
     return;
   }
@@ -183,6 +256,11 @@ BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N) {
       &BlockCodec::DecodeRun<13>};
   encodeRun_ = kEncodeRuns[wordCount - 1];
   decodeRun_ = kDecodeRuns[groupCount - 1];
+  if (kernel == CodecKernel::kAvx512 && IsCodecKernelSupported(kernel)) {
+    kernel_ = kernel;
+    FillEncodeLanes(encodeLanes_, modulus_, L, count);
+    FillDecodeLanes(limbCount);
+  }
   usable_ = true;
 }
 
@@ -334,6 +412,44 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
   return allBelow;
 }
 
+// The AVX-512 decoder's tables (codec_kernels.h): the inverse of M / m(i) mod
+// m(i) and the signed 16-bit digits of M / m(i) and of -M, paired.
+void BlockCodec::FillDecodeLanes(int limbCount) {
+  using codec_kernels::kMaxDigits;
+  codec_kernels::DecodeLanes& lanes = decodeLanes_;
+  const int R = residueCount_;
+  const int D = (blockLength_ + 1) / 2;
+  lanes.digits = D;
+  lanes.pairs = (R + 2) / 2;
+  std::int32_t itemDigits[kMaxCodecCipherBlock + 2][kMaxDigits] = {};
+  for (int i = 0; i < R; ++i) {
+    const std::uint32_t m = modulus_[i];
+    std::uint32_t rest[kMaxLimbs];
+    for (int k = 0; k < limbCount; ++k) rest[k] = productLimbs_[k];
+    DivideSmall(rest, limbCount, m);
+    const auto inverse = ModularInverse(static_cast<std::int64_t>(ModSmall(rest, limbCount, m)), m);
+    lanes.modulus[i] = static_cast<float>(m);
+    lanes.inverse[i] = 1.0f / static_cast<float>(m);
+    lanes.halfInverse[i] = 0.5f / static_cast<float>(m);
+    lanes.crtInverse[i] = static_cast<float>(inverse);
+    lanes.reciprocal[i] = 1.0 / static_cast<double>(m);
+    SignedDigits(rest, limbCount, false, D, itemDigits[i]);
+  }
+  SignedDigits(productLimbs_, limbCount, true, D, itemDigits[R]);  // q's factor
+  for (int j = 0; j < lanes.pairs; ++j) {
+    for (int p = 0; p < D; ++p) {
+      lanes.pairDigits[j][p] = (static_cast<std::uint32_t>(itemDigits[2 * j][p]) & 0xFFFF) |
+                               (static_cast<std::uint32_t>(itemDigits[2 * j + 1][p]) << 16);
+    }
+  }
+}
+
+void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues,
+                           unsigned char* block) {
+  const auto* self = static_cast<const BlockCodec*>(codec);
+  (self->*(self->decodeRun_))(residues, 1, block, self->blockLength_, 0);
+}
+
 void BlockCodec::Encode(const unsigned char* block, unsigned char* residues) const {
   assert(usable_);
   (this->*encodeRun_)(block, 1, residues);
@@ -342,6 +458,11 @@ void BlockCodec::Encode(const unsigned char* block, unsigned char* residues) con
 void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
                               unsigned char* residues) const {
   assert(usable_);
+  if (kernel_ == CodecKernel::kAvx512) {
+    codec_kernels::EncodeBlocksAvx512(encodeLanes_, blockLength_, residueCount_, blocks, count,
+                                      residues);
+    return;
+  }
   (this->*encodeRun_)(blocks, count, residues);
 }
 
@@ -353,6 +474,11 @@ void BlockCodec::Decode(const unsigned char* residues, unsigned char* block) con
 void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
                               unsigned char* blocks) const {
   assert(usable_);
+  if (kernel_ == CodecKernel::kAvx512) {
+    codec_kernels::DecodeBlocksAvx512(decodeLanes_, blockLength_, residueCount_, residues, count,
+                                      blocks, &BlockCodec::DecodeOne, this);
+    return;
+  }
   (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);
 }
 

@@ -235,6 +235,109 @@ TEST(BlockCodecFastPath, BatchesMatchSingleBlocks) {
   }
 }
 
+// The kernels this processor can run (the portable one always).
+std::vector<CodecKernel> SupportedKernels() {
+  std::vector<CodecKernel> kernels;
+  for (const CodecKernel kernel : {CodecKernel::kPortable, CodecKernel::kAvx512}) {
+    if (IsCodecKernelSupported(kernel)) kernels.push_back(kernel);
+  }
+  return kernels;
+}
+
+// Every kernel's batch calls against EncodeBlock and DecodeBlock, block by block,
+// for random keys of every length: random blocks, all 0 and all 255, small
+// numbers (where a decoder's quotient estimate is least sure), and as residues
+// any bytes a decoder can meet. Batches of several lengths, so that the vector
+// steps, the blocks they leave over and both buffer ends are all crossed.
+TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
+  auto ws = testsupport::NewWorkspace();
+  std::mt19937 rng(31);
+  for (const CodecKernel kernel : SupportedKernels()) {
+    SCOPED_TRACE(static_cast<int>(kernel));
+    for (const KeyCase& key : kKeyCases) {
+      for (int L = 3; L <= key.maxLength; ++L) {
+        for (int round = 0; round < 3; ++round) {
+          const auto length = static_cast<std::size_t>(L);
+          const std::string password = testsupport::RandomBytes(rng, length);
+          const int N = PrepareKey(*ws, password, key);
+          const BlockCodec codec(*ws, L, N, kernel);
+          ASSERT_EQ(codec.Kernel(), kernel);
+          BuildProductTable(*ws, N);
+          const auto R = static_cast<std::size_t>(N - 1);
+
+          std::vector<Bytes> blocks = {Bytes(length, 0), Bytes(length, 255)};
+          for (int k = 0; k < 30; ++k) {
+            const std::string b = testsupport::RandomBytes(rng, length, 0);
+            blocks.emplace_back(b.begin(), b.end());
+          }
+          for (std::size_t top = 1; top < length; top += 2) {  // V' below 256^top
+            Bytes small(length, 0);
+            for (std::size_t p = 0; p < top; ++p) small[p] = static_cast<unsigned char>(rng());
+            blocks.push_back(small);
+          }
+          std::shuffle(blocks.begin(), blocks.end(), rng);
+          Bytes plain;
+          Bytes expected;
+          for (const Bytes& block : blocks) {
+            plain.insert(plain.end(), block.begin(), block.end());
+            const Bytes residues = ReferenceEncode(*ws, block, N);
+            expected.insert(expected.end(), residues.begin(), residues.end());
+          }
+
+          std::vector<Bytes> inputs;
+          for (std::size_t b = 0; b < blocks.size(); b += 4) {
+            const Bytes valid(expected.begin() + static_cast<std::ptrdiff_t>(b * R),
+                              expected.begin() + static_cast<std::ptrdiff_t>((b + 1) * R));
+            for (Bytes& input : DecoderInputs(rng, *ws, valid, N)) inputs.push_back(input);
+          }
+          Bytes stored;
+          Bytes decoded;
+          for (const Bytes& input : inputs) {
+            stored.insert(stored.end(), input.begin(), input.end());
+            const Bytes value = RunDecodeBlock(*ws, input, N).value;
+            decoded.insert(decoded.end(), value.begin(), value.begin() + L);
+          }
+          for (std::size_t bytes = 0; bytes < 256; ++bytes) {  // every byte value somewhere
+            stored.push_back(static_cast<unsigned char>(bytes));
+          }
+          stored.resize(stored.size() / R * R + (stored.size() % R ? R : 0), 0);
+          for (std::size_t b = decoded.size() / length; b < stored.size() / R; ++b) {
+            const Bytes input(stored.begin() + static_cast<std::ptrdiff_t>(b * R),
+                              stored.begin() + static_cast<std::ptrdiff_t>((b + 1) * R));
+            const Bytes value = RunDecodeBlock(*ws, input, N).value;
+            decoded.insert(decoded.end(), value.begin(), value.begin() + L);
+          }
+
+          // Whole batches, and their first blocks alone, 1 to 40 of them.
+          const std::size_t plainBlocks = blocks.size();
+          const std::size_t storedBlocks = stored.size() / R;
+          for (const std::size_t count : {plainBlocks, std::size_t{1}, std::size_t{2},
+                                          std::size_t{15}, std::size_t{16}, std::size_t{17},
+                                          std::size_t{33}, std::size_t{40}}) {
+            const std::size_t encodeCount = std::min(count, plainBlocks);
+            Bytes cipher(encodeCount * R + 1, 0xA5);  // one byte past the end must stay
+            codec.EncodeBlocks(plain.data(), encodeCount, cipher.data());
+            ASSERT_EQ(cipher.back(), 0xA5) << "L = " << L;
+            cipher.pop_back();
+            ASSERT_EQ(cipher, Bytes(expected.begin(),
+                                    expected.begin() + static_cast<std::ptrdiff_t>(cipher.size())))
+                << "L = " << L << ", " << encodeCount << " blocks";
+
+            const std::size_t decodeCount = count == plainBlocks ? storedBlocks : count;
+            Bytes back(decodeCount * length + 1, 0xA5);
+            codec.DecodeBlocks(stored.data(), decodeCount, back.data());
+            ASSERT_EQ(back.back(), 0xA5) << "L = " << L;
+            back.pop_back();
+            ASSERT_EQ(back, Bytes(decoded.begin(),
+                                  decoded.begin() + static_cast<std::ptrdiff_t>(back.size())))
+                << "L = " << L << ", " << decodeCount << " blocks";
+          }
+        }
+      }
+    }
+  }
+}
+
 // The remainder through a rounded reciprocal over its whole domain, above all at
 // exact multiples (k a power of two) and next to them, where a truncated estimate
 // without the half would fall one short.
