@@ -167,13 +167,14 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R,
       _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15), _mm512_set1_epi32(R));
   constexpr int kWords = (D + 1) / 2;  // 4 output bytes each
   // A step reads 3 bytes past its last block and writes up to 3 past it.
-  unsigned char inScratch[kLanes * kMaxResidues + 4];
+  unsigned char inScratch[kLanes * kMaxResidues + 128];
   unsigned char outScratch[kLanes * 2 * kMaxDigits + 4];
   while (count > 0) {
     const unsigned char* source = in;
     unsigned char* target = out;
     std::size_t blocks = kLanes;
     const bool tail = count < kLanes || count * static_cast<std::size_t>(R) < inStep + 3 ||
+                      count * static_cast<std::size_t>(R) < 128 ||
                       count * static_cast<std::size_t>(L) < outStep + 3;
     if (tail) {
       blocks = count < kLanes ? count : kLanes;
@@ -183,14 +184,26 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R,
       target = outScratch;
     }
 
+    // Residue i of the 16 blocks, one to a lane: for short blocks (16 of them in
+    // 128 bytes) picked from two vectors, otherwise gathered.
+    const bool shortBlocks = R * kLanes <= 128;
+    const __m512i first = _mm512_loadu_si512(source);
+    const __m512i second = _mm512_loadu_si512(source + 64);
+    const auto column = [&](int k) RESICRYPT_AVX512 {
+      if (shortBlocks) {
+        const __m512i index = _mm512_add_epi32(rows, _mm512_set1_epi32(k));
+        return _mm512_maskz_permutex2var_epi8(0x1111111111111111ull, first, index, second);
+      }
+      return _mm512_i32gather_epi32(rows, source + k, 1);
+    };
     __m512i columns[D];
     for (int p = 0; p < D; ++p) columns[p] = _mm512_setzero_si512();
     __m512d low = _mm512_setzero_pd();
     __m512d high = _mm512_setzero_pd();
     int i = 0;
     for (; i + 1 < R; i += 2) {
-      const __m512 t0 = ResidueTerm(_mm512_i32gather_epi32(rows, source + i, 1), lanes, i);
-      const __m512 t1 = ResidueTerm(_mm512_i32gather_epi32(rows, source + i + 1, 1), lanes, i + 1);
+      const __m512 t0 = ResidueTerm(column(i), lanes, i);
+      const __m512 t1 = ResidueTerm(column(i + 1), lanes, i + 1);
       AddFraction(t0, lanes.reciprocal[i], low, high);
       AddFraction(t1, lanes.reciprocal[i + 1], low, high);
       const __m512i pair =
@@ -199,7 +212,7 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R,
     }
     __m512i last = _mm512_setzero_si512();  // the odd residue out, if any
     if (i < R) {
-      const __m512 t = ResidueTerm(_mm512_i32gather_epi32(rows, source + i, 1), lanes, i);
+      const __m512 t = ResidueTerm(column(i), lanes, i);
       AddFraction(t, lanes.reciprocal[i], low, high);
       last = _mm512_cvtps_epi32(t);
     }
