@@ -120,6 +120,21 @@ class RedrawPause {
   HWND control_;
 };
 
+// One refresh of the screen: no progress bar is painted more often than that.
+std::chrono::microseconds ScreenFrame() {
+  int hertz = 0;
+  win::WindowDc screen(nullptr);
+  if (screen) hertz = GetDeviceCaps(screen.Get(), VREFRESH);
+  // 0 and 1 stand for the display's default rate.
+  if (hertz <= 1) hertz = 60;
+  return std::chrono::microseconds(1000000 / hertz);
+}
+
+std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
+  if (frame.count() < 0) frame = ScreenFrame();
+  return {ProgressPace(frame), ProgressPace(frame)};
+}
+
 [[noreturn]] void ThrowIndexOutOfBounds(int index) {
   throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
 }
@@ -140,7 +155,8 @@ constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, Contro
 TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
-      title_(ExecutableTitle()) {
+      title_(ExecutableTitle()),
+      progressPaces_(ProgressPaces(options_.progressFrame)) {
   if (options_.dpi > 0) {
     dpi_ = options_.dpi;
   } else {
@@ -565,7 +581,17 @@ void TForm1::Label2Click() { RunCipherCommand(options_.commands.label2Click); }
 
 void TForm1::RunFileCommand(const FormCommand& command) {
   if (!command) return;
-  gate_.RunFileCommand([this, command] { command(*this); });
+  gate_.RunFileCommand([this, command] {
+    // Positions held back reach the bars when the command ends, also by an error.
+    struct GiveHeldBack {
+      TForm1& form;
+      ~GiveHeldBack() {
+        form.GiveHeldBackPosition(ProgressBar::Blocks);
+        form.GiveHeldBackPosition(ProgressBar::Files);
+      }
+    } giveHeldBack{*this};
+    command(*this);
+  });
 }
 
 void TForm1::RunCipherCommand(const FormCommand& command) {
@@ -639,6 +665,17 @@ void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
 
 HWND TForm1::ProgressHandle(ProgressBar bar) const {
   return Control(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2);
+}
+
+ProgressPace& TForm1::PaceOf(ProgressBar bar) {
+  return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
+}
+
+void TForm1::GiveHeldBackPosition(ProgressBar bar) {
+  if (window_ == nullptr) return;
+  if (const auto position = PaceOf(bar).TakeHeldBack(ProgressPace::Clock::now())) {
+    SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
+  }
 }
 
 const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
@@ -759,17 +796,22 @@ void TForm1::SetLabel4Caption(const std::string& caption) {
   SetLabelCaption(ControlId::Label4, caption);
 }
 
+// A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
+  GiveHeldBackPosition(bar);
   SetVisible(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2,
              visible);
 }
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
+  GiveHeldBackPosition(bar);
   SendMessageA(ProgressHandle(bar), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
                static_cast<LPARAM>(maximum));
 }
 
+// Moving a bar repaints it at once; moves less than a frame apart wait (ProgressPace).
 void TForm1::SetProgressPosition(ProgressBar bar, int position) {
+  if (!PaceOf(bar).Move(position, ProgressPace::Clock::now())) return;
   SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 

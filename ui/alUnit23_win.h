@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "ui/form_dialogs_win.h"
 #include "ui/form_layout_win.h"
 #include "ui/form_port.h"
+#include "ui/progress_pace.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -31,6 +33,9 @@ class TForm1 final : public FormPort {
     FormCommands commands = DefaultFormCommands();
     bool endsMessageLoop = true;  // destroying the window posts WM_QUIT
     int dpi = 0;                  // 0: the screen's
+    // The shortest time between two positions painted on a progress bar;
+    // negative: one refresh of the screen (ProgressPace).
+    std::chrono::microseconds progressFrame{-1};
   };
 
   // Creates the window and its controls and runs FormCreate; the window is not
@@ -156,6 +161,9 @@ class TForm1 final : public FormPort {
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
   HWND ProgressHandle(ProgressBar bar) const;
+  ProgressPace& PaceOf(ProgressBar bar);
+  // Gives the bar the position its pace held back, if any.
+  void GiveHeldBackPosition(ProgressBar bar);
   const ControlSpec* SpecOfWindow(HWND control) const;
 
   Options options_;
@@ -171,6 +179,7 @@ class TForm1 final : public FormPort {
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;
   CipherGate gate_;
+  std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
   TextAlphabet alphabet_{};

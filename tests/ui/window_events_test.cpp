@@ -1,6 +1,7 @@
 // Form1's handlers: modes, show all and hide all, the double clicks, Hide
 // Password, the command routing through the cipher gate, and the form port.
 #include <array>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -202,6 +203,107 @@ TEST_F(EventsTest, ProgressBarsShowRangeAndPosition) {
   EXPECT_EQ(SendMessageA(Item(C::ProgressBar2), PBM_GETPOS, 0, 0), 1);
   Form().ShowProgress(ProgressBar::Blocks, false);
   EXPECT_FALSE(Shown(C::ProgressBar1));
+}
+
+// The positions a progress bar is given, as PBM_SETPOS reaches it.
+class GivenPositions {
+ public:
+  explicit GivenPositions(HWND bar) : bar_(bar) {
+    SetWindowSubclass(bar_, &Record, kId, reinterpret_cast<DWORD_PTR>(this));
+  }
+  ~GivenPositions() { RemoveWindowSubclass(bar_, &Record, kId); }
+  GivenPositions(const GivenPositions&) = delete;
+  GivenPositions& operator=(const GivenPositions&) = delete;
+
+  std::vector<int> positions;
+
+ private:
+  static constexpr UINT_PTR kId = 77;
+  static LRESULT CALLBACK Record(HWND bar, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR self) {
+    if (message == PBM_SETPOS) {
+      reinterpret_cast<GivenPositions*>(self)->positions.push_back(static_cast<int>(wParam));
+    }
+    return DefSubclassProc(bar, message, wParam, lParam);
+  }
+  HWND bar_;
+};
+
+// A frame longer than any test: every move after the first waits.
+class PacedProgressTest : public FormTest {
+ protected:
+  void SetUp() override {
+    TForm1::Options options;
+    options.dialogs = &dialogs_;
+    options.progressFrame = std::chrono::hours(1);
+    Create(std::move(options));
+  }
+  int Position(ControlId bar) { return static_cast<int>(SendMessageA(Item(bar), PBM_GETPOS, 0, 0)); }
+};
+
+TEST_F(PacedProgressTest, MovesWithinAFrameWaitUntilTheBarChangesOtherwise) {
+  GivenPositions given(Item(C::ProgressBar1));
+  Form().ShowProgress(ProgressBar::Blocks, true);
+  Form().SetProgressRange(ProgressBar::Blocks, 1, 1000);
+  Form().SetProgressPosition(ProgressBar::Blocks, 10);
+  Form().SetProgressPosition(ProgressBar::Blocks, 20);
+  Form().SetProgressPosition(ProgressBar::Blocks, 30);
+  EXPECT_EQ(Position(C::ProgressBar1), 10);
+  Form().SetProgressRange(ProgressBar::Blocks, 1, 500);  // 30 first, in the old range
+  EXPECT_EQ(Position(C::ProgressBar1), 30);
+  Form().SetProgressPosition(ProgressBar::Blocks, 40);
+  Form().ShowProgress(ProgressBar::Blocks, false);
+  EXPECT_EQ(Position(C::ProgressBar1), 40);
+  Form().ShowProgress(ProgressBar::Blocks, true);  // nothing held back: nothing given
+  EXPECT_EQ(given.positions, (std::vector<int>{10, 30, 40}));
+  // Each bar has its own pace.
+  Form().SetProgressPosition(ProgressBar::Files, 7);
+  EXPECT_EQ(Position(C::ProgressBar2), 7);
+}
+
+// Encrypt File on 10 full blocks (password "742", L = 3) takes the window's turn
+// before every block, Decrypt File before each of its 11 blocks. Encrypt File's
+// first position is the bar's first and is given at once; Decrypt File's comes
+// within the frame of Encrypt File's last. The last position of a file reaches the
+// bar when the bar is hidden at the file's end.
+TEST_F(PacedProgressTest, FileCommandsEndWithTheLastPositionOfTheFile) {
+  TempFolder folder;
+  const std::string source = folder.Add("note.txt", "Seven bytes and then some more.");
+  const std::string container = folder.Add("box.yal");
+  GivenPositions given(Item(C::ProgressBar1));
+  dialogs_.openAnswers.push_back(std::vector<std::string>{source});
+  dialogs_.saveAnswers.push_back(container);
+  Command(C::Button2);
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_EQ(given.positions, (std::vector<int>{1, 10}));
+
+  given.positions.clear();
+  dialogs_.openAnswers.push_back(std::vector<std::string>{container});
+  Command(C::Button1);
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_EQ(given.positions, (std::vector<int>{11}));
+  EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
+}
+
+// Positions held back when a command ends by an error still reach the bar.
+TEST_F(PacedProgressTest, AFileCommandEndedByAnErrorLeavesNoPositionBehind) {
+  FormTest::TearDown();
+  FormCommands commands;
+  commands.button2Click = [](FormPort& port) {
+    port.ShowProgress(ProgressBar::Files, true);
+    port.SetProgressRange(ProgressBar::Files, 1, 1000);
+    port.SetProgressPosition(ProgressBar::Files, 100);
+    port.SetProgressPosition(ProgressBar::Files, 600);
+    throw std::runtime_error("Disk full");
+  };
+  TForm1::Options options;
+  options.dialogs = &dialogs_;
+  options.commands = std::move(commands);
+  options.progressFrame = std::chrono::hours(1);
+  Create(std::move(options));
+  Command(C::Button2);
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(Position(C::ProgressBar2), 600);
 }
 
 TEST_F(EventsTest, DialogsGoThroughTheProvider) {
