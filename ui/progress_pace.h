@@ -1,16 +1,17 @@
 // Which positions of a progress bar are painted while a file command runs.
 //
-// The file commands move ProgressBar1 about a hundred times per file, and after
-// every block of a small file; on a fast disk that is several hundred moves a
-// second, far more than a screen shows (a move that is painted over again within
+// The file commands move ProgressBar1 about a hundred times per file, and before
+// every block of a file under a hundred blocks; on a fast disk that is several
+// hundred moves a second, more than a screen shows (a position painted over within
 // one refresh of the screen is never seen). Each move repaints the bar at once,
-// which costs a few tenths of a millisecond and, under Wine, a dozen round trips to
-// the window server; a command can spend a fifth of its time there. So a bar takes
-// a new position at once when its last one was given at least a frame (one refresh
-// of the screen) ago, and otherwise holds the newest position back until the next
-// move a frame later, or until the bar is shown, hidden or given a new range, or
-// the command ends, whichever comes first. Every position a frame apart reaches the
-// screen, and the last one of every file always does.
+// which costs a few tenths of a millisecond and, under Wine, about ten round trips
+// to the window server: a large part of a command's time on a fast disk. So a bar
+// takes a new position at once when its last one was given at least a frame (one
+// refresh of the screen) ago; otherwise the newest position is held back and given
+// at the next move a frame later, or before the bar is shown, hidden or given a new
+// range, or when the command ends, whichever comes first. Every turn of the window
+// still comes at the same block and lets the same events through; only repaints
+// that no screen could show apart are left out.
 #pragma once
 
 #include <chrono>
