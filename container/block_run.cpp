@@ -17,10 +17,15 @@ namespace {
 
 BlockRunLimits limitsInPlace = DefaultBlockRunLimits();
 
-// Two threads ciphering the chunks of one piece: the worker started here and the
-// caller, each taking slices of the current chunk until none is left. The worker
-// touches only the chunk's buffers and the steps' Transform; the destructor joins
-// it. When no thread can be started, the caller does all the work alone.
+}  // namespace
+
+// Two threads ciphering the chunks of the large pieces of one record: the worker
+// started here and the caller, each taking slices of the current chunk until none
+// is left. Between pieces the worker waits, so that only the calling thread runs
+// while the window takes its turn; it is started once per record instead of once
+// per piece. The worker touches only the chunk's buffers and the steps'
+// Transform; the destructor joins it. When no thread can be started, the caller
+// does all the work alone.
 class TransformCrew {
  public:
   TransformCrew(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
@@ -118,12 +123,12 @@ class TransformCrew {
   std::thread worker_;  // last: started once everything above is in place
 };
 
-}  // namespace
+void BlockRunner::CrewDeleter::operator()(TransformCrew* crew) const { delete crew; }
 
 BlockRunLimits DefaultBlockRunLimits() {
   BlockRunLimits limits{};
   limits.chunkBytes = kFileBufferBytes;
-  limits.chunksPerPiece = 3;
+  limits.chunksPerPiece = 8;
   limits.sliceBlocks = 2048;
   limits.threadedPieceBytes = std::size_t{256} << 10;
   limits.threads = std::thread::hardware_concurrency() >= 2;
@@ -147,6 +152,13 @@ BlockRunner::BlockRunner(std::size_t inBytes, std::size_t outBytes)
 }
 
 BlockRunResult BlockRunner::Run(std::int32_t total, BlockSteps& steps) {
+  crew_.reset();  // a crew serves the steps of one record
+  const BlockRunResult result = RunPieces(total, steps);
+  crew_.reset();
+  return result;
+}
+
+BlockRunResult BlockRunner::RunPieces(std::int32_t total, BlockSteps& steps) {
   const std::int32_t step = ServiceStep(total);
   std::int32_t m = 1;
   while (m <= total) {
@@ -222,7 +234,8 @@ BlockRunResult BlockRunner::RunPieceThreaded(std::int32_t first, std::size_t cou
     if (in_[k].size() < chunk * inBytes_) in_[k].resize(chunk * inBytes_);
     if (out_[k].size() < chunk * outBytes_) out_[k].resize(chunk * outBytes_);
   }
-  TransformCrew crew(steps, inBytes_, outBytes_, limits_.sliceBlocks);
+  if (!crew_) crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, limits_.sliceBlocks));
+  TransformCrew& crew = *crew_;
 
   std::size_t current = std::min(count, chunk);  // blocks of the chunk being ciphered
   if (!steps.Read(in_[0].data(), current)) return BlockRunResult::ReadFailed;

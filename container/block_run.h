@@ -4,9 +4,9 @@
 //
 // The blocks between two of the window's turns form a piece. A large piece may be
 // ciphered by two threads: the calling thread and one worker started for the
-// piece. The worker only runs Transform on buffers of this runner, while the
-// calling thread reads, writes and helps with the cipher; it is joined at the end
-// of the piece, so when the window takes its turn only the calling thread runs.
+// record. The worker only runs Transform on buffers of this runner, while the
+// calling thread reads, writes and helps with the cipher; it waits between
+// pieces, so when the window takes its turn only the calling thread runs.
 // Each block comes out the same, whichever thread ciphered it. Whether the worker
 // pays depends on the system (the cost of starting a thread and of handing it
 // work); the first large pieces of a command are timed both ways to find out.
@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace resicrypt {
@@ -50,6 +51,8 @@ BlockRunLimits DefaultBlockRunLimits();
 // Puts limits in place for the runners made after it; returns the ones in place.
 BlockRunLimits SetBlockRunLimits(const BlockRunLimits& limits);
 
+class TransformCrew;
+
 class BlockRunner {
  public:
   // inBytes and outBytes: bytes of one block before and after Transform.
@@ -59,6 +62,7 @@ class BlockRunner {
   BlockRunResult Run(std::int32_t total, BlockSteps& steps);
 
  private:
+  BlockRunResult RunPieces(std::int32_t total, BlockSteps& steps);
   BlockRunResult RunLargePiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPieceThreaded(std::int32_t first, std::size_t count, BlockSteps& steps);
@@ -75,6 +79,11 @@ class BlockRunner {
   double bestWithWorker_ = 0;
   std::vector<unsigned char> in_[2];
   std::vector<unsigned char> out_[2];
+  // The worker of the record being run, started at its first threaded piece.
+  struct CrewDeleter {
+    void operator()(TransformCrew* crew) const;
+  };
+  std::unique_ptr<TransformCrew, CrewDeleter> crew_;
 };
 
 }  // namespace resicrypt
