@@ -182,6 +182,33 @@ void BM_CodecDecodeBlocks(benchmark::State& state) {
 }
 BENCHMARK(BM_CodecDecodeBlocks)->ArgsProduct({{3, 17, 23}, {0, 1}});
 
+// Sparse data, as files of small numbers or with zero runs: in every block only
+// the first two bytes are not 0, so the high bytes of every number are 0.
+void BM_CodecDecodeSparseBlocks(benchmark::State& state) {
+  auto ws = std::make_unique<CipherWorkspace>();
+  const std::string password =
+      std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
+  const int L = static_cast<int>(password.size());
+  const int N = PrepareFileKey(*ws, password);
+  const resicrypt::BlockCodec codec(*ws, L, N, CodecKernelArg(state));
+  const std::size_t blocks = kBatchBytes / static_cast<std::size_t>(L);
+  std::string plain = SampleText(blocks * static_cast<std::size_t>(L));
+  for (std::size_t k = 0; k < plain.size(); ++k) {
+    if (k % static_cast<std::size_t>(L) >= 2) plain[k] = 0;
+  }
+  std::vector<unsigned char> cipher(blocks * static_cast<std::size_t>(N - 1));
+  codec.EncodeBlocks(reinterpret_cast<const unsigned char*>(plain.data()), blocks, cipher.data());
+  std::vector<unsigned char> back(plain.size());
+  for (auto _ : state) {
+    codec.DecodeBlocks(cipher.data(), blocks, back.data());
+    benchmark::DoNotOptimize(back.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(plain.size()));
+}
+BENCHMARK(BM_CodecDecodeSparseBlocks)->ArgsProduct({{3, 23}, {0, 1}});
+
 // The text cipher on a 10 MB text, prepared once (TextCipher) as a command that
 // reuses it across lines would.
 constexpr std::int64_t kLongText = 10 * 1000 * 1000;

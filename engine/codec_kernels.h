@@ -45,29 +45,56 @@ struct EncodeLanes {
   float halfInverse[kMaxLaneVectors][kLanes] = {};  // 1 / (2 m)
 };
 
-// Decoding as the Chinese remainder sum, 16 blocks at a time, one block per lane.
-// With t(i) = r(i) * inverse(i) mod m(i), inverse(i) = (M / m(i))^-1 mod m(i),
-// the rebuilt number is V' = sum t(i) (M / m(i)) - q M with q = floor(sum t(i) /
-// m(i)). q comes from a double-precision sum; a block whose sum lies so close
-// to a whole number that q could be off (V' within 2^-38 M of 0 or M, other than
-// V' = 0) is decoded again by the portable code. The low bytes of V' then come
-// from 16-bit digit columns: column p sums t(i) times digit p of M / m(i), and q
-// times digit p of -M, all mod 2^(16 D); the digits are taken between -2^15 and
-// 2^15 - 1, so that pairs of them feed the signed 16-bit dot products.
+// Decoding as the Chinese remainder sum, 16 blocks at a time, one block per
+// 32-bit lane, in integer byte arithmetic. With C(i) = (M / m(i)) * ((M /
+// m(i))^-1 mod m(i)) the raw residue bytes r(i) (0..255, unreduced) give
+// S = sum r(i) C(i) = V' + q M, q = floor(sum r(i) c(i) / m(i)), c(i) the inverse.
+// The residue bytes of a block are fetched four to a lane ("quads", slot 4j + b
+// in byte b of quad j) by byte permutes over 128-byte windows, one window per
+// group of lanes. Every sum is a set of byte columns fed by vpdpbusd (unsigned
+// data bytes times signed weight bytes):
+// - fraction columns 0..F: the weights are the digits (taken between -128 and
+//   127) of round(c(i) 256^F / m(i)); with the bias below added to column 0 and
+//   the carries run, column F holds q' and columns below F the fraction. q' is q
+//   or q + 1, and q + 1 only if V' > M - 255 R M / 256^F; then, and when V' <
+//   2^16 M / 256^F, the fraction bytes 2..F-1 are all 0 ("doubtful");
+// - output columns 0..P-1: the digits of C(i) mod 256^P, and for q' (two bytes in
+//   one more quad) those of -M and -256 M mod 256^P. The carries give V' - (q' -
+//   q) M mod 256^P. P >= L and F are chosen so that 2^16 M / 256^F <= 2^(8P-1):
+//   a doubtful lane whose top bit (bit 8P - 1) is set had q' = q + 1 and is
+//   decoded again by the portable code; every other lane is exact.
+// Each column sums at most 40 products below 2^15 in magnitude: below 2^21.
+// The low L bytes of the 16 blocks are packed four to a lane and permuted into
+// place, 64 output bytes at a time.
 constexpr int kMaxResidues = 39;
-constexpr int kMaxDigits = 12;  // 16-bit digits of the largest block
-constexpr int kMaxPairs = (kMaxResidues + 2) / 2;
+constexpr int kMaxQuads = (kMaxResidues + 3) / 4;  // residue quads; q has one more
+constexpr int kMaxColumns = kMaxResidues + 1;      // output columns P
+constexpr int kMaxFractionBytes = 7;               // F
+constexpr int kMaxFetchGroups = 4;                 // at least 4 lanes per window
+constexpr int kMaxPacked = 6;                      // ceil(24 / 4) packed output vectors
+constexpr int kMaxStores = 6;                      // 16 * 24 bytes in 64-byte stores
 struct DecodeLanes {
-  int digits = 0;  // D = ceil(L / 2)
-  int pairs = 0;   // ceil((R + 1) / 2): residue pairs, then q beside the last
-  float modulus[kMaxResidues] = {};
-  float inverse[kMaxResidues] = {};      // 1 / m rounded to nearest
-  float halfInverse[kMaxResidues] = {};  // 1 / (2 m)
-  float crtInverse[kMaxResidues] = {};   // (M / m)^-1 mod m
-  double reciprocal[kMaxResidues] = {};  // 1 / m in double precision
-  // Pair j, column p: digit p of the factor of residue 2j in the low half and of
-  // residue 2j + 1 (or of -M for q) in the high half.
-  std::uint32_t pairDigits[kMaxPairs][kMaxDigits] = {};
+  int quads = 0;          // ceil(R / 4)
+  int fractionBytes = 0;  // F
+  int columns = 0;        // P
+  std::int32_t bias = 0;  // added to fraction column 0: ceil(255 R / 2)
+  // Fetch: group g takes lanes g * lanesPerGroup.. from the window at
+  // g * groupStride + 4 j (quad j); index and lane mask per group.
+  int groups = 0;
+  int groupStride = 0;
+  int reach = 0;  // bytes a full step may read from its first block
+  unsigned char fetchIndex[kMaxFetchGroups][64] = {};
+  std::uint64_t fetchMask[kMaxFetchGroups] = {};
+  // Weights, four signed bytes per quad: fraction column c, output column p
+  // (quad `quads` is q's: digit of -M in byte 0, of -256 M in byte 1).
+  std::uint32_t fractionWeight[kMaxFractionBytes + 1][kMaxQuads] = {};
+  std::uint32_t columnWeight[kMaxColumns][kMaxQuads + 1] = {};
+  // Output: packed vector k holds bytes 4k..4k+3 of each block; store o takes
+  // byte x from pair k / 2 at storeIndex[o][x] where storeMask[o][k / 2] says so.
+  int packed = 0;  // ceil(L / 4)
+  int stores = 0;  // ceil(16 L / 64)
+  unsigned char storeIndex[kMaxStores][64] = {};
+  std::uint64_t storeMask[kMaxStores][kMaxPacked / 2] = {};
 };
 
 // Redoes one block with the portable code: context is the codec.

@@ -143,23 +143,30 @@ void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* mod
   }
 }
 
-// Digits 0..D-1 of a number (limbs, least significant first) in base 2^16 taken
-// between -2^15 and 2^15 - 1, so that they sum to it mod 2^(16 D); of its
-// negative when negate is set.
-void SignedDigits(const std::uint32_t* limbs, int limbCount, bool negate, int D,
-                  std::int32_t* digits) {
-  std::int64_t carry = negate ? 1 : 0;  // -x = ~x + 1
-  for (int p = 0; p < D; ++p) {
-    const int k = p / 2;
-    std::uint32_t digit = k < limbCount ? (limbs[k] >> (16 * (p % 2))) & 0xFFFF : 0;
-    if (negate) digit = ~digit & 0xFFFF;
-    std::int64_t v = digit + carry;
-    carry = 0;
-    if (v >= 0x8000) {
-      v -= 0x10000;
-      carry = 1;
-    }
-    digits[p] = static_cast<std::int32_t>(v);
+// The bytes 0..count-1 of a number (limbs, least significant first; 0 above
+// them), or of its negative mod 256^count when negate is set.
+void NumberBytes(const std::uint32_t* limbs, int limbCount, bool negate, int count,
+                 unsigned char* bytes) {
+  unsigned carry = negate ? 1 : 0;  // -x = ~x + 1
+  for (int p = 0; p < count; ++p) {
+    const int k = p / 4;
+    unsigned byte = k < limbCount ? (limbs[k] >> (8 * (p % 4))) & 0xFF : 0;
+    if (negate) byte = (~byte & 0xFF) + carry;
+    carry = byte >> 8;
+    bytes[p] = static_cast<unsigned char>(byte & 0xFF);
+  }
+}
+
+// Digits between -128 and 127 that sum to the bytes' number mod 256^count, each
+// placed in byte `slot` of its word (the other bytes are kept).
+void PutSignedDigits(const unsigned char* bytes, int count, int slot, std::uint32_t* words,
+                     int stride) {
+  int carry = 0;
+  for (int p = 0; p < count; ++p) {
+    int v = bytes[p] + carry;
+    carry = v >= 128 ? 1 : 0;
+    v -= 256 * carry;
+    words[p * stride] |= (static_cast<std::uint32_t>(v) & 0xFF) << (8 * slot);
   }
 }
 
@@ -412,34 +419,69 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
   return allBelow;
 }
 
-// The AVX-512 decoder's tables (codec_kernels.h): the inverse of M / m(i) mod
-// m(i) and the signed 16-bit digits of M / m(i) and of -M, paired.
+// The AVX-512 decoder's tables (codec_kernels.h).
 void BlockCodec::FillDecodeLanes(int limbCount) {
-  using codec_kernels::kMaxDigits;
-  codec_kernels::DecodeLanes& lanes = decodeLanes_;
+  using namespace codec_kernels;
+  DecodeLanes& lanes = decodeLanes_;
   const int R = residueCount_;
-  const int D = (blockLength_ + 1) / 2;
-  lanes.digits = D;
-  lanes.pairs = (R + 2) / 2;
-  std::int32_t itemDigits[kMaxCodecCipherBlock + 2][kMaxDigits] = {};
+  const int L = blockLength_;
+  lanes.quads = (R + 3) / 4;
+  lanes.bias = (255 * R + 1) / 2;
+
+  // F and P: 2^16 M / 256^F <= 2^(8P - 1), that is bits(M) + 17 <= 8 (P + F).
+  int bits = 32 * limbCount;
+  while (bits > 0 && ((productLimbs_[(bits - 1) / 32] >> ((bits - 1) % 32)) & 1) == 0) --bits;
+  const int need = (bits + 17 + 7) / 8;
+  int F = need - L;
+  F = F < 2 ? 2 : (F > kMaxFractionBytes ? kMaxFractionBytes : F);
+  const int P = need - F > L ? need - F : L;
+  assert(P <= kMaxColumns);
+  lanes.fractionBytes = F;
+  lanes.columns = P;
+
+  // Fetch windows: lanes t of a group read bytes (t - first) R + b < 128 of theirs.
+  const int perGroup = 124 / R + 1 < kLanes ? 124 / R + 1 : kLanes;
+  lanes.groups = (kLanes + perGroup - 1) / perGroup;
+  lanes.groupStride = perGroup * R;
+  lanes.reach = (lanes.groups - 1) * lanes.groupStride + 4 * (lanes.quads - 1) + 128;
+  for (int t = 0; t < kLanes; ++t) {
+    const int g = t / perGroup;
+    for (int b = 0; b < 4; ++b) {
+      lanes.fetchIndex[g][4 * t + b] = static_cast<unsigned char>((t - g * perGroup) * R + b);
+      lanes.fetchMask[g] |= std::uint64_t{1} << (4 * t + b);
+    }
+  }
+
+  // Weights of residue i: digits of C(i) mod 256^P and of round(c(i) 256^F / m(i)).
+  unsigned char bytes[kMaxColumns + 1];
   for (int i = 0; i < R; ++i) {
     const std::uint32_t m = modulus_[i];
-    std::uint32_t rest[kMaxLimbs];
-    for (int k = 0; k < limbCount; ++k) rest[k] = productLimbs_[k];
-    DivideSmall(rest, limbCount, m);
-    const auto inverse = ModularInverse(static_cast<std::int64_t>(ModSmall(rest, limbCount, m)), m);
-    lanes.modulus[i] = static_cast<float>(m);
-    lanes.inverse[i] = 1.0f / static_cast<float>(m);
-    lanes.halfInverse[i] = 0.5f / static_cast<float>(m);
-    lanes.crtInverse[i] = static_cast<float>(inverse);
-    lanes.reciprocal[i] = 1.0 / static_cast<double>(m);
-    SignedDigits(rest, limbCount, false, D, itemDigits[i]);
+    std::uint32_t C[kMaxLimbs];
+    for (int k = 0; k < limbCount; ++k) C[k] = productLimbs_[k];
+    DivideSmall(C, limbCount, m);
+    const auto c = static_cast<std::uint64_t>(
+        ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
+    MultiplySmall(C, limbCount, c);
+    NumberBytes(C, limbCount, false, P, bytes);
+    PutSignedDigits(bytes, P, i % 4, &lanes.columnWeight[0][i / 4], kMaxQuads + 1);
+    const std::uint64_t fraction = ((c << (8 * F)) + m / 2) / m;  // at most 256^F
+    for (int k = 0; k <= F; ++k) bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
+    PutSignedDigits(bytes, F + 1, i % 4, &lanes.fractionWeight[0][i / 4], kMaxQuads);
   }
-  SignedDigits(productLimbs_, limbCount, true, D, itemDigits[R]);  // q's factor
-  for (int j = 0; j < lanes.pairs; ++j) {
-    for (int p = 0; p < D; ++p) {
-      lanes.pairDigits[j][p] = (static_cast<std::uint32_t>(itemDigits[2 * j][p]) & 0xFFFF) |
-                               (static_cast<std::uint32_t>(itemDigits[2 * j + 1][p]) << 16);
+  // q's quad: -M in byte 0, -256 M in byte 1.
+  NumberBytes(productLimbs_, limbCount, true, P + 1, bytes);
+  PutSignedDigits(bytes, P, 0, &lanes.columnWeight[0][lanes.quads], kMaxQuads + 1);
+  PutSignedDigits(bytes, P - 1, 1, &lanes.columnWeight[1][lanes.quads], kMaxQuads + 1);
+
+  // Output: byte x of store o is byte p of block t, in packed vector p / 4.
+  lanes.packed = (L + 3) / 4;
+  lanes.stores = (kLanes * L + 63) / 64;
+  for (int o = 0; o < lanes.stores; ++o) {
+    for (int x = 0; x < 64 && 64 * o + x < kLanes * L; ++x) {
+      const int t = (64 * o + x) / L;
+      const int p = (64 * o + x) % L;
+      lanes.storeIndex[o][x] = static_cast<unsigned char>(64 * (p / 4 % 2) + 4 * t + p % 4);
+      lanes.storeMask[o][p / 8] |= std::uint64_t{1} << x;
     }
   }
 }

@@ -112,142 +112,139 @@ constexpr EncodeRunner kEncodeRuns[kMaxChunks] = {EncodeRun<V, 1>, EncodeRun<V, 
                                                   EncodeRun<V, 3>, EncodeRun<V, 4>,
                                                   EncodeRun<V, 5>, EncodeRun<V, 6>};
 
-// t(i) = r(i) * (M / m(i))^-1 mod m(i) for the residue bytes of 16 blocks, as
-// floats (r times the inverse is below 2^16, exact).
-RESICRYPT_AVX512 inline __m512 ResidueTerm(__m512i stored, const DecodeLanes& lanes, int i) {
-  const __m512 r = _mm512_cvtepi32_ps(_mm512_and_si512(stored, _mm512_set1_epi32(0xFF)));
-  const __m512 x = _mm512_mul_ps(r, _mm512_set1_ps(lanes.crtInverse[i]));
-  const __m512 estimate =
-      _mm512_fmadd_ps(x, _mm512_set1_ps(lanes.inverse[i]), _mm512_set1_ps(lanes.halfInverse[i]));
-  const __m512 q = _mm512_roundscale_ps(estimate, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-  return _mm512_fnmadd_ps(q, _mm512_set1_ps(lanes.modulus[i]), x);
-}
-
-// The sum of t(i) / m(i) in double precision, in two halves of 8 lanes. Each
-// product and addition rounds by at most 40 * 2^-53, so the sum of at most 39
-// terms is off by less than 2^-42.
-RESICRYPT_AVX512 inline void AddFraction(__m512 t, double reciprocal, __m512d& low,
-                                         __m512d& high) {
-  const __m512d r = _mm512_set1_pd(reciprocal);
-  low = _mm512_fmadd_pd(_mm512_cvtps_pd(_mm512_castps512_ps256(t)), r, low);
-  high = _mm512_fmadd_pd(
-      _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(t), 1))), r, high);
-}
-
-template <int D>
-RESICRYPT_AVX512 inline void AddPair(__m512i (&columns)[D], __m512i pair,
-                                     const std::uint32_t* digits) {
-  for (int p = 0; p < D; ++p) {
-    columns[p] = _mm512_dpwssd_epi32(columns[p], pair,
-                                     _mm512_set1_epi32(static_cast<int>(digits[p])));
+// One vpdpbusd per quad: column += quads[j] (unsigned bytes) times the four
+// signed weight bytes of weights[j].
+template <int Q>
+RESICRYPT_AVX512 inline __m512i Column(__m512i column, const __m512i (&quads)[Q],
+                                       const std::uint32_t* weights) {
+  for (int j = 0; j < Q; ++j) {
+    column = _mm512_dpbusd_epi32(column, quads[j], _mm512_set1_epi32(static_cast<int>(weights[j])));
   }
+  return column;
 }
 
-// q = floor(sum + 2e) with e = 2^-40 above the rounding of the sum; a lane is
-// doubtful when the sum lies within 4e of a whole number (and is not 0, which
-// only residues whose terms are all 0 give, exactly). Elsewhere q is exact.
-RESICRYPT_AVX512 inline __m256i Quotient(__m512d sum, __mmask8& doubtful) {
-  constexpr double e = 1.0 / 1099511627776.0;  // 2^-40
-  const __m512d shifted = _mm512_add_pd(sum, _mm512_set1_pd(2 * e));
-  const __m512d q = _mm512_roundscale_pd(shifted, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-  const __m512d fraction = _mm512_sub_pd(shifted, q);
-  const __mmask8 near = _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(4 * e), _CMP_LT_OQ) |
-                        _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(1 - 4 * e), _CMP_GT_OQ);
-  doubtful = near & _mm512_cmp_pd_mask(sum, _mm512_setzero_pd(), _CMP_NEQ_OQ);
-  return _mm512_cvtpd_epi32(q);
-}
+// Q residue quads per block (codec_kernels.h says how a step works).
+template <int Q>
+RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsigned char* in,
+                                std::size_t count, unsigned char* out, DecodeOneBlock redo,
+                                const void* context) {
+  const auto reach = static_cast<std::size_t>(lanes.reach);
+  const auto fullStores = static_cast<std::size_t>(64 * lanes.stores);
+  const int F = lanes.fractionBytes;
+  const int P = lanes.columns;
+  const __m512i lowByte = _mm512_set1_epi32(0xFF);
+  // Packing: bytes 0 of four column vectors into one lane's four bytes.
+  alignas(64) unsigned char pairBytes[64];
+  alignas(64) unsigned char quadBytes[64];
+  for (int t = 0; t < kLanes; ++t) {
+    pairBytes[4 * t] = static_cast<unsigned char>(4 * t);
+    pairBytes[4 * t + 1] = static_cast<unsigned char>(64 + 4 * t);
+    pairBytes[4 * t + 2] = static_cast<unsigned char>(4 * t);
+    pairBytes[4 * t + 3] = static_cast<unsigned char>(4 * t);
+    quadBytes[4 * t] = static_cast<unsigned char>(4 * t);
+    quadBytes[4 * t + 1] = static_cast<unsigned char>(4 * t + 1);
+    quadBytes[4 * t + 2] = static_cast<unsigned char>(64 + 4 * t);
+    quadBytes[4 * t + 3] = static_cast<unsigned char>(64 + 4 * t + 1);
+  }
+  const __m512i pairs = _mm512_load_si512(pairBytes);
+  const __m512i joins = _mm512_load_si512(quadBytes);
+  // The tail: the last blocks from a zeroed copy that every window may read.
+  alignas(64) unsigned char scratch[kLanes * kMaxResidues + 4 * kMaxQuads + 128];
 
-template <int D>
-RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R,
-                                const unsigned char* in, std::size_t count, unsigned char* out,
-                                DecodeOneBlock redo, const void* context) {
-  const std::size_t inStep = kLanes * static_cast<std::size_t>(R);
-  const std::size_t outStep = kLanes * static_cast<std::size_t>(L);
-  const __m512i rows = _mm512_mullo_epi32(
-      _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15), _mm512_set1_epi32(R));
-  constexpr int kWords = (D + 1) / 2;  // 4 output bytes each
-  // A step reads 3 bytes past its last block and writes up to 3 past it.
-  unsigned char inScratch[kLanes * kMaxResidues + 128];
-  unsigned char outScratch[kLanes * 2 * kMaxDigits + 4];
   while (count > 0) {
     const unsigned char* source = in;
-    unsigned char* target = out;
     std::size_t blocks = kLanes;
-    const bool tail = count < kLanes || count * static_cast<std::size_t>(R) < inStep + 3 ||
-                      count * static_cast<std::size_t>(R) < 128 ||
-                      count * static_cast<std::size_t>(L) < outStep + 3;
-    if (tail) {
+    if (count < kLanes || count * static_cast<std::size_t>(R) < reach) {
       blocks = count < kLanes ? count : kLanes;
-      std::memset(inScratch, 0, sizeof inScratch);
-      std::memcpy(inScratch, in, blocks * static_cast<std::size_t>(R));
-      source = inScratch;
-      target = outScratch;
+      std::memset(scratch, 0, sizeof scratch);
+      std::memcpy(scratch, in, blocks * static_cast<std::size_t>(R));
+      source = scratch;
     }
 
-    // Residue i of the 16 blocks, one to a lane: for short blocks (16 of them in
-    // 128 bytes) picked from two vectors, otherwise gathered.
-    const bool shortBlocks = R * kLanes <= 128;
-    const __m512i first = _mm512_loadu_si512(source);
-    const __m512i second = _mm512_loadu_si512(source + 64);
-    const auto column = [&](int k) RESICRYPT_AVX512 {
-      if (shortBlocks) {
-        const __m512i index = _mm512_add_epi32(rows, _mm512_set1_epi32(k));
-        return _mm512_maskz_permutex2var_epi8(0x1111111111111111ull, first, index, second);
+    __m512i quads[Q];
+    for (int j = 0; j < Q; ++j) {
+      __m512i quad = _mm512_setzero_si512();
+      for (int g = 0; g < lanes.groups; ++g) {
+        const unsigned char* window = source + g * lanes.groupStride + 4 * j;
+        quad = _mm512_or_si512(
+            quad, _mm512_maskz_permutex2var_epi8(lanes.fetchMask[g], _mm512_loadu_si512(window),
+                                                 _mm512_loadu_si512(lanes.fetchIndex[g]),
+                                                 _mm512_loadu_si512(window + 64)));
       }
-      return _mm512_i32gather_epi32(rows, source + k, 1);
-    };
-    __m512i columns[D];
-    for (int p = 0; p < D; ++p) columns[p] = _mm512_setzero_si512();
-    __m512d low = _mm512_setzero_pd();
-    __m512d high = _mm512_setzero_pd();
-    int i = 0;
-    for (; i + 1 < R; i += 2) {
-      const __m512 t0 = ResidueTerm(column(i), lanes, i);
-      const __m512 t1 = ResidueTerm(column(i + 1), lanes, i + 1);
-      AddFraction(t0, lanes.reciprocal[i], low, high);
-      AddFraction(t1, lanes.reciprocal[i + 1], low, high);
-      const __m512i pair =
-          _mm512_or_si512(_mm512_cvtps_epi32(t0), _mm512_slli_epi32(_mm512_cvtps_epi32(t1), 16));
-      AddPair<D>(columns, pair, lanes.pairDigits[i / 2]);
+      quads[j] = quad;
     }
-    __m512i last = _mm512_setzero_si512();  // the odd residue out, if any
-    if (i < R) {
-      const __m512 t = ResidueTerm(column(i), lanes, i);
-      AddFraction(t, lanes.reciprocal[i], low, high);
-      last = _mm512_cvtps_epi32(t);
-    }
-    __mmask8 doubtfulLow;
-    __mmask8 doubtfulHigh;
-    const __m512i q = _mm512_inserti64x4(
-        _mm512_castsi256_si512(Quotient(low, doubtfulLow)), Quotient(high, doubtfulHigh), 1);
-    // q beside the odd residue, or alone in the low half.
-    const __m512i pair = i < R ? _mm512_or_si512(last, _mm512_slli_epi32(q, 16)) : q;
-    AddPair<D>(columns, pair, lanes.pairDigits[R / 2]);
 
-    // Carries from digit to digit; two digits to a 32-bit word.
-    std::uint32_t words[kWords][kLanes];
+    // The quotient q' and whether the lane is doubtful.
+    // The columns first, each on its own; the carries after them (a carry that
+    // fed the next column would chain every multiply-add of the step).
+    __m512i sums[kMaxColumns];
+    sums[0] = Column<Q>(_mm512_set1_epi32(lanes.bias), quads, lanes.fractionWeight[0]);
+    for (int c = 1; c <= F; ++c) {
+      sums[c] = Column<Q>(_mm512_setzero_si512(), quads, lanes.fractionWeight[c]);
+    }
     __m512i carry = _mm512_setzero_si512();
-    for (int p = 0; p < D; ++p) {
-      const __m512i v = _mm512_add_epi32(columns[p], carry);
-      carry = _mm512_srai_epi32(v, 16);
-      columns[p] = _mm512_and_si512(v, _mm512_set1_epi32(0xFFFF));
+    __m512i fractionBits = _mm512_setzero_si512();
+    for (int c = 0; c < F; ++c) {
+      const __m512i column = _mm512_add_epi32(sums[c], carry);
+      carry = _mm512_srai_epi32(column, 8);
+      if (c >= 2) fractionBits = _mm512_or_si512(fractionBits, column);
     }
-    for (int w = 0; w < kWords; ++w) {
-      const __m512i high16 =
-          2 * w + 1 < D ? _mm512_slli_epi32(columns[2 * w + 1], 16) : _mm512_setzero_si512();
-      _mm512_storeu_si512(words[w], _mm512_or_si512(columns[2 * w], high16));
+    const __m512i q = _mm512_add_epi32(sums[F], carry);
+    const __mmask16 doubtful = _mm512_testn_epi32_mask(fractionBits, lowByte);
+
+    // The output columns, their carries, and four of them packed to a lane.
+    __m512i packed[kMaxPacked + 1];
+    __m512i low[4];
+    carry = _mm512_setzero_si512();
+    __mmask16 negative = 0;
+    for (int p = 0; p < P; ++p) {
+      sums[p] = Column<Q>(_mm512_dpbusd_epi32(_mm512_setzero_si512(), q,
+                                              _mm512_set1_epi32(static_cast<int>(lanes.columnWeight[p][Q]))),
+                          quads, lanes.columnWeight[p]);
     }
-    const int outWords = (L + 3) / 4;
-    for (std::size_t b = 0; b < blocks; ++b) {
-      unsigned char* row = target + b * static_cast<std::size_t>(L);
-      for (int w = 0; w < outWords; ++w) std::memcpy(row + 4 * w, &words[w][b], 4);
+    for (int p = 0; p < P; ++p) {
+      const __m512i column = _mm512_add_epi32(sums[p], carry);
+      carry = _mm512_srai_epi32(column, 8);
+      if (p == P - 1) negative = _mm512_test_epi32_mask(column, _mm512_set1_epi32(0x80));
+      if (p < L) {
+        low[p % 4] = column;
+        if (p % 4 == 3 || p == L - 1) {
+          for (int k = p % 4 + 1; k < 4; ++k) low[k] = _mm512_setzero_si512();
+          packed[p / 4] = _mm512_permutex2var_epi8(
+              _mm512_permutex2var_epi8(low[0], pairs, low[1]), joins,
+              _mm512_permutex2var_epi8(low[2], pairs, low[3]));
+        }
+      }
     }
-    if (tail) std::memcpy(out, outScratch, blocks * static_cast<std::size_t>(L));
-    unsigned doubtful = static_cast<unsigned>(doubtfulLow) | (unsigned{doubtfulHigh} << 8);
-    doubtful &= (1u << blocks) - 1;
-    while (doubtful != 0) {
-      const unsigned b = static_cast<unsigned>(__builtin_ctz(doubtful));
-      doubtful &= doubtful - 1;
+    if (lanes.packed % 2 != 0) packed[lanes.packed] = _mm512_setzero_si512();
+
+    // 64 output bytes at a time; past this step's blocks only while the buffer
+    // goes on (the next step writes those bytes again).
+    const std::size_t outBytes = blocks * static_cast<std::size_t>(L);
+    const std::size_t room = count * static_cast<std::size_t>(L);
+    for (int o = 0; o < lanes.stores; ++o) {
+      const auto offset = static_cast<std::size_t>(64 * o);
+      if (offset >= outBytes) break;
+      const __m512i index = _mm512_loadu_si512(lanes.storeIndex[o]);
+      __m512i bytes = _mm512_setzero_si512();
+      for (int k = 0; 2 * k < lanes.packed; ++k) {
+        bytes = _mm512_or_si512(bytes, _mm512_maskz_permutex2var_epi8(
+                                           lanes.storeMask[o][k], packed[2 * k], index,
+                                           packed[2 * k + 1]));
+      }
+      if (room >= fullStores && blocks == kLanes) {
+        _mm512_storeu_si512(out + offset, bytes);
+      } else {
+        const std::size_t left = outBytes - offset;
+        const __mmask64 mask = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        _mm512_mask_storeu_epi8(out + offset, mask, bytes);
+      }
+    }
+
+    unsigned wrong = static_cast<unsigned>(doubtful & negative) & ((1u << blocks) - 1);
+    while (wrong != 0) {
+      const unsigned b = static_cast<unsigned>(__builtin_ctz(wrong));
+      wrong &= wrong - 1;
       redo(context, in + b * static_cast<std::size_t>(R), out + b * static_cast<std::size_t>(L));
     }
     in += blocks * static_cast<std::size_t>(R);
@@ -258,9 +255,9 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R,
 
 using DecodeRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
                               unsigned char*, DecodeOneBlock, const void*);
-constexpr DecodeRunner kDecodeRuns[kMaxDigits] = {
-    DecodeRun<1>, DecodeRun<2>, DecodeRun<3>, DecodeRun<4>,  DecodeRun<5>,  DecodeRun<6>,
-    DecodeRun<7>, DecodeRun<8>, DecodeRun<9>, DecodeRun<10>, DecodeRun<11>, DecodeRun<12>};
+constexpr DecodeRunner kDecodeRuns[kMaxQuads] = {
+    DecodeRun<1>, DecodeRun<2>, DecodeRun<3>, DecodeRun<4>, DecodeRun<5>,
+    DecodeRun<6>, DecodeRun<7>, DecodeRun<8>, DecodeRun<9>, DecodeRun<10>};
 
 }  // namespace
 
@@ -283,7 +280,7 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                         const void* context) {
-  kDecodeRuns[lanes.digits - 1](lanes, L, R, residues, count, blocks, redo, context);
+  kDecodeRuns[lanes.quads - 1](lanes, L, R, residues, count, blocks, redo, context);
 }
 
 #else  // no x86 kernels with this compiler

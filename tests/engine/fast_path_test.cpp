@@ -131,6 +131,32 @@ std::vector<Bytes> DecoderInputs(std::mt19937& rng, const CipherWorkspace& ws, c
   return inputs;
 }
 
+// Numbers next to 0 and next to M on a scale of powers of two: 2^b - 1, 2^b,
+// 2^b + 1 and M minus those, for every third b below 8 (N - 1). A decoder whose
+// quotient comes from a sum of fractions finds the sum within 2^b / M of a
+// whole number here, just above it (sparse blocks: high bytes 0) or just below.
+std::vector<Bytes> NearZeroAndNearM(const CipherWorkspace& ws, int N, int firstBit) {
+  std::vector<Bytes> inputs;
+  for (int b = firstBit; b < 8 * (N - 1); b += 3) {
+    std::vector<int> bytes(static_cast<std::size_t>(b / 8 + 1), 0);
+    bytes.back() = 1 << (b % 8);
+    const reference::BigNumber power = reference::BigNumber::FromBytes(bytes);
+    for (const reference::BigNumber& x :
+         {power, power.Plus(reference::BigNumber(1)),
+          MinusOne(power, static_cast<std::size_t>(N))}) {
+      const Bytes residues = ResiduesOf(x, ws, N);
+      inputs.push_back(residues);
+      Bytes negated(residues.size());  // M - x
+      for (std::size_t k = 0; k < residues.size(); ++k) {
+        const auto m = static_cast<unsigned>(ws.ModulusTable[k + 2]);
+        negated[k] = static_cast<unsigned char>((m - residues[k]) % m);
+      }
+      inputs.push_back(negated);
+    }
+  }
+  return inputs;
+}
+
 // For every block length and random keys (bytes 1..255, so also 128 and up):
 // the codec's residues are EncodeBlock's, and its decodings of any residue bytes
 // are DecodeBlock's value, mixed-radix digits and zero-digit count.
@@ -284,7 +310,7 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
             expected.insert(expected.end(), residues.begin(), residues.end());
           }
 
-          std::vector<Bytes> inputs;
+          std::vector<Bytes> inputs = NearZeroAndNearM(*ws, N, round);
           for (std::size_t b = 0; b < blocks.size(); b += 4) {
             const Bytes valid(expected.begin() + static_cast<std::ptrdiff_t>(b * R),
                               expected.begin() + static_cast<std::ptrdiff_t>((b + 1) * R));
@@ -308,29 +334,41 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
             decoded.insert(decoded.end(), value.begin(), value.begin() + L);
           }
 
-          // Whole batches, and their first blocks alone, 1 to 40 of them.
+          // Whole batches, and their first blocks alone: 1 to 64 of them, so that
+          // the vector steps, the blocks they leave over and both buffer ends are
+          // crossed at every offset. Inputs are copied to buffers of their exact
+          // size (the sanitizer build sees any read past them), outputs get 64
+          // guard bytes that must stay.
           const std::size_t plainBlocks = blocks.size();
           const std::size_t storedBlocks = stored.size() / R;
-          for (const std::size_t count : {plainBlocks, std::size_t{1}, std::size_t{2},
-                                          std::size_t{15}, std::size_t{16}, std::size_t{17},
-                                          std::size_t{33}, std::size_t{40}}) {
-            const std::size_t encodeCount = std::min(count, plainBlocks);
-            Bytes cipher(encodeCount * R + 1, 0xA5);  // one byte past the end must stay
-            codec.EncodeBlocks(plain.data(), encodeCount, cipher.data());
-            ASSERT_EQ(cipher.back(), 0xA5) << "L = " << L;
-            cipher.pop_back();
-            ASSERT_EQ(cipher, Bytes(expected.begin(),
-                                    expected.begin() + static_cast<std::ptrdiff_t>(cipher.size())))
-                << "L = " << L << ", " << encodeCount << " blocks";
-
-            const std::size_t decodeCount = count == plainBlocks ? storedBlocks : count;
-            Bytes back(decodeCount * length + 1, 0xA5);
-            codec.DecodeBlocks(stored.data(), decodeCount, back.data());
-            ASSERT_EQ(back.back(), 0xA5) << "L = " << L;
-            back.pop_back();
-            ASSERT_EQ(back, Bytes(decoded.begin(),
-                                  decoded.begin() + static_cast<std::ptrdiff_t>(back.size())))
-                << "L = " << L << ", " << decodeCount << " blocks";
+          constexpr std::size_t kGuard = 64;
+          std::vector<std::size_t> counts = {plainBlocks, storedBlocks};
+          for (std::size_t count = 1; count <= 64; ++count) counts.push_back(count);
+          for (const std::size_t count : counts) {
+            if (count <= plainBlocks) {
+              const Bytes input(plain.begin(),
+                                plain.begin() + static_cast<std::ptrdiff_t>(count * length));
+              Bytes cipher(count * R + kGuard, 0xA5);
+              codec.EncodeBlocks(input.data(), count, cipher.data());
+              ASSERT_EQ(Bytes(cipher.end() - kGuard, cipher.end()), Bytes(kGuard, 0xA5))
+                  << "L = " << L << ", " << count << " blocks";
+              cipher.resize(count * R);
+              ASSERT_EQ(cipher, Bytes(expected.begin(),
+                                      expected.begin() + static_cast<std::ptrdiff_t>(count * R)))
+                  << "L = " << L << ", " << count << " blocks";
+            }
+            if (count <= storedBlocks) {
+              const Bytes input(stored.begin(),
+                                stored.begin() + static_cast<std::ptrdiff_t>(count * R));
+              Bytes back(count * length + kGuard, 0xA5);
+              codec.DecodeBlocks(input.data(), count, back.data());
+              ASSERT_EQ(Bytes(back.end() - kGuard, back.end()), Bytes(kGuard, 0xA5))
+                  << "L = " << L << ", " << count << " blocks";
+              back.resize(count * length);
+              ASSERT_EQ(back, Bytes(decoded.begin(),
+                                    decoded.begin() + static_cast<std::ptrdiff_t>(back.size())))
+                  << "L = " << L << ", " << count << " blocks";
+            }
           }
         }
       }
