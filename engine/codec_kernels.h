@@ -58,16 +58,16 @@ struct EncodeLanes {
 //   the carries run, column F holds q' and columns below F the fraction. q' is q
 //   or q + 1, and q + 1 only if V' > M - 255 R M / 256^F; then, and when V' <
 //   2^16 M / 256^F, the fraction bytes 2..F-1 are all 0 ("doubtful");
-// - output columns 0..P-1: the digits of C(i) mod 256^P, and for q' (two bytes in
-//   one more quad) those of -M and -256 M mod 256^P. The carries give V' - (q' -
-//   q) M mod 256^P. P >= L and F are chosen so that 2^16 M / 256^F <= 2^(8P-1):
+// - output columns 0..P-1: the digits of C(i) mod 256^P, and for q' (its two
+//   bytes in slots R and R + 1) those of -M and -256 M mod 256^P. The carries
+//   give V' - (q' - q) M mod 256^P. P >= L and F are chosen so that 2^16 M / 256^F <= 2^(8P-1):
 //   a doubtful lane whose top bit (bit 8P - 1) is set had q' = q + 1 and is
 //   decoded again by the portable code; every other lane is exact.
 // Each column sums at most 40 products below 2^15 in magnitude: below 2^21.
 // The low L bytes of the 16 blocks are packed four to a lane and permuted into
 // place, 64 output bytes at a time.
 constexpr int kMaxResidues = 39;
-constexpr int kMaxQuads = (kMaxResidues + 3) / 4;  // residue quads; q has one more
+constexpr int kMaxQuads = (kMaxResidues + 3) / 4;  // residue quads; q' may take one more
 constexpr int kMaxColumns = kMaxResidues + 1;      // output columns P
 constexpr int kMaxFractionBytes = 7;               // F
 constexpr int kMaxFetchGroups = 4;                 // at least 4 lanes per window
@@ -86,7 +86,7 @@ struct DecodeLanes {
   unsigned char fetchIndex[kMaxFetchGroups][64] = {};
   std::uint64_t fetchMask[kMaxFetchGroups] = {};
   // Weights, four signed bytes per quad: fraction column c, output column p
-  // (quad `quads` is q's: digit of -M in byte 0, of -256 M in byte 1).
+  // (slots R and R + 1: digits of -M and of -256 M, for the bytes of q').
   std::uint32_t fractionWeight[kMaxFractionBytes + 1][kMaxQuads] = {};
   std::uint32_t columnWeight[kMaxColumns][kMaxQuads + 1] = {};
   // Output: packed vector k holds bytes 4k..4k+3 of each block; store o takes

@@ -468,10 +468,10 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
     for (int k = 0; k <= F; ++k) bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
     PutSignedDigits(bytes, F + 1, i % 4, &lanes.fractionWeight[0][i / 4], kMaxQuads);
   }
-  // q's quad: -M in byte 0, -256 M in byte 1.
+  // q' in slots R (times -M) and R + 1 (times -256 M).
   NumberBytes(productLimbs_, limbCount, true, P + 1, bytes);
-  PutSignedDigits(bytes, P, 0, &lanes.columnWeight[0][lanes.quads], kMaxQuads + 1);
-  PutSignedDigits(bytes, P - 1, 1, &lanes.columnWeight[1][lanes.quads], kMaxQuads + 1);
+  PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
+  PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
 
   // Output: byte x of store o is byte p of block t, in packed vector p / 4.
   lanes.packed = (L + 3) / 4;

@@ -113,18 +113,26 @@ constexpr EncodeRunner kEncodeRuns[kMaxChunks] = {EncodeRun<V, 1>, EncodeRun<V, 
                                                   EncodeRun<V, 5>, EncodeRun<V, 6>};
 
 // One vpdpbusd per quad: column += quads[j] (unsigned bytes) times the four
-// signed weight bytes of weights[j].
+// signed weight bytes of weights[j]; in two chains when they are long.
 template <int Q>
-RESICRYPT_AVX512 inline __m512i Column(__m512i column, const __m512i (&quads)[Q],
+RESICRYPT_AVX512 inline __m512i Column(__m512i column, const __m512i* quads,
                                        const std::uint32_t* weights) {
+  __m512i other = _mm512_setzero_si512();
   for (int j = 0; j < Q; ++j) {
-    column = _mm512_dpbusd_epi32(column, quads[j], _mm512_set1_epi32(static_cast<int>(weights[j])));
+    const __m512i weight = _mm512_set1_epi32(static_cast<int>(weights[j]));
+    if (Q >= 4 && j % 2 == 1) {
+      other = _mm512_dpbusd_epi32(other, quads[j], weight);
+    } else {
+      column = _mm512_dpbusd_epi32(column, quads[j], weight);
+    }
   }
-  return column;
+  return Q >= 4 ? _mm512_add_epi32(column, other) : column;
 }
 
-// Q residue quads per block (codec_kernels.h says how a step works).
-template <int Q>
+// Q residue quads per block, R = 4 (Q - 1) + Tail (Tail 1..3) or 4 Q (Tail 0);
+// codec_kernels.h says how a step works. q' takes slots R and R + 1, in the last
+// residue quad or in one more.
+template <int Q, int Tail>
 RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsigned char* in,
                                 std::size_t count, unsigned char* out, DecodeOneBlock redo,
                                 const void* context) {
@@ -161,7 +169,8 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
       source = scratch;
     }
 
-    __m512i quads[Q];
+    constexpr int kOutQuads = Tail == 1 || Tail == 2 ? Q : Q + 1;
+    __m512i quads[Q + 1];
     for (int j = 0; j < Q; ++j) {
       __m512i quad = _mm512_setzero_si512();
       for (int g = 0; g < lanes.groups; ++g) {
@@ -189,7 +198,17 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
       carry = _mm512_srai_epi32(column, 8);
       if (c >= 2) fractionBits = _mm512_or_si512(fractionBits, column);
     }
-    const __m512i q = _mm512_add_epi32(sums[F], carry);
+    const __m512i q = _mm512_add_epi32(sums[F], carry);  // below 2^14
+    // (quad & keep) | q's bytes: the residue bytes below slot R stay.
+    constexpr int kOr = 0xEA;
+    if (Tail == 0) {
+      quads[Q] = q;
+    } else {
+      quads[Q - 1] = _mm512_ternarylogic_epi32(quads[Q - 1],
+                                               _mm512_set1_epi32((1 << (8 * Tail)) - 1),
+                                               _mm512_slli_epi32(q, 8 * Tail), kOr);
+      if (Tail == 3) quads[Q] = _mm512_srli_epi32(q, 8);
+    }
     const __mmask16 doubtful = _mm512_testn_epi32_mask(fractionBits, lowByte);
 
     // The output columns, their carries, and four of them packed to a lane.
@@ -198,9 +217,7 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
     carry = _mm512_setzero_si512();
     __mmask16 negative = 0;
     for (int p = 0; p < P; ++p) {
-      sums[p] = Column<Q>(_mm512_dpbusd_epi32(_mm512_setzero_si512(), q,
-                                              _mm512_set1_epi32(static_cast<int>(lanes.columnWeight[p][Q]))),
-                          quads, lanes.columnWeight[p]);
+      sums[p] = Column<kOutQuads>(_mm512_setzero_si512(), quads, lanes.columnWeight[p]);
     }
     for (int p = 0; p < P; ++p) {
       const __m512i column = _mm512_add_epi32(sums[p], carry);
@@ -255,9 +272,9 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
 
 using DecodeRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
                               unsigned char*, DecodeOneBlock, const void*);
-constexpr DecodeRunner kDecodeRuns[kMaxQuads] = {
-    DecodeRun<1>, DecodeRun<2>, DecodeRun<3>, DecodeRun<4>, DecodeRun<5>,
-    DecodeRun<6>, DecodeRun<7>, DecodeRun<8>, DecodeRun<9>, DecodeRun<10>};
+template <int Q>
+constexpr DecodeRunner kDecodeRuns[4] = {DecodeRun<Q, 0>, DecodeRun<Q, 1>, DecodeRun<Q, 2>,
+                                         DecodeRun<Q, 3>};
 
 }  // namespace
 
@@ -280,7 +297,10 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                         const void* context) {
-  kDecodeRuns[lanes.quads - 1](lanes, L, R, residues, count, blocks, redo, context);
+  static constexpr const DecodeRunner* kRuns[kMaxQuads] = {
+      kDecodeRuns<1>, kDecodeRuns<2>, kDecodeRuns<3>, kDecodeRuns<4>, kDecodeRuns<5>,
+      kDecodeRuns<6>, kDecodeRuns<7>, kDecodeRuns<8>, kDecodeRuns<9>, kDecodeRuns<10>};
+  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context);
 }
 
 #else  // no x86 kernels with this compiler
