@@ -48,7 +48,18 @@ class FixedDialogs final : public resicrypt::FormDialogs {
   }
 };
 
+// Lets the window handle what is waiting (its first paint after Show, the
+// repaints after a command), as it would have done before a user's click.
+void HandlePendingMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
 double Click(resicrypt::TForm1& form, ControlId button) {
+  HandlePendingMessages();
   auto start = std::chrono::steady_clock::now();
   SendMessageA(form.Control(button), BM_CLICK, 0, 0);
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
