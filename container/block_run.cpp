@@ -26,6 +26,12 @@ BlockRunLimits limitsInPlace = DefaultBlockRunLimits();
 // per piece. The worker touches only the chunk's buffers and the steps'
 // Transform; the destructor joins it. When no thread can be started, the caller
 // does all the work alone.
+//
+// The caller waits only for slices the worker has taken. A worker that has not
+// taken up the chunk by the time the caller ran out of slices (still starting,
+// which in a process with many libraries loaded can take milliseconds, or not
+// scheduled yet) is let off it, so the caller never waits for a thread that did
+// no work.
 class TransformCrew {
  public:
   TransformCrew(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
@@ -40,12 +46,17 @@ class TransformCrew {
   TransformCrew(const TransformCrew&) = delete;
   TransformCrew& operator=(const TransformCrew&) = delete;
   ~TransformCrew() {
+    Dismiss();
+    if (worker_.joinable()) worker_.join();
+  }
+
+  // Tells the worker to end, without waiting for it; nothing may be posted after.
+  void Dismiss() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
     wake_.notify_one();
-    if (worker_.joinable()) worker_.join();
   }
 
   // The worker starts on count blocks from in into out.
@@ -56,7 +67,7 @@ class TransformCrew {
       out_ = out;
       count_ = count;
       next_.store(0, std::memory_order_relaxed);
-      workerDone_ = !worker_.joinable();
+      open_ = worker_.joinable();
       ++generation_;
     }
     wake_.notify_one();
@@ -75,7 +86,8 @@ class TransformCrew {
     }
     RunSlices(in, count, out);
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return workerDone_; });
+    open_ = false;  // a worker that has not taken the chunk up yet leaves it alone
+    done_.wait(lock, [this] { return !workerBusy_; });
   }
 
  private:
@@ -95,13 +107,15 @@ class TransformCrew {
       wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
+      if (!open_) continue;  // the caller has finished this chunk alone
+      workerBusy_ = true;
       const unsigned char* in = in_;
       unsigned char* out = out_;
       const std::size_t count = count_;
       lock.unlock();
       RunSlices(in, count, out);
       lock.lock();
-      workerDone_ = true;
+      workerBusy_ = false;
       done_.notify_one();
     }
   }
@@ -118,7 +132,8 @@ class TransformCrew {
   unsigned char* out_ = nullptr;
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
-  bool workerDone_ = true;
+  bool open_ = false;        // the worker may still take up the current chunk
+  bool workerBusy_ = false;  // the worker is on slices of the current chunk
   bool stop_ = false;
   std::thread worker_;  // last: started once everything above is in place
 };
@@ -183,6 +198,9 @@ BlockRunResult BlockRunner::RunPieces(std::int32_t total, BlockSteps& steps) {
 // single thread to warm the buffers, then three each way in turn, timed; the
 // worker stays only when its best time per block was clearly below the single
 // thread's best (the best of three, so that one disturbed piece decides nothing).
+// The worker is started before the first piece of the trial, so that it gets
+// going while that piece runs on one thread and its start is not timed as the
+// cost of handing it chunks.
 BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
                                           BlockSteps& steps) {
   constexpr int kTrialPieces = 7;  // the warm-up, then three each way
@@ -190,6 +208,7 @@ BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
     return RunPieceThreaded(first, count, steps);
   }
   if (trial_ == Trial::OneThread) return RunPiece(first, count, steps);
+  StartCrew(steps);
   const bool withWorker = triedPieces_ % 2 == 0 && triedPieces_ > 0;
   const auto start = std::chrono::steady_clock::now();
   const BlockRunResult result =
@@ -203,8 +222,14 @@ BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
   }
   if (++triedPieces_ == kTrialPieces) {
     trial_ = bestWithWorker_ < 0.9 * bestOneThread_ ? Trial::KeepWorker : Trial::OneThread;
+    // A worker no longer needed ends while the pieces go on; Run joins it.
+    if (trial_ == Trial::OneThread && crew_) crew_->Dismiss();
   }
   return result;
+}
+
+void BlockRunner::StartCrew(const BlockSteps& steps) {
+  if (!crew_) crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, limits_.sliceBlocks));
 }
 
 BlockRunResult BlockRunner::RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps) {
@@ -234,7 +259,7 @@ BlockRunResult BlockRunner::RunPieceThreaded(std::int32_t first, std::size_t cou
     if (in_[k].size() < chunk * inBytes_) in_[k].resize(chunk * inBytes_);
     if (out_[k].size() < chunk * outBytes_) out_[k].resize(chunk * outBytes_);
   }
-  if (!crew_) crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, limits_.sliceBlocks));
+  StartCrew(steps);
   TransformCrew& crew = *crew_;
 
   std::size_t current = std::min(count, chunk);  // blocks of the chunk being ciphered

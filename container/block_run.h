@@ -66,6 +66,8 @@ class BlockRunner {
   BlockRunResult RunLargePiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPieceThreaded(std::int32_t first, std::size_t count, BlockSteps& steps);
+  // Starts the worker of the record, if it is not running yet.
+  void StartCrew(const BlockSteps& steps);
 
   std::size_t inBytes_;
   std::size_t outBytes_;
