@@ -143,7 +143,7 @@ void BlockRunner::CrewDeleter::operator()(TransformCrew* crew) const { delete cr
 BlockRunLimits DefaultBlockRunLimits() {
   BlockRunLimits limits{};
   limits.chunkBytes = kFileBufferBytes;
-  limits.chunksPerPiece = 8;
+  limits.chunksPerPiece = 3;
   limits.sliceBlocks = 2048;
   limits.threadedPieceBytes = std::size_t{256} << 10;
   limits.threads = std::thread::hardware_concurrency() >= 2;
