@@ -83,6 +83,7 @@ bool InputFile::Open(const std::string& path) {
   Close();
   file_.reset(std::fopen(path.c_str(), "rb"));
   if (!file_) return false;
+  path_ = path;
   Unbuffer(file_.get());
   size_ = SeekFile(file_.get(), 0, SEEK_END) ? TellFile(file_.get()) : -1;
   if (size_ < 0 || !SeekFile(file_.get(), 0, SEEK_SET)) {
@@ -158,6 +159,17 @@ bool InputFile::Skip(std::int64_t count) {
   return true;
 }
 
+bool InputFile::SeekTo(std::int64_t offset) {
+  if (failed_ || !file_ || offset < 0) return false;
+  next_ = end_ = 0;
+  if (!SeekFile(file_.get(), offset, SEEK_SET)) {
+    failed_ = true;
+    return false;
+  }
+  position_ = offset;
+  return true;
+}
+
 bool OutputFile::Create(const std::string& path) {
   Discard();
   // A file that is there already must be one we may write, as opening it for
@@ -208,6 +220,16 @@ bool OutputFile::WriteInt32(std::int32_t value) {
   unsigned char field[4];
   StoreLe32(field, value);
   return Write(field, sizeof field);
+}
+
+bool OutputFile::SeekTo(std::int64_t offset) {
+  if (failed_ || !file_ || used_ > 0 || offset < 0) return false;
+  if (!SeekFile(file_.get(), offset, SEEK_SET)) {
+    failed_ = true;
+    return false;
+  }
+  position_ = offset;
+  return true;
 }
 
 bool OutputFile::CutBack(std::int64_t length) {
@@ -262,6 +284,46 @@ void OutputFile::Discard() {
   if (!temporaryPath_.empty()) std::remove(temporaryPath_.c_str());
   temporaryPath_.clear();
   used_ = 0;
+}
+
+bool FileAtOffsets::OpenForReading(const std::string& path) {
+  file_.reset(std::fopen(path.c_str(), "rb"));
+  if (file_) Unbuffer(file_.get());
+  position_ = file_ ? 0 : -1;
+  return file_ != nullptr;
+}
+
+bool FileAtOffsets::OpenForWriting(const std::string& path) {
+  file_.reset(std::fopen(path.c_str(), "r+b"));
+  if (file_) Unbuffer(file_.get());
+  position_ = file_ ? 0 : -1;
+  return file_ != nullptr;
+}
+
+// A stream that takes consecutive slices stands where the next one starts already.
+bool FileAtOffsets::MoveTo(std::int64_t offset) {
+  if (!file_ || offset < 0) return false;
+  if (offset == position_) return true;
+  position_ = -1;
+  if (!SeekFile(file_.get(), offset, SEEK_SET)) return false;
+  position_ = offset;
+  return true;
+}
+
+bool FileAtOffsets::ReadAt(std::int64_t offset, void* data, std::size_t count) {
+  if (!MoveTo(offset)) return false;
+  const std::size_t got = std::fread(data, 1, count, file_.get());
+  position_ = got == count ? offset + static_cast<std::int64_t>(count) : -1;
+  std::clearerr(file_.get());
+  return got == count;
+}
+
+bool FileAtOffsets::WriteAt(std::int64_t offset, const void* data, std::size_t count) {
+  if (!MoveTo(offset)) return false;
+  const bool ok = std::fwrite(data, 1, count, file_.get()) == count;
+  position_ = ok ? offset + static_cast<std::int64_t>(count) : -1;
+  std::clearerr(file_.get());
+  return ok;
 }
 
 }  // namespace resicrypt

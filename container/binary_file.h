@@ -6,6 +6,9 @@
 // when every byte has been written and the file has been closed without error;
 // until then the target keeps its earlier content, and an output that is given up
 // leaves nothing behind.
+//
+// FileAtOffsets is a stream of its own on a file one of the others has open, for
+// a second thread that reads or writes blocks at given offsets.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +44,7 @@ class InputFile {
 
   // Length of the file when it was opened.
   std::int64_t Size() const { return size_; }
+  const std::string& Path() const { return path_; }
   // Bytes read (or skipped) so far.
   std::int64_t Position() const { return position_; }
 
@@ -50,10 +54,14 @@ class InputFile {
   bool ReadInt32(std::int32_t& value);
   // Moves count bytes on without handing them out.
   bool Skip(std::int64_t count);
+  // Moves to the byte at offset (from the start of the file), dropping what the
+  // buffer holds: for going on after other streams have read the bytes before it.
+  bool SeekTo(std::int64_t offset);
 
  private:
   bool Fill();
 
+  std::string path_;
   FileHandle file_;
   std::vector<unsigned char> buffer_;
   std::size_t next_ = 0;
@@ -80,6 +88,15 @@ class OutputFile {
   bool WriteInt32(std::int32_t value);
   std::int64_t Position() const { return position_; }
 
+  // Writes out what the buffer holds, so that other streams on the temporary file
+  // find every byte written so far in the file.
+  bool Flush();
+  // The file being written until Commit, for other streams to write blocks into.
+  const std::string& TemporaryPath() const { return temporaryPath_; }
+  // Goes on writing at offset, up to which other streams have written the file;
+  // Position becomes offset. The buffer must be empty (Flush).
+  bool SeekTo(std::int64_t offset);
+
   // Keeps only the first length bytes written so far (rebuilding the temporary
   // file, since standard streams cannot shorten a file).
   bool CutBack(std::int64_t length);
@@ -93,8 +110,6 @@ class OutputFile {
   void Discard();
 
  private:
-  bool Flush();
-
   std::string path_;
   std::string temporaryPath_;
   FileHandle file_;
@@ -102,6 +117,24 @@ class OutputFile {
   std::size_t used_ = 0;
   std::int64_t position_ = 0;
   bool failed_ = false;
+};
+
+class FileAtOffsets {
+ public:
+  // The file at path: for reading only, or for writing into a file that is there
+  // already (nothing of it is cut).
+  bool OpenForReading(const std::string& path);
+  bool OpenForWriting(const std::string& path);
+
+  // Exactly count bytes at offset; false on an error or an early end.
+  bool ReadAt(std::int64_t offset, void* data, std::size_t count);
+  bool WriteAt(std::int64_t offset, const void* data, std::size_t count);
+
+ private:
+  bool MoveTo(std::int64_t offset);
+
+  FileHandle file_;
+  std::int64_t position_ = -1;  // where the stream stands; -1 when not known
 };
 
 }  // namespace resicrypt

@@ -19,28 +19,42 @@ BlockRunLimits limitsInPlace = DefaultBlockRunLimits();
 
 }  // namespace
 
-// Two threads ciphering the chunks of the large pieces of one record: the worker
-// started here and the caller, each taking slices of the current chunk until none
-// is left. Between pieces the worker waits, so that only the calling thread runs
-// while the window takes its turn; it is started once per record instead of once
-// per piece. The worker touches only the chunk's buffers and the steps'
-// Transform; the destructor joins it. When no thread can be started, the caller
-// does all the work alone.
+// Two threads running the large pieces of one record: the worker started here
+// and the caller, each taking slices of the current piece until none is left and
+// reading, ciphering and writing them through its own channel. Between pieces the
+// worker waits, so that only the calling thread runs while the window takes its
+// turn; it is started once per record instead of once per piece. The worker
+// touches only its channel, its buffers and the steps' Transform; the destructor
+// joins it. When no thread can be started, the caller does all the work alone.
 //
 // The caller waits only for slices the worker has taken. A worker that has not
-// taken up the chunk by the time the caller ran out of slices (still starting,
+// taken up the piece by the time the caller ran out of slices (still starting,
 // which in a process with many libraries loaded can take milliseconds, or not
 // scheduled yet) is let off it, so the caller never waits for a thread that did
 // no work.
+//
+// A slice that fails stops both threads from taking further slices; the piece
+// then ends with the failure of the earliest failed slice (its read before its
+// write), as a run in block order would have met it first.
 class TransformCrew {
  public:
   TransformCrew(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
-                std::size_t sliceBlocks)
-      : steps_(steps), inBytes_(inBytes), outBytes_(outBytes), slice_(sliceBlocks) {
+                std::size_t sliceBlocks, std::unique_ptr<BlockChannel> callerChannel,
+                std::unique_ptr<BlockChannel> workerChannel)
+      : steps_(steps),
+        inBytes_(inBytes),
+        outBytes_(outBytes),
+        slice_(sliceBlocks),
+        callerChannel_(std::move(callerChannel)),
+        workerChannel_(std::move(workerChannel)) {
+    callerIn_.resize(slice_ * inBytes_);
+    callerOut_.resize(slice_ * outBytes_);
+    workerIn_.resize(slice_ * inBytes_);
+    workerOut_.resize(slice_ * outBytes_);
     try {
       worker_ = std::thread([this] { WorkerLoop(); });
     } catch (const std::system_error&) {
-      // No worker: Finish runs every slice on the calling thread.
+      // No worker: Run does every slice on the calling thread.
     }
   }
   TransformCrew(const TransformCrew&) = delete;
@@ -50,7 +64,7 @@ class TransformCrew {
     if (worker_.joinable()) worker_.join();
   }
 
-  // Tells the worker to end, without waiting for it; nothing may be posted after.
+  // Tells the worker to end, without waiting for it; nothing may be run after.
   void Dismiss() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -59,44 +73,48 @@ class TransformCrew {
     wake_.notify_one();
   }
 
-  // The worker starts on count blocks from in into out.
-  void Post(const unsigned char* in, std::size_t count, unsigned char* out) {
+  // Blocks first.. (count of them) through both threads; returns when all are
+  // done or a slice failed, with the worker waiting again.
+  BlockRunResult Run(std::int32_t first, std::size_t count) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      in_ = in;
-      out_ = out;
+      first_ = first;
       count_ = count;
       next_.store(0, std::memory_order_relaxed);
+      failed_.store(false, std::memory_order_relaxed);
+      failedAt_ = count;
+      failure_ = BlockRunResult::Done;
       open_ = worker_.joinable();
       ++generation_;
     }
     wake_.notify_one();
-  }
-
-  // The caller takes what is left of the chunk, then waits for the worker's part.
-  void Finish() {
-    const unsigned char* in = nullptr;
-    unsigned char* out = nullptr;
-    std::size_t count = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      in = in_;
-      out = out_;
-      count = count_;
-    }
-    RunSlices(in, count, out);
+    RunSlices(*callerChannel_, callerIn_.data(), callerOut_.data(), first, count);
     std::unique_lock<std::mutex> lock(mutex_);
-    open_ = false;  // a worker that has not taken the chunk up yet leaves it alone
+    open_ = false;  // a worker that has not taken the piece up yet leaves it alone
     done_.wait(lock, [this] { return !workerBusy_; });
+    return failure_;
   }
 
  private:
-  void RunSlices(const unsigned char* in, std::size_t count, unsigned char* out) {
+  void RunSlices(BlockChannel& channel, unsigned char* in, unsigned char* out, std::int32_t first,
+                 std::size_t count) {
     for (;;) {
-      const std::size_t first = next_.fetch_add(slice_, std::memory_order_relaxed);
-      if (first >= count) return;
-      const std::size_t n = std::min(slice_, count - first);
-      steps_.Transform(in + first * inBytes_, n, out + first * outBytes_);
+      const std::size_t at = next_.fetch_add(slice_, std::memory_order_relaxed);
+      if (at >= count || failed_.load(std::memory_order_relaxed)) return;
+      const std::size_t n = std::min(slice_, count - at);
+      const auto block = first + static_cast<std::int32_t>(at);
+      if (!channel.ReadAt(in, block, n)) return Fail(at, BlockRunResult::ReadFailed);
+      steps_.Transform(in, n, out);
+      if (!channel.WriteAt(out, block, n)) return Fail(at, BlockRunResult::WriteFailed);
+    }
+  }
+
+  void Fail(std::size_t at, BlockRunResult failure) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failed_.store(true, std::memory_order_relaxed);
+    if (at < failedAt_) {
+      failedAt_ = at;
+      failure_ = failure;
     }
   }
 
@@ -107,13 +125,12 @@ class TransformCrew {
       wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
-      if (!open_) continue;  // the caller has finished this chunk alone
+      if (!open_) continue;  // the caller has finished this piece alone
       workerBusy_ = true;
-      const unsigned char* in = in_;
-      unsigned char* out = out_;
+      const std::int32_t first = first_;
       const std::size_t count = count_;
       lock.unlock();
-      RunSlices(in, count, out);
+      RunSlices(*workerChannel_, workerIn_.data(), workerOut_.data(), first, count);
       lock.lock();
       workerBusy_ = false;
       done_.notify_one();
@@ -124,27 +141,92 @@ class TransformCrew {
   const std::size_t inBytes_;
   const std::size_t outBytes_;
   const std::size_t slice_;
+  std::unique_ptr<BlockChannel> callerChannel_;
+  std::unique_ptr<BlockChannel> workerChannel_;
+  std::vector<unsigned char> callerIn_;
+  std::vector<unsigned char> callerOut_;
+  std::vector<unsigned char> workerIn_;
+  std::vector<unsigned char> workerOut_;
   std::atomic<std::size_t> next_{0};
+  std::atomic<bool> failed_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  const unsigned char* in_ = nullptr;
-  unsigned char* out_ = nullptr;
+  std::int32_t first_ = 0;
   std::size_t count_ = 0;
+  std::size_t failedAt_ = 0;  // the earliest failed slice of the piece
+  BlockRunResult failure_ = BlockRunResult::Done;
   std::uint64_t generation_ = 0;
-  bool open_ = false;        // the worker may still take up the current chunk
-  bool workerBusy_ = false;  // the worker is on slices of the current chunk
+  bool open_ = false;        // the worker may still take up the current piece
+  bool workerBusy_ = false;  // the worker is on slices of the current piece
   bool stop_ = false;
   std::thread worker_;  // last: started once everything above is in place
 };
+
+std::int64_t BlockPlaces::InOffset(std::int32_t block) const {
+  return inBase + static_cast<std::int64_t>(block - 1) * static_cast<std::int64_t>(inBytes);
+}
+
+std::int64_t BlockPlaces::OutOffset(std::int32_t block) const {
+  const std::int64_t offset =
+      outBase + static_cast<std::int64_t>(block - 1) * static_cast<std::int64_t>(outBytes);
+  return shortBlock > 0 && block > shortBlock ? offset - static_cast<std::int64_t>(shortBy)
+                                              : offset;
+}
+
+std::size_t BlockPlaces::OutLength(std::int32_t first, std::size_t count) const {
+  const std::size_t bytes = count * outBytes;
+  const std::int32_t last = first + static_cast<std::int32_t>(count) - 1;
+  return shortBlock > 0 && first <= shortBlock && shortBlock <= last ? bytes - shortBy : bytes;
+}
+
+namespace {
+
+class FileChannel : public BlockChannel {
+ public:
+  explicit FileChannel(const BlockPlaces& places) : places_(places) {}
+  bool Open(const std::string& inPath, const std::string& outPath) {
+    return input_.OpenForReading(inPath) && output_.OpenForWriting(outPath);
+  }
+  bool ReadAt(unsigned char* in, std::int32_t first, std::size_t count) override {
+    return input_.ReadAt(places_.InOffset(first), in, count * places_.inBytes);
+  }
+  bool WriteAt(const unsigned char* out, std::int32_t first, std::size_t count) override {
+    return output_.WriteAt(places_.OutOffset(first), out, places_.OutLength(first, count));
+  }
+
+ private:
+  BlockPlaces places_;
+  FileAtOffsets input_;
+  FileAtOffsets output_;
+};
+
+}  // namespace
+
+std::unique_ptr<BlockChannel> OpenFileChannel(const InputFile& input, const OutputFile& output,
+                                              const BlockPlaces& places) {
+  auto channel = std::make_unique<FileChannel>(places);
+  if (!channel->Open(input.Path(), output.TemporaryPath())) return nullptr;
+  return channel;
+}
+
+BlockRunResult AlignFiles(InputFile& input, OutputFile& output, const BlockPlaces& places,
+                          std::int32_t block) {
+  if (!output.Flush() || !output.SeekTo(places.OutOffset(block))) {
+    return BlockRunResult::WriteFailed;
+  }
+  if (!input.SeekTo(places.InOffset(block))) return BlockRunResult::ReadFailed;
+  return BlockRunResult::Done;
+}
 
 void BlockRunner::CrewDeleter::operator()(TransformCrew* crew) const { delete crew; }
 
 BlockRunLimits DefaultBlockRunLimits() {
   BlockRunLimits limits{};
   limits.chunkBytes = kFileBufferBytes;
-  limits.chunksPerPiece = 3;
-  limits.sliceBlocks = 2048;
+  // A slice and its cipher text stay in the core's own cache between the read,
+  // the cipher and the write.
+  limits.sliceBytes = std::size_t{128} << 10;
   limits.threadedPieceBytes = std::size_t{256} << 10;
   limits.threads = std::thread::hardware_concurrency() >= 2;
   limits.tryBothWays = true;
@@ -161,13 +243,14 @@ BlockRunner::BlockRunner(std::size_t inBytes, std::size_t outBytes)
     : inBytes_(inBytes),
       outBytes_(outBytes),
       limits_(limitsInPlace),
-      chunkBlocks_(std::max<std::size_t>(1, limits_.chunkBytes / inBytes)) {
-  limits_.sliceBlocks = std::max<std::size_t>(1, limits_.sliceBlocks);
-  limits_.chunksPerPiece = std::max<std::size_t>(1, limits_.chunksPerPiece);
-}
+      chunkBlocks_(std::max<std::size_t>(1, limits_.chunkBytes / inBytes)),
+      sliceBlocks_(std::max<std::size_t>(1, limits_.sliceBytes / inBytes)) {}
 
 BlockRunResult BlockRunner::Run(std::int32_t total, BlockSteps& steps) {
-  crew_.reset();  // a crew serves the steps of one record
+  // A crew and its channels serve the steps of one record; the channels' streams
+  // are closed before the caller goes on with the files.
+  crew_.reset();
+  channelsFailed_ = false;
   const BlockRunResult result = RunPieces(total, steps);
   crew_.reset();
   return result;
@@ -208,7 +291,7 @@ BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
     return RunPieceThreaded(first, count, steps);
   }
   if (trial_ == Trial::OneThread) return RunPiece(first, count, steps);
-  StartCrew(steps);
+  if (!StartCrew(steps)) return RunPiece(first, count, steps);
   const bool withWorker = triedPieces_ % 2 == 0 && triedPieces_ > 0;
   const auto start = std::chrono::steady_clock::now();
   const BlockRunResult result =
@@ -228,64 +311,45 @@ BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
   return result;
 }
 
-void BlockRunner::StartCrew(const BlockSteps& steps) {
-  if (!crew_) crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, limits_.sliceBlocks));
+bool BlockRunner::StartCrew(BlockSteps& steps) {
+  if (crew_) return true;
+  if (channelsFailed_) return false;
+  std::unique_ptr<BlockChannel> callerChannel = steps.OpenChannel();
+  std::unique_ptr<BlockChannel> workerChannel = callerChannel ? steps.OpenChannel() : nullptr;
+  if (!workerChannel) {
+    channelsFailed_ = true;  // the record runs in block order on the calling thread
+    return false;
+  }
+  crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, sliceBlocks_,
+                                std::move(callerChannel), std::move(workerChannel)));
+  return true;
 }
 
 BlockRunResult BlockRunner::RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps) {
-  std::vector<unsigned char>& in = in_[0];
-  std::vector<unsigned char>& out = out_[0];
   while (count > 0) {
     const std::size_t n = std::min(count, chunkBlocks_);
-    if (in.size() < n * inBytes_) in.resize(n * inBytes_);
-    if (out.size() < n * outBytes_) out.resize(n * outBytes_);
-    if (!steps.Read(in.data(), n)) return BlockRunResult::ReadFailed;
-    steps.Transform(in.data(), n, out.data());
-    if (!steps.Write(out.data(), first, n)) return BlockRunResult::WriteFailed;
+    if (in_.size() < n * inBytes_) in_.resize(n * inBytes_);
+    if (out_.size() < n * outBytes_) out_.resize(n * outBytes_);
+    if (!steps.Read(in_.data(), n)) return BlockRunResult::ReadFailed;
+    steps.Transform(in_.data(), n, out_.data());
+    if (!steps.Write(out_.data(), first, n)) return BlockRunResult::WriteFailed;
     first += static_cast<std::int32_t>(n);
     count -= n;
   }
   return BlockRunResult::Done;
 }
 
-// Chunk j is ciphered by both threads while the calling thread first writes
-// chunk j - 1 and reads chunk j + 1, so the file work overlaps the cipher work.
+// The piece goes through the two channels; the record's own streams are put
+// before it first (the output's buffered bytes written out) and after it at the
+// end, so that pieces in block order can follow.
 BlockRunResult BlockRunner::RunPieceThreaded(std::int32_t first, std::size_t count,
                                              BlockSteps& steps) {
-  const std::size_t chunk = std::min(
-      chunkBlocks_,
-      std::max(limits_.sliceBlocks, (count + limits_.chunksPerPiece - 1) / limits_.chunksPerPiece));
-  for (int k = 0; k < 2; ++k) {
-    if (in_[k].size() < chunk * inBytes_) in_[k].resize(chunk * inBytes_);
-    if (out_[k].size() < chunk * outBytes_) out_[k].resize(chunk * outBytes_);
-  }
-  StartCrew(steps);
-  TransformCrew& crew = *crew_;
-
-  std::size_t current = std::min(count, chunk);  // blocks of the chunk being ciphered
-  if (!steps.Read(in_[0].data(), current)) return BlockRunResult::ReadFailed;
-  std::size_t left = count - current;  // blocks not read yet
-  std::size_t previous = 0;            // blocks ciphered and not yet written
-  std::int32_t previousFirst = first;
-  int k = 0;
-  for (;;) {
-    crew.Post(in_[k].data(), current, out_[k].data());
-    if (previous > 0 && !steps.Write(out_[1 - k].data(), previousFirst, previous)) {
-      return BlockRunResult::WriteFailed;
-    }
-    const std::size_t next = std::min(left, chunk);
-    if (next > 0 && !steps.Read(in_[1 - k].data(), next)) return BlockRunResult::ReadFailed;
-    crew.Finish();
-    previousFirst = first;
-    previous = current;
-    first += static_cast<std::int32_t>(current);
-    if (next == 0) break;
-    current = next;
-    left -= next;
-    k = 1 - k;
-  }
-  if (!steps.Write(out_[k].data(), previousFirst, previous)) return BlockRunResult::WriteFailed;
-  return BlockRunResult::Done;
+  if (!StartCrew(steps)) return RunPiece(first, count, steps);
+  const BlockRunResult before = steps.Align(first);
+  if (before != BlockRunResult::Done) return before;
+  const BlockRunResult result = crew_->Run(first, count);
+  if (result != BlockRunResult::Done) return result;
+  return steps.Align(first + static_cast<std::int32_t>(count));
 }
 
 }  // namespace resicrypt

@@ -32,7 +32,12 @@ PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOu
 class PackSteps : public BlockSteps {
  public:
   PackSteps(InputFile& source, OutputFile& container, const FileCipher& cipher, PackEvents& events)
-      : source_(source), container_(container), cipher_(cipher), events_(events) {}
+      : source_(source), container_(container), cipher_(cipher), events_(events) {
+    places_.inBase = source.Position();
+    places_.inBytes = static_cast<std::size_t>(cipher.BlockLength());
+    places_.outBase = container.Position();
+    places_.outBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
+  }
   bool Read(unsigned char* in, std::size_t count) override {
     return source_.Read(in, count * static_cast<std::size_t>(cipher_.BlockLength()));
   }
@@ -43,12 +48,19 @@ class PackSteps : public BlockSteps {
     return container_.Write(out, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
   }
   void Due(std::int32_t block) override { events_.BlockDue(block); }
+  std::unique_ptr<BlockChannel> OpenChannel() override {
+    return OpenFileChannel(source_, container_, places_);
+  }
+  BlockRunResult Align(std::int32_t block) override {
+    return AlignFiles(source_, container_, places_, block);
+  }
 
  private:
   InputFile& source_;
   OutputFile& container_;
   const FileCipher& cipher_;
   PackEvents& events_;
+  BlockPlaces places_;
 };
 
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,

@@ -45,9 +45,14 @@ class UnpackSteps : public BlockSteps {
       : container_(container),
         output_(output),
         cipher_(cipher),
-        finalBlock_(B),
-        padding_(static_cast<std::size_t>(cipher.BlockLength() - r)),
-        events_(events) {}
+        events_(events) {
+    places_.inBase = container.Position();
+    places_.inBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
+    places_.outBase = output.Position();
+    places_.outBytes = static_cast<std::size_t>(cipher.BlockLength());
+    places_.shortBlock = B;
+    places_.shortBy = static_cast<std::size_t>(cipher.BlockLength() - r);
+  }
   bool Read(unsigned char* in, std::size_t count) override {
     return container_.Read(in, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
   }
@@ -55,19 +60,22 @@ class UnpackSteps : public BlockSteps {
     cipher_.DecryptBlocks(in, count, out);
   }
   bool Write(const unsigned char* out, std::int32_t first, std::size_t count) override {
-    std::size_t bytes = count * static_cast<std::size_t>(cipher_.BlockLength());
-    if (first + static_cast<std::int64_t>(count) - 1 == finalBlock_) bytes -= padding_;
-    return output_.Write(out, bytes);
+    return output_.Write(out, places_.OutLength(first, count));
   }
   void Due(std::int32_t block) override { events_.BlockDue(block); }
+  std::unique_ptr<BlockChannel> OpenChannel() override {
+    return OpenFileChannel(container_, output_, places_);
+  }
+  BlockRunResult Align(std::int32_t block) override {
+    return AlignFiles(container_, output_, places_, block);
+  }
 
  private:
   InputFile& container_;
   OutputFile& output_;
   const FileCipher& cipher_;
-  std::int32_t finalBlock_;
-  std::size_t padding_;
   UnpackEvents& events_;
+  BlockPlaces places_;
 };
 
 }  // namespace

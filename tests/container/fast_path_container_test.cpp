@@ -43,8 +43,7 @@ std::vector<std::pair<std::string, BlockRunLimits>> AllLimits() {
   oneThread.threads = false;
   BlockRunLimits tiny{};
   tiny.chunkBytes = 100;
-  tiny.chunksPerPiece = 3;
-  tiny.sliceBlocks = 2;
+  tiny.sliceBytes = 50;
   tiny.threadedPieceBytes = 0;
   tiny.threads = true;
   BlockRunLimits tinyOneThread = tiny;
@@ -252,19 +251,19 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
 
 // A stand-in cipher that adds 1 to both bytes of a block (which hold its number),
 // watching the threads: at each of the window's turns every earlier block has
-// been read, ciphered and written, no cipher work is under way, and only the
-// calling thread reads, writes and takes turns.
+// been read, ciphered and written once, no cipher work is under way, and only the
+// calling thread takes turns and reads and writes in block order; channels may
+// be used on the worker, and all are closed when the run ends. With channels
+// off, no channel can be opened and the record must run in block order.
 class WatchedSteps : public resicrypt::BlockSteps {
  public:
-  WatchedSteps() : caller_(std::this_thread::get_id()) {}
+  explicit WatchedSteps(bool channels = true)
+      : channels_(channels), caller_(std::this_thread::get_id()) {}
 
   bool Read(unsigned char* in, std::size_t count) override {
     Expect(std::this_thread::get_id() == caller_, "Read off the calling thread");
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::int32_t block = ++read_;
-      in[2 * k] = static_cast<unsigned char>(block & 0xFF);
-      in[2 * k + 1] = static_cast<unsigned char>((block >> 8) & 0xFF);
-    }
+    NumberBlocks(in, next_, count);
+    next_ += static_cast<std::int32_t>(count);
     return true;
   }
   void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
@@ -279,23 +278,31 @@ class WatchedSteps : public resicrypt::BlockSteps {
   }
   bool Write(const unsigned char* out, std::int32_t first, std::size_t count) override {
     Expect(std::this_thread::get_id() == caller_, "Write off the calling thread");
-    Expect(first == written_ + 1, "blocks written out of order");
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::int32_t block = first + static_cast<std::int32_t>(k);
-      Expect(out[2 * k] == static_cast<unsigned char>((block & 0xFF) + 1) &&
-                 out[2 * k + 1] == static_cast<unsigned char>(((block >> 8) & 0xFF) + 1),
-             "a block came out wrong");
-    }
-    written_ += static_cast<std::int32_t>(count);
+    Expect(first == nextWrite_, "blocks written out of order");
+    nextWrite_ += static_cast<std::int32_t>(count);
+    Written(out, first, count);
     return true;
   }
   void Due(std::int32_t block) override {
     Expect(std::this_thread::get_id() == caller_, "the window's turn off the calling thread");
     Expect(inFlight_ == 0, "ciphering during the window's turn");
-    Expect(ciphered_ == block - 1 && written_ == block - 1 && read_ == block - 1,
-           "the window's turn before the earlier blocks were done");
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Expect(ciphered_ == block - 1 && written_ == block - 1 && read_ == block - 1,
+             "the window's turn before the earlier blocks were done");
+    }
     EndPiece();
     due.push_back(block);
+  }
+  std::unique_ptr<resicrypt::BlockChannel> OpenChannel() override {
+    Expect(std::this_thread::get_id() == caller_, "channel opened off the calling thread");
+    if (!channels_) return nullptr;
+    return std::make_unique<Channel>(*this);
+  }
+  resicrypt::BlockRunResult Align(std::int32_t block) override {
+    Expect(std::this_thread::get_id() == caller_, "Align off the calling thread");
+    next_ = nextWrite_ = block;
+    return resicrypt::BlockRunResult::Done;
   }
   // Between two turns of the window, at most the caller and one worker cipher.
   void EndPiece() {
@@ -307,26 +314,79 @@ class WatchedSteps : public resicrypt::BlockSteps {
 
   std::vector<std::int32_t> due;
   int TwoThreadPieces() const { return twoThreadPieces_; }
-  std::int32_t Written() const { return written_; }
+  int OpenChannels() const { return openChannels_; }
+  std::int32_t WrittenBlocks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return written_;
+  }
   std::set<std::string> Faults() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return faults_;
   }
 
  private:
+  class Channel : public resicrypt::BlockChannel {
+   public:
+    explicit Channel(WatchedSteps& steps) : steps_(steps) { ++steps_.openChannels_; }
+    ~Channel() override { --steps_.openChannels_; }
+    bool ReadAt(unsigned char* in, std::int32_t first, std::size_t count) override {
+      steps_.NumberBlocks(in, first, count);
+      return true;
+    }
+    bool WriteAt(const unsigned char* out, std::int32_t first, std::size_t count) override {
+      steps_.Written(out, first, count);
+      return true;
+    }
+
+   private:
+    WatchedSteps& steps_;
+  };
+
+  void NumberBlocks(unsigned char* in, std::int32_t first, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::int32_t block = first + static_cast<std::int32_t>(k);
+      in[2 * k] = static_cast<unsigned char>(block & 0xFF);
+      in[2 * k + 1] = static_cast<unsigned char>((block >> 8) & 0xFF);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_ += static_cast<std::int32_t>(count);
+  }
+  void Written(const unsigned char* out, std::int32_t first, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::int32_t block = first + static_cast<std::int32_t>(k);
+      Expect(out[2 * k] == static_cast<unsigned char>((block & 0xFF) + 1) &&
+                 out[2 * k + 1] == static_cast<unsigned char>(((block >> 8) & 0xFF) + 1),
+             "a block came out wrong");
+    }
+    bool once = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (std::size_t k = 0; k < count; ++k) {
+        once = writtenBlocks_.insert(first + static_cast<std::int32_t>(k)).second && once;
+      }
+      written_ += static_cast<std::int32_t>(count);
+    }
+    Expect(once, "a block written twice");
+  }
   void Expect(bool ok, const char* fault) const {
     if (!ok) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<std::mutex> lock(faultMutex_);
       faults_.insert(fault);
     }
   }
 
+  bool channels_;
   std::thread::id caller_;
+  std::int32_t next_ = 1;       // the block Read gives next
+  std::int32_t nextWrite_ = 1;  // the block Write must be given next
   std::int32_t read_ = 0;
   std::int32_t written_ = 0;
+  std::set<std::int32_t> writtenBlocks_;
+  std::atomic<int> openChannels_{0};
   mutable std::atomic<int> inFlight_{0};
   mutable std::atomic<std::int32_t> ciphered_{0};
   mutable std::mutex mutex_;
+  mutable std::mutex faultMutex_;
   mutable std::set<std::thread::id> threads_;
   mutable std::set<std::string> faults_;
   int twoThreadPieces_ = 0;
@@ -334,48 +394,81 @@ class WatchedSteps : public resicrypt::BlockSteps {
 
 TEST(BlockRun, WindowTurnsComeAtTheSameBlocksWithEverythingBeforeThemDoneOnOneThread) {
   for (const auto& [label, limits] : AllLimits()) {
-    for (std::int32_t total : {0, 1, 99, 100, 101, 250, 5000, 70001}) {
-      SCOPED_TRACE(label + ", " + std::to_string(total) + " blocks");
-      LimitsScope limitsScope(limits);
-      resicrypt::BlockRunner runner(2, 2);
-      WatchedSteps steps;
-      EXPECT_EQ(runner.Run(total, steps), resicrypt::BlockRunResult::Done);
-      EXPECT_EQ(steps.Written(), total);
-      EXPECT_EQ(steps.due, DueBlocks(total));
-      steps.EndPiece();
-      EXPECT_TRUE(steps.Faults().empty()) << *steps.Faults().begin();
-      if (!limits.threads) {
-        EXPECT_EQ(steps.TwoThreadPieces(), 0);
+    for (const bool channels : {true, false}) {
+      for (std::int32_t total : {0, 1, 99, 100, 101, 250, 5000, 70001}) {
+        SCOPED_TRACE(label + (channels ? "" : ", no channels") + ", " + std::to_string(total) +
+                     " blocks");
+        LimitsScope limitsScope(limits);
+        resicrypt::BlockRunner runner(2, 2);
+        WatchedSteps steps(channels);
+        EXPECT_EQ(runner.Run(total, steps), resicrypt::BlockRunResult::Done);
+        EXPECT_EQ(steps.WrittenBlocks(), total);
+        EXPECT_EQ(steps.due, DueBlocks(total));
+        EXPECT_EQ(steps.OpenChannels(), 0);
+        steps.EndPiece();
+        EXPECT_TRUE(steps.Faults().empty()) << *steps.Faults().begin();
+        if (!limits.threads || !channels) {
+          EXPECT_EQ(steps.TwoThreadPieces(), 0);
+        }
       }
     }
   }
 }
 
 // A read or write that fails ends the run with that result, also in the middle
-// of a piece on two threads, and nothing after it is written.
+// of a piece on two threads, and no block after the failed one is written.
 class FailingSteps : public resicrypt::BlockSteps {
  public:
   FailingSteps(std::int32_t failRead, std::int32_t failWrite)
       : failRead_(failRead), failWrite_(failWrite) {}
   bool Read(unsigned char* /*in*/, std::size_t count) override {
-    read_ += static_cast<std::int32_t>(count);
-    return read_ < failRead_;
+    next_ += static_cast<std::int32_t>(count);
+    return next_ - 1 < failRead_;
   }
   void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
     std::copy(in, in + count, out);
   }
   bool Write(const unsigned char* /*out*/, std::int32_t first, std::size_t count) override {
-    if (first + static_cast<std::int32_t>(count) > failWrite_) return false;
-    written = first + static_cast<std::int32_t>(count) - 1;
-    return true;
+    return Wrote(first, count);
   }
   void Due(std::int32_t /*block*/) override {}
-  std::int32_t written = 0;
+  std::unique_ptr<resicrypt::BlockChannel> OpenChannel() override {
+    return std::make_unique<Channel>(*this);
+  }
+  resicrypt::BlockRunResult Align(std::int32_t block) override {
+    next_ = block;
+    return resicrypt::BlockRunResult::Done;
+  }
+  std::int32_t LastWritten() const { return written_; }
 
  private:
+  class Channel : public resicrypt::BlockChannel {
+   public:
+    explicit Channel(FailingSteps& steps) : steps_(steps) {}
+    bool ReadAt(unsigned char* /*in*/, std::int32_t first, std::size_t count) override {
+      return first + static_cast<std::int32_t>(count) - 1 < steps_.failRead_;
+    }
+    bool WriteAt(const unsigned char* /*out*/, std::int32_t first, std::size_t count) override {
+      return steps_.Wrote(first, count);
+    }
+
+   private:
+    FailingSteps& steps_;
+  };
+
+  bool Wrote(std::int32_t first, std::size_t count) {
+    const std::int32_t last = first + static_cast<std::int32_t>(count) - 1;
+    if (last >= failWrite_) return false;
+    std::int32_t seen = written_.load();
+    while (seen < last && !written_.compare_exchange_weak(seen, last)) {
+    }
+    return true;
+  }
+
   std::int32_t failRead_;
   std::int32_t failWrite_;
-  std::int32_t read_ = 0;
+  std::int32_t next_ = 1;
+  std::atomic<std::int32_t> written_{0};
 };
 
 TEST(BlockRun, AFailedReadOrWriteEndsTheRun) {
@@ -385,10 +478,13 @@ TEST(BlockRun, AFailedReadOrWriteEndsTheRun) {
     resicrypt::BlockRunner runner(1, 1);
     FailingSteps readFails(3000, 1 << 30);
     EXPECT_EQ(runner.Run(5000, readFails), resicrypt::BlockRunResult::ReadFailed);
-    EXPECT_LT(readFails.written, 3000);
+    EXPECT_LT(readFails.LastWritten(), 3000);
     FailingSteps writeFails(1 << 30, 4000);
     EXPECT_EQ(runner.Run(5000, writeFails), resicrypt::BlockRunResult::WriteFailed);
-    EXPECT_LT(writeFails.written, 4000);
+    EXPECT_LT(writeFails.LastWritten(), 4000);
+    // Both fail: the read comes first in block order.
+    FailingSteps bothFail(3000, 3500);
+    EXPECT_EQ(runner.Run(5000, bothFail), resicrypt::BlockRunResult::ReadFailed);
   }
 }
 
