@@ -44,13 +44,13 @@ class TransformCrew {
       : steps_(steps),
         inBytes_(inBytes),
         outBytes_(outBytes),
-        slice_(sliceBlocks),
+        maxSlice_(sliceBlocks),
         callerChannel_(std::move(callerChannel)),
         workerChannel_(std::move(workerChannel)) {
-    callerIn_.resize(slice_ * inBytes_);
-    callerOut_.resize(slice_ * outBytes_);
-    workerIn_.resize(slice_ * inBytes_);
-    workerOut_.resize(slice_ * outBytes_);
+    callerIn_.resize(maxSlice_ * inBytes_);
+    callerOut_.resize(maxSlice_ * outBytes_);
+    workerIn_.resize(maxSlice_ * inBytes_);
+    workerOut_.resize(maxSlice_ * outBytes_);
     try {
       worker_ = std::thread([this] { WorkerLoop(); });
     } catch (const std::system_error&) {
@@ -73,13 +73,15 @@ class TransformCrew {
     wake_.notify_one();
   }
 
-  // Blocks first.. (count of them) through both threads; returns when all are
-  // done or a slice failed, with the worker waiting again.
-  BlockRunResult Run(std::int32_t first, std::size_t count) {
+  // Blocks first.. (count of them) through both threads, slice blocks at a time
+  // (at most the slice the crew was made for); returns when all are done or a
+  // slice failed, with the worker waiting again.
+  BlockRunResult Run(std::int32_t first, std::size_t count, std::size_t slice) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       first_ = first;
       count_ = count;
+      slice_ = std::max<std::size_t>(1, std::min(slice, maxSlice_));
       next_.store(0, std::memory_order_relaxed);
       failed_.store(false, std::memory_order_relaxed);
       failedAt_ = count;
@@ -88,7 +90,7 @@ class TransformCrew {
       ++generation_;
     }
     wake_.notify_one();
-    RunSlices(*callerChannel_, callerIn_.data(), callerOut_.data(), first, count);
+    RunSlices(*callerChannel_, callerIn_.data(), callerOut_.data(), first, count, slice_);
     std::unique_lock<std::mutex> lock(mutex_);
     open_ = false;  // a worker that has not taken the piece up yet leaves it alone
     done_.wait(lock, [this] { return !workerBusy_; });
@@ -97,11 +99,11 @@ class TransformCrew {
 
  private:
   void RunSlices(BlockChannel& channel, unsigned char* in, unsigned char* out, std::int32_t first,
-                 std::size_t count) {
+                 std::size_t count, std::size_t slice) {
     for (;;) {
-      const std::size_t at = next_.fetch_add(slice_, std::memory_order_relaxed);
+      const std::size_t at = next_.fetch_add(slice, std::memory_order_relaxed);
       if (at >= count || failed_.load(std::memory_order_relaxed)) return;
-      const std::size_t n = std::min(slice_, count - at);
+      const std::size_t n = std::min(slice, count - at);
       const auto block = first + static_cast<std::int32_t>(at);
       if (!channel.ReadAt(in, block, n)) return Fail(at, BlockRunResult::ReadFailed);
       steps_.Transform(in, n, out);
@@ -129,8 +131,9 @@ class TransformCrew {
       workerBusy_ = true;
       const std::int32_t first = first_;
       const std::size_t count = count_;
+      const std::size_t slice = slice_;
       lock.unlock();
-      RunSlices(*workerChannel_, workerIn_.data(), workerOut_.data(), first, count);
+      RunSlices(*workerChannel_, workerIn_.data(), workerOut_.data(), first, count, slice);
       lock.lock();
       workerBusy_ = false;
       done_.notify_one();
@@ -140,7 +143,7 @@ class TransformCrew {
   const BlockSteps& steps_;
   const std::size_t inBytes_;
   const std::size_t outBytes_;
-  const std::size_t slice_;
+  const std::size_t maxSlice_;
   std::unique_ptr<BlockChannel> callerChannel_;
   std::unique_ptr<BlockChannel> workerChannel_;
   std::vector<unsigned char> callerIn_;
@@ -154,6 +157,7 @@ class TransformCrew {
   std::condition_variable done_;
   std::int32_t first_ = 0;
   std::size_t count_ = 0;
+  std::size_t slice_ = 1;
   std::size_t failedAt_ = 0;  // the earliest failed slice of the piece
   BlockRunResult failure_ = BlockRunResult::Done;
   std::uint64_t generation_ = 0;
@@ -347,7 +351,11 @@ BlockRunResult BlockRunner::RunPieceThreaded(std::int32_t first, std::size_t cou
   if (!StartCrew(steps)) return RunPiece(first, count, steps);
   const BlockRunResult before = steps.Align(first);
   if (before != BlockRunResult::Done) return before;
-  const BlockRunResult result = crew_->Run(first, count);
+  // At least this many slices per piece, so that the two threads end a piece
+  // close together however the slices fall between them.
+  constexpr std::size_t kSlicesPerPiece = 16;
+  const BlockRunResult result =
+      crew_->Run(first, count, (count + kSlicesPerPiece - 1) / kSlicesPerPiece);
   if (result != BlockRunResult::Done) return result;
   return steps.Align(first + static_cast<std::int32_t>(count));
 }

@@ -73,6 +73,8 @@ constexpr int kMaxFractionBytes = 7;               // F
 constexpr int kMaxFetchGroups = 4;                 // at least 4 lanes per window
 constexpr int kMaxPacked = 6;                      // ceil(24 / 4) packed output vectors
 constexpr int kMaxStores = 6;                      // 16 * 24 bytes in 64-byte stores
+constexpr int kMaxSmallResidues = 8;               // R of the small-product decoder
+constexpr int kMaxSmallBlock = 4;                  // L of the small-product decoder
 struct DecodeLanes {
   int quads = 0;          // ceil(R / 4)
   int fractionBytes = 0;  // F
@@ -95,6 +97,21 @@ struct DecodeLanes {
   int stores = 0;  // ceil(16 L / 64)
   unsigned char storeIndex[kMaxStores][64] = {};
   std::uint64_t storeMask[kMaxStores][kMaxPacked / 2] = {};
+
+  // Short blocks under a small product (the 3-byte file passwords): when
+  // 255 R M < 2^52, the sum S = sum r(i) C(i) is an exact double, and so is
+  // V' = S - floor(S / M) M; 16 blocks a step, two vectors of eight 64-bit lanes.
+  // The floor is estimated with 1 / M (off by at most one, as S / M < 2^11) and
+  // put right by one step either way. Only for R <= 8 and L <= 4: a step's
+  // residues fit one 128-byte window and its output one 64-byte store.
+  bool smallProduct = false;
+  double productWeight[kMaxSmallResidues] = {};  // C(i)
+  double product = 0;                            // M
+  double productInverse = 0;                     // 1 / M rounded to nearest
+  // Residue i of block 8 h + t into byte 0 of lane t of vector h.
+  unsigned char smallFetch[kMaxSmallResidues][2][64] = {};
+  // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
+  unsigned char smallStore[64] = {};
 };
 
 // Redoes one block with the portable code: context is the codec.

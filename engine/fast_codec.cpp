@@ -452,6 +452,28 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
     }
   }
 
+  // The small-product decoder: 255 R M < 2^52 (M below 2^44 at most, in two limbs).
+  const double productValue =
+      static_cast<double>(productLimbs_[0]) +
+      (limbCount > 1 ? static_cast<double>(productLimbs_[1]) * 4294967296.0 : 0.0);
+  lanes.smallProduct = R <= kMaxSmallResidues && L <= kMaxSmallBlock && bits <= 44 &&
+                       255.0 * R * productValue < 4503599627370496.0;  // 2^52
+  if (lanes.smallProduct) {
+    lanes.product = productValue;
+    lanes.productInverse = 1.0 / productValue;
+    for (int h = 0; h < 2; ++h) {
+      for (int t = 0; t < 8; ++t) {
+        for (int i = 0; i < R; ++i) {
+          lanes.smallFetch[i][h][8 * t] = static_cast<unsigned char>((8 * h + t) * R + i);
+        }
+      }
+    }
+    for (int x = 0; x < kLanes * L; ++x) {
+      const int t = x / L;
+      lanes.smallStore[x] = static_cast<unsigned char>(64 * (t / 8) + 8 * (t % 8) + x % L);
+    }
+  }
+
   // Weights of residue i: digits of C(i) mod 256^P and of round(c(i) 256^F / m(i)).
   unsigned char bytes[kMaxColumns + 1];
   for (int i = 0; i < R; ++i) {
@@ -462,6 +484,10 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
     const auto c = static_cast<std::uint64_t>(
         ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
     MultiplySmall(C, limbCount, c);
+    if (lanes.smallProduct) {
+      lanes.productWeight[i] =
+          static_cast<double>(C[0]) + (limbCount > 1 ? static_cast<double>(C[1]) * 4294967296.0 : 0.0);
+    }
     NumberBytes(C, limbCount, false, P, bytes);
     PutSignedDigits(bytes, P, i % 4, &lanes.columnWeight[0][i / 4], kMaxQuads + 1);
     const std::uint64_t fraction = ((c << (8 * F)) + m / 2) / m;  // at most 256^F

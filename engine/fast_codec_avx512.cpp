@@ -270,6 +270,53 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
   }
 }
 
+// The small-product decoder (DecodeLanes): exact in double lanes, so no block
+// is ever redone. A byte b becomes the double b by putting it under the bits of
+// 2^52 and taking 2^52 off; V' < 2^52 comes back to an integer the same way.
+RESICRYPT_AVX512 void DecodeSmallProduct(const DecodeLanes& lanes, int L, int R,
+                                         const unsigned char* in, std::size_t count,
+                                         unsigned char* out, DecodeOneBlock redo,
+                                         const void* context) {
+  constexpr std::size_t kStep = 16;
+  const auto blockBytes = static_cast<std::size_t>(R);
+  const auto outBytes = static_cast<std::size_t>(L);
+  const __m512i twoTo52Bits = _mm512_set1_epi64(0x4330000000000000LL);
+  const __m512d twoTo52 = _mm512_castsi512_pd(twoTo52Bits);
+  const __m512d M = _mm512_set1_pd(lanes.product);
+  const __m512d inverse = _mm512_set1_pd(lanes.productInverse);
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512i store = _mm512_loadu_si512(lanes.smallStore);
+  const __mmask64 byteZero = 0x0101010101010101ULL;
+  const __mmask64 storeMask = (__mmask64{1} << (kStep * outBytes)) - 1;
+  // Whole steps while the 128-byte window stays inside the input.
+  while (count >= kStep && count * blockBytes >= 128) {
+    const __m512i low = _mm512_loadu_si512(in);
+    const __m512i high = _mm512_loadu_si512(in + 64);
+    __m512i value[2];
+    for (int h = 0; h < 2; ++h) {
+      __m512d sum = zero;
+      for (int i = 0; i < R; ++i) {
+        const __m512i residue = _mm512_maskz_permutex2var_epi8(
+            byteZero, low, _mm512_loadu_si512(lanes.smallFetch[i][h]), high);
+        const __m512d r =
+            _mm512_sub_pd(_mm512_castsi512_pd(_mm512_or_si512(residue, twoTo52Bits)), twoTo52);
+        sum = _mm512_fmadd_pd(r, _mm512_set1_pd(lanes.productWeight[i]), sum);
+      }
+      const __m512d q =
+          _mm512_roundscale_pd(_mm512_mul_pd(sum, inverse), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+      __m512d v = _mm512_fnmadd_pd(q, M, sum);  // exact: an integer in (-M, 2M)
+      v = _mm512_mask_add_pd(v, _mm512_cmp_pd_mask(v, zero, _CMP_LT_OQ), v, M);
+      v = _mm512_mask_sub_pd(v, _mm512_cmp_pd_mask(v, M, _CMP_GE_OQ), v, M);
+      value[h] = _mm512_castpd_si512(_mm512_add_pd(v, twoTo52));  // low bits: V'
+    }
+    _mm512_mask_storeu_epi8(out, storeMask, _mm512_permutex2var_epi8(value[0], store, value[1]));
+    in += kStep * blockBytes;
+    out += kStep * outBytes;
+    count -= kStep;
+  }
+  for (; count > 0; --count, in += blockBytes, out += outBytes) redo(context, in, out);
+}
+
 using DecodeRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
                               unsigned char*, DecodeOneBlock, const void*);
 template <int Q>
@@ -300,6 +347,10 @@ void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned c
   static constexpr const DecodeRunner* kRuns[kMaxQuads] = {
       kDecodeRuns<1>, kDecodeRuns<2>, kDecodeRuns<3>, kDecodeRuns<4>, kDecodeRuns<5>,
       kDecodeRuns<6>, kDecodeRuns<7>, kDecodeRuns<8>, kDecodeRuns<9>, kDecodeRuns<10>};
+  if (lanes.smallProduct) {
+    DecodeSmallProduct(lanes, L, R, residues, count, blocks, redo, context);
+    return;
+  }
   kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context);
 }
 
