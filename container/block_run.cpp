@@ -19,78 +19,61 @@ BlockRunLimits limitsInPlace = DefaultBlockRunLimits();
 
 }  // namespace
 
-// Two threads running the large pieces of one record: the worker started here
+// Two threads running the large pieces of a record: the worker of the process
 // and the caller, each taking slices of the current piece until none is left and
 // reading, ciphering and writing them through its own channel. Between pieces the
 // worker waits, so that only the calling thread runs while the window takes its
-// turn; it is started once per record instead of once per piece. The worker
-// touches only its channel, its buffers and the steps' Transform; the destructor
-// joins it. When no thread can be started, the caller does all the work alone.
+// turn. The worker is started at the first large piece of the process and lives
+// as long as the process, waiting: starting and ending a thread costs
+// milliseconds on some systems (tens of them under Wine, which tells every
+// loaded library of each thread that ends), too much to pay per record. It serves
+// one runner at a time (Claim, Release). During a piece it touches only its
+// channel, its buffers and the steps' Transform. When no thread can be started,
+// the caller does all the work alone.
 //
 // The caller waits only for slices the worker has taken. A worker that has not
-// taken up the piece by the time the caller ran out of slices (still starting,
-// which in a process with many libraries loaded can take milliseconds, or not
-// scheduled yet) is let off it, so the caller never waits for a thread that did
-// no work.
+// taken up the piece by the time the caller ran out of slices (not scheduled yet)
+// is let off it, so the caller never waits for a thread that did no work.
 //
 // A slice that fails stops both threads from taking further slices; the piece
 // then ends with the failure of the earliest failed slice (its read before its
 // write), as a run in block order would have met it first.
 class TransformCrew {
  public:
-  TransformCrew(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
-                std::size_t sliceBlocks, std::unique_ptr<BlockChannel> callerChannel,
-                std::unique_ptr<BlockChannel> workerChannel)
-      : steps_(steps),
-        inBytes_(inBytes),
-        outBytes_(outBytes),
-        maxSlice_(sliceBlocks),
-        callerChannel_(std::move(callerChannel)),
-        workerChannel_(std::move(workerChannel)) {
-    callerIn_.resize(maxSlice_ * inBytes_);
-    callerOut_.resize(maxSlice_ * outBytes_);
-    workerIn_.resize(maxSlice_ * inBytes_);
-    workerOut_.resize(maxSlice_ * outBytes_);
-    try {
-      worker_ = std::thread([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
-      // No worker: Run does every slice on the calling thread.
-    }
+  // The crew of the process for one runner, or null while another runner has it.
+  static TransformCrew* Claim() {
+    // Never destroyed: the worker waits until the process ends.
+    static TransformCrew* const crew = new TransformCrew();
+    bool idle = false;
+    return crew->claimed_.compare_exchange_strong(idle, true) ? crew : nullptr;
   }
-  TransformCrew(const TransformCrew&) = delete;
-  TransformCrew& operator=(const TransformCrew&) = delete;
-  ~TransformCrew() {
-    Dismiss();
-    if (worker_.joinable()) worker_.join();
-  }
+  void Release() { claimed_.store(false); }
 
-  // Tells the worker to end, without waiting for it; nothing may be run after.
-  void Dismiss() {
+  // Blocks first.. (count of them) of steps through both threads, slice blocks at
+  // a time, the caller's through callerChannel with the buffers in and out (room
+  // for slice blocks each); returns when all are done or a slice failed, with
+  // the worker waiting again.
+  BlockRunResult Run(const BlockSteps& steps, std::size_t inBytes, std::size_t outBytes,
+                     BlockChannel& callerChannel, unsigned char* in, unsigned char* out,
+                     BlockChannel& workerChannel, std::int32_t first, std::size_t count,
+                     std::size_t slice) {
+    // The worker is off every piece here (none open, or this runner's last one
+    // ended), so its buffers may change.
+    if (workerIn_.size() < slice * inBytes) workerIn_.resize(slice * inBytes);
+    if (workerOut_.size() < slice * outBytes) workerOut_.resize(slice * outBytes);
+    Piece piece{&steps, &workerChannel, inBytes, outBytes, first, count, slice};
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_one();
-  }
-
-  // Blocks first.. (count of them) through both threads, slice blocks at a time
-  // (at most the slice the crew was made for); returns when all are done or a
-  // slice failed, with the worker waiting again.
-  BlockRunResult Run(std::int32_t first, std::size_t count, std::size_t slice) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      first_ = first;
-      count_ = count;
-      slice_ = std::max<std::size_t>(1, std::min(slice, maxSlice_));
+      piece_ = piece;
       next_.store(0, std::memory_order_relaxed);
       failed_.store(false, std::memory_order_relaxed);
       failedAt_ = count;
       failure_ = BlockRunResult::Done;
-      open_ = worker_.joinable();
+      open_ = started_;
       ++generation_;
     }
     wake_.notify_one();
-    RunSlices(*callerChannel_, callerIn_.data(), callerOut_.data(), first, count, slice_);
+    RunSlices(piece, callerChannel, in, out);
     std::unique_lock<std::mutex> lock(mutex_);
     open_ = false;  // a worker that has not taken the piece up yet leaves it alone
     done_.wait(lock, [this] { return !workerBusy_; });
@@ -98,15 +81,33 @@ class TransformCrew {
   }
 
  private:
-  void RunSlices(BlockChannel& channel, unsigned char* in, unsigned char* out, std::int32_t first,
-                 std::size_t count, std::size_t slice) {
+  struct Piece {
+    const BlockSteps* steps = nullptr;
+    BlockChannel* workerChannel = nullptr;
+    std::size_t inBytes = 0;
+    std::size_t outBytes = 0;
+    std::int32_t first = 0;
+    std::size_t count = 0;
+    std::size_t slice = 1;
+  };
+
+  TransformCrew() {
+    try {
+      std::thread([this] { WorkerLoop(); }).detach();
+      started_ = true;
+    } catch (const std::system_error&) {
+      // No worker: Run does every slice on the calling thread.
+    }
+  }
+
+  void RunSlices(const Piece& piece, BlockChannel& channel, unsigned char* in, unsigned char* out) {
     for (;;) {
-      const std::size_t at = next_.fetch_add(slice, std::memory_order_relaxed);
-      if (at >= count || failed_.load(std::memory_order_relaxed)) return;
-      const std::size_t n = std::min(slice, count - at);
-      const auto block = first + static_cast<std::int32_t>(at);
+      const std::size_t at = next_.fetch_add(piece.slice, std::memory_order_relaxed);
+      if (at >= piece.count || failed_.load(std::memory_order_relaxed)) return;
+      const std::size_t n = std::min(piece.slice, piece.count - at);
+      const auto block = piece.first + static_cast<std::int32_t>(at);
       if (!channel.ReadAt(in, block, n)) return Fail(at, BlockRunResult::ReadFailed);
-      steps_.Transform(in, n, out);
+      piece.steps->Transform(in, n, out);
       if (!channel.WriteAt(out, block, n)) return Fail(at, BlockRunResult::WriteFailed);
     }
   }
@@ -124,30 +125,20 @@ class TransformCrew {
     std::uint64_t seen = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-      if (stop_) return;
+      wake_.wait(lock, [&] { return generation_ != seen; });
       seen = generation_;
       if (!open_) continue;  // the caller has finished this piece alone
       workerBusy_ = true;
-      const std::int32_t first = first_;
-      const std::size_t count = count_;
-      const std::size_t slice = slice_;
+      const Piece piece = piece_;
       lock.unlock();
-      RunSlices(*workerChannel_, workerIn_.data(), workerOut_.data(), first, count, slice);
+      RunSlices(piece, *piece.workerChannel, workerIn_.data(), workerOut_.data());
       lock.lock();
       workerBusy_ = false;
       done_.notify_one();
     }
   }
 
-  const BlockSteps& steps_;
-  const std::size_t inBytes_;
-  const std::size_t outBytes_;
-  const std::size_t maxSlice_;
-  std::unique_ptr<BlockChannel> callerChannel_;
-  std::unique_ptr<BlockChannel> workerChannel_;
-  std::vector<unsigned char> callerIn_;
-  std::vector<unsigned char> callerOut_;
+  std::atomic<bool> claimed_{false};
   std::vector<unsigned char> workerIn_;
   std::vector<unsigned char> workerOut_;
   std::atomic<std::size_t> next_{0};
@@ -155,16 +146,13 @@ class TransformCrew {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  std::int32_t first_ = 0;
-  std::size_t count_ = 0;
-  std::size_t slice_ = 1;
+  Piece piece_;
   std::size_t failedAt_ = 0;  // the earliest failed slice of the piece
   BlockRunResult failure_ = BlockRunResult::Done;
   std::uint64_t generation_ = 0;
   bool open_ = false;        // the worker may still take up the current piece
   bool workerBusy_ = false;  // the worker is on slices of the current piece
-  bool stop_ = false;
-  std::thread worker_;  // last: started once everything above is in place
+  bool started_ = false;     // whether the worker runs
 };
 
 std::int64_t BlockPlaces::InOffset(std::int32_t block) const {
@@ -223,8 +211,6 @@ BlockRunResult AlignFiles(InputFile& input, OutputFile& output, const BlockPlace
   return BlockRunResult::Done;
 }
 
-void BlockRunner::CrewDeleter::operator()(TransformCrew* crew) const { delete crew; }
-
 BlockRunLimits DefaultBlockRunLimits() {
   BlockRunLimits limits{};
   limits.chunkBytes = kFileBufferBytes;
@@ -253,10 +239,12 @@ BlockRunner::BlockRunner(std::size_t inBytes, std::size_t outBytes)
 BlockRunResult BlockRunner::Run(std::int32_t total, BlockSteps& steps) {
   // A crew and its channels serve the steps of one record; the channels' streams
   // are closed before the caller goes on with the files.
-  crew_.reset();
   channelsFailed_ = false;
   const BlockRunResult result = RunPieces(total, steps);
-  crew_.reset();
+  callerChannel_.reset();
+  workerChannel_.reset();
+  if (crew_ != nullptr) crew_->Release();
+  crew_ = nullptr;
   return result;
 }
 
@@ -309,23 +297,27 @@ BlockRunResult BlockRunner::RunLargePiece(std::int32_t first, std::size_t count,
   }
   if (++triedPieces_ == kTrialPieces) {
     trial_ = bestWithWorker_ < 0.9 * bestOneThread_ ? Trial::KeepWorker : Trial::OneThread;
-    // A worker no longer needed ends while the pieces go on; Run joins it.
-    if (trial_ == Trial::OneThread && crew_) crew_->Dismiss();
   }
   return result;
 }
 
 bool BlockRunner::StartCrew(BlockSteps& steps) {
-  if (crew_) return true;
+  if (crew_ != nullptr) return true;
   if (channelsFailed_) return false;
-  std::unique_ptr<BlockChannel> callerChannel = steps.OpenChannel();
-  std::unique_ptr<BlockChannel> workerChannel = callerChannel ? steps.OpenChannel() : nullptr;
-  if (!workerChannel) {
+  callerChannel_ = steps.OpenChannel();
+  workerChannel_ = callerChannel_ ? steps.OpenChannel() : nullptr;
+  if (!workerChannel_) {
     channelsFailed_ = true;  // the record runs in block order on the calling thread
+    callerChannel_.reset();
     return false;
   }
-  crew_.reset(new TransformCrew(steps, inBytes_, outBytes_, sliceBlocks_,
-                                std::move(callerChannel), std::move(workerChannel)));
+  crew_ = TransformCrew::Claim();
+  if (crew_ == nullptr) {
+    channelsFailed_ = true;  // another runner has the worker
+    callerChannel_.reset();
+    workerChannel_.reset();
+    return false;
+  }
   return true;
 }
 
@@ -354,8 +346,12 @@ BlockRunResult BlockRunner::RunPieceThreaded(std::int32_t first, std::size_t cou
   // At least this many slices per piece, so that the two threads end a piece
   // close together however the slices fall between them.
   constexpr std::size_t kSlicesPerPiece = 16;
-  const BlockRunResult result =
-      crew_->Run(first, count, (count + kSlicesPerPiece - 1) / kSlicesPerPiece);
+  const std::size_t slice =
+      std::max<std::size_t>(1, std::min(sliceBlocks_, (count + kSlicesPerPiece - 1) / kSlicesPerPiece));
+  if (in_.size() < slice * inBytes_) in_.resize(slice * inBytes_);
+  if (out_.size() < slice * outBytes_) out_.resize(slice * outBytes_);
+  const BlockRunResult result = crew_->Run(steps, inBytes_, outBytes_, *callerChannel_, in_.data(),
+                                           out_.data(), *workerChannel_, first, count, slice);
   if (result != BlockRunResult::Done) return result;
   return steps.Align(first + static_cast<std::int32_t>(count));
 }

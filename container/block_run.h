@@ -3,7 +3,7 @@
 // its turn before every (total div 100) + 1-th block, exactly as block by block.
 //
 // The blocks between two of the window's turns form a piece. A large piece may be
-// run by two threads, the calling thread and one worker started for the record:
+// run by two threads, the calling thread and the worker of the process:
 // each takes slices of the piece and reads, ciphers and writes them through a
 // channel of its own (streams of its own on both files, used at the slices'
 // offsets), so that neither thread waits for the other's file work. The worker
@@ -115,8 +115,8 @@ class BlockRunner {
   BlockRunResult RunLargePiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPiece(std::int32_t first, std::size_t count, BlockSteps& steps);
   BlockRunResult RunPieceThreaded(std::int32_t first, std::size_t count, BlockSteps& steps);
-  // Opens the two channels and starts the worker of the record, if that has not
-  // been done yet; false when a channel cannot be opened.
+  // Opens the two channels and claims the worker for the record, if that has not
+  // been done yet; false when a channel cannot be opened or the worker is taken.
   bool StartCrew(BlockSteps& steps);
 
   std::size_t inBytes_;
@@ -132,12 +132,12 @@ class BlockRunner {
   double bestWithWorker_ = 0;
   std::vector<unsigned char> in_;
   std::vector<unsigned char> out_;
-  // The worker of the record being run and the two channels, opened at its first
-  // threaded piece; channelsFailed_ once they could not be opened for the record.
-  struct CrewDeleter {
-    void operator()(TransformCrew* crew) const;
-  };
-  std::unique_ptr<TransformCrew, CrewDeleter> crew_;
+  // The worker of the process, claimed for the record being run, and the two
+  // channels, opened at its first threaded piece; channelsFailed_ once they could
+  // not be opened (or the worker was taken) for the record.
+  TransformCrew* crew_ = nullptr;
+  std::unique_ptr<BlockChannel> callerChannel_;
+  std::unique_ptr<BlockChannel> workerChannel_;
   bool channelsFailed_ = false;
 };
 

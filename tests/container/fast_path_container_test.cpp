@@ -415,6 +415,42 @@ TEST(BlockRun, WindowTurnsComeAtTheSameBlocksWithEverythingBeforeThemDoneOnOneTh
   }
 }
 
+// The worker serves one run at a time: a run started during another one's turn
+// (as no command does, but nothing in the runner forbids) goes on without it,
+// and both come out whole.
+TEST(BlockRun, ARunInsideAnotherRunsWithoutTheWorker) {
+  BlockRunLimits limits = AllLimits()[2].second;  // tiny, two threads
+  LimitsScope limitsScope(limits);
+  class Nesting : public WatchedSteps {
+   public:
+    void Due(std::int32_t block) override {
+      WatchedSteps::Due(block);
+      if (block != 51) return;
+      resicrypt::BlockRunner runner(2, 2);
+      WatchedSteps steps;
+      innerResult = runner.Run(3000, steps);
+      innerWritten = steps.WrittenBlocks();
+      innerTwoThreadPieces = steps.TwoThreadPieces();
+      steps.EndPiece();
+      innerFaults = steps.Faults();
+    }
+    resicrypt::BlockRunResult innerResult = resicrypt::BlockRunResult::ReadFailed;
+    std::int32_t innerWritten = 0;
+    int innerTwoThreadPieces = -1;
+    std::set<std::string> innerFaults;
+  };
+  resicrypt::BlockRunner runner(2, 2);
+  Nesting steps;
+  EXPECT_EQ(runner.Run(5000, steps), resicrypt::BlockRunResult::Done);
+  EXPECT_EQ(steps.WrittenBlocks(), 5000);
+  steps.EndPiece();
+  EXPECT_TRUE(steps.Faults().empty()) << *steps.Faults().begin();
+  EXPECT_EQ(steps.innerResult, resicrypt::BlockRunResult::Done);
+  EXPECT_EQ(steps.innerWritten, 3000);
+  EXPECT_EQ(steps.innerTwoThreadPieces, 0);
+  EXPECT_TRUE(steps.innerFaults.empty()) << *steps.innerFaults.begin();
+}
+
 // A read or write that fails ends the run with that result, also in the middle
 // of a piece on two threads, and no block after the failed one is written.
 class FailingSteps : public resicrypt::BlockSteps {
