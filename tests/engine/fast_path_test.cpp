@@ -344,30 +344,33 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
           constexpr std::size_t kGuard = 64;
           std::vector<std::size_t> counts = {plainBlocks, storedBlocks};
           for (std::size_t count = 1; count <= 64; ++count) counts.push_back(count);
+          // count blocks of `in` bytes each from source through run must give the
+          // first count blocks of `out` bytes of want, and leave the guard alone.
+          const auto batch = [&](const Bytes& source, std::size_t in, std::size_t out,
+                                 const Bytes& want, std::size_t count, auto run) {
+            const Bytes input(source.begin(),
+                              source.begin() + static_cast<std::ptrdiff_t>(count * in));
+            Bytes result(count * out + kGuard, 0xA5);
+            run(input.data(), count, result.data());
+            ASSERT_EQ(Bytes(result.end() - kGuard, result.end()), Bytes(kGuard, 0xA5))
+                << "L = " << L << ", " << count << " blocks";
+            result.resize(count * out);
+            ASSERT_EQ(result, Bytes(want.begin(),
+                                    want.begin() + static_cast<std::ptrdiff_t>(count * out)))
+                << "L = " << L << ", " << count << " blocks";
+          };
           for (const std::size_t count : counts) {
             if (count <= plainBlocks) {
-              const Bytes input(plain.begin(),
-                                plain.begin() + static_cast<std::ptrdiff_t>(count * length));
-              Bytes cipher(count * R + kGuard, 0xA5);
-              codec.EncodeBlocks(input.data(), count, cipher.data());
-              ASSERT_EQ(Bytes(cipher.end() - kGuard, cipher.end()), Bytes(kGuard, 0xA5))
-                  << "L = " << L << ", " << count << " blocks";
-              cipher.resize(count * R);
-              ASSERT_EQ(cipher, Bytes(expected.begin(),
-                                      expected.begin() + static_cast<std::ptrdiff_t>(count * R)))
-                  << "L = " << L << ", " << count << " blocks";
+              batch(plain, length, R, expected, count,
+                    [&](const unsigned char* in, std::size_t n, unsigned char* out) {
+                      codec.EncodeBlocks(in, n, out);
+                    });
             }
             if (count <= storedBlocks) {
-              const Bytes input(stored.begin(),
-                                stored.begin() + static_cast<std::ptrdiff_t>(count * R));
-              Bytes back(count * length + kGuard, 0xA5);
-              codec.DecodeBlocks(input.data(), count, back.data());
-              ASSERT_EQ(Bytes(back.end() - kGuard, back.end()), Bytes(kGuard, 0xA5))
-                  << "L = " << L << ", " << count << " blocks";
-              back.resize(count * length);
-              ASSERT_EQ(back, Bytes(decoded.begin(),
-                                    decoded.begin() + static_cast<std::ptrdiff_t>(back.size())))
-                  << "L = " << L << ", " << count << " blocks";
+              batch(stored, R, length, decoded, count,
+                    [&](const unsigned char* in, std::size_t n, unsigned char* out) {
+                      codec.DecodeBlocks(in, n, out);
+                    });
             }
           }
         }
