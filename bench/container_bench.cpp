@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "container/file_commands.h"
-#include "tests/support/fake_form.h"
+#include "app/file_commands.h"
+#include "fake_form.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/fast_codec.h"
 #include "engine/text_cipher.h"
+#include "engine/reference/reference.h"
 
 namespace {
 

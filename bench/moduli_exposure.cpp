@@ -25,6 +25,7 @@
 
 #include "engine/engine.h"
 #include "engine/text_cipher.h"
+#include "engine/reference/reference.h"
 
 namespace {
 

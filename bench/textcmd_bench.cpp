@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/fake_form.h"
-#include "textcmd/text_commands.h"
+#include "fake_form.h"
+#include "app/text_commands.h"
 
 namespace {
 

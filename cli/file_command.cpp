@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -32,19 +33,77 @@ bool ReadFirstLine(const std::string& path, std::string& line) {
   return true;
 }
 
-// The report lines of the container code, as messages.
-void PrintLines(std::FILE* err, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    const std::size_t start = line.find_first_not_of(' ');
-    const std::size_t end = line.find_last_not_of(' ');
-    if (start == std::string::npos) continue;
-    std::fprintf(err, "resicrypt-cli: %s\n", line.substr(start, end - start + 1).c_str());
+void Say(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
+}
+
+// "Record 3 not unpacked (reason)[, unpacking stopped][: name]"
+std::string RecordMessage(const FileProblem& problem) {
+  std::string reason = problem.detail;
+  if (problem.kind == FileProblemKind::kContainerNotRead) reason = "container could not be read";
+  if (problem.kind == FileProblemKind::kOutputNotMade) reason = "output file not created";
+  if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
+  std::string message = "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
+  if (problem.kind != FileProblemKind::kRecordRefused) message += ", unpacking stopped";
+  if (!problem.path.empty()) message += ": " + PrintableName(problem.path);
+  return message;
+}
+
+// What stopped a pack, one message per problem.
+void SayPackProblems(std::FILE* err, const PackOutcome& outcome) {
+  for (const FileProblem& problem : outcome.problems) {
+    switch (problem.kind) {
+      case FileProblemKind::kPathTooLong:
+        Say(err, "Path longer than 255 bytes: " + problem.path);
+        break;
+      case FileProblemKind::kTooManyFiles:
+        Say(err, "Too many files");
+        break;
+      case FileProblemKind::kTooLarge:
+        Say(err, "File larger than 2147483647 bytes: " + problem.path);
+        break;
+      case FileProblemKind::kNotReadToEnd:
+        Say(err, "File could not be read to its end: " + problem.path);
+        break;
+      case FileProblemKind::kNotKept:
+        Say(err, "Write File not Open");
+        break;
+      case FileProblemKind::kNotWritten:
+        Say(err, "Container not written: " + problem.path);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// What stopped an unpack that got past the container's header.
+void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
+  for (const FileProblem& problem : outcome.problems) {
+    switch (problem.kind) {
+      case FileProblemKind::kPathTooLong:
+        Say(err, "Path longer than 255 bytes: " + problem.path);
+        break;
+      case FileProblemKind::kNotOpened:
+        break;
+      case FileProblemKind::kContainerDamaged:
+        Say(err, "Container damaged (" + problem.detail + "), nothing unpacked");
+        break;
+      case FileProblemKind::kOutputNotMade:
+      case FileProblemKind::kOutputNotWritten:
+        Say(err, "Write File not Open");
+        Say(err, RecordMessage(problem));
+        break;
+      default:
+        Say(err, RecordMessage(problem));
+        break;
+    }
   }
 }
 
 // The password from --password-file, or typed twice on the terminal. Returns -1
 // when there is one, otherwise the exit code.
-int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::string& password) {
+int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::optional<FilePassword>& password) {
   std::string message;
   const auto file = parsed.options.find("password-file");
   if (file != parsed.options.end()) {
@@ -53,7 +112,8 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::string& passwo
       std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", file->second.c_str());
       return kExitFailure;
     }
-    if (!FilePasswordFromLine(line, password, message)) {
+    password = FilePasswordFromLine(line, message);
+    if (!password) {
       std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
       return kExitUsage;
     }
@@ -74,7 +134,8 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::string& passwo
     std::fprintf(err, "resicrypt-cli: the two passwords differ\n");
     return kExitUsage;
   }
-  if (!FilePasswordFromLine(typed, password, message)) {
+  password = FilePasswordFromLine(typed, message);
+  if (!password) {
     std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
     return kExitUsage;
   }
@@ -94,7 +155,7 @@ class CliUnpackEvents : public UnpackEvents {
  public:
   explicit CliUnpackEvents(std::FILE* err) : err_(err) {}
   bool WrongPassword() override { return true; }
-  void RecordRefused(const std::string& line) override { PrintLines(err_, {line}); }
+  void RecordRefused(const FileProblem& problem) override { Say(err_, RecordMessage(problem)); }
 
  private:
   std::FILE* err_;
@@ -102,18 +163,15 @@ class CliUnpackEvents : public UnpackEvents {
 
 }  // namespace
 
-bool FilePasswordFromLine(const std::string& line, std::string& password, std::string& message) {
-  if (line.find('\0') != std::string::npos) {
+std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::string& message) {
+  KeyProblem problem = KeyProblem::kNone;
+  std::optional<FilePassword> password = FilePassword::From(line, &problem);
+  if (problem == KeyProblem::kHasNul) {
     message = "the password contains a NUL byte";
-    return false;
-  }
-  if (line.size() < static_cast<std::size_t>(kMinFilePasswordLength) ||
-      line.size() > static_cast<std::size_t>(kMaxFilePasswordLength)) {
+  } else if (!password) {
     message = "a file password has 3 to 23 bytes; this one has " + std::to_string(line.size());
-    return false;
   }
-  password = line;
-  return true;
+  return password;
 }
 
 int RunPack(const ParsedArgs& parsed, std::FILE* err) {
@@ -136,20 +194,22 @@ int RunPack(const ParsedArgs& parsed, std::FILE* err) {
       return kExitUsage;
     }
   }
-  std::string password;
+  std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, password);
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
   PackEvents events;
-  const PackOutcome outcome = PackContainer(*workspace, password, container, sources, events);
+  const PackOutcome outcome = PackContainer(*workspace, *password, container, sources, events);
   if (outcome.result == PackResult::Packed) return kExitOk;
   if (outcome.result == PackResult::ContainerNotCreated) {
     std::fprintf(err, "resicrypt-cli: cannot create container '%s'\n", container.c_str());
-    PrintLines(err, std::vector<std::string>(outcome.lines.begin() + 1, outcome.lines.end()));
+    SayPackProblems(err, outcome);
     return kExitFailure;
   }
-  PrintLines(err, outcome.lines);
+  if (outcome.result == PackResult::SourceNotRead) Say(err, "Read File not Open");
+  if (outcome.result == PackResult::ContainerNotWritten) Say(err, "Write File not Open");
+  SayPackProblems(err, outcome);
   if (outcome.result == PackResult::SourceNotRead) {
     std::fprintf(err, "resicrypt-cli: %d of %d files packed; '%s' is incomplete\n",
                  static_cast<int>(outcome.packed), static_cast<int>(sources.size()),
@@ -164,13 +224,13 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
   std::string folder =
       folderOption != parsed.options.end() ? folderOption->second : FolderPart(container);
   if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
-  std::string password;
+  std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, password);
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
   CliUnpackEvents events(err);
-  const UnpackOutcome outcome = UnpackContainer(*workspace, password, container, folder, events);
+  const UnpackOutcome outcome = UnpackContainer(*workspace, *password, container, folder, events);
   switch (outcome.result) {
     case UnpackResult::Unpacked:
       if (outcome.refused == 0) return kExitOk;
@@ -183,14 +243,14 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
       return kExitUsage;
     case UnpackResult::ContainerNotOpened:
       std::fprintf(err, "resicrypt-cli: cannot open container '%s'\n", container.c_str());
-      PrintLines(err, std::vector<std::string>(outcome.lines.begin() + 1, outcome.lines.end()));
+      SayUnpackProblems(err, outcome);
       return kExitFailure;
     case UnpackResult::ContainerDamaged:
     case UnpackResult::RecordStopped:
     case UnpackResult::OutputStopped:
       break;
   }
-  PrintLines(err, outcome.lines);
+  SayUnpackProblems(err, outcome);
   return kExitFailure;
 }
 
@@ -198,10 +258,10 @@ int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
   int blockLength = 0;
   if (parsed.options.count("password-file") != 0) {
-    std::string password;
+    std::optional<FilePassword> password;
     const int status = ObtainPassword(parsed, err, password);
     if (status >= 0) return status;
-    blockLength = static_cast<int>(password.size());
+    blockLength = password->Length();
   }
   const ContainerListing listing = ListContainer(container, blockLength);
   if (!listing.ok) {

@@ -3,15 +3,17 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/cli_args.h"
+#include "engine/keys.h"
 
 namespace resicrypt::cli {
 
 // The file password from the first line of a password file, its line ending
-// excluded: 3 to 23 bytes, used whole. False with a message otherwise.
-bool FilePasswordFromLine(const std::string& line, std::string& password, std::string& message);
+// excluded: 3 to 23 bytes, used whole. None, with a message, otherwise.
+std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::string& message);
 
 // Each returns the exit code: 0 only when every file was packed or unpacked
 // (listed); messages go to err, the listing to out.

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
   switch (parsed.command) {
     case CommandId::kEncryptText:
     case CommandId::kDecryptText:
-      return RunTextCommand(parsed.command == CommandId::kEncryptText ? TextDirection::kEncrypt
-                                                                      : TextDirection::kDecrypt,
+      return RunTextCommand(parsed.command == CommandId::kEncryptText ? resicrypt::CipherDirection::kEncrypt
+                                                                      : resicrypt::CipherDirection::kDecrypt,
                             parsed.options.at("password-file"), stdin, stdout, stderr);
     case CommandId::kPack:
       return RunPack(parsed, stderr);

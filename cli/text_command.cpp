@@ -30,12 +30,14 @@ bool ReadFirstLine(const std::string& path, std::string& text) {
 bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::string& message) {
   std::string line = fileText.substr(0, fileText.find('\n'));
   if (line.size() < fileText.size() && !line.empty() && line.back() == '\r') line.pop_back();
-  key = line.substr(0, kMaxTextPasswordLength);
-  if (key.find('\0') != std::string::npos) {
+  KeyProblem problem = KeyProblem::kNone;
+  key = TextKey::UsedPart(line);
+  TextKey::From(key, &problem);
+  if (problem == KeyProblem::kHasNul) {
     message = "the password contains a NUL byte";
     return false;
   }
-  if (key.size() < kMinTextPasswordLength) {
+  if (problem == KeyProblem::kTooShort) {
     message =
         "the password is too short: it needs at least 3 bytes, the first line of the "
         "password file has " +
@@ -45,7 +47,7 @@ bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::str
   return true;
 }
 
-int RunTextCommand(TextDirection direction, const std::string& passwordFile, std::FILE* in,
+int RunTextCommand(CipherDirection direction, const std::string& passwordFile, std::FILE* in,
                    std::FILE* out, std::FILE* err) {
   std::string fileText;
   if (!ReadFirstLine(passwordFile, fileText)) {
@@ -75,7 +77,7 @@ int RunTextCommand(TextDirection direction, const std::string& passwordFile, std
   };
   LineSplitter lines([&](std::string_view content, std::string_view ending) {
     output +=
-        direction == TextDirection::kEncrypt ? cipher.Encrypt(content) : cipher.Decrypt(content);
+        direction == CipherDirection::kEncrypt ? cipher.Encrypt(content) : cipher.Decrypt(content);
     output += ending;
     if (output.size() >= kChunkSize) flush();
   });

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/keys.h"
+
 namespace resicrypt::cli {
 
-enum class TextDirection { kEncrypt, kDecrypt };
 
 // The key from the text of a password file: its first line without the line
 // ending, cut to 17 bytes. Returns false with a message when no usable key remains
@@ -15,7 +16,7 @@ enum class TextDirection { kEncrypt, kDecrypt };
 bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::string& message);
 
 // Runs one text command from in to out, messages to err. Returns the exit code.
-int RunTextCommand(TextDirection direction, const std::string& passwordFile, std::FILE* in,
+int RunTextCommand(CipherDirection direction, const std::string& passwordFile, std::FILE* in,
                    std::FILE* out, std::FILE* err);
 
 }  // namespace resicrypt::cli

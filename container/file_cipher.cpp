@@ -25,8 +25,8 @@ PaddingClock SetPaddingClock(PaddingClock clock) {
   return previous;
 }
 
-FileCipher::FileCipher(CipherWorkspace& workspace, std::string_view password)
-    : blockLength_(PrepareFileWorkspace(workspace, password)),
+FileCipher::FileCipher(CipherWorkspace& workspace, const FilePassword& password)
+    : blockLength_(PrepareFileWorkspace(workspace, password.Bytes())),
       residues_(ResidueCount(workspace, blockLength_) + 1),
       codec_(workspace, blockLength_, residues_) {
   assert(blockLength_ >= kMinFilePasswordLength && blockLength_ <= kMaxFilePasswordLength);

@@ -24,11 +24,12 @@
 
 #include "engine/engine.h"
 #include "engine/fast_codec.h"
+#include "engine/keys.h"
 
 namespace resicrypt {
 
-constexpr int kMinFilePasswordLength = 3;
-constexpr int kMaxFilePasswordLength = 23;
+constexpr int kMinFilePasswordLength = static_cast<int>(FilePassword::kMinBytes);
+constexpr int kMaxFilePasswordLength = static_cast<int>(FilePassword::kMaxBytes);
 
 // Head of one record: the name and size stored in the clear.
 struct FileRecord {
@@ -63,7 +64,6 @@ PaddingClock SetPaddingClock(PaddingClock clock);
 // passwordText, BuildModulusTable and DerivePermutation run for table size 55,
 // L = the password's length and N = ResidueCount(L) + 1. Block positions above L
 // are left at 0 by DerivePermutation and never written, as the format needs.
-// The caller has checked the password (3 to 23 bytes, no NUL).
 //
 // The blocks go through the block codec built from the prepared key, which gives
 // the bytes EncodeBlock and DecodeBlock give, block by block (the engine's tests
@@ -73,7 +73,7 @@ PaddingClock SetPaddingClock(PaddingClock clock);
 // blocks.
 class FileCipher {
  public:
-  FileCipher(CipherWorkspace& workspace, std::string_view password);
+  FileCipher(CipherWorkspace& workspace, const FilePassword& password);
 
   int BlockLength() const { return blockLength_; }  // L
   int Residues() const { return residues_; }        // N

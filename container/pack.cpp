@@ -11,20 +11,16 @@ namespace resicrypt {
 
 namespace {
 
-constexpr char kWriteFileNotOpen[] = "Write File not Open ";
-constexpr char kReadFileNotOpen[] = "Read File not Open ";
-
 // Ends the packing at a source that cannot be read: the container keeps its
 // header and the complete records before this source (its file count still says
 // all of them), as it does when a source cannot be opened at all.
 PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOutcome outcome,
-                         const std::string& detail) {
+                         FileProblemKind kind, const std::string& source) {
   outcome.result = PackResult::SourceNotRead;
-  outcome.lines.push_back(kReadFileNotOpen);
-  if (!detail.empty()) outcome.lines.push_back(detail);
+  outcome.problems.push_back({kind, 0, source, {}});
   const bool kept =
       (container.Position() == recordStart || container.CutBack(recordStart)) && container.Commit();
-  if (!kept) outcome.lines.push_back(kWriteFileNotOpen);
+  if (!kept) outcome.problems.push_back({FileProblemKind::kNotKept, 0, {}, {}});
   return outcome;
 }
 
@@ -67,13 +63,13 @@ PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
                        PackOutcome outcome) {
   container.Discard();
   outcome.result = PackResult::ContainerNotWritten;
-  outcome.lines = {kWriteFileNotOpen, "Container not written: " + containerPath};
+  outcome.problems = {{FileProblemKind::kNotWritten, 0, containerPath, {}}};
   return outcome;
 }
 
 }  // namespace
 
-PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
+PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
                           PackEvents& events) {
   PackOutcome outcome;
@@ -84,18 +80,14 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
   const auto plainBytes = static_cast<std::size_t>(L);
 
   OutputFile container;
-  if (containerPath.size() > kMaxPathBytes || sources.size() > 0x7FFFFFFFu) {
+  const auto notCreated = [&outcome, &containerPath](FileProblemKind kind) {
     outcome.result = PackResult::ContainerNotCreated;
-    outcome.lines = {kWriteFileNotOpen, containerPath.size() > kMaxPathBytes
-                                            ? "Path longer than 255 bytes: " + containerPath
-                                            : std::string("Too many files")};
+    outcome.problems = {{kind, 0, containerPath, {}}};
     return outcome;
-  }
-  if (!container.Create(containerPath)) {
-    outcome.result = PackResult::ContainerNotCreated;
-    outcome.lines = {kWriteFileNotOpen};
-    return outcome;
-  }
+  };
+  if (containerPath.size() > kMaxPathBytes) return notCreated(FileProblemKind::kPathTooLong);
+  if (sources.size() > 0x7FFFFFFFu) return notCreated(FileProblemKind::kTooManyFiles);
+  if (!container.Create(containerPath)) return notCreated(FileProblemKind::kContainerNotMade);
   events.ContainerCreated();
 
   // Header: residue count, check block, file count.
@@ -113,12 +105,13 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
     const std::int64_t recordStart = container.Position();
     InputFile source;
     if (path.size() > kMaxPathBytes) {
-      return StopAtSource(container, recordStart, outcome, "Path longer than 255 bytes: " + path);
+      return StopAtSource(container, recordStart, outcome, FileProblemKind::kPathTooLong, path);
     }
-    if (!source.Open(path)) return StopAtSource(container, recordStart, outcome, "");
+    if (!source.Open(path)) {
+      return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotOpened, path);
+    }
     if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
-      return StopAtSource(container, recordStart, outcome,
-                          "File larger than 2147483647 bytes: " + path);
+      return StopAtSource(container, recordStart, outcome, FileProblemKind::kTooLarge, path);
     }
     FileRecord record{FileNamePart(path), static_cast<std::int32_t>(source.Size())};
     const std::int32_t full = record.FullBlocks(L);
@@ -135,8 +128,8 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
       case BlockRunResult::Done:
         break;
       case BlockRunResult::ReadFailed:
-        return StopAtSource(container, recordStart, outcome,
-                            "File could not be read to its end: " + path);
+        return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd,
+                            path);
       case BlockRunResult::WriteFailed:
         return NotWritten(container, containerPath, outcome);
     }
@@ -145,8 +138,7 @@ PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
     unsigned char tail[kMaxFilePasswordLength];
     unsigned char finalBlock[kMaxResidueCount];
     if (!source.Read(tail, static_cast<std::size_t>(r))) {
-      return StopAtSource(container, recordStart, outcome,
-                          "File could not be read to its end: " + path);
+      return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd, path);
     }
     cipher.EncryptFinalBlock(tail, r, finalBlock);
     source.Close();

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "container/file_cipher.h"
+#include "container/file_problem.h"
 #include "engine/cipher_workspace.h"
+#include "engine/keys.h"
 
 namespace resicrypt {
 
@@ -35,15 +37,14 @@ enum class PackResult {
 
 struct PackOutcome {
   PackResult result = PackResult::Packed;
-  std::vector<std::string> lines;  // report lines for a failure, in order
-  std::int32_t packed = 0;         // records complete in the container
+  std::vector<FileProblem> problems;  // what stopped the packing, in order
+  std::int32_t packed = 0;            // records complete in the container
 };
 
-// Writes the container in one pass: header, then one record per source. The
-// password has 3 to 23 bytes. The file count says sources.size() from the start;
+// Writes the container in one pass: header, then one record per source. The file count says sources.size() from the start;
 // a source that cannot be opened or read to its end stops the packing and leaves
 // the container with the complete records before it.
-PackOutcome PackContainer(CipherWorkspace& workspace, std::string_view password,
+PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
                           PackEvents& events);
 

@@ -10,18 +10,7 @@ namespace resicrypt {
 
 namespace {
 
-constexpr char kReadFileNotOpen[] = " Read File not Open ";
-constexpr char kWriteFileNotOpen[] = " Write File not Open ";
 constexpr std::size_t kNameBufferBytes = kMaxNameBytes + 1;
-
-// " Record 3 not unpacked (reason)[, unpacking stopped][: name]"
-std::string RecordLine(std::int32_t index, const std::string& reason, bool stopped,
-                       const std::string& name) {
-  std::string line = " Record " + std::to_string(index) + " not unpacked (" + reason + ")";
-  if (stopped) line += ", unpacking stopped";
-  if (!name.empty()) line += ": " + PrintableName(name);
-  return line;
-}
 
 // Reads a stored name of n bytes: at most 256 of them are kept (a longer name is
 // refused anyway), and the name ends at its first NUL.
@@ -80,7 +69,7 @@ class UnpackSteps : public BlockSteps {
 
 }  // namespace
 
-UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
+UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
                               UnpackEvents& events) {
   UnpackOutcome outcome;
@@ -91,20 +80,17 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
   const auto plainBytes = static_cast<std::size_t>(L);
 
   InputFile container;
-  if (containerPath.size() > kMaxPathBytes) {
+  const auto notOpened = [&outcome, &containerPath](FileProblemKind kind) {
     outcome.result = UnpackResult::ContainerNotOpened;
-    outcome.lines = {kReadFileNotOpen, " Path longer than 255 bytes: " + containerPath};
+    outcome.problems = {{kind, 0, containerPath, {}}};
     return outcome;
-  }
-  if (!container.Open(containerPath)) {
-    outcome.result = UnpackResult::ContainerNotOpened;
-    outcome.lines = {kReadFileNotOpen};
-    return outcome;
-  }
+  };
+  if (containerPath.size() > kMaxPathBytes) return notOpened(FileProblemKind::kPathTooLong);
+  if (!container.Open(containerPath)) return notOpened(FileProblemKind::kNotOpened);
   const std::int64_t T = container.Size();
-  const auto damaged = [&outcome](const std::string& reason) {
+  const auto damaged = [&outcome, &containerPath](const std::string& reason) {
     outcome.result = UnpackResult::ContainerDamaged;
-    outcome.lines = {" Container damaged (" + reason + "), nothing unpacked"};
+    outcome.problems = {{FileProblemKind::kContainerDamaged, 0, containerPath, reason}};
     return outcome;
   };
 
@@ -141,7 +127,7 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     std::string name;
     const auto stop = [&](const std::string& reason) {
       outcome.result = UnpackResult::RecordStopped;
-      outcome.lines = {RecordLine(i, reason, true, name)};
+      outcome.problems = {{FileProblemKind::kRecordDamaged, i, name, reason}};
       return outcome;
     };
 
@@ -178,21 +164,19 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
     }
     if (!problem.empty()) {
       ++outcome.refused;
-      events.RecordRefused(RecordLine(i, problem, false, name));
+      events.RecordRefused({FileProblemKind::kRecordRefused, i, name, problem});
       if (!container.Skip(recordBlockBytes)) return stop("container could not be read");
       continue;
     }
 
     OutputFile output;
-    const auto givenUp = [&](const char* first, const std::string& reason) {
+    const auto givenUp = [&](FileProblemKind kind) {
       output.Discard();
       outcome.result = UnpackResult::OutputStopped;
-      outcome.lines.clear();
-      if (first != nullptr) outcome.lines.push_back(first);
-      outcome.lines.push_back(RecordLine(i, reason, true, name));
+      outcome.problems = {{kind, i, name, {}}};
       return outcome;
     };
-    if (!output.Create(outputPath)) return givenUp(kWriteFileNotOpen, "output file not created");
+    if (!output.Create(outputPath)) return givenUp(FileProblemKind::kOutputNotMade);
     events.BlocksStarting(B);
 
     UnpackSteps steps(container, output, cipher, B, r, events);
@@ -201,13 +185,13 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view passw
         break;
       case BlockRunResult::ReadFailed:
         events.BlocksDone();
-        return givenUp(nullptr, "container could not be read");
+        return givenUp(FileProblemKind::kContainerNotRead);
       case BlockRunResult::WriteFailed:
         events.BlocksDone();
-        return givenUp(kWriteFileNotOpen, "output file not written");
+        return givenUp(FileProblemKind::kOutputNotWritten);
     }
     events.BlocksDone();
-    if (!output.Commit()) return givenUp(kWriteFileNotOpen, "output file not written");
+    if (!output.Commit()) return givenUp(FileProblemKind::kOutputNotWritten);
     ++outcome.unpacked;
     events.RecordUnpacked(UnpackedRecord{record, B, L, N, C, T, outputPath});
   }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "container/file_cipher.h"
+#include "container/file_problem.h"
 #include "engine/cipher_workspace.h"
+#include "engine/keys.h"
 
 namespace resicrypt {
 
@@ -28,7 +30,7 @@ struct UnpackedRecord {
 // stops the unpacking there. Then RecordsStarting once; per record RecordStarting,
 // and for a record that is written BlocksStarting, BlockDue every (B div 100) + 1
 // blocks, BlocksDone and RecordUnpacked. A record whose name may not be used is
-// passed to RecordRefused with its report line and skipped.
+// passed to RecordRefused (a kRecordRefused problem) and skipped.
 class UnpackEvents {
  public:
   virtual ~UnpackEvents() = default;
@@ -39,7 +41,7 @@ class UnpackEvents {
   virtual void BlockDue(std::int32_t /*block*/) {}
   virtual void BlocksDone() {}
   virtual void RecordUnpacked(const UnpackedRecord& /*report*/) {}
-  virtual void RecordRefused(const std::string& /*line*/) {}
+  virtual void RecordRefused(const FileProblem& /*problem*/) {}
 };
 
 enum class UnpackResult {
@@ -54,16 +56,15 @@ enum class UnpackResult {
 
 struct UnpackOutcome {
   UnpackResult result = UnpackResult::Unpacked;
-  std::vector<std::string> lines;  // report lines for the stop, in order
+  std::vector<FileProblem> problems;  // what stopped the unpacking
   std::int32_t unpacked = 0;
   std::int32_t refused = 0;
 };
 
 // Reads the container in one pass and recreates each record's file as
-// targetFolder + name (targetFolder empty or ending in a separator). The password
-// has 3 to 23 bytes. An output file is in place only when all its blocks were read
+// targetFolder + name (targetFolder empty or ending in a separator). An output file is in place only when all its blocks were read
 // and written; files of earlier records stay.
-UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
+UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
                               UnpackEvents& events);
 

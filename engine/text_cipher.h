@@ -7,12 +7,13 @@
 
 #include "engine/cipher_workspace.h"
 #include "engine/fast_codec.h"
+#include "engine/keys.h"
 
 namespace resicrypt {
 
 constexpr int kTextAlphabetSize = 254;
-constexpr std::size_t kMinTextPasswordLength = 3;
-constexpr std::size_t kMaxTextPasswordLength = 17;
+constexpr std::size_t kMinTextPasswordLength = TextKey::kMinBytes;
+constexpr std::size_t kMaxTextPasswordLength = TextKey::kMaxBytes;
 constexpr int kTextSpareModuli = 3;
 
 // The 254 characters in which residues are written, and the way back.
@@ -24,6 +25,10 @@ struct TextAlphabet {
 };
 
 void BuildTextAlphabet(TextAlphabet& alphabet);
+
+// Copies the key (its first 17 bytes, up to a NUL) into the workspace and prepares
+// the size-44 table. Returns the block length L, or 0 when the key is too short.
+int PrepareTextKey(CipherWorkspace& workspace, std::string_view password);
 
 // Encrypts text under the password, L = password length bytes per block, each
 // block written as N - 1 alphabet characters (N = ResidueCount(L) + 3). A last
@@ -74,14 +79,6 @@ class TextCipher {
   TextAlphabet alphabet_;
   BlockCodec codec_;
 };
-
-// EncryptText and DecryptText done the step-by-step way, block by block through
-// EncodeBlock and DecodeBlock on the workspace: the reference that TextCipher is
-// tested against. Same contract as EncryptText and DecryptText.
-std::string EncryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
-                                 std::string_view password, std::string_view text);
-std::string DecryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
-                                 std::string_view password, std::string_view text);
 
 }  // namespace resicrypt
 

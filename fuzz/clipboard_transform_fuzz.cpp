@@ -17,11 +17,11 @@
 
 #include "engine/cipher_workspace.h"
 #include "engine/text_cipher.h"
-#include "textcmd/clipboard_text.h"
+#include "app/clipboard_text.h"
 
 namespace {
 
-using resicrypt::TextDirection;
+using resicrypt::CipherDirection;
 
 std::unique_ptr<resicrypt::CipherWorkspace> workspace;
 resicrypt::TextAlphabet alphabet{};
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text = text.substr(0, text.find('\0'));  // the clipboard text ends at its first NUL
 
   const resicrypt::ClipboardRebuild encrypted = resicrypt::RebuildClipboardText(
-      *workspace, alphabet, key, text, TextDirection::Encrypt, echo);
+      *workspace, alphabet, key, text, CipherDirection::kEncrypt, echo);
   if (Separators(encrypted.text) != Separators(text)) Fail("separators moved");
   std::size_t ciphered = 0;
   const std::string expected = ExpectedRoundTrip(text, key.size(), ciphered);
@@ -106,11 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const resicrypt::ClipboardRebuild decrypted = resicrypt::RebuildClipboardText(
-      *workspace, alphabet, key, encrypted.text, TextDirection::Decrypt, echo);
+      *workspace, alphabet, key, encrypted.text, CipherDirection::kDecrypt, echo);
   if (decrypted.text != expected) Fail("decrypting the encrypted text did not give it back");
   if (echo && decrypted.echoLines.size() != ciphered) Fail("one echo line per deciphered segment");
 
   // Text that is not cipher text: whatever comes back, the walk must hold.
-  resicrypt::RebuildClipboardText(*workspace, alphabet, key, text, TextDirection::Decrypt, echo);
+  resicrypt::RebuildClipboardText(*workspace, alphabet, key, text, CipherDirection::kDecrypt, echo);
   return 0;
 }

@@ -17,6 +17,8 @@ namespace {
 CipherWorkspace theWorkspace{};
 
 constexpr UINT_PTR kDoubleClickSubclassId = 1;
+// Asks the window's thread to run the calls a file command has queued.
+constexpr UINT kCommandCallsMessage = WM_APP + 1;
 
 struct FontRow {
   FormFont font;
@@ -156,6 +158,11 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()),
+      commandThread_(*this,
+                     [this] {
+                       // The window's handle is set before any command can start.
+                       PostMessageA(window_, kCommandCallsMessage, 0, 0);
+                     }),
       progressPaces_(ProgressPaces(options_.progressFrame)) {
   if (options_.dpi > 0) {
     dpi_ = options_.dpi;
@@ -187,6 +194,7 @@ TForm1::TForm1(Options options)
 }
 
 TForm1::~TForm1() {
+  commandThread_.Abandon();
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
@@ -349,6 +357,9 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       FormClose();
       DestroyWindow(window);
+      return 0;
+    case kCommandCallsMessage:
+      commandThread_.Drain();
       return 0;
     case WM_DESTROY:
       if (options_.endsMessageLoop) PostQuitMessage(0);
@@ -568,8 +579,8 @@ void TForm1::ListBox1DblClick() { ReportClear(); }
 void TForm1::Memo1DblClick() { MemoClear(); }
 void TForm1::Label3Click() {}
 
-// The commands. The file commands let pending events through while they run, so
-// they hold the gate; every other cipher-starting event passes it.
+// The commands. The file commands hold the gate while they run, so that the
+// window's other cipher-starting events wait for them; every one passes it.
 void TForm1::Button1Click() { RunFileCommand(options_.commands.button1Click); }
 void TForm1::Button2Click() { RunFileCommand(options_.commands.button2Click); }
 void TForm1::Button3Click() { RunCipherCommand(options_.commands.button3Click); }
@@ -579,19 +590,34 @@ void TForm1::Button6Click() { RunCipherCommand(options_.commands.button6Click); 
 void TForm1::Label1Click() { RunCipherCommand(options_.commands.label1Click); }
 void TForm1::Label2Click() { RunCipherCommand(options_.commands.label2Click); }
 
-void TForm1::RunFileCommand(const FormCommand& command) {
+// The checks and dialogs run here, the packing or unpacking on the command's own
+// thread; the gate stays held until it has ended.
+void TForm1::RunFileCommand(const FileFormCommand& command) {
   if (!command) return;
-  gate_.RunFileCommand([this, command] {
-    // Positions held back reach the bars when the command ends, also by an error.
-    struct GiveHeldBack {
-      TForm1& form;
-      ~GiveHeldBack() {
-        form.GiveHeldBackPosition(ProgressBar::Blocks);
-        form.GiveHeldBackPosition(ProgressBar::Files);
-      }
-    } giveHeldBack{*this};
-    command(*this);
-  });
+  if (gate_.Busy()) {
+    gate_.RunOrDefer([this, command] { RunFileCommand(command); });
+    return;
+  }
+  gate_.Hold();
+  CommandThread::Body body;
+  try {
+    body = command(*this);
+  } catch (...) {
+    EndFileCommand();
+    throw;
+  }
+  if (!body) {
+    EndFileCommand();
+    return;
+  }
+  commandThread_.Start(std::move(body), [this] { EndFileCommand(); });
+}
+
+void TForm1::EndFileCommand() {
+  // Positions held back reach the bars when the command ends, also by an error.
+  GiveHeldBackPosition(ProgressBar::Blocks);
+  GiveHeldBackPosition(ProgressBar::Files);
+  gate_.Release();
 }
 
 void TForm1::RunCipherCommand(const FormCommand& command) {
@@ -835,21 +861,6 @@ bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardTex
 
 bool TForm1::WriteClipboardText(const std::string& text, bool privateText) {
   return win::WriteClipboardText(window_, text, privateText);
-}
-
-void TForm1::ProcessPendingEvents() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // Leave the quit request for the main loop.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    if (!PreTranslateMessage(message)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-  }
 }
 
 CipherWorkspace& TForm1::Workspace() { return theWorkspace; }

@@ -16,12 +16,13 @@
 #include <vector>
 
 #include "engine/text_cipher.h"
-#include "ui/cipher_gate.h"
+#include "app/cipher_gate.h"
+#include "app/command_thread.h"
 #include "ui/form_commands_win.h"
 #include "ui/form_dialogs_win.h"
 #include "ui/form_layout_win.h"
-#include "ui/form_port.h"
-#include "ui/progress_pace.h"
+#include "app/form_port.h"
+#include "app/progress_pace.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -104,8 +105,6 @@ class TForm1 final : public FormPort {
   bool ReadClipboardText(std::string& text) override;
   bool WriteClipboardText(const std::string& text, bool privateText) override;
 
-  void ProcessPendingEvents() override;
-
   std::string& WorkingPassword() override { return workingPassword_; }
   CipherWorkspace& Workspace() override;
   const TextAlphabet& Alphabet() const override { return alphabet_; }
@@ -148,7 +147,9 @@ class TForm1 final : public FormPort {
   void Label1Click();
   void Label2Click();
 
-  void RunFileCommand(const FormCommand& command);
+  void RunFileCommand(const FileFormCommand& command);
+  // On the window's thread once the command's thread has ended.
+  void EndFileCommand();
   void RunCipherCommand(const FormCommand& command);
 
   void SetHidePasswordChecked(bool checked);
@@ -179,6 +180,7 @@ class TForm1 final : public FormPort {
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;
   CipherGate gate_;
+  CommandThread commandThread_;
   std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2
   std::function<void()> formCloseAction_;
   std::string workingPassword_;

@@ -23,9 +23,9 @@
 #include <set>
 #include <string>
 
-#include "ui/cipher_gate.h"
-#include "ui/dde_service.h"
-#include "ui/form_port.h"
+#include "app/cipher_gate.h"
+#include "app/dde_service.h"
+#include "app/form_port.h"
 
 namespace resicrypt {
 

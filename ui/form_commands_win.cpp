@@ -1,14 +1,30 @@
 #include "ui/form_commands_win.h"
 
-#include "container/file_commands.h"
-#include "textcmd/text_commands.h"
+#include "app/file_commands.h"
+#include "app/text_commands.h"
 
 namespace resicrypt {
 
+namespace {
+
+// The file command's body: the job prepared by its checks and dialogs.
+FileFormCommand FileCommand(std::optional<FileJob> (*prepare)(FormPort&)) {
+  return [prepare](FormPort& form) -> CommandThread::Body {
+    std::optional<FileJob> job = prepare(form);
+    if (!job) return {};
+    CipherWorkspace& workspace = form.Workspace();
+    return [job = std::move(*job), &workspace](FileCommandView& view) {
+      RunFileJob(job, workspace, view);
+    };
+  };
+}
+
+}  // namespace
+
 FormCommands DefaultFormCommands() {
   FormCommands commands;
-  commands.button1Click = &resicrypt::Button1Click;
-  commands.button2Click = &resicrypt::Button2Click;
+  commands.button1Click = FileCommand(&PrepareDecryptFile);
+  commands.button2Click = FileCommand(&PrepareEncryptFile);
   commands.button3Click = &resicrypt::Button3Click;
   commands.button4Click = &resicrypt::Button4Click;
   commands.button5Click = &resicrypt::Button5Click;

@@ -1,19 +1,23 @@
 // The commands behind the window's buttons and password labels. Each is a
-// function of the form port; TForm1 runs the file commands and the others
-// through its CipherGate. An empty entry is a command that does nothing yet.
+// function of the form port; TForm1 runs them through its CipherGate. A file
+// command does its checks and dialogs on the window's thread and gives back the
+// body that packs or unpacks, which runs on a thread of its own (empty: nothing
+// to run). An empty entry is a command that does nothing yet.
 #pragma once
 
 #include <functional>
 
-#include "ui/form_port.h"
+#include "app/command_thread.h"
+#include "app/form_port.h"
 
 namespace resicrypt {
 
 using FormCommand = std::function<void(FormPort&)>;
+using FileFormCommand = std::function<CommandThread::Body(FormPort&)>;
 
 struct FormCommands {
-  FormCommand button1Click;  // "Decrypt  File"
-  FormCommand button2Click;  // "Encrypt  File"
+  FileFormCommand button1Click;  // "Decrypt  File"
+  FileFormCommand button2Click;  // "Encrypt  File"
   FormCommand button3Click;  // "Decrypt  Clipboard"
   FormCommand button4Click;  // "Encrypt  Clipboard"
   FormCommand button5Click;  // "Encrypt  Memo"

@@ -92,7 +92,7 @@ class TextCommand : public ::testing::Test {
     return buffer.str();
   }
   // Runs the command in process; returns the exit code, fills out and err.
-  int Run(TextDirection direction, const std::string& passwordFile, const std::string& input,
+  int Run(CipherDirection direction, const std::string& passwordFile, const std::string& input,
           std::string& out, std::string& err) {
     const std::string inPath = WriteFile("in", input);
     std::FILE* in = std::fopen(inPath.c_str(), "rb");
@@ -121,16 +121,16 @@ TEST_F(TextCommand, EachLineThroughTheCipherEndingsKept) {
   const std::string input = "first line\r\nsecond\n\n\xE9t\xE9\tx\nlast";
   std::string out;
   std::string err;
-  ASSERT_EQ(Run(TextDirection::kEncrypt, passwordFile, input, out, err), kExitOk);
+  ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, out, err), kExitOk);
   EXPECT_EQ(err, "");
   EXPECT_EQ(out, Encrypt(key, "first line") + "\r\n" + Encrypt(key, "second") + "\n\n" +
                      Encrypt(key, "\xE9t\xE9\tx") + "\n" + Encrypt(key, "last"));
 
   std::string back;
-  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, out, back, err), kExitOk);
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, out, back, err), kExitOk);
   EXPECT_EQ(back, input);
   // A line that is no cipher text under the key comes back as it was.
-  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, "plain words here\n", back, err), kExitOk);
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, "plain words here\n", back, err), kExitOk);
   EXPECT_EQ(back, "plain words here\n");
 }
 
@@ -147,19 +147,19 @@ TEST_F(TextCommand, LongInputRoundTrips) {
   std::string cipher;
   std::string back;
   std::string err;
-  ASSERT_EQ(Run(TextDirection::kEncrypt, passwordFile, input, cipher, err), kExitOk);
-  ASSERT_EQ(Run(TextDirection::kDecrypt, passwordFile, cipher, back, err), kExitOk);
+  ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, cipher, err), kExitOk);
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, cipher, back, err), kExitOk);
   EXPECT_EQ(back, input);
 }
 
 TEST_F(TextCommand, UnusablePasswordFiles) {
   std::string out;
   std::string err;
-  EXPECT_EQ(Run(TextDirection::kEncrypt, WriteFile("pw", "ab\nabcdef\n"), "text\n", out, err),
+  EXPECT_EQ(Run(CipherDirection::kEncrypt, WriteFile("pw", "ab\nabcdef\n"), "text\n", out, err),
             kExitUsage);
   EXPECT_NE(err.find("at least 3"), std::string::npos);
   EXPECT_EQ(out, "");
-  EXPECT_EQ(Run(TextDirection::kEncrypt, (dir / "missing").string(), "text\n", out, err),
+  EXPECT_EQ(Run(CipherDirection::kEncrypt, (dir / "missing").string(), "text\n", out, err),
             kExitFailure);
   EXPECT_NE(err.find("cannot read password file"), std::string::npos);
 }

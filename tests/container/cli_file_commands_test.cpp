@@ -93,16 +93,16 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
 }
 
 TEST(CliFileArgs, FilePasswordIsTheWholeFirstLineOf3To23Bytes) {
-  std::string password;
   std::string message;
   const std::string accepted[] = {"abc", std::string(23, 'k'), "\xE7\xF6\xFC", "with blank "};
   for (const std::string& line : accepted) {
-    ASSERT_TRUE(resicrypt::cli::FilePasswordFromLine(line, password, message)) << line;
-    EXPECT_EQ(password, line);  // no cut at 17 bytes
+    const auto password = resicrypt::cli::FilePasswordFromLine(line, message);
+    ASSERT_TRUE(password) << line;
+    EXPECT_EQ(password->Bytes(), line);  // no cut at 17 bytes
   }
   const std::string refused[] = {"", "ab", std::string(24, 'k'), std::string("ab\0cd", 5)};
   for (const std::string& line : refused) {
-    EXPECT_FALSE(resicrypt::cli::FilePasswordFromLine(line, password, message)) << line.size();
+    EXPECT_FALSE(resicrypt::cli::FilePasswordFromLine(line, message)) << line.size();
     EXPECT_NE(message, "");
   }
   // From a file: the line ending (LF or CR LF) is not part of it, later lines are ignored.

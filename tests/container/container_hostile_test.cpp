@@ -148,13 +148,15 @@ TEST(ContainerOwnName, RecordNamedLikeTheContainerIsRefusedAndTheContainerKept) 
   // The same container file reached through another spelling of its folder.
   struct Refusals : resicrypt::UnpackEvents {
     bool WrongPassword() override { return false; }
-    void RecordRefused(const std::string& line) override { lines.push_back(line); }
+    void RecordRefused(const resicrypt::FileProblem& problem) override {
+      lines.push_back(resicrypt::RecordLine(problem));
+    }
     std::vector<std::string> lines;
   } events;
   auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
   const std::string folder = (scene.root.Root() / "src" / ".." / "in" / "").string();
   const auto outcome =
-      resicrypt::UnpackContainer(*workspace, "secret", scene.container, folder, events);
+      resicrypt::UnpackContainer(*workspace, Password("secret"), scene.container, folder, events);
   EXPECT_EQ(outcome.result, resicrypt::UnpackResult::Unpacked);
   EXPECT_EQ(outcome.unpacked, 2);
   EXPECT_EQ(events.lines, std::vector<std::string>{
@@ -164,7 +166,7 @@ TEST(ContainerOwnName, RecordNamedLikeTheContainerIsRefusedAndTheContainerKept) 
   // Unpacked elsewhere, the record is an ordinary file.
   TempFolder elsewhere;
   const auto moved =
-      resicrypt::UnpackContainer(*workspace, "secret", scene.container, elsewhere.Folder(), events);
+      resicrypt::UnpackContainer(*workspace, Password("secret"), scene.container, elsewhere.Folder(), events);
   EXPECT_EQ(moved.unpacked, 3);
   EXPECT_EQ(ReadBytes(elsewhere.Path("box.yal")), "an older container");
 }

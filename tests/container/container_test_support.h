@@ -18,9 +18,10 @@
 #include <vector>
 
 #include "container/file_cipher.h"
-#include "container/file_commands.h"
+#include "app/file_commands.h"
 #include "engine/engine.h"
-#include "tests/support/fake_form.h"
+#include "engine/reference/reference.h"
+#include "fake_form.h"
 
 namespace containertest {
 
@@ -127,6 +128,10 @@ inline std::string Le32(std::int32_t value) {
   for (int k = 0; k < 4; ++k)
     bytes[static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
   return bytes;
+}
+
+inline resicrypt::FilePassword Password(const std::string& text) {
+  return resicrypt::FilePassword::From(text).value();
 }
 
 // The window's fake with both password fields set; on the heap, as the workspace

@@ -14,6 +14,7 @@
 #include "container/unpack.h"
 #include "container_test_support.h"
 #include "engine/random.h"
+#include "engine/reference/reference.h"
 
 namespace containertest {
 namespace {
@@ -173,7 +174,7 @@ TEST(FastPathContainer, PackGivesTheBlockByBlockContainer) {
       auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
       RecordingPack events;
       const auto outcome =
-          resicrypt::PackContainer(*workspace, password, folder.Path("box.yal"), sources, events);
+          resicrypt::PackContainer(*workspace, Password(password), folder.Path("box.yal"), sources, events);
       ASSERT_EQ(outcome.result, resicrypt::PackResult::Packed);
       EXPECT_TRUE(ReadBytes(folder.Path("box.yal")) == expected);
       EXPECT_EQ(events.due, expectedDue);
@@ -201,7 +202,7 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
     const std::string container = folder.Path("box.yal");
     auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
     resicrypt::PackEvents quiet;
-    ASSERT_EQ(resicrypt::PackContainer(*workspace, password, container, sources, quiet).result,
+    ASSERT_EQ(resicrypt::PackContainer(*workspace, Password(password), container, sources, quiet).result,
               resicrypt::PackResult::Packed);
 
     // Damage: scattered bytes in every record, and the third record's blocks all random.
@@ -231,7 +232,7 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
         LimitsScope limitsScope(limits);
         RecordingUnpack events;
         const std::string out = (folder.Root() / "out" / "").string();
-        const auto outcome = resicrypt::UnpackContainer(*workspace, key, container, out, events);
+        const auto outcome = resicrypt::UnpackContainer(*workspace, Password(key), container, out, events);
         ASSERT_EQ(outcome.result, resicrypt::UnpackResult::Unpacked);
         ASSERT_EQ(outcome.unpacked, static_cast<std::int32_t>(files.size()));
         EXPECT_EQ(events.wrongPasswordQuestions > 0, key != password);

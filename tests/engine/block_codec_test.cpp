@@ -5,6 +5,7 @@
 #include <random>
 
 #include "engine/engine.h"
+#include "engine/reference/reference.h"
 #include "reference_math.h"
 #include "test_support.h"
 

@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/text_cipher.h"
+#include "engine/reference/reference.h"
 #include "reference_math.h"
 #include "test_support.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/text_cipher.h"
-#include "tests/support/fake_form.h"
-#include "ui/cipher_gate.h"
-#include "ui/dde_service.h"
+#include "fake_form.h"
+#include "app/cipher_gate.h"
+#include "app/dde_service.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "engine/engine.h"
 #include "engine/text_cipher.h"
-#include "tests/support/fake_form.h"
-#include "textcmd/text_commands.h"
+#include "fake_form.h"
+#include "app/text_commands.h"
 
 namespace {
 

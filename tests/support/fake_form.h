@@ -12,7 +12,7 @@
 
 #include "engine/cipher_workspace.h"
 #include "engine/text_cipher.h"
-#include "ui/form_port.h"
+#include "app/form_port.h"
 
 namespace resicrypt::testing {
 
@@ -140,7 +140,10 @@ class FakeForm : public FormPort {
     return true;
   }
 
-  void ProcessPendingEvents() override {
+  // A file command's turn stands where the window used to let its pending events
+  // through; tests put what would arrive then into onPendingEvents.
+  void BlockTurn() override { ProcessPendingEvents(); }
+  void ProcessPendingEvents() {
     ++pendingEventCalls;
     if (onPendingEvents) onPendingEvents();
   }

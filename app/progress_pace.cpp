@@ -1,4 +1,4 @@
-#include "ui/progress_pace.h"
+#include "app/progress_pace.h"
 
 namespace resicrypt {
 

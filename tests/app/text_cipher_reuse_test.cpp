@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/fake_form.h"
-#include "tests/textcmd/cipher_helpers.h"
-#include "textcmd/text_commands.h"
+#include "fake_form.h"
+#include "tests/app/cipher_helpers.h"
+#include "app/text_commands.h"
 
 namespace {
 

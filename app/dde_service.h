@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/cipher_gate.h"
-#include "ui/form_port.h"
+#include "app/cipher_gate.h"
+#include "app/form_port.h"
 
 namespace resicrypt {
 

@@ -1,4 +1,4 @@
-#include "textcmd/clipboard_text.h"
+#include "app/clipboard_text.h"
 
 namespace resicrypt {
 
@@ -10,8 +10,8 @@ bool IsSeparator(char c) { return c == '\t' || c == '\n' || c == '\r'; }
 
 ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                                       std::string_view key, std::string_view text,
-                                      TextDirection direction, bool collectEcho) {
-  const bool encrypt = direction == TextDirection::Encrypt;
+                                      CipherDirection direction, bool collectEcho) {
+  const bool encrypt = direction == CipherDirection::kEncrypt;
   // The key is prepared once for all segments.
   const TextCipher cipher(workspace, alphabet, key);
   ClipboardRebuild result;

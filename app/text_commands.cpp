@@ -1,11 +1,11 @@
-#include "textcmd/text_commands.h"
+#include "app/text_commands.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/text_cipher.h"
-#include "textcmd/clipboard_text.h"
+#include "app/clipboard_text.h"
 
 namespace resicrypt {
 
@@ -27,8 +27,8 @@ constexpr std::size_t kMemoLineLimit = 255;
 // there too, as the window has always left it; it is refused with the message.
 bool TakeKey(FormPort& form, const std::string& keyText, const char* tooShortMessage) {
   std::string& key = form.WorkingPassword();
-  key = keyText.substr(0, kMaxTextPasswordLength);
-  if (key.size() < kMinTextPasswordLength) {
+  key = TextKey::UsedPart(keyText);
+  if (!TextKey::From(key)) {
     form.ShowMessage(tooShortMessage);
     return false;
   }
@@ -49,8 +49,8 @@ bool TakeMatchingKey(FormPort& form, const char* differMessage) {
 
 // EncryptText or DecryptText under WorkingPassword, with the key prepared once for
 // all the units of one command.
-std::string CipherText(const TextCipher& cipher, TextDirection direction, std::string_view text) {
-  return direction == TextDirection::Encrypt ? cipher.Encrypt(text) : cipher.Decrypt(text);
+std::string CipherText(const TextCipher& cipher, CipherDirection direction, std::string_view text) {
+  return direction == CipherDirection::kEncrypt ? cipher.Encrypt(text) : cipher.Decrypt(text);
 }
 
 // Memo lines are added in one rewrite of the memo: appending a long run of lines
@@ -70,7 +70,7 @@ void AppendMemoLines(FormPort& form, std::vector<std::string>& lines) {
 // The clipboard is read once and written once, with the whole new text, so a
 // failure leaves it as it was. Plain text from Decrypt Clipboard is marked
 // private, which keeps it out of clipboard history and monitors.
-void RunClipboardCommand(FormPort& form, TextDirection direction, const char* differMessage) {
+void RunClipboardCommand(FormPort& form, CipherDirection direction, const char* differMessage) {
   if (!TakeMatchingKey(form, differMessage)) {
     return;
   }
@@ -82,7 +82,7 @@ void RunClipboardCommand(FormPort& form, TextDirection direction, const char* di
   const bool echo = !form.HidePassword();
   ClipboardRebuild rebuilt = RebuildClipboardText(form.Workspace(), form.Alphabet(),
                                                   form.WorkingPassword(), text, direction, echo);
-  const bool privateText = direction == TextDirection::Decrypt;
+  const bool privateText = direction == CipherDirection::kDecrypt;
   if (!form.WriteClipboardText(rebuilt.text, privateText)) {
     form.ShowMessage(kClipboardNotOpened);
     return;
@@ -94,7 +94,7 @@ void RunClipboardCommand(FormPort& form, TextDirection direction, const char* di
 
 // Every line goes through the cipher in place, whatever it holds; the memo is
 // read and rewritten once, so its number of lines is taken once and kept.
-void RunMemoCommand(FormPort& form, TextDirection direction, const char* differMessage) {
+void RunMemoCommand(FormPort& form, CipherDirection direction, const char* differMessage) {
   if (!TakeMatchingKey(form, differMessage)) {
     return;
   }
@@ -104,7 +104,7 @@ void RunMemoCommand(FormPort& form, TextDirection direction, const char* differM
   }
   const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
   for (std::string& line : lines) {
-    if (direction == TextDirection::Encrypt && line.size() > kMemoLineLimit) {
+    if (direction == CipherDirection::kEncrypt && line.size() > kMemoLineLimit) {
       line.resize(kMemoLineLimit);
     }
     line = CipherText(cipher, direction, line);
@@ -113,7 +113,7 @@ void RunMemoCommand(FormPort& form, TextDirection direction, const char* differM
 }
 
 // Edit2 holds the key and Edit1 the text; the fields are not compared.
-void RunLabelCommand(FormPort& form, TextDirection direction, const char* tooShortMessage) {
+void RunLabelCommand(FormPort& form, CipherDirection direction, const char* tooShortMessage) {
   const std::string text = form.Edit1Text();
   if (!TakeKey(form, form.Edit2Text(), tooShortMessage)) {
     return;
@@ -129,25 +129,25 @@ void RunLabelCommand(FormPort& form, TextDirection direction, const char* tooSho
 }  // namespace
 
 void Button4Click(FormPort& form) {
-  RunClipboardCommand(form, TextDirection::Encrypt, kEncryptPasswordsDiffer);
+  RunClipboardCommand(form, CipherDirection::kEncrypt, kEncryptPasswordsDiffer);
 }
 
 void Button3Click(FormPort& form) {
-  RunClipboardCommand(form, TextDirection::Decrypt, kDecryptClipboardPasswordsDiffer);
+  RunClipboardCommand(form, CipherDirection::kDecrypt, kDecryptClipboardPasswordsDiffer);
 }
 
 void Button5Click(FormPort& form) {
-  RunMemoCommand(form, TextDirection::Encrypt, kEncryptPasswordsDiffer);
+  RunMemoCommand(form, CipherDirection::kEncrypt, kEncryptPasswordsDiffer);
 }
 
 void Button6Click(FormPort& form) {
-  RunMemoCommand(form, TextDirection::Decrypt, kDecryptMemoPasswordsDiffer);
+  RunMemoCommand(form, CipherDirection::kDecrypt, kDecryptMemoPasswordsDiffer);
 }
 
-void Label1Click(FormPort& form) { RunLabelCommand(form, TextDirection::Encrypt, kKeyTooShort); }
+void Label1Click(FormPort& form) { RunLabelCommand(form, CipherDirection::kEncrypt, kKeyTooShort); }
 
 void Label2Click(FormPort& form) {
-  RunLabelCommand(form, TextDirection::Decrypt, kCipherKeyTooShort);
+  RunLabelCommand(form, CipherDirection::kDecrypt, kCipherKeyTooShort);
 }
 
 }  // namespace resicrypt

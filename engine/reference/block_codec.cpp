@@ -1,3 +1,5 @@
+#include "engine/reference/reference.h"
+
 #include "engine/engine.h"
 
 namespace resicrypt {

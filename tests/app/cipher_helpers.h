@@ -9,6 +9,7 @@
 
 #include "engine/cipher_workspace.h"
 #include "engine/text_cipher.h"
+#include "engine/reference/reference.h"
 
 namespace textcmdtest {
 

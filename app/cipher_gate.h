@@ -1,8 +1,8 @@
 // Holds back events that would start a cipher operation while a file command runs.
 //
-// The file commands let pending window events through every so many blocks, so a
-// click on another command button, a password label or a DDE text line can arrive
-// in the middle of one. All cipher operations share the one workspace, so such an
+// A file command runs on while the window goes on handling its events, so a click
+// on another command button, a password label or a DDE text line can arrive in the
+// middle of one. All cipher operations share the one workspace, so such an
 // event must not run then. The window hands every cipher-starting event to
 // RunOrDefer: it runs at once when no file command is running, and otherwise waits
 // in a queue that runs, in arrival order, as soon as the file command ends. Mode
@@ -23,6 +23,12 @@ class CipherGate {
   // run in arrival order (after an exception they run with the next action). A file command started while
   // another one runs is itself held back.
   void RunFileCommand(const Action& command);
+
+  // The same for a file command that goes on after the call returns (on a thread
+  // of its own): Hold when it starts, Release when it has ended, which runs the
+  // held-back actions.
+  void Hold() { ++holds_; }
+  void Release();
 
   bool Busy() const { return holds_ > 0; }
 

@@ -5,7 +5,7 @@
 // under the window's WorkingPassword, which they set from a password field first.
 #pragma once
 
-#include "ui/form_port.h"
+#include "app/form_port.h"
 
 namespace resicrypt {
 

@@ -1,4 +1,4 @@
-#include "ui/cipher_gate.h"
+#include "app/cipher_gate.h"
 
 #include <stdexcept>
 #include <string>

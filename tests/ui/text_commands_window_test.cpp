@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/textcmd/cipher_helpers.h"
+#include "tests/app/cipher_helpers.h"
 #include "ui/alUnit23_win.h"
 
 namespace {

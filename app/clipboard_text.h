@@ -10,7 +10,6 @@
 
 namespace resicrypt {
 
-enum class TextDirection { Encrypt, Decrypt };
 
 struct ClipboardRebuild {
   std::string text;                    // the new clipboard text
@@ -34,6 +33,6 @@ struct ClipboardRebuild {
 // that last character.
 ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                                       std::string_view key, std::string_view text,
-                                      TextDirection direction, bool collectEcho);
+                                      CipherDirection direction, bool collectEcho);
 
 }  // namespace resicrypt

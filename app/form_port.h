@@ -1,7 +1,7 @@
 // The form port: everything a command may read from or write to the main window.
-// Commands in container/ and textcmd/ (and the DDE conversation) see the window only
-// through this interface; TForm1 implements it with real controls, and the tests use
-// an in-memory fake. Nothing here includes <windows.h>.
+// The commands of app/ (and the DDE conversation) see the window only through this
+// interface; TForm1 implements it with real controls, and the tests use an
+// in-memory fake. Nothing here includes <windows.h>.
 #pragma once
 
 #include <string>
@@ -15,21 +15,41 @@ namespace resicrypt {
 // ProgressBar1 follows the blocks of the current file, ProgressBar2 the files.
 enum class ProgressBar { Blocks = 1, Files = 2 };
 
-class FormPort {
+// The part of the window a running file command uses: the report, the bars and
+// the two boxes. The form port is one; a command on a thread of its own gets one
+// that hands each call to the window's thread, in order (CommandThread).
+class FileCommandView {
  public:
-  virtual ~FormPort() = default;
+  virtual ~FileCommandView() = default;
 
+  virtual void ShowEdit1() = 0;
+  // ReportList: the lines of ListBox1, unsorted, appended in arrival order.
+  virtual void ReportAppend(const std::string& line) = 0;
+
+  virtual void ShowProgress(ProgressBar bar, bool visible) = 0;
+  virtual void SetProgressRange(ProgressBar bar, int minimum, int maximum) = 0;
+  virtual void SetProgressPosition(ProgressBar bar, int position) = 0;
+
+  // The modal one-line message box (OK only), and the OK/Cancel question box:
+  // true when OK was pressed.
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+
+  // The command's turn before every (total div 100) + 1-th block of a file: the
+  // blocks before it are written and the bar is about to move (or has moved).
+  virtual void BlockTurn() {}
+};
+
+class FormPort : public FileCommandView {
+ public:
   // The two password fields. Edit2 is the field on the row labelled "Password1",
   // Edit1 the one on the row labelled "Password2".
   virtual std::string Edit1Text() const = 0;
   virtual std::string Edit2Text() const = 0;
   virtual void SetEdit1Text(const std::string& text) = 0;
   virtual void SetEdit2Text(const std::string& text) = 0;
-  virtual void ShowEdit1() = 0;
   virtual bool HidePassword() const = 0;  // CheckBox1 ticked
 
-  // ReportList: the lines of ListBox1, unsorted, appended in arrival order.
-  virtual void ReportAppend(const std::string& line) = 0;
   virtual void ReportReplaceAll(const std::vector<std::string>& lines) = 0;
   virtual void ReportClear() = 0;
   virtual int ReportCount() const = 0;
@@ -73,11 +93,6 @@ class FormPort {
   // text is kept out of clipboard history, cloud clipboard and monitors.
   virtual bool ReadClipboardText(std::string& text) = 0;
   virtual bool WriteClipboardText(const std::string& text, bool privateText) = 0;
-
-  // Lets the window handle its pending events (repaint, clicks, DDE) during a long
-  // file command. Events that would start another cipher operation are held back
-  // until the running file command ends (see CipherGate).
-  virtual void ProcessPendingEvents() = 0;
 
   // The window's shared text-cipher password, the one cipher workspace and the
   // text alphabet built at start-up.

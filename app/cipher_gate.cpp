@@ -1,8 +1,8 @@
-#include "ui/cipher_gate.h"
+#include "app/cipher_gate.h"
 
 #include <utility>
 
-#include "ui/flag_scope.h"
+#include "app/flag_scope.h"
 
 namespace resicrypt {
 
@@ -19,6 +19,11 @@ void CipherGate::RunFileCommand(const Action& command) {
     throw;
   }
   --holds_;
+  RunPending();
+}
+
+void CipherGate::Release() {
+  if (holds_ > 0) --holds_;
   RunPending();
 }
 

@@ -1,4 +1,4 @@
-#include "ui/dde_service.h"
+#include "app/dde_service.h"
 
 #include <limits>
 
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "engine/text_cipher.h"
-#include "ui/flag_scope.h"
+#include "app/flag_scope.h"
 
 namespace resicrypt {
 
@@ -116,8 +116,8 @@ void DdeService::TakeOperation(const std::string& line, bool echo) {
 // characters leave it in WorkingPassword but do not take the step.
 bool DdeService::TakePassword(const std::string& line, bool echo) {
   std::string& password = form_.WorkingPassword();
-  password = line.substr(0, kMaxTextPasswordLength);
-  if (password.size() < kMinTextPasswordLength) return false;
+  password = TextKey::UsedPart(line);
+  if (!TextKey::From(password)) return false;
   if (echo) form_.ReportAppend(line);
   form_.SetEdit1Text(password);
   form_.SetEdit2Text(password);

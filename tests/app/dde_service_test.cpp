@@ -1,6 +1,6 @@
 // The DDE conversation through the in-memory window and a recording back link:
 // every step of a conversation, its failures, and the order of events.
-#include "ui/dde_service.h"
+#include "app/dde_service.h"
 
 #include <functional>
 #include <string>
@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/text_cipher.h"
-#include "tests/support/fake_form.h"
-#include "ui/cipher_gate.h"
+#include "fake_form.h"
+#include "app/cipher_gate.h"
 
 namespace resicrypt {
 namespace {

@@ -1,0 +1,124 @@
+#include "app/command_thread.h"
+
+#include <optional>
+#include <utility>
+
+#include "app/flag_scope.h"
+
+namespace resicrypt {
+
+// What the command's thread sees of the window: each call goes into the queue.
+class CommandThread::Mailbox final : public FileCommandView {
+ public:
+  explicit Mailbox(CommandThread& owner) : owner_(owner) {}
+
+  void ShowEdit1() override {
+    owner_.Post([this] { owner_.window_.ShowEdit1(); });
+  }
+  void ReportAppend(const std::string& line) override {
+    owner_.Post([this, line] { owner_.window_.ReportAppend(line); });
+  }
+  void ShowProgress(ProgressBar bar, bool visible) override {
+    owner_.Post([this, bar, visible] { owner_.window_.ShowProgress(bar, visible); });
+  }
+  void SetProgressRange(ProgressBar bar, int minimum, int maximum) override {
+    owner_.Post(
+        [this, bar, minimum, maximum] { owner_.window_.SetProgressRange(bar, minimum, maximum); });
+  }
+  void SetProgressPosition(ProgressBar bar, int position) override {
+    owner_.Post([this, bar, position] { owner_.window_.SetProgressPosition(bar, position); });
+  }
+  void ShowMessage(const std::string& text) override {
+    owner_.Post([this, text] { owner_.window_.ShowMessage(text); });
+  }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    return owner_.Ask([this, text, caption] { return owner_.window_.AskOkCancel(text, caption); });
+  }
+
+ private:
+  CommandThread& owner_;
+};
+
+CommandThread::CommandThread(FileCommandView& window, std::function<void()> wake)
+    : window_(window), wake_(std::move(wake)), mailbox_(std::make_unique<Mailbox>(*this)) {}
+
+CommandThread::~CommandThread() { Abandon(); }
+
+void CommandThread::Start(Body body, std::function<void()> finished) {
+  if (thread_.joinable()) thread_.join();  // a body that ended, its finish already run
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = false;
+  }
+  thread_ = std::thread([this, body = std::move(body), finished = std::move(finished)]() mutable {
+    std::exception_ptr failure;
+    try {
+      body(*mailbox_);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    Post([this, failure, finished = std::move(finished)] {
+      // The body has returned; only the end of its thread is left to wait for.
+      thread_.join();
+      struct Finish {
+        const std::function<void()>& finished;
+        ~Finish() {
+          if (finished) finished();
+        }
+      } finish{finished};
+      if (failure) std::rethrow_exception(failure);
+    });
+  });
+}
+
+void CommandThread::Post(std::function<void()> call) {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (abandoned_) return;
+    first = queue_.empty();
+    queue_.push_back(std::move(call));
+  }
+  // One wake-up for a run of calls: the window's Drain takes them all.
+  if (first) wake_();
+}
+
+bool CommandThread::Ask(std::function<bool()> question) {
+  auto answer = std::make_shared<std::optional<bool>>();
+  Post([this, question = std::move(question), answer] {
+    const bool ok = question();
+    std::lock_guard<std::mutex> lock(mutex_);
+    *answer = ok;
+    answered_.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(mutex_);
+  answered_.wait(lock, [&] { return answer->has_value() || abandoned_; });
+  return answer->has_value() ? **answer : true;
+}
+
+void CommandThread::Drain() {
+  if (draining_) return;
+  FlagScope scope(draining_);
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (queue_.empty() || abandoned_) return;
+      call = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    call();
+  }
+}
+
+void CommandThread::Abandon() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = true;
+    queue_.clear();
+    answered_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace resicrypt

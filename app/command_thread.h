@@ -1,0 +1,67 @@
+// A file command on a thread of its own, so that the window goes on handling its
+// messages while the command packs or unpacks.
+//
+// The command sees the window through a view that touches nothing itself: every
+// call is queued, in order, for the window's thread, which runs the queue in
+// Drain when the wake function (called from any thread) asks it to. A question
+// waits on the command's thread until the window's thread has its answer.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/form_port.h"
+
+namespace resicrypt {
+
+class CommandThread {
+ public:
+  using Body = std::function<void(FileCommandView&)>;
+
+  // window: the view the queued calls reach, used on the window's thread only.
+  // wake: makes the window's thread call Drain soon; it may be called from any
+  // thread and must not wait for the window.
+  CommandThread(FileCommandView& window, std::function<void()> wake);
+  ~CommandThread();
+  CommandThread(const CommandThread&) = delete;
+  CommandThread& operator=(const CommandThread&) = delete;
+
+  // Starts body on its own thread. finished runs on the window's thread, in Drain,
+  // after everything the body queued (an exception the body threw comes out of
+  // Drain just before). At most one body runs at a time.
+  void Start(Body body, std::function<void()> finished);
+  bool Running() const { return thread_.joinable(); }
+
+  // The window's thread: runs what the command queued, in order. A call made
+  // while it runs (a question's modal loop lets messages through) returns at once;
+  // the outer call goes on with the rest.
+  void Drain();
+
+  // The window's thread, when the window goes away: a question still waiting is
+  // answered OK (stop), the command runs to its end without the window, and
+  // nothing it queued is run.
+  void Abandon();
+
+ private:
+  class Mailbox;
+  void Post(std::function<void()> call);
+  bool Ask(std::function<bool()> question);
+
+  FileCommandView& window_;
+  std::function<void()> wake_;
+  std::unique_ptr<Mailbox> mailbox_;
+  std::thread thread_;
+
+  std::mutex mutex_;
+  std::condition_variable answered_;
+  std::deque<std::function<void()>> queue_;
+  bool abandoned_ = false;
+  bool draining_ = false;
+};
+
+}  // namespace resicrypt

@@ -1,0 +1,54 @@
+// The file commands of the main window, written against the form port.
+//
+// Each runs in two halves: the checks and dialogs, which need the window, and the
+// packing or unpacking (the job), which only reports to it. The window runs the
+// job on a thread of its own (CommandThread); Button1Click and Button2Click run
+// both halves on the calling thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/form_port.h"
+#include "container/pack.h"
+#include "container/unpack.h"
+#include "engine/keys.h"
+
+namespace resicrypt {
+
+// The contact line that opens the report of both file commands.
+extern const char kProductLine[];
+
+// A file command after its dialogs.
+struct FileJob {
+  CipherDirection direction;
+  FilePassword password;
+  std::vector<std::string> sources;  // Encrypt File: the chosen files, in the dialog's order
+  std::string container;             // the container to write or to read
+};
+
+// "Encrypt  File" (Button2): the password checks, the open dialog for the files to
+// pack and the save dialog for the container. Nothing when a check fails or a
+// dialog is cancelled.
+std::optional<FileJob> PrepareEncryptFile(FormPort& form);
+// "Decrypt  File" (Button1): the password checks and the open dialog for the
+// container, which is unpacked into its own folder.
+std::optional<FileJob> PrepareDecryptFile(FormPort& form);
+
+// Packs or unpacks under the prepared workspace, reporting to view: the bars, the
+// report lines and, for a container whose check block differs from the password,
+// the question whether to stop.
+void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view);
+
+// Both halves on the calling thread.
+void Button2Click(FormPort& form);
+void Button1Click(FormPort& form);
+
+// The report lines of a stopped pack or unpack, and of a refused record.
+std::vector<std::string> PackStopLines(const PackOutcome& outcome);
+std::vector<std::string> UnpackStopLines(const UnpackOutcome& outcome);
+std::string RecordLine(const FileProblem& problem);
+
+}  // namespace resicrypt

@@ -1,0 +1,49 @@
+// The step-by-step block operations and text cipher, as the format describes
+// them: one block at a time through the workspace's tables. The product runs the
+// block codec (engine/fast_codec.h) and TextCipher instead; tests, fuzz targets
+// and benchmarks hold those against these.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/cipher_workspace.h"
+#include "engine/text_cipher.h"
+
+namespace resicrypt {
+
+// Residues of the block in blockDigits 1..N-1 modulo m(2)..m(N), into residues
+// 2..N. base is the digit base of the block, always 256. Domain: 2 <= N <= kMaxResidueCount.
+void EncodeBlock(CipherWorkspace& workspace, int base, int N);
+
+// Fills productTable entries [j][i], i, j = 2..N, with (m(2)...m(j-1)) mod m(i).
+void BuildProductTable(CipherWorkspace& workspace, int N);
+
+// Rebuilds a block from residues 2..N (any value 0..255, reduced first) with
+// Garner's mixed-radix form of the Chinese remainder theorem. Writes the digits
+// into radixDigits, counts zero digits into zeroDigitCount, and writes the
+// rebuilt number in base 256 into outputDigits 2..N (block byte p at index p + 1).
+// Needs BuildProductTable(N) for the current table.
+void DecodeBlock(CipherWorkspace& workspace, int base, int N);
+
+// The x with a * x = b (mod m(i)), 0 <= x < m(i), for 0 <= a, b < m(i) and a
+// prime m(i). -1 if the walk gives up (only for a modulus that is not prime).
+int SolveCongruence(CipherWorkspace& workspace, int i, int a, int b);
+
+// The walk behind SolveCongruence for an explicit modulus, with the number of
+// the pass in which it ended (0 when it ended before the first pass).
+struct CongruenceWalk {
+  int x;
+  int passes;
+};
+CongruenceWalk WalkCongruence(int m, int a, int b);
+
+// EncryptText and DecryptText done the step-by-step way, block by block through
+// EncodeBlock and DecodeBlock on the workspace: the reference that TextCipher is
+// tested against. Same contract as EncryptText and DecryptText.
+std::string EncryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                                 std::string_view password, std::string_view text);
+std::string DecryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+                                 std::string_view password, std::string_view text);
+
+}  // namespace resicrypt

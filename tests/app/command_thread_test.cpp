@@ -1,0 +1,154 @@
+// A file command on its own thread: what it tells the window arrives in order on
+// the window's thread only, questions wait for their answer, and a window that
+// goes away never leaves the command waiting.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/command_thread.h"
+#include "app/file_commands.h"
+#include "tests/container/container_test_support.h"
+
+namespace resicrypt {
+namespace {
+
+using resicrypt::testing::FakeForm;
+using namespace containertest;
+
+// The fake window, which fails every call that comes from another thread than
+// the one that made it (the window's thread).
+class OneThreadForm : public FakeForm {
+ public:
+  void ShowEdit1() override { Check(), FakeForm::ShowEdit1(); }
+  void ReportAppend(const std::string& line) override { Check(), FakeForm::ReportAppend(line); }
+  void ShowProgress(ProgressBar bar, bool visible) override {
+    Check(), FakeForm::ShowProgress(bar, visible);
+  }
+  void SetProgressRange(ProgressBar bar, int minimum, int maximum) override {
+    Check(), FakeForm::SetProgressRange(bar, minimum, maximum);
+  }
+  void SetProgressPosition(ProgressBar bar, int position) override {
+    Check(), FakeForm::SetProgressPosition(bar, position);
+  }
+  void ShowMessage(const std::string& text) override { Check(), FakeForm::ShowMessage(text); }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    Check();
+    return FakeForm::AskOkCancel(text, caption);
+  }
+  std::atomic<int> foreignCalls{0};
+
+ private:
+  void Check() {
+    if (std::this_thread::get_id() != owner_) ++foreignCalls;
+  }
+  std::thread::id owner_ = std::this_thread::get_id();
+};
+
+// The window's message loop: drains whenever woken, until the command has ended.
+void RunUntilFinished(CommandThread& thread, std::atomic<int>& wakes, const bool& finished) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!finished && std::chrono::steady_clock::now() < deadline) {
+    if (wakes.exchange(0) > 0) thread.Drain();
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_TRUE(finished) << "the command did not end";
+}
+
+TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.bin"), RandomBytes(300000, 1));
+  WriteBytes(folder.Path("b.txt"), "twelve bytes");
+  const std::vector<std::string> sources = {folder.Path("a.bin"), folder.Path("b.txt")};
+
+  // In place, as the tests of the commands run them.
+  auto inPlace = NewForm("secret");
+  Encrypt(*inPlace, sources, folder.Path("one.yal"));
+
+  auto form = std::make_unique<OneThreadForm>();
+  form->edit1 = form->edit2 = "secret";
+  form->report.clear();
+  form->openDialogAnswers.push_back(sources);
+  form->saveDialogAnswers.push_back(folder.Path("two.yal"));
+  std::atomic<int> wakes{0};
+  CommandThread thread(*form, [&wakes] { ++wakes; });
+  bool finished = false;
+  std::optional<FileJob> job = PrepareEncryptFile(*form);
+  ASSERT_TRUE(job);
+  thread.Start([&](FileCommandView& view) { RunFileJob(*job, form->workspace, view); },
+               [&finished] { finished = true; });
+  RunUntilFinished(thread, wakes, finished);
+
+  EXPECT_EQ(form->foreignCalls.load(), 0);
+  EXPECT_EQ(form->report, inPlace->report);
+  EXPECT_EQ(form->progress1.updates, inPlace->progress1.updates);
+  EXPECT_EQ(form->progress2.position, inPlace->progress2.position);
+  EXPECT_FALSE(form->progress2.visible);
+  EXPECT_EQ(ReadBytes(folder.Path("two.yal")).size(), ReadBytes(folder.Path("one.yal")).size());
+
+  // Decrypt File under a password of the same length but other bytes: the
+  // question comes to the window's thread, and its answer (stop) reaches the
+  // command, which then unpacks nothing.
+  form->edit1 = form->edit2 = "secreT";
+  form->questionAnswers = {true};
+  form->openDialogAnswers.push_back(std::vector<std::string>{folder.Path("two.yal")});
+  finished = false;
+  job = PrepareDecryptFile(*form);
+  ASSERT_TRUE(job);
+  thread.Start([&](FileCommandView& view) { RunFileJob(*job, form->workspace, view); },
+               [&finished] { finished = true; });
+  RunUntilFinished(thread, wakes, finished);
+  EXPECT_EQ(form->foreignCalls.load(), 0);
+  EXPECT_EQ(form->questions.size(), 1u);
+  EXPECT_TRUE(form->edit1Visible);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "b.txt", "one.yal", "two.yal"}));
+}
+
+TEST(CommandThread, AnErrorComesOutOfDrainAfterTheCallsBeforeItAndTheCommandStillEnds) {
+  OneThreadForm form;
+  std::atomic<int> wakes{0};
+  CommandThread thread(form, [&wakes] { ++wakes; });
+  bool finished = false;
+  thread.Start(
+      [](FileCommandView& view) {
+        view.ReportAppend("before");
+        throw std::runtime_error("Disk full");
+      },
+      [&finished] { finished = true; });
+  std::string error;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!finished && std::chrono::steady_clock::now() < deadline) {
+    try {
+      thread.Drain();
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(error, "Disk full");
+  EXPECT_EQ(form.report.back(), "before");
+  EXPECT_FALSE(thread.Running());
+}
+
+TEST(CommandThread, AWindowThatGoesAwayAnswersAWaitingQuestionWithStop) {
+  OneThreadForm form;
+  CommandThread thread(form, [] {});
+  std::atomic<int> answer{-1};
+  bool finished = false;
+  thread.Start([&answer](FileCommandView& view) { answer = view.AskOkCancel("Password is wrong",
+                                                                           "Change Password"); },
+               [&finished] { finished = true; });
+  while (!thread.Running()) std::this_thread::yield();
+  thread.Abandon();  // never drained: the question was never shown
+  EXPECT_EQ(answer.load(), 1);
+  EXPECT_TRUE(form.questions.empty());
+  EXPECT_FALSE(finished);
+}
+
+}  // namespace
+}  // namespace resicrypt
