@@ -71,6 +71,11 @@ double Click(resicrypt::TForm1& form, ControlId button) {
   HandlePendingMessages();
   auto start = std::chrono::steady_clock::now();
   SendMessageA(form.Control(button), BM_CLICK, 0, 0);
+  // The command runs on its own thread; the window's loop runs until it has ended.
+  while (form.Gate().Busy()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+    HandlePendingMessages();
+  }
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -526,19 +527,19 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
   std::vector<int> reportDuringCommand;
   std::size_t heldBack = 0;
   DdeServer dde;
-  // A long file command that lets pending events through, as Encrypt File does.
-  // It lasts until the caller's opening and first macro have arrived; the caller
-  // then waits for the link back, which comes after the command.
-  options.commands.button2Click = [&](FormPort& port) {
+  // A long file command, on its own thread as Encrypt File is, while the window
+  // goes on handling its messages. It lasts until the caller's opening and first
+  // macro have arrived; the caller then waits for the link back, which comes after
+  // the command.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  bool releasedYet = false;
+  options.commands.button2Click = [&](FormPort& port) -> CommandThread::Body {
     port.ReportAppend("file command starts");
-    const DWORD start = GetTickCount();
-    while (dde.PendingEventCount() < 2 && GetTickCount() - start < kWait / 2) {
-      port.ProcessPendingEvents();
-      reportDuringCommand.push_back(port.ReportCount());
-      Sleep(10);
-    }
-    heldBack = dde.PendingEventCount();
-    port.ReportAppend("file command ends");
+    return [released](FileCommandView& view) {
+      released.wait();
+      view.ReportAppend("file command ends");
+    };
   };
   TForm1 form(options);
   ASSERT_EQ(dde.Start(ExecutableServiceName()), 0u);
@@ -566,7 +567,16 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    if (!releasedYet && form.Handle() != nullptr) {
+      reportDuringCommand.push_back(form.ReportCount());
+      if (dde.PendingEventCount() >= 2 || GetTickCount() - start > kWait / 2) {
+        heldBack = dde.PendingEventCount();
+        release.set_value();
+        releasedYet = true;
+      }
+    }
   }
+  if (!releasedYet) release.set_value();
   EXPECT_EQ(caller.ExitCode(), 0);
   EXPECT_EQ(form.Handle(), nullptr) << "the end of the conversation closes the window";
   ASSERT_FALSE(reportDuringCommand.empty());

@@ -248,9 +248,25 @@ class FormTest : public ::testing::Test {
 
   // Clicks as the mouse would, by messages: on the window background or a control.
   void Click(ControlId id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
+  // A command as a click gives it, and, for a file command, its end: the window
+  // handles its messages meanwhile, as its message loop would.
   void Command(ControlId id, int notification = BN_CLICKED) {
+    StartCommand(id, notification);
+    PumpUntil([this] { return !Form().Gate().Busy(); });
+  }
+  void StartCommand(ControlId id, int notification = BN_CLICKED) {
     SendMessageA(Window(), WM_COMMAND, MAKEWPARAM(CommandIdOf(id), notification),
                  reinterpret_cast<LPARAM>(Item(id)));
+  }
+  // Handles the window's messages until done() holds (at most a minute).
+  template <typename Done>
+  static void PumpUntil(Done done) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      ASSERT_LT(GetTickCount() - start, 60000u) << "the window waited in vain";
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+      Pump();
+    }
   }
   static LPARAM At(int x, int y) { return MAKELPARAM(x, y); }
   // A point of the background, right of every control.

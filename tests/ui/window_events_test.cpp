@@ -1,9 +1,12 @@
 // Form1's handlers: modes, show all and hide all, the double clicks, Hide
 // Password, the command routing through the cipher gate, and the form port.
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
@@ -289,12 +292,14 @@ TEST_F(PacedProgressTest, FileCommandsEndWithTheLastPositionOfTheFile) {
 TEST_F(PacedProgressTest, AFileCommandEndedByAnErrorLeavesNoPositionBehind) {
   FormTest::TearDown();
   FormCommands commands;
-  commands.button2Click = [](FormPort& port) {
-    port.ShowProgress(ProgressBar::Files, true);
-    port.SetProgressRange(ProgressBar::Files, 1, 1000);
-    port.SetProgressPosition(ProgressBar::Files, 100);
-    port.SetProgressPosition(ProgressBar::Files, 600);
-    throw std::runtime_error("Disk full");
+  commands.button2Click = [](FormPort&) -> CommandThread::Body {
+    return [](FileCommandView& view) {
+      view.ShowProgress(ProgressBar::Files, true);
+      view.SetProgressRange(ProgressBar::Files, 1, 1000);
+      view.SetProgressPosition(ProgressBar::Files, 100);
+      view.SetProgressPosition(ProgressBar::Files, 600);
+      throw std::runtime_error("Disk full");
+    };
   };
   TForm1::Options options;
   options.dialogs = &dialogs_;
@@ -326,20 +331,39 @@ TEST_F(EventsTest, DialogsGoThroughTheProvider) {
   EXPECT_EQ(dialogs_.messages[0].first, "ui_window_tests") << "the executable's name";
 }
 
-// Commands that record when they run, and one file command that lets events through.
+// Commands that record when they run, and one file command whose body, on its own
+// thread, posts events to the window and waits until the test lets it end.
 class GateTest : public FormTest {
  protected:
   std::vector<std::string> log_;
-  std::function<void(FormPort&)> fileBody_;
+  std::function<void()> fileBody_;
+  std::promise<void> release_;
+  std::atomic<bool> posted_{false};
+
+  // A body still waiting must not keep the window from going.
+  void TearDown() override {
+    try {
+      release_.set_value();
+    } catch (const std::future_error&) {
+    }
+    FormTest::TearDown();
+  }
 
   void SetUp() override {
     FormCommands commands;
-    commands.button2Click = [this](FormPort& port) {
+    commands.button2Click = [this](FormPort&) -> CommandThread::Body {
       log_.push_back("encrypt file begins");
-      if (fileBody_) fileBody_(port);
-      log_.push_back("encrypt file ends");
+      return [this](FileCommandView&) {
+        if (fileBody_) fileBody_();
+        posted_ = true;
+        release_.get_future().wait();
+        log_.push_back("encrypt file ends");
+      };
     };
-    commands.button1Click = [this](FormPort&) { log_.push_back("decrypt file"); };
+    commands.button1Click = [this](FormPort&) -> CommandThread::Body {
+      log_.push_back("decrypt file");
+      return {};
+    };
     commands.button4Click = [this](FormPort&) { log_.push_back("encrypt clipboard"); };
     commands.label1Click = [this](FormPort&) { log_.push_back("label1"); };
     commands.label2Click = [this](FormPort&) { log_.push_back("label2"); };
@@ -359,16 +383,18 @@ TEST_F(GateTest, CommandsRunWhenNothingElseRuns) {
 }
 
 TEST_F(GateTest, CipherEventsWaitForTheRunningFileCommand) {
-  bool modeChangedDuringCommand = false;
-  fileBody_ = [&](FormPort& port) {
+  fileBody_ = [&] {
     Post(C::Label1, STN_CLICKED);
     Post(C::Button1);
     Post(C::RadioButton2);
-    port.ProcessPendingEvents();
-    modeChangedDuringCommand = Checked(C::RadioButton2);
   };
-  Command(C::Button2);
-  EXPECT_TRUE(modeChangedDuringCommand) << "a mode change does not wait";
+  StartCommand(C::Button2);
+  PumpUntil([&] { return Checked(C::RadioButton2); });  // a mode change does not wait
+  Pump();
+  EXPECT_TRUE(Form().Gate().Busy());
+  EXPECT_EQ(log_, (std::vector<std::string>{"encrypt file begins"}));
+  release_.set_value();
+  PumpUntil([&] { return !Form().Gate().Busy(); });
   EXPECT_EQ(log_, (std::vector<std::string>{"encrypt file begins", "encrypt file ends", "label1",
                                             "decrypt file"}));
 }
@@ -376,17 +402,16 @@ TEST_F(GateTest, CipherEventsWaitForTheRunningFileCommand) {
 TEST_F(GateTest, ClosingWaitsForTheRunningFileCommand) {
   bool closedLink = false;
   Form().SetFormCloseAction([&] { closedLink = true; });
-  fileBody_ = [&](FormPort& port) {
-    PostMessageA(Window(), WM_CLOSE, 0, 0);
-    port.ProcessPendingEvents();
-    EXPECT_TRUE(IsWindow(Window()));
-    EXPECT_FALSE(closedLink);
-  };
+  fileBody_ = [&] { PostMessageA(Window(), WM_CLOSE, 0, 0); };
   const HWND window = Window();
-  Command(C::Button2);
+  StartCommand(C::Button2);
+  PumpUntil([&] { return posted_.load(); });
   Pump();
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(closedLink);
+  release_.set_value();
+  PumpUntil([&] { return !IsWindow(window); });
   EXPECT_TRUE(closedLink);
-  EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(GateTest, ErrorOfAHandlerIsShownAndTheWindowStaysOpen) {
@@ -459,6 +484,49 @@ TEST_F(WiredCommandsTest, EncryptFileThenDecryptFileThroughTheWindow) {
   EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
   ASSERT_EQ(dialogs_.openRuns.size(), 2u);
   EXPECT_TRUE(dialogs_.openRuns[1].multiSelect) << "Encrypt File left multi-select on";
+}
+
+// The file command runs off the window's thread: a message sent to the window is
+// answered promptly while 256 MiB are packed and unpacked.
+TEST_F(WiredCommandsTest, TheWindowAnswersThroughoutALargeEncryptAndDecryptFile) {
+  TempFolder folder;
+  std::string bytes(std::size_t{256} << 20, '\0');
+  for (std::size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(k >> 12);
+  const std::string source = folder.Add("large.bin", bytes);
+  bytes.clear();
+  bytes.shrink_to_fit();
+  const std::string container = folder.Add("large.yal");
+  std::atomic<bool> stop{false};
+  std::atomic<DWORD> slowest{0};
+  std::atomic<int> answered{0};
+  const HWND window = Window();
+  std::thread pinger([&] {
+    while (!stop) {
+      const DWORD start = GetTickCount();
+      DWORD_PTR result = 0;
+      SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+      const DWORD took = GetTickCount() - start;
+      if (took > slowest) slowest = took;
+      ++answered;
+      Sleep(5);
+    }
+  });
+  dialogs_.openAnswers.push_back(std::vector<std::string>{source});
+  dialogs_.saveAnswers.push_back(container);
+  Command(C::Button2);
+  dialogs_.openAnswers.push_back(std::vector<std::string>{container});
+  Command(C::Button1);  // unpacks over the source
+  stop = true;
+  pinger.join();
+  ASSERT_TRUE(dialogs_.messages.empty());
+  const std::string unpacked = TempFolder::Read(source);
+  ASSERT_EQ(unpacked.size(), std::size_t{256} << 20);
+  for (std::size_t k = 0; k < unpacked.size(); k += 4096) {
+    ASSERT_EQ(unpacked[k], static_cast<char>(k >> 12)) << k;
+    ASSERT_EQ(unpacked[k + 1], '\0') << k;
+  }
+  EXPECT_GT(answered.load(), 10);
+  EXPECT_LT(slowest.load(), 100u);
 }
 
 }  // namespace
