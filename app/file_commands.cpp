@@ -113,7 +113,7 @@ class DecryptFileEvents : public UnpackEvents {
 
 }  // namespace
 
-std::optional<FileJob> PrepareEncryptFile(FormPort& form) {
+std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std::string>* dropped) {
   // The fields are compared, then measured, before anything is copied into the
   // workspace, so no text can overrun its password buffer.
   const std::string edit1 = form.Edit1Text();
@@ -132,9 +132,14 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form) {
   form.ReportAppend(kProductLine);
   form.SetOpenDialogMultiSelect();
   std::vector<std::string> sources;
-  if (!form.RunOpenDialog(kEncryptFilter, sources) || sources.empty()) return std::nullopt;
+  if (dropped != nullptr) {
+    sources = *dropped;
+  } else if (!form.RunOpenDialog(kEncryptFilter, sources)) {
+    return std::nullopt;
+  }
+  if (sources.empty()) return std::nullopt;
   form.ReportReplaceAll(sources);
-  std::string containerPath;
+  std::string containerPath = dropped != nullptr ? FolderPart(sources.front()) : std::string();
   if (!form.RunSaveDialog(kContainerExtension, containerPath)) return std::nullopt;
 
   SetPasswordText2(form.Workspace(), CopiedText(edit2));
@@ -142,7 +147,7 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form) {
                  std::move(containerPath)};
 }
 
-std::optional<FileJob> PrepareDecryptFile(FormPort& form) {
+std::optional<FileJob> PrepareDecryptFile(FormPort& form, const std::string* dropped) {
   const std::string edit1 = form.Edit1Text();
   const std::string edit2 = form.Edit2Text();
   if (edit1 != edit2) {
@@ -161,11 +166,23 @@ std::optional<FileJob> PrepareDecryptFile(FormPort& form) {
 
   form.ReportAppend(kProductLine);
   std::vector<std::string> chosen;
-  if (!form.RunOpenDialog(kDecryptFilter, chosen) || chosen.empty()) return std::nullopt;
+  if (dropped != nullptr) {
+    chosen = {*dropped};
+  } else if (!form.RunOpenDialog(kDecryptFilter, chosen) || chosen.empty()) {
+    return std::nullopt;
+  }
   form.ReportReplaceAll(chosen);
 
   SetPasswordText2(form.Workspace(), CopiedText(edit2));
   return FileJob{CipherDirection::kDecrypt, std::move(*password), {}, chosen.front()};
+}
+
+CipherDirection DropDirection(const std::vector<std::string>& files) {
+  if (files.size() != 1) return CipherDirection::kEncrypt;
+  const std::string& name = files.front();
+  std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : std::string();
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return end == ".yal" ? CipherDirection::kDecrypt : CipherDirection::kEncrypt;
 }
 
 namespace {

@@ -31,11 +31,17 @@ struct FileJob {
 
 // "Encrypt  File" (Button2): the password checks, the open dialog for the files to
 // pack and the save dialog for the container. Nothing when a check fails or a
-// dialog is cancelled.
-std::optional<FileJob> PrepareEncryptFile(FormPort& form);
+// dialog is cancelled. Files dropped on the window take the open dialog's place;
+// the save dialog then opens in the folder of the first of them.
+std::optional<FileJob> PrepareEncryptFile(FormPort& form,
+                                          const std::vector<std::string>* dropped = nullptr);
 // "Decrypt  File" (Button1): the password checks and the open dialog for the
-// container, which is unpacked into its own folder.
-std::optional<FileJob> PrepareDecryptFile(FormPort& form);
+// container, which is unpacked into its own folder; or the dropped container.
+std::optional<FileJob> PrepareDecryptFile(FormPort& form, const std::string* dropped = nullptr);
+
+// What files dropped on the window run: Decrypt File for exactly one file whose
+// name ends in ".yal" (in any letter case), Encrypt File for any other drop.
+CipherDirection DropDirection(const std::vector<std::string>& files);
 
 // Packs or unpacks under the prepared workspace, reporting to view: the bars, the
 // report lines and, for a container whose check block differs from the password,

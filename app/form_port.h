@@ -79,7 +79,8 @@ class FormPort : public FileCommandView {
   // dialog's order.
   virtual void SetOpenDialogMultiSelect() = 0;
   virtual bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) = 0;
-  // SaveDialog1 with a default extension (without the dot). False on cancel.
+  // SaveDialog1 with a default extension (without the dot); it opens in the folder
+  // path names on entry (empty: the system's choice). False on cancel.
   virtual bool RunSaveDialog(const std::string& defaultExtension, std::string& path) = 0;
 
   // The modal one-line message box (OK only), and the OK/Cancel question box:

@@ -358,6 +358,9 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FormClose();
       DestroyWindow(window);
       return 0;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return 0;
     case kCommandCallsMessage:
       commandThread_.Drain();
       return 0;
@@ -545,6 +548,8 @@ void TForm1::FormCreate() {
   SetVisible(ControlId::ProgressBar1, false);
   // 7.
   BuildTextAlphabet(alphabet_);
+  // The window opens in Use File mode, which takes dropped files.
+  DragAcceptFiles(window_, TRUE);
 }
 
 void TForm1::FormClick() {
@@ -573,6 +578,39 @@ void TForm1::CheckBox1Click() {
 void TForm1::RadioButton1Click() { ApplyMode(FormMode::UseFile); }
 void TForm1::RadioButton2Click() { ApplyMode(FormMode::UseBoard); }
 void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
+
+// Files dropped from a file manager: a drop is one more event that starts a file
+// command, held back like a click while another one runs. Outside Use File mode
+// (a drop that arrives anyway) it is let go.
+void TForm1::OnDropFiles(HDROP drop) {
+  std::vector<std::string> files;
+  {
+    struct Finish {
+      HDROP drop;
+      ~Finish() { DragFinish(drop); }
+    } finish{drop};
+    if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT k = 0; k < count; ++k) {
+      const UINT length = DragQueryFileA(drop, k, nullptr, 0);
+      std::string path(length + 1, '\0');
+      DragQueryFileA(drop, k, &path[0], length + 1);
+      path.resize(length);
+      files.push_back(std::move(path));
+    }
+  }
+  if (files.empty() || !options_.commands.filesDropped) return;
+  RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
+    for (const std::string& file : files) {
+      const DWORD attributes = GetFileAttributesA(file.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        form.ShowMessage(file + " is a folder; drop files");
+        return {};
+      }
+    }
+    return options_.commands.filesDropped(form, files);
+  });
+}
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
 void TForm1::ListBox1DblClick() { ReportClear(); }
@@ -651,6 +689,8 @@ void TForm1::ApplyMode(FormMode mode) {
     const Visibility change = row.byMode[static_cast<std::size_t>(mode)];
     if (change != Visibility::Keep) SetVisible(row.id, change == Visibility::Show);
   }
+  // Files dragged from a file manager are taken in Use File mode only.
+  DragAcceptFiles(window_, mode == FormMode::UseFile ? TRUE : FALSE);
   KeepFocusVisible();
 }
 

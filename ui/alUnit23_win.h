@@ -124,6 +124,7 @@ class TForm1 final : public FormPort {
   LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
   void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
+  void OnDropFiles(HDROP drop);
 
   // Event handlers, named after control and event.
   void FormCreate();

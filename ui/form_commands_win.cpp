@@ -7,16 +7,29 @@ namespace resicrypt {
 
 namespace {
 
-// The file command's body: the job prepared by its checks and dialogs.
-FileFormCommand FileCommand(std::optional<FileJob> (*prepare)(FormPort&)) {
-  return [prepare](FormPort& form) -> CommandThread::Body {
-    std::optional<FileJob> job = prepare(form);
-    if (!job) return {};
-    CipherWorkspace& workspace = form.Workspace();
-    return [job = std::move(*job), &workspace](FileCommandView& view) {
-      RunFileJob(job, workspace, view);
-    };
+// The body of a file command whose checks and dialogs prepared job.
+CommandThread::Body JobBody(FormPort& form, std::optional<FileJob> job) {
+  if (!job) return {};
+  CipherWorkspace& workspace = form.Workspace();
+  return [job = std::move(*job), &workspace](FileCommandView& view) {
+    RunFileJob(job, workspace, view);
   };
+}
+
+FileFormCommand FileCommand(std::optional<FileJob> (*prepare)(FormPort&, const std::string*)) {
+  return [prepare](FormPort& form) { return JobBody(form, prepare(form, nullptr)); };
+}
+FileFormCommand FileCommand(
+    std::optional<FileJob> (*prepare)(FormPort&, const std::vector<std::string>*)) {
+  return [prepare](FormPort& form) { return JobBody(form, prepare(form, nullptr)); };
+}
+
+// A dropped container is decrypted, any other drop encrypted.
+CommandThread::Body FilesDropped(FormPort& form, const std::vector<std::string>& files) {
+  if (DropDirection(files) == CipherDirection::kDecrypt) {
+    return JobBody(form, PrepareDecryptFile(form, &files.front()));
+  }
+  return JobBody(form, PrepareEncryptFile(form, &files));
 }
 
 }  // namespace
@@ -31,6 +44,7 @@ FormCommands DefaultFormCommands() {
   commands.button6Click = &resicrypt::Button6Click;
   commands.label1Click = &resicrypt::Label1Click;
   commands.label2Click = &resicrypt::Label2Click;
+  commands.filesDropped = &FilesDropped;
   return commands;
 }
 

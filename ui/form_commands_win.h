@@ -6,6 +6,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/command_thread.h"
 #include "app/form_port.h"
@@ -24,6 +26,8 @@ struct FormCommands {
   FormCommand button6Click;  // "Decrypt  Memo"
   FormCommand label1Click;   // "Password1": encrypt the text of Edit1
   FormCommand label2Click;   // "Password2": decrypt the text of Edit1
+  // Files dropped on the window in Use File mode (none of them a folder).
+  std::function<CommandThread::Body(FormPort&, const std::vector<std::string>&)> filesDropped;
 };
 
 // The program's own commands.

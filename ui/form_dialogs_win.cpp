@@ -108,12 +108,14 @@ bool SystemDialogs::RunOpenDialog(HWND owner, const std::string& filter, bool mu
 bool SystemDialogs::RunSaveDialog(HWND owner, const std::string& defaultExtension,
                                   std::string& path) {
   std::vector<char> buffer(kSaveBufferSize, '\0');
+  const std::string folder = path;  // where the dialog opens, if given
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
   dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kSaveBufferSize;
   dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
+  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   // No overwrite prompt: an existing container of that name is replaced.
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
   if (!GetSaveFileNameA(&dialog)) {

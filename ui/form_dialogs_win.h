@@ -22,6 +22,7 @@ class FormDialogs {
   virtual bool RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
                              std::vector<std::string>& files) = 0;
   // SaveDialog1; defaultExtension without the dot is added to a name without one.
+  // It opens in the folder path names on entry, if any.
   virtual bool RunSaveDialog(HWND owner, const std::string& defaultExtension,
                              std::string& path) = 0;
 

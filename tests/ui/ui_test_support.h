@@ -34,6 +34,7 @@ class ScriptedDialogs final : public FormDialogs {
   };
   std::vector<OpenRun> openRuns;
   std::vector<std::string> saveExtensions;
+  std::vector<std::string> saveFolders;  // where each save dialog opened
   std::vector<std::pair<std::string, std::string>> messages;   // title, text
   std::vector<std::pair<std::string, std::string>> questions;  // text, caption
   std::vector<std::pair<std::string, std::string>> errors;     // title, text
@@ -50,6 +51,7 @@ class ScriptedDialogs final : public FormDialogs {
   }
   bool RunSaveDialog(HWND, const std::string& extension, std::string& path) override {
     saveExtensions.push_back(extension);
+    saveFolders.push_back(path);
     if (saveAnswers.empty()) return false;
     auto answer = std::move(saveAnswers.front());
     saveAnswers.pop_front();

@@ -1,0 +1,119 @@
+// Files dragged from a file manager onto Form1: a drop runs Encrypt File or
+// Decrypt File as the dialogs' choice would, in Use File mode only.
+#include <future>
+#include <string>
+#include <vector>
+
+#include "tests/ui/ui_test_support.h"
+
+#include <shlobj.h>
+
+namespace resicrypt::testing {
+namespace {
+
+using C = ControlId;
+
+class DropTest : public FormTest {
+ protected:
+  void SetUp() override {
+    TForm1::Options options;
+    options.dialogs = &dialogs_;
+    Create(std::move(options));
+  }
+  // The block a file manager hands over: DROPFILES, then the ANSI paths, each
+  // ended by a NUL, and one more NUL. The window releases it (DragFinish).
+  void SendDrop(const std::vector<std::string>& paths) {
+    std::string names;
+    for (const std::string& path : paths) names += path + '\0';
+    names += '\0';
+    const HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size());
+    auto* files = static_cast<DROPFILES*>(GlobalLock(block));
+    files->pFiles = sizeof(DROPFILES);
+    memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), names.data(), names.size());
+    GlobalUnlock(block);
+    SendMessageA(Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+  }
+  void Drop(const std::vector<std::string>& paths) {
+    SendDrop(paths);
+    PumpUntil([this] { return !Form().Gate().Busy(); });
+  }
+  bool AcceptsFiles() { return (GetWindowLongPtrA(Window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0; }
+};
+
+TEST_F(DropTest, TwoFilesArePackedAndADroppedContainerUnpacked) {
+  ASSERT_TRUE(AcceptsFiles());
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "Seven bytes and then some more.");
+  const std::string b = folder.Add("b.txt", "twelve bytes");
+  const std::string container = folder.Add("BOX.YAL");
+  dialogs_.saveAnswers.push_back(container);
+  Drop({b, a});
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(dialogs_.openRuns.empty()) << "the drop takes the open dialog's place";
+  EXPECT_EQ(dialogs_.saveFolders, std::vector<std::string>{folder.Path() + "\\"});
+  ASSERT_EQ(Form().ReportCount(), 2 + 4 + 4);
+  EXPECT_EQ(Form().ReportLine(0), b);  // the drop's order
+  EXPECT_EQ(Form().ReportLine(1), a);
+  EXPECT_EQ(Form().ReportLine(2), "File Byte Amount = 12");
+  EXPECT_EQ(Form().ReportLine(6), "File Byte Amount = 31");
+
+  DeleteFileA(a.c_str());
+  DeleteFileA(b.c_str());
+  Drop({container});  // one container, its extension in capitals
+  ASSERT_TRUE(dialogs_.messages.empty());
+  EXPECT_EQ(TempFolder::Read(a), "Seven bytes and then some more.");
+  EXPECT_EQ(TempFolder::Read(b), "twelve bytes");
+  EXPECT_EQ(dialogs_.saveFolders.size(), 1u);
+}
+
+TEST_F(DropTest, RefusedDropsRunNothing) {
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha");
+  const std::vector<std::string> report = {Form().ReportLine(0)};
+  // In Use Memo mode the window takes no files; a drop that comes anyway is let go.
+  Click(C::RadioButton3);
+  EXPECT_FALSE(AcceptsFiles());
+  Drop({a});
+  Click(C::RadioButton1);
+  EXPECT_TRUE(AcceptsFiles());
+  // A folder among the files.
+  Drop({a, folder.Path()});
+  // A password of two characters gets Encrypt File's own message.
+  Form().SetEdit1Text("ab");
+  Form().SetEdit2Text("ab");
+  Drop({a});
+  ASSERT_EQ(dialogs_.messages.size(), 2u);
+  EXPECT_EQ(dialogs_.messages[0].second, folder.Path() + " is a folder; drop files");
+  EXPECT_EQ(dialogs_.messages[1].second,
+            "Password 1 and Password 2 must equal or small than three ");
+  EXPECT_TRUE(dialogs_.saveExtensions.empty());
+  EXPECT_EQ(Form().ReportCount(), 1);
+  EXPECT_EQ(Form().ReportLine(0), report[0]);
+}
+
+TEST_F(DropTest, ADropDuringAFileCommandWaitsForIt) {
+  FormTest::TearDown();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  TForm1::Options options;
+  options.dialogs = &dialogs_;
+  options.commands.button2Click = [released](FormPort& form) -> CommandThread::Body {
+    form.ReportAppend("running");
+    return [released](FileCommandView&) { released.wait(); };
+  };
+  Create(std::move(options));
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha");
+  dialogs_.saveAnswers.push_back(folder.Add("a.yal"));
+  StartCommand(C::Button2);
+  SendDrop({a});
+  Pump();
+  EXPECT_TRUE(dialogs_.saveExtensions.empty()) << "the drop waits";
+  release.set_value();
+  PumpUntil([this] { return dialogs_.saveExtensions.size() == 1 && !Form().Gate().Busy(); });
+  EXPECT_EQ(Form().ReportLine(0), a);
+  EXPECT_EQ(Form().ReportLine(1), "File Byte Amount = 5");
+}
+
+}  // namespace
+}  // namespace resicrypt::testing
