@@ -58,8 +58,10 @@ class Events : public resicrypt::UnpackEvents {
     if (report.record.size < 0) Fail("negative size unpacked");
     unpacked[name] = report.record.size;
   }
-  void RecordRefused(const std::string& line) override {
-    if (line.empty()) Fail("empty refusal line");
+  void RecordRefused(const resicrypt::FileProblem& problem) override {
+    if (problem.kind != resicrypt::FileProblemKind::kRecordRefused || problem.detail.empty()) {
+      Fail("a refusal without its reason");
+    }
   }
   std::map<std::string, std::int32_t> unpacked;  // later records of a name replace earlier ones
 };
@@ -97,14 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Events events;
   const std::string targetFolder = tree->target.string() + "/";
   const resicrypt::UnpackOutcome outcome = resicrypt::UnpackContainer(
-      *workspace, kPassword, tree->containerPath.string(), targetFolder, events);
+      *workspace, *resicrypt::FilePassword::From(kPassword), tree->containerPath.string(), targetFolder, events);
 
-  // A stop that the window reports in lines has lines; the password stops show a
-  // message or a question instead.
+  // A stop that the window reports in lines says what stopped it; the password
+  // stops show a message or a question instead.
   if (outcome.result != UnpackResult::Unpacked &&
       outcome.result != UnpackResult::PasswordLengthWrong &&
-      outcome.result != UnpackResult::PasswordWrong && outcome.lines.empty()) {
-    Fail("a stop without a report line");
+      outcome.result != UnpackResult::PasswordWrong && outcome.problems.empty()) {
+    Fail("a stop without its problem");
   }
   if (outcome.unpacked < 0 || outcome.refused < 0) Fail("negative counts");
 

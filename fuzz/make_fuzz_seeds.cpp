@@ -60,7 +60,8 @@ std::string Pack(const std::vector<std::pair<std::string, std::string>>& files) 
   }
   resicrypt::PackEvents events;
   const std::string container = (scratch / "seed.yal").string();
-  resicrypt::PackContainer(*workspace, kReaderPassword, container, sources, events);
+  resicrypt::PackContainer(*workspace, *resicrypt::FilePassword::From(kReaderPassword), container,
+                           sources, events);
   std::string bytes = ReadFile(container);
   fs::remove_all(scratch);
   return bytes;
