@@ -62,10 +62,11 @@ struct UnpackOutcome {
 // Reads the container in one pass and recreates each record's file as
 // targetFolder + name (targetFolder empty or ending in a separator). The password
 // has 3 to 23 bytes. An output file is in place only when all its blocks were read
-// and written; files of earlier records stay.
+// and written; files of earlier records stay. The events are called on the
+// calling thread.
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, std::string_view password,
                               const std::string& containerPath, const std::string& targetFolder,
-                              UnpackEvents& events);
+                              UnpackEvents& events, const FileWorkOptions& options = {});
 
 // Names and sizes of a container's records, read without the password. The block
 // length is not stored: with blockLength 0 it is taken as the length from 3 to 23
