@@ -1,7 +1,16 @@
 // Packing and unpacking through the block codec, chunk by chunk and on two
 // threads, against containers and files built here block by block with the
-// step-by-step operations (EncodeBlock, DecodeBlock) and the padding generator.
+// step-by-step operations (EncodeBlock, DecodeBlock) and the padding generator;
+// the block loop's promises to the window, its failures, and files renamed or
+// replaced while they are read.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "container/block_loop.h"
 
 #include "container/pack.h"
 #include "container/unpack.h"
@@ -73,8 +82,12 @@ std::string ReferenceUnpacked(ReferenceCipher& reference, const std::string& con
 
 class RecordingPack : public resicrypt::PackEvents {
  public:
-  void BlockDue(std::int32_t block) override { due.push_back(block); }
+  void BlockDue(std::int32_t block) override {
+    due.push_back(block);
+    if (onDue) onDue(block);
+  }
   std::vector<std::int32_t> due;
+  std::function<void(std::int32_t)> onDue;
 };
 
 // Goes on past every differing check-block position, as Cancel does in the window.
@@ -84,9 +97,17 @@ class RecordingUnpack : public resicrypt::UnpackEvents {
     ++wrongPasswordQuestions;
     return false;
   }
-  void BlockDue(std::int32_t block) override { due.push_back(block); }
+  void BlockDue(std::int32_t block) override {
+    due.push_back(block);
+    if (onDue) onDue(block);
+  }
+  void RecordUnpacked(const resicrypt::UnpackedRecord& report) override {
+    unpacked.push_back(report.record.name);
+  }
   int wrongPasswordQuestions = 0;
   std::vector<std::int32_t> due;
+  std::vector<std::string> unpacked;
+  std::function<void(std::int32_t)> onDue;
 };
 
 // The blocks at which the window gets its turn: every (total div 100) + 1-th.
@@ -220,6 +241,186 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
     }
   }
 }
+
+// A stand-in cipher of 3 bytes in and 4 out (the block and its first byte + 1),
+// watching the loop: at each of the window's turns it runs on the calling thread,
+// no block is being ciphered, every earlier block has been ciphered, and both
+// files stand right after the earlier blocks.
+class WatchedWork : public resicrypt::BlockWork {
+ public:
+  WatchedWork(const resicrypt::InputFile& input, const resicrypt::OutputFile& output)
+      : input_(input), output_(output), caller_(std::this_thread::get_id()) {}
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    if (++inFlight_ > 2) fault = true;
+    for (std::size_t k = 0; k < count; ++k) {
+      std::copy_n(in + 3 * k, 3, out + 4 * k);
+      out[4 * k + 3] = static_cast<unsigned char>(in[3 * k] + 1);
+    }
+    ciphered_ += static_cast<std::int32_t>(count);
+    --inFlight_;
+  }
+  void Due(std::int32_t block) override {
+    if (std::this_thread::get_id() != caller_ || inFlight_ != 0 || ciphered_ != block - 1 ||
+        input_.Position() != kHead + 3 * (block - 1) || output_.Position() != kHead + 4 * (block - 1)) {
+      fault = true;
+    }
+    due.push_back(block);
+  }
+  static constexpr std::int64_t kHead = 5;  // bytes before the blocks in both files
+  std::vector<std::int32_t> due;
+  mutable std::atomic<bool> fault{false};
+
+ private:
+  const resicrypt::InputFile& input_;
+  const resicrypt::OutputFile& output_;
+  std::thread::id caller_;
+  mutable std::atomic<int> inFlight_{0};
+  mutable std::atomic<std::int32_t> ciphered_{0};
+};
+
+TEST(BlockLoop, TurnsComeAtTheSameBlocksWithEveryEarlierBlockDoneAndTheBytesInPlace) {
+  TempFolder folder;
+  for (const auto& [label, options] : AllOptions()) {
+    for (std::int32_t total : {0, 1, 99, 100, 101, 250, 5000, 70001}) {
+      SCOPED_TRACE(label + ", " + std::to_string(total) + " blocks");
+      const std::string in = RandomBytes(WatchedWork::kHead + 3 * static_cast<std::size_t>(total),
+                                         static_cast<unsigned>(total));
+      WriteBytes(folder.Path("in"), in);
+      // The last block is written 2 bytes short, as the final block of an unpacked record.
+      std::string expected = in.substr(0, WatchedWork::kHead);
+      for (std::size_t at = WatchedWork::kHead; at < in.size(); at += 3) {
+        expected += in.substr(at, 3) + static_cast<char>(static_cast<unsigned char>(in[at]) + 1);
+      }
+      if (total > 0) expected.resize(expected.size() - 2);
+
+      resicrypt::InputFile input;
+      resicrypt::OutputFile output;
+      ASSERT_TRUE(input.Open(folder.Path("in")) && output.Create(folder.Path("out")));
+      char head[WatchedWork::kHead];
+      ASSERT_TRUE(input.Read(head, sizeof head) && output.Write(head, sizeof head));
+      WatchedWork work(input, output);
+      resicrypt::BlockLoop loop(options);
+      EXPECT_EQ(loop.Run(input, output, resicrypt::RecordBlocks{total, 3, 4, 2}, work),
+                resicrypt::BlockLoopResult::Done);
+      EXPECT_EQ(work.due, DueBlocks(total));
+      EXPECT_FALSE(work.fault);
+      EXPECT_EQ(input.Position(), static_cast<std::int64_t>(in.size()));
+      EXPECT_EQ(output.Position(), static_cast<std::int64_t>(expected.size()));
+      ASSERT_TRUE(output.Commit());
+      EXPECT_TRUE(ReadBytes(folder.Path("out")) == expected);
+    }
+  }
+}
+
+#ifdef __linux__
+// Chunks of 100 blocks of 10 bytes, each split 50/50: in the chunk of blocks
+// 101..200 the calling thread has bytes 1000..1499 of both files, the helper
+// 1500..1999. At the window's turn before block 101 the input is cut short
+// and/or the output limited, inside either half; the run ends with the failure
+// of the earlier half, and within a half with its read.
+TEST(BlockLoop, AFailedHalfIsReportedAsTheEarliestFailureInBlockOrder) {
+  using resicrypt::BlockLoopResult;
+  struct Case {
+    std::int64_t cutInputAt;     // 0: not cut
+    std::int64_t limitOutputAt;  // 0: not limited
+    BlockLoopResult expected;
+  };
+  const Case cases[] = {
+      {1750, 0, BlockLoopResult::ReadFailed},                // the helper's read
+      {0, 1750, BlockLoopResult::WriteFailed},               // the helper's write
+      {1750, 1250, BlockLoopResult::WriteFailed},            // the caller's write first
+      {1250, 1750, BlockLoopResult::ReadFailed},             // the caller's read first
+      {3000, 0, BlockLoopResult::ReadFailed},                // a later chunk
+  };
+  class Identity : public resicrypt::BlockWork {
+   public:
+    void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+      std::copy_n(in, 10 * count, out);
+    }
+    void Due(std::int32_t block) override {
+      if (block == 101 && onTurn) onTurn();
+    }
+    std::function<void()> onTurn;
+  };
+  FileWorkOptions options;
+  options.chunkBytes = 1000;
+  options.helperFromBytes = 0;
+  TempFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.cutInputAt) + " / " + std::to_string(c.limitOutputAt));
+    WriteBytes(folder.Path("in"), RandomBytes(10 * 10000, 3));
+    resicrypt::InputFile input;
+    resicrypt::OutputFile output;
+    ASSERT_TRUE(input.Open(folder.Path("in")) && output.Create(folder.Path("out")));
+    std::unique_ptr<FileSizeLimit> limit;
+    Identity work;
+    work.onTurn = [&] {
+      if (c.cutInputAt > 0) fs::resize_file(folder.Root() / "in", static_cast<std::uintmax_t>(c.cutInputAt));
+      if (c.limitOutputAt > 0) limit = std::make_unique<FileSizeLimit>(static_cast<rlim_t>(c.limitOutputAt));
+    };
+    resicrypt::BlockLoop loop(options);
+    EXPECT_EQ(loop.Run(input, output, resicrypt::RecordBlocks{10000, 10, 10, 0}, work), c.expected);
+    limit.reset();
+  }
+}
+#endif
+
+#ifndef _WIN32
+// Another file renamed over the path of the file being read, or that file renamed
+// away, at the window's first turn: a run that reports success has read the file
+// it opened, whichever thread read it. (Windows refuses to rename an open file.)
+TEST(FileLayer, AFileRenamedOrReplacedWhileReadGivesItsOwnBytesOrAStop) {
+  const std::string password = "secret";
+  const Files files = {{"a.bin", RandomBytes(60000, 1)}, {"b.bin", RandomBytes(60000, 2)}};
+  const Files others = {{"a.bin", RandomBytes(60000, 3)}, {"b.bin", RandomBytes(60000, 4)}};
+  const std::string expected = ReferenceContainer(password, files, 7);
+  for (const auto& [label, options] : AllOptions()) {
+    for (const bool replaced : {false, true}) {
+      SCOPED_TRACE(label + (replaced ? ", replaced" : ", renamed away"));
+      TempFolder folder;
+      std::vector<std::string> sources;
+      for (const auto& [name, content] : files) {
+        sources.push_back(folder.Path(name));
+        WriteBytes(sources.back(), content);
+      }
+      WriteBytes(folder.Path("other.bin"), others[0].second);
+      const auto moveOver = [&](const std::string& from, const std::string& to) {
+        if (replaced) {
+          ASSERT_EQ(std::rename(folder.Path(from).c_str(), to.c_str()), 0);
+        } else {
+          ASSERT_EQ(std::rename(to.c_str(), folder.Path("moved").c_str()), 0);
+        }
+      };
+
+      // Packing: the first source, during its own record.
+      auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+      RecordingPack packEvents;
+      packEvents.onDue = [&, done = false](std::int32_t) mutable {
+        if (!std::exchange(done, true)) moveOver("other.bin", sources[0]);
+      };
+      const std::string box = folder.Path("box.yal");
+      const auto packed = resicrypt::PackContainer(*workspace, password, box, sources, packEvents,
+                                                   TickingClockFrom(7, options));
+      EXPECT_TRUE(packed.result != resicrypt::PackResult::Packed || ReadBytes(box) == expected);
+
+      // Unpacking: the container, during its first record; the second record
+      // is read after it.
+      WriteBytes(box, expected);
+      WriteBytes(folder.Path("other.yal"), ReferenceContainer(password, others, 7));
+      fs::create_directory(folder.Root() / "out");
+      RecordingUnpack unpackEvents;
+      unpackEvents.onDue = [&, done = false](std::int32_t) mutable {
+        if (!std::exchange(done, true)) moveOver("other.yal", box);
+      };
+      const std::string out = (folder.Root() / "out" / "").string();
+      resicrypt::UnpackContainer(*workspace, password, box, out, unpackEvents, options);
+      for (const std::string& name : unpackEvents.unpacked) {
+        EXPECT_TRUE(ReadBytes(out + name) == (name == "a.bin" ? files[0] : files[1]).second) << name;
+      }
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace containertest
