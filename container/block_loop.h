@@ -9,12 +9,9 @@
 // at the first chunk that is split and ends with the BlockLoop.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "container/binary_file.h"
@@ -47,7 +44,7 @@ struct RecordBlocks {
 
 class BlockLoop {
  public:
-  explicit BlockLoop(const FileWorkOptions& options) : options_(options) {}
+  explicit BlockLoop(const FileWorkOptions& options);
   BlockLoop(const BlockLoop&) = delete;
   BlockLoop& operator=(const BlockLoop&) = delete;
   ~BlockLoop();
@@ -58,47 +55,15 @@ class BlockLoop {
                       BlockWork& work);
 
  private:
-  // Blocks of one thread's share of a chunk, at their offsets in both files.
-  struct Half {
-    const InputFile* input = nullptr;
-    const OutputFile* output = nullptr;
-    const BlockWork* work = nullptr;
-    std::int64_t inAt = 0;
-    std::int64_t outAt = 0;
-    std::size_t count = 0;
-    std::size_t inBytes = 0;
-    std::size_t outBytes = 0;  // of all count blocks, the short one counted short
-    std::size_t outRoom = 0;   // what Transform gives for them
-  };
-  struct Buffers {
-    std::vector<unsigned char> in;
-    std::vector<unsigned char> out;
-  };
-
+  class Helper;
   BlockLoopResult RunChunk(InputFile& input, OutputFile& output, const RecordBlocks& record,
                            const BlockWork& work, std::int32_t first, std::size_t count);
-  BlockLoopResult RunSplit(InputFile& input, OutputFile& output, const RecordBlocks& record,
-                           const BlockWork& work, std::int32_t first, std::size_t count);
-  // Reads, ciphers and writes a half; the write is left out once stop is set.
-  static BlockLoopResult RunHalf(const Half& half, Buffers& buffers,
-                                 const std::atomic<bool>* stop);
-  bool StartHelper();
-  void HelperLoop();
 
   FileWorkOptions options_;
-  Buffers callerBuffers_;
-  Buffers helperBuffers_;
-
-  std::thread helper_;
-  bool helperFailedToStart_ = false;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  Half helperHalf_;
-  bool helperHasHalf_ = false;  // a half waits for the helper or is under way
-  bool quit_ = false;
-  std::atomic<bool> callerFailed_{false};  // the helper leaves its write out
-  BlockLoopResult helperResult_ = BlockLoopResult::Done;
+  std::vector<unsigned char> in_;
+  std::vector<unsigned char> out_;
+  std::unique_ptr<Helper> helper_;
+  bool helperFailed_ = false;  // no thread could be started: the caller does all
 };
 
 }  // namespace resicrypt

@@ -1,7 +1,6 @@
 #include "container/platform_file.h"
 
 #include <algorithm>
-#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,17 +13,46 @@
 
 namespace resicrypt {
 
+bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) const {
+  auto* bytes = static_cast<unsigned char*>(data);
+  while (count > 0) {
+    const std::size_t got = ReadSome(offset, bytes, count);
+    if (got == 0) return false;
+    bytes += got;
+    count -= got;
+    offset += static_cast<std::int64_t>(got);
+  }
+  return true;
+}
+
+bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (count > 0) {
+    const std::size_t put = WriteSome(offset, bytes, count);
+    if (put == 0) return false;
+    bytes += put;
+    count -= put;
+    offset += static_cast<std::int64_t>(put);
+  }
+  return true;
+}
+
 #ifdef _WIN32
 
 namespace {
 
 // Others may read and write the file meanwhile, as the C library's fopen lets them.
 constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// ReadFile and WriteFile move at most a DWORD of bytes a call.
-constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 
-HANDLE Raw(void* handle) { return static_cast<HANDLE>(handle); }
+HANDLE Raw(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }
 
+std::intptr_t Open(const std::string& path, DWORD access, DWORD disposition) {
+  return reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), access, kShare, nullptr,
+                                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A handle opened without FILE_FLAG_OVERLAPPED still takes its offset from the
+// OVERLAPPED, and returns when the transfer is done.
 OVERLAPPED At(std::int64_t offset) {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
@@ -32,100 +60,52 @@ OVERLAPPED At(std::int64_t offset) {
   return at;
 }
 
-void* Opened(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+DWORD Most(std::size_t count) { return static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30)); }
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
+// INVALID_HANDLE_VALUE is -1, kClosed.
 FileHandle FileHandle::OpenForReading(const std::string& path) {
-  FileHandle file;
-  file.handle_ = Opened(CreateFileA(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file;
+  return FileHandle(Open(path, GENERIC_READ, OPEN_EXISTING));
 }
 
 FileHandle FileHandle::CreateNew(const std::string& path) {
-  FileHandle file;
-  file.handle_ = Opened(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file;
+  return FileHandle(Open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW));
 }
 
-bool FileHandle::IsOpen() const { return handle_ != nullptr; }
-
-// A handle opened without FILE_FLAG_OVERLAPPED still takes its offset from the
-// OVERLAPPED and returns when the transfer is done.
-bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) const {
-  auto* bytes = static_cast<unsigned char*>(data);
-  while (count > 0 && handle_ != nullptr) {
-    OVERLAPPED at = At(offset);
-    DWORD got = 0;
-    if (!ReadFile(Raw(handle_), bytes, static_cast<DWORD>(std::min(count, kMostPerCall)), &got,
-                  &at) ||
-        got == 0) {
-      return false;
-    }
-    bytes += got;
-    count -= got;
-    offset += got;
-  }
-  return count == 0;
+std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
+  OVERLAPPED at = At(offset);
+  DWORD got = 0;
+  return IsOpen() && ReadFile(Raw(native_), data, Most(count), &got, &at) ? got : 0;
 }
 
-bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (count > 0 && handle_ != nullptr) {
-    OVERLAPPED at = At(offset);
-    DWORD put = 0;
-    if (!WriteFile(Raw(handle_), bytes, static_cast<DWORD>(std::min(count, kMostPerCall)), &put,
-                   &at) ||
-        put == 0) {
-      return false;
-    }
-    bytes += put;
-    count -= put;
-    offset += put;
-  }
-  return count == 0;
+std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
+  OVERLAPPED at = At(offset);
+  DWORD put = 0;
+  return IsOpen() && WriteFile(Raw(native_), data, Most(count), &put, &at) ? put : 0;
 }
 
 std::int64_t FileHandle::Size() const {
   LARGE_INTEGER size{};
-  if (handle_ == nullptr || !GetFileSizeEx(Raw(handle_), &size)) return -1;
-  return size.QuadPart;
+  return IsOpen() && GetFileSizeEx(Raw(native_), &size) ? size.QuadPart : -1;
 }
 
 // The handle's own file pointer serves nothing else: reads and writes give offsets.
 bool FileHandle::Cut(std::int64_t length) const {
   LARGE_INTEGER end{};
   end.QuadPart = length;
-  return handle_ != nullptr && SetFilePointerEx(Raw(handle_), end, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(Raw(handle_));
+  return IsOpen() && SetFilePointerEx(Raw(native_), end, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(Raw(native_));
 }
 
 bool FileHandle::Close() {
-  if (handle_ == nullptr) return true;
-  return CloseHandle(Raw(std::exchange(handle_, nullptr))) != 0;
+  return !IsOpen() || CloseHandle(Raw(std::exchange(native_, kClosed)));
 }
 
 bool MayReplaceFile(const std::string& path) {
-  const HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
-    CloseHandle(probe);
-    return true;
-  }
+  FileHandle probe(Open(path, GENERIC_WRITE, OPEN_EXISTING));
   const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return probe.IsOpen() || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool RenameOver(const std::string& from, const std::string& to) {
@@ -136,82 +116,61 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 
 #else  // POSIX
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+namespace {
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
+std::intptr_t Open(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
 }
 
+}  // namespace
+
 FileHandle FileHandle::OpenForReading(const std::string& path) {
-  FileHandle file;
-  do {
-    file.fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (file.fd_ < 0 && errno == EINTR);
-  return file;
+  return FileHandle(Open(path, O_RDONLY));
 }
 
 FileHandle FileHandle::CreateNew(const std::string& path) {
-  FileHandle file;
-  do {
-    file.fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  } while (file.fd_ < 0 && errno == EINTR);
-  return file;
+  return FileHandle(Open(path, O_RDWR | O_CREAT | O_EXCL));
 }
 
-bool FileHandle::IsOpen() const { return fd_ >= 0; }
-
-bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) const {
-  auto* bytes = static_cast<unsigned char*>(data);
-  while (count > 0 && fd_ >= 0) {
-    const ssize_t got = pread(fd_, bytes, count, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    bytes += got;
-    count -= static_cast<std::size_t>(got);
-    offset += got;
+std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
+  ssize_t got = -1;
+  while (IsOpen() && (got = pread(static_cast<int>(native_), data, count,
+                                  static_cast<off_t>(offset))) < 0 &&
+         errno == EINTR) {
   }
-  return count == 0;
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
-bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (count > 0 && fd_ >= 0) {
-    const ssize_t put = pwrite(fd_, bytes, count, static_cast<off_t>(offset));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes += put;
-    count -= static_cast<std::size_t>(put);
-    offset += put;
+std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
+  ssize_t put = -1;
+  while (IsOpen() && (put = pwrite(static_cast<int>(native_), data, count,
+                                   static_cast<off_t>(offset))) < 0 &&
+         errno == EINTR) {
   }
-  return count == 0;
+  return put > 0 ? static_cast<std::size_t>(put) : 0;
 }
 
 // The end as a seek finds it, which also tells devices and pipes (no end) apart.
 std::int64_t FileHandle::Size() const {
-  return fd_ >= 0 ? static_cast<std::int64_t>(lseek(fd_, 0, SEEK_END)) : -1;
+  return IsOpen() ? static_cast<std::int64_t>(lseek(static_cast<int>(native_), 0, SEEK_END)) : -1;
 }
 
 bool FileHandle::Cut(std::int64_t length) const {
-  return fd_ >= 0 && ftruncate(fd_, static_cast<off_t>(length)) == 0;
+  return IsOpen() && ftruncate(static_cast<int>(native_), static_cast<off_t>(length)) == 0;
 }
 
 bool FileHandle::Close() {
-  if (fd_ < 0) return true;
-  return close(std::exchange(fd_, -1)) == 0;
+  return !IsOpen() || close(static_cast<int>(std::exchange(native_, kClosed))) == 0;
 }
 
 bool MayReplaceFile(const std::string& path) {
   // Non-blocking, so that a pipe with no reader is refused instead of waited for.
-  const int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (probe >= 0) {
-    close(probe);
-    return true;
-  }
-  return errno == ENOENT;
+  FileHandle probe(Open(path, O_WRONLY | O_NONBLOCK));
+  return probe.IsOpen() || errno == ENOENT;
 }
 
 bool RenameOver(const std::string& from, const std::string& to) {

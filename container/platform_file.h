@@ -8,16 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace resicrypt {
 
 class FileHandle {
  public:
   FileHandle() = default;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle(FileHandle&& other) noexcept;
-  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, kClosed)) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    std::swap(native_, other.native_);
+    return *this;
+  }
   ~FileHandle() { Close(); }
 
   // An existing file, for reading only.
@@ -25,7 +27,7 @@ class FileHandle {
   // A new file at path for reading and writing; fails when the name is taken.
   static FileHandle CreateNew(const std::string& path);
 
-  bool IsOpen() const;
+  bool IsOpen() const { return native_ != kClosed; }
   // Exactly count bytes at offset; false on an error or an early end.
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
@@ -37,11 +39,16 @@ class FileHandle {
   bool Close();
 
  private:
-#ifdef _WIN32
-  void* handle_ = nullptr;  // HANDLE; nullptr when closed
-#else
-  int fd_ = -1;
-#endif
+  // A HANDLE on Windows, a descriptor elsewhere.
+  static constexpr std::intptr_t kClosed = -1;
+  explicit FileHandle(std::intptr_t native) : native_(native) {}
+  // At most count bytes at offset; 0 at the end or on an error.
+  std::size_t ReadSome(std::int64_t offset, void* data, std::size_t count) const;
+  std::size_t WriteSome(std::int64_t offset, const void* data, std::size_t count) const;
+
+  std::intptr_t native_ = kClosed;
+
+  friend bool MayReplaceFile(const std::string& path);
 };
 
 // True when nothing is at path, or a file that may be opened for writing.
