@@ -1,32 +1,24 @@
-// Buffered binary files for the container commands, on std::FILE only.
+// Buffered binary files for the container commands, each on one handle opened
+// once (platform_file.h).
 //
 // InputFile opens a file for reading only (a read-only source or container works)
 // and hands out its bytes from a large buffer. OutputFile writes a new file under a
 // temporary name in the target's folder and puts it in place of the target only
 // when every byte has been written and the file has been closed without error;
 // until then the target keeps its earlier content, and an output that is given up
-// leaves nothing behind.
-//
-// FileAtOffsets is a stream of its own on a file one of the others has open, for
-// a second thread that reads or writes blocks at given offsets.
+// leaves nothing behind. Both also read or write at offsets on the same handle
+// (ReadAt, WriteAt), from any thread, for the blocks of a record.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "container/platform_file.h"
+
 namespace resicrypt {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file != nullptr) std::fclose(file);
-  }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Bytes moved per read or write call of the underlying stream. The fuzz build sets
+// Bytes moved per read or write call of the underlying file. The fuzz build sets
 // a small size, so that its short inputs cross buffer boundaries; it must hold at
 // least one encrypted block (N - 1 bytes, below 64 for every file password).
 #ifndef RESICRYPT_FILE_BUFFER_BYTES
@@ -44,7 +36,6 @@ class InputFile {
 
   // Length of the file when it was opened.
   std::int64_t Size() const { return size_; }
-  const std::string& Path() const { return path_; }
   // Bytes read (or skipped) so far.
   std::int64_t Position() const { return position_; }
 
@@ -54,14 +45,13 @@ class InputFile {
   bool ReadInt32(std::int32_t& value);
   // Moves count bytes on without handing them out.
   bool Skip(std::int64_t count);
-  // Moves to the byte at offset (from the start of the file), dropping what the
-  // buffer holds: for going on after other streams have read the bytes before it.
-  bool SeekTo(std::int64_t offset);
+
+  // Exactly count bytes at offset, past the buffer; Position stays.
+  bool ReadAt(std::int64_t offset, void* data, std::size_t count) const {
+    return file_.ReadAt(offset, data, count);
+  }
 
  private:
-  bool Fill();
-
-  std::string path_;
   FileHandle file_;
   std::vector<unsigned char> buffer_;
   std::size_t next_ = 0;
@@ -88,17 +78,16 @@ class OutputFile {
   bool WriteInt32(std::int32_t value);
   std::int64_t Position() const { return position_; }
 
-  // Writes out what the buffer holds, so that other streams on the temporary file
-  // find every byte written so far in the file.
+  // Writes out what the buffer holds.
   bool Flush();
-  // The file being written until Commit, for other streams to write blocks into.
-  const std::string& TemporaryPath() const { return temporaryPath_; }
-  // Goes on writing at offset, up to which other streams have written the file;
-  // Position becomes offset. The buffer must be empty (Flush).
-  bool SeekTo(std::int64_t offset);
+  // Exactly count bytes at offset, past the buffer; Position stays.
+  bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
+    return file_.WriteAt(offset, data, count);
+  }
+  // Goes on count bytes further, past bytes written at their offsets (WriteAt).
+  bool Skip(std::int64_t count);
 
-  // Keeps only the first length bytes written so far (rebuilding the temporary
-  // file, since standard streams cannot shorten a file).
+  // Keeps only the first length bytes written so far.
   bool CutBack(std::int64_t length);
 
   // Flushes, closes and puts the file in place of the target. False on any write,
@@ -114,27 +103,9 @@ class OutputFile {
   std::string temporaryPath_;
   FileHandle file_;
   std::vector<unsigned char> buffer_;
-  std::size_t used_ = 0;
+  std::size_t used_ = 0;  // the bytes before position_ that the buffer holds
   std::int64_t position_ = 0;
   bool failed_ = false;
-};
-
-class FileAtOffsets {
- public:
-  // The file at path: for reading only, or for writing into a file that is there
-  // already (nothing of it is cut).
-  bool OpenForReading(const std::string& path);
-  bool OpenForWriting(const std::string& path);
-
-  // Exactly count bytes at offset; false on an error or an early end.
-  bool ReadAt(std::int64_t offset, void* data, std::size_t count);
-  bool WriteAt(std::int64_t offset, const void* data, std::size_t count);
-
- private:
-  bool MoveTo(std::int64_t offset);
-
-  FileHandle file_;
-  std::int64_t position_ = -1;  // where the stream stands; -1 when not known
 };
 
 }  // namespace resicrypt

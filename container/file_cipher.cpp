@@ -7,8 +7,6 @@ namespace resicrypt {
 
 namespace {
 
-PaddingClock paddingClock = nullptr;  // nullptr: the calendar time
-
 // Prepares the workspace for the file tables and gives L.
 int PrepareFileWorkspace(CipherWorkspace& workspace, std::string_view password) {
   SetPasswordText(workspace, password);
@@ -18,12 +16,6 @@ int PrepareFileWorkspace(CipherWorkspace& workspace, std::string_view password) 
 }
 
 }  // namespace
-
-PaddingClock SetPaddingClock(PaddingClock clock) {
-  const PaddingClock previous = paddingClock;
-  paddingClock = clock;
-  return previous;
-}
 
 FileCipher::FileCipher(CipherWorkspace& workspace, const FilePassword& password)
     : blockLength_(PrepareFileWorkspace(workspace, password.Bytes())),
@@ -36,12 +28,13 @@ FileCipher::FileCipher(CipherWorkspace& workspace, const FilePassword& password)
   std::copy_n(workspace.passwordText, std::min(blockLength_, kMaxFilePasswordLength), password_);
 }
 
-void FileCipher::EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out) const {
+void FileCipher::EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out,
+                                   PaddingClock clock) const {
   unsigned char block[kMaxFilePasswordLength];
   const int L = std::min(blockLength_, kMaxFilePasswordLength);
   std::copy_n(tail, std::min(r, L), block);
-  if (paddingClock != nullptr) {
-    SeedRandomAt(paddingClock());
+  if (clock != nullptr) {
+    SeedRandomAt(clock());
   } else {
     SeedRandom();
   }

@@ -55,10 +55,25 @@ struct CheckBlock {
 
 // The clock that seeds the padding generator before each final block: whole
 // seconds of the calendar time, as SeedRandom reads it. A caller that must
-// reproduce a container byte for byte (the round-trip tests) puts a clock of its
-// own in; nullptr puts the calendar back. Returns the clock that was in place.
+// reproduce a container byte for byte (the round-trip tests) gives a clock of its
+// own; nullptr is the calendar.
 using PaddingClock = std::uint32_t (*)();
-PaddingClock SetPaddingClock(PaddingClock clock);
+
+// How a pack or unpack does its file work; the defaults suit the commands. The
+// tests give their own padding clock, and small chunks with the helper thread on
+// for every chunk, so that small files cross every boundary on two threads.
+struct FileWorkOptions {
+  PaddingClock paddingClock = nullptr;
+  // At most this many input bytes of a record's blocks per read (at least one block).
+  std::size_t chunkBytes = std::size_t{1} << 20;
+  // Chunks of at least this many input bytes are split with a helper thread;
+  // kNoHelper keeps every chunk on the calling thread.
+  std::size_t helperFromBytes = DefaultHelperFromBytes();
+
+  static constexpr std::size_t kNoHelper = static_cast<std::size_t>(-1);
+  // The size from which a helper pays on this machine (kNoHelper on one core).
+  static std::size_t DefaultHelperFromBytes();
+};
 
 // The workspace prepared for one file command: the password copied into
 // passwordText, BuildModulusTable and DerivePermutation run for table size 55,
@@ -84,9 +99,9 @@ class FileCipher {
     codec_.EncodeBlocks(plain, count, out);
   }
   // The final block: r = 0..L-1 bytes, then padding RandomBelow(213) + 41 drawn for
-  // positions r+1..L in ascending order after seeding the generator from the
-  // padding clock.
-  void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out) const;
+  // positions r+1..L in ascending order after seeding the generator from clock.
+  void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out,
+                         PaddingClock clock) const;
   CheckBlock MakeCheckBlock() const;
 
   // count blocks of N - 1 residue bytes -> count blocks of the L bytes of block

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "container/binary_file.h"
-#include "container/block_run.h"
+#include "container/block_loop.h"
 #include "container/container_path.h"
 
 namespace resicrypt {
@@ -25,38 +25,17 @@ PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOu
 }
 
 // Full blocks: L source bytes in, N - 1 residue bytes out.
-class PackSteps : public BlockSteps {
+class PackWork : public BlockWork {
  public:
-  PackSteps(InputFile& source, OutputFile& container, const FileCipher& cipher, PackEvents& events)
-      : source_(source), container_(container), cipher_(cipher), events_(events) {
-    places_.inBase = source.Position();
-    places_.inBytes = static_cast<std::size_t>(cipher.BlockLength());
-    places_.outBase = container.Position();
-    places_.outBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
-  }
-  bool Read(unsigned char* in, std::size_t count) override {
-    return source_.Read(in, count * static_cast<std::size_t>(cipher_.BlockLength()));
-  }
+  PackWork(const FileCipher& cipher, PackEvents& events) : cipher_(cipher), events_(events) {}
   void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
     cipher_.EncryptBlocks(in, count, out);
   }
-  bool Write(const unsigned char* out, std::int32_t /*first*/, std::size_t count) override {
-    return container_.Write(out, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
-  }
   void Due(std::int32_t block) override { events_.BlockDue(block); }
-  std::unique_ptr<BlockChannel> OpenChannel() override {
-    return OpenFileChannel(source_, container_, places_);
-  }
-  BlockRunResult Align(std::int32_t block) override {
-    return AlignFiles(source_, container_, places_, block);
-  }
 
  private:
-  InputFile& source_;
-  OutputFile& container_;
   const FileCipher& cipher_;
   PackEvents& events_;
-  BlockPlaces places_;
 };
 
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
@@ -71,7 +50,7 @@ PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
 
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
-                          PackEvents& events) {
+                          PackEvents& events, const FileWorkOptions& options) {
   PackOutcome outcome;
   FileCipher cipher(workspace, password);
   const int L = cipher.BlockLength();
@@ -98,7 +77,7 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   container.WriteInt32(fileCount);
 
   // Full blocks are read and encrypted a chunk at a time.
-  BlockRunner runner(plainBytes, blockBytes);
+  BlockLoop loop(options);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.SourceStarting(k, fileCount);
     const std::string& path = sources[static_cast<std::size_t>(k)];
@@ -123,14 +102,14 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     container.Write(record.name.data(), record.name.size());
     container.WriteInt32(record.size);
 
-    PackSteps steps(source, container, cipher, events);
-    switch (runner.Run(full, steps)) {
-      case BlockRunResult::Done:
+    PackWork work(cipher, events);
+    switch (loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work)) {
+      case BlockLoopResult::Done:
         break;
-      case BlockRunResult::ReadFailed:
+      case BlockLoopResult::ReadFailed:
         return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd,
                             path);
-      case BlockRunResult::WriteFailed:
+      case BlockLoopResult::WriteFailed:
         return NotWritten(container, containerPath, outcome);
     }
 
@@ -140,7 +119,7 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     if (!source.Read(tail, static_cast<std::size_t>(r))) {
       return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd, path);
     }
-    cipher.EncryptFinalBlock(tail, r, finalBlock);
+    cipher.EncryptFinalBlock(tail, r, finalBlock, options.paddingClock);
     source.Close();
     if (!container.Write(finalBlock, blockBytes)) {
       return NotWritten(container, containerPath, outcome);

@@ -43,9 +43,10 @@ struct PackOutcome {
 
 // Writes the container in one pass: header, then one record per source. The file count says sources.size() from the start;
 // a source that cannot be opened or read to its end stops the packing and leaves
-// the container with the complete records before it.
+// the container with the complete records before it. The events are called on
+// the calling thread.
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
-                          PackEvents& events);
+                          PackEvents& events, const FileWorkOptions& options = {});
 
 }  // namespace resicrypt

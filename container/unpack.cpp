@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "container/binary_file.h"
-#include "container/block_run.h"
+#include "container/block_loop.h"
 #include "container/container_path.h"
 
 namespace resicrypt {
@@ -27,51 +27,24 @@ bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
 // The blocks of one record: N - 1 residue bytes in, the L bytes of block
 // positions 1..L out. All L of a full block are written, the first r of the final
 // block B; padding stays out.
-class UnpackSteps : public BlockSteps {
+class UnpackWork : public BlockWork {
  public:
-  UnpackSteps(InputFile& container, OutputFile& output, const FileCipher& cipher, std::int32_t B,
-              int r, UnpackEvents& events)
-      : container_(container),
-        output_(output),
-        cipher_(cipher),
-        events_(events) {
-    places_.inBase = container.Position();
-    places_.inBytes = static_cast<std::size_t>(cipher.EncryptedBlockBytes());
-    places_.outBase = output.Position();
-    places_.outBytes = static_cast<std::size_t>(cipher.BlockLength());
-    places_.shortBlock = B;
-    places_.shortBy = static_cast<std::size_t>(cipher.BlockLength() - r);
-  }
-  bool Read(unsigned char* in, std::size_t count) override {
-    return container_.Read(in, count * static_cast<std::size_t>(cipher_.EncryptedBlockBytes()));
-  }
+  UnpackWork(const FileCipher& cipher, UnpackEvents& events) : cipher_(cipher), events_(events) {}
   void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
     cipher_.DecryptBlocks(in, count, out);
   }
-  bool Write(const unsigned char* out, std::int32_t first, std::size_t count) override {
-    return output_.Write(out, places_.OutLength(first, count));
-  }
   void Due(std::int32_t block) override { events_.BlockDue(block); }
-  std::unique_ptr<BlockChannel> OpenChannel() override {
-    return OpenFileChannel(container_, output_, places_);
-  }
-  BlockRunResult Align(std::int32_t block) override {
-    return AlignFiles(container_, output_, places_, block);
-  }
 
  private:
-  InputFile& container_;
-  OutputFile& output_;
   const FileCipher& cipher_;
   UnpackEvents& events_;
-  BlockPlaces places_;
 };
 
 }  // namespace
 
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
-                              UnpackEvents& events) {
+                              UnpackEvents& events, const FileWorkOptions& options) {
   UnpackOutcome outcome;
   FileCipher cipher(workspace, password);
   const int L = cipher.BlockLength();
@@ -120,7 +93,7 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   events.RecordsStarting();
 
   // Blocks are read and decrypted a chunk at a time.
-  BlockRunner runner(blockBytes, plainBytes);
+  BlockLoop loop(options);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.RecordStarting(k, fileCount);
     const std::int32_t i = k + 1;
@@ -179,14 +152,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     if (!output.Create(outputPath)) return givenUp(FileProblemKind::kOutputNotMade);
     events.BlocksStarting(B);
 
-    UnpackSteps steps(container, output, cipher, B, r, events);
-    switch (runner.Run(B, steps)) {
-      case BlockRunResult::Done:
+    UnpackWork work(cipher, events);
+    const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
+    switch (loop.Run(container, output, blocks, work)) {
+      case BlockLoopResult::Done:
         break;
-      case BlockRunResult::ReadFailed:
+      case BlockLoopResult::ReadFailed:
         events.BlocksDone();
         return givenUp(FileProblemKind::kContainerNotRead);
-      case BlockRunResult::WriteFailed:
+      case BlockLoopResult::WriteFailed:
         events.BlocksDone();
         return givenUp(FileProblemKind::kOutputNotWritten);
     }

@@ -62,11 +62,12 @@ struct UnpackOutcome {
 };
 
 // Reads the container in one pass and recreates each record's file as
-// targetFolder + name (targetFolder empty or ending in a separator). An output file is in place only when all its blocks were read
-// and written; files of earlier records stay.
+// targetFolder + name (targetFolder empty or ending in a separator). An output
+// file is in place only when all its blocks were read and written; files of
+// earlier records stay. The events are called on the calling thread.
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
-                              UnpackEvents& events);
+                              UnpackEvents& events, const FileWorkOptions& options = {});
 
 // Names and sizes of a container's records, read without the password. The block
 // length is not stored: with blockLength 0 it is taken as the length from 3 to 23

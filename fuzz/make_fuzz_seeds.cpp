@@ -60,8 +60,10 @@ std::string Pack(const std::vector<std::pair<std::string, std::string>>& files) 
   }
   resicrypt::PackEvents events;
   const std::string container = (scratch / "seed.yal").string();
+  resicrypt::FileWorkOptions options;
+  options.paddingClock = FixedClock;  // the same seeds every time they are made
   resicrypt::PackContainer(*workspace, *resicrypt::FilePassword::From(kReaderPassword), container,
-                           sources, events);
+                           sources, events, options);
   std::string bytes = ReadFile(container);
   fs::remove_all(scratch);
   return bytes;
@@ -185,7 +187,6 @@ int main(int argc, char** argv) {
   corpus = argv[1];
   workspace = std::make_unique<resicrypt::CipherWorkspace>();
   resicrypt::BuildTextAlphabet(alphabet);
-  resicrypt::SetPaddingClock(FixedClock);
   ContainerSeeds();
   TextSeeds();
   DdeSeeds();

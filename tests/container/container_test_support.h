@@ -28,25 +28,17 @@ namespace containertest {
 namespace fs = std::filesystem;
 using resicrypt::testing::FakeForm;
 
-// A padding clock that starts at a chosen second and ticks once per final block,
-// so that every record of a container is padded from a seed of its own; the
-// clock before it comes back when the scope ends.
+// Options whose padding clock starts at a chosen second and ticks once per final
+// block, so that every record of a container is padded from a seed of its own.
 inline std::uint32_t clockSecond = 0;
 inline std::uint32_t TickingClock() { return clockSecond++; }
 
-class PaddingClockScope {
- public:
-  explicit PaddingClockScope(std::uint32_t start)
-      : previous_(resicrypt::SetPaddingClock(TickingClock)) {
-    clockSecond = start;
-  }
-  PaddingClockScope(const PaddingClockScope&) = delete;
-  PaddingClockScope& operator=(const PaddingClockScope&) = delete;
-  ~PaddingClockScope() { resicrypt::SetPaddingClock(previous_); }
-
- private:
-  resicrypt::PaddingClock previous_;
-};
+inline resicrypt::FileWorkOptions TickingClockFrom(std::uint32_t start,
+                                                   resicrypt::FileWorkOptions options = {}) {
+  clockSecond = start;
+  options.paddingClock = TickingClock;
+  return options;
+}
 
 // A fresh folder under the system's temporary folder, removed with its content.
 class TempFolder {

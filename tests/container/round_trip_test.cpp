@@ -6,6 +6,7 @@
 #include <set>
 
 #include "container/file_cipher.h"
+#include "container/pack.h"
 #include "container_test_support.h"
 
 namespace containertest {
@@ -81,8 +82,9 @@ TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
 }
 
 // Parse, then write: Decrypt File reads a container with the right password, and
-// Encrypt File packs the files it recreated, in record order, with the same seed
-// times; the new container is the old one byte for byte.
+// the packer packs the files it recreated, in record order, with the same seed
+// times; the new container is the old one byte for byte. (The seed times are
+// given to PackContainer: the window's command pads from the calendar.)
 TEST(ContainerRoundTrip, UnpackedFilesRepackedWithTheSameSeedTimesGiveTheSameBytes) {
   const std::string passwords[] = {"abc", "pad42",
                                    "\xE7\xF6\xFC\xC7\x80\xFF\xA0"
@@ -97,37 +99,41 @@ TEST(ContainerRoundTrip, UnpackedFilesRepackedWithTheSameSeedTimesGiveTheSameByt
         {"\xE7 high name.txt", "x"},
         {"big.bin", RandomBytes(70000, 23)}};
     const std::uint32_t start = 1700000000u;
-    std::string original;
-    std::unique_ptr<Scene> scene;
-    {
-      PaddingClockScope clock(start);
-      scene = std::make_unique<Scene>(password, files);
-      original = scene->Bytes();
+    TempFolder folder;
+    fs::create_directory(folder.Root() / "in");
+    std::vector<std::string> sources;
+    for (const auto& [name, content] : files) {
+      sources.push_back(folder.Path(name));
+      WriteBytes(sources.back(), content);
     }
+    const std::string container = (folder.Root() / "in" / "box.yal").string();
+    const auto pack = [&](const std::vector<std::string>& from, const std::string& to,
+                          std::uint32_t seconds) {
+      auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+      resicrypt::PackEvents quiet;
+      ASSERT_EQ(resicrypt::PackContainer(*workspace, Password(password), to, from, quiet,
+                                         TickingClockFrom(seconds))
+                    .result,
+                resicrypt::PackResult::Packed);
+    };
+    pack(sources, container, start);
+    const std::string original = ReadBytes(container);
     auto reader = NewForm(password);
-    Decrypt(*reader, scene->container);
+    Decrypt(*reader, container);
     ASSERT_EQ(reader->report.size(), 1 + 7 * files.size());
     ASSERT_TRUE(reader->questions.empty());
 
-    std::vector<std::string> sources;
+    std::vector<std::string> unpacked;
     for (const RecordAt& record : WalkRecords(original, static_cast<int>(L))) {
-      sources.push_back(scene->In(record.name));
+      unpacked.push_back((folder.Root() / "in" / "").string() + record.name);
     }
-    ASSERT_EQ(sources.size(), files.size());
-    const std::string again = scene->root.Path("again.yal");
-    {
-      PaddingClockScope clock(start);
-      auto writer = NewForm(password);
-      Encrypt(*writer, sources, again);
-    }
+    ASSERT_EQ(unpacked.size(), files.size());
+    const std::string again = folder.Path("again.yal");
+    pack(unpacked, again, start);
     EXPECT_EQ(ReadBytes(again), original);
 
     // Other seed times change the final blocks, so the match above is no accident.
-    {
-      PaddingClockScope clock(start + 1000);
-      auto writer = NewForm(password);
-      Encrypt(*writer, sources, again);
-    }
+    pack(unpacked, again, start + 1000);
     const std::string other = ReadBytes(again);
     EXPECT_EQ(other.size(), original.size());
     EXPECT_NE(other, original);

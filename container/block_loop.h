@@ -1,0 +1,69 @@
+// The block loop of one record, shared by packing and unpacking: blocks are read,
+// passed through the cipher and written a chunk at a time, and the window gets
+// its turn before every (total div 100) + 1-th block, on the calling thread, with
+// every block before it written.
+//
+// A large chunk is split with a helper thread: the calling thread reads, ciphers
+// and writes the first half, the helper the second, each at its own offsets on
+// the same two file handles. The helper lives for one pack or unpack: it starts
+// at the first chunk that is split and ends with the BlockLoop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "container/binary_file.h"
+#include "container/file_cipher.h"
+
+namespace resicrypt {
+
+enum class BlockLoopResult { Done, ReadFailed, WriteFailed };
+
+// What one record's blocks go through.
+class BlockWork {
+ public:
+  virtual ~BlockWork() = default;
+  // count blocks in -> count blocks out. Runs on either thread, for different
+  // blocks at once: it may touch nothing but its arguments and constants.
+  virtual void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const = 0;
+  // The window's turn, before block number block is read; on the calling thread.
+  virtual void Due(std::int32_t block) = 0;
+};
+
+// The blocks of one record, one after the other from the input's and the
+// output's positions: total blocks of inBytes in and outBytes out, the last one
+// written lastShortBy bytes short.
+struct RecordBlocks {
+  std::int32_t total = 0;
+  std::size_t inBytes = 0;
+  std::size_t outBytes = 0;
+  std::size_t lastShortBy = 0;
+};
+
+class BlockLoop {
+ public:
+  explicit BlockLoop(const FileWorkOptions& options);
+  BlockLoop(const BlockLoop&) = delete;
+  BlockLoop& operator=(const BlockLoop&) = delete;
+  ~BlockLoop();
+
+  // The record's blocks from input to output; both positions end after them.
+  // On a failure, the earliest in block order (a block's read before its write).
+  BlockLoopResult Run(InputFile& input, OutputFile& output, const RecordBlocks& record,
+                      BlockWork& work);
+
+ private:
+  class Helper;
+  BlockLoopResult RunChunk(InputFile& input, OutputFile& output, const RecordBlocks& record,
+                           const BlockWork& work, std::int32_t first, std::size_t count);
+
+  FileWorkOptions options_;
+  std::vector<unsigned char> in_;
+  std::vector<unsigned char> out_;
+  std::unique_ptr<Helper> helper_;
+  bool helperFailed_ = false;  // no thread could be started: the caller does all
+};
+
+}  // namespace resicrypt
