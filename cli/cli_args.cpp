@@ -112,6 +112,11 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   if (args.empty()) return Fail(parsed, "no command given");
   const std::string& first = args[0];
+  if (first == "--version") {
+    parsed.version = true;
+    if (args.size() > 1) return Fail(parsed, "unexpected argument '" + args[1] + "'");
+    return parsed;
+  }
   if (first == "--help" || first == "-h" || first == "help") {
     parsed.help = true;
     if (args.size() > 1) {
@@ -199,7 +204,8 @@ std::string UsageText() {
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
       << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
       << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
-      << "\nRun '" << kProgram << " COMMAND --help' for the options of a command.\n"
+      << "\nRun '" << kProgram << " COMMAND --help' for the options of a command, '" << kProgram
+      << " --version' for the version.\n"
       << "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments or "
          "password.\n";
   return out.str();

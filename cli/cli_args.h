@@ -1,6 +1,7 @@
 // Command-line grammar of resicrypt-cli:
 //   resicrypt-cli COMMAND [--option VALUE | --option=VALUE]... [ARG]...
 //   resicrypt-cli --help | help [COMMAND] | COMMAND --help
+//   resicrypt-cli --version
 // One-letter options take a single dash: -o VALUE.
 // Commands and their options are rows of one table, so a new command is a new row.
 #pragma once
@@ -41,6 +42,7 @@ const CommandSpec* FindCommand(CommandId id);
 struct ParsedArgs {
   CommandId command = CommandId::kNone;
   bool help = false;                           // print help (for command, or overall) and exit 0
+  bool version = false;                        // print the version and exit 0
   std::map<std::string, std::string> options;  // option name (without "--") -> value
   std::vector<std::string> positional;
   std::string error;  // not empty: a usage error, exit kExitUsage

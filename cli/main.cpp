@@ -11,6 +11,7 @@
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
 #include "cli/text_command.h"
+#include "resicrypt_version.h"
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "resicrypt-cli: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
     return kExitUsage;
+  }
+  if (parsed.version) {
+    std::fputs("resicrypt-cli " RESICRYPT_VERSION "\n", stdout);
+    return kExitOk;
   }
   if (parsed.help) {
     const CommandSpec* command = FindCommand(parsed.command);

@@ -2,6 +2,7 @@
 // through its DDE service, the way another program would.
 //
 //   resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt PASSWORD [FILE]
+//   resicrypt-dde-call --version
 //
 // Reads the lines of FILE (or of standard input), sends them to Resicrypt and
 // writes each result to standard output, one per line (CR LF), in the order of
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "examples/dde_caller_win.h"
+#include "resicrypt_version.h"
 
 namespace {
 
@@ -49,7 +51,8 @@ int Usage(const char* problem) {
   std::fprintf(stderr,
                "resicrypt-dde-call: %s\n"
                "usage: resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt "
-               "PASSWORD [FILE]\n",
+               "PASSWORD [FILE]\n"
+               "       resicrypt-dde-call --version\n",
                problem);
   return kExitUsage;
 }
@@ -134,6 +137,10 @@ void WriteLine(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("resicrypt-dde-call " RESICRYPT_VERSION "\n", stdout);
+    return 0;
+  }
   Options options;
   std::string problem;
   if (!ParseOptions(argc, argv, options, problem)) return Usage(problem.c_str());

@@ -3,7 +3,7 @@
 // that command, every required option, no more arguments than the command takes,
 // and must parse again to the same result when written out in the long form
 // (--name=value, then "--" and the arguments). Help and usage texts are built for
-// whatever the parser returned.
+// whatever the parser returned. --version is accepted alone only.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (args.empty()) Fail("no arguments accepted");
-  if (parsed.help) return 0;
+  if (parsed.version && (args.size() != 1 || args[0] != "--version")) Fail("version with more");
+  if (parsed.help || parsed.version) return 0;
 
   if (command == nullptr) Fail("accepted without a command");
   for (const auto& [name, value] : parsed.options) {

@@ -12,6 +12,8 @@
 #include <array>
 #include <cstddef>
 
+#include "resicrypt_version.h"
+
 namespace resicrypt {
 
 // The window: outer rectangle and caption.
@@ -20,7 +22,7 @@ constexpr int kFormTop = 115;
 constexpr int kFormWidth = 444;
 constexpr int kFormHeight = 505;
 constexpr const char* kFormClassName = "TForm1";
-constexpr const char* kFormCaption = "Resicrypt V3.01";
+constexpr const char* kFormCaption = "Resicrypt V" RESICRYPT_VERSION;
 
 // The controls of Form1, in the order they are created. Earlier controls lie in
 // front of later ones, which is why Memo1 comes before ListBox1 (the memo covers

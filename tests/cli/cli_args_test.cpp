@@ -31,6 +31,8 @@ TEST(ParseArgs, HelpForallAndForOneCommand) {
   EXPECT_TRUE(commandHelp.help);
   EXPECT_EQ(commandHelp.error, "");
   EXPECT_EQ(commandHelp.command, CommandId::kEncryptText);
+  EXPECT_TRUE(ParseArgs({"--version"}).version);
+  EXPECT_EQ(ParseArgs({"--version"}).error, "");
 
   const std::string usage = UsageText();
   for (const CommandSpec& command : Commands()) {
@@ -45,6 +47,7 @@ TEST(ParseArgs, UsageErrors) {
       {"frobnicate"},
       {"--verbose"},
       {"help", "frobnicate"},
+      {"--version", "pack"},
       {"encrypt-text"},                          // no password file
       {"encrypt-text", "--password-file"},       // no value
       {"encrypt-text", "--password-file", "-"},  // stdin is the text
