@@ -67,14 +67,26 @@ const std::vector<CommandSpec>& Commands() {
        "--password-file FILE",
        "encrypt standard input line by line into printable cipher text",
        {kPasswordFileOption},
-       0},
+       0,
+       "A line that decryption could not give back whole is refused: one that holds a\n"
+       "NUL byte (decryption ends a text there), or one with a byte 255 in its last\n"
+       "block, which decryption drops as padding (the last block is the last n mod L\n"
+       "bytes of an n-byte line, or the last L bytes when L divides n; L is the key\n"
+       "length, 3 to 17). A refused line is written as an empty line (its line ending\n"
+       "alone), so that every later line keeps its number; standard error names it,\n"
+       "and the exit status is 1. The other lines are encrypted all the same.\n"},
       {"decrypt-text",
        CommandId::kDecryptText,
        "--password-file FILE",
        "decrypt cipher text from standard input line by line; a line that is not "
        "cipher text under the password is written back unchanged",
        {kPasswordFileOption},
-       0},
+       0,
+       "A line is cipher text under the password when its last whole block of cipher\n"
+       "characters decrypts as one; an empty line is the cipher text of an empty line.\n"
+       "When any other line was written back unchanged (a wrong password, or a line\n"
+       "that was never encrypted), standard error says how many and which came first,\n"
+       "and the exit status is 3.\n"},
       {"pack",
        CommandId::kPack,
        "[--password-file FILE] -o OUT.yal SRC...",
@@ -204,10 +216,15 @@ std::string UsageText() {
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
       << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
       << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
+      << "A line of any length is ciphered in bounded memory: a line longer than 1 MiB\n"
+      << "is held in a temporary file (in TMPDIR or /tmp; on Windows in TEMP) until it\n"
+      << "has ended.\n"
       << "\nRun '" << kProgram << " COMMAND --help' for the options of a command, '" << kProgram
       << " --version' for the version.\n"
-      << "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments or "
-         "password.\n";
+      << "Exit status: 0 done, 1 a file could not be read or written, a line could not be\n"
+      << "encrypted so as to come back, or out of memory; 2 bad arguments or password;\n"
+      << "3 decrypt-text wrote lines back unchanged that were not cipher text under the\n"
+      << "password.\n";
   return out.str();
 }
 
@@ -220,6 +237,7 @@ std::string CommandHelp(const CommandSpec& command) {
         << "\n";
   }
   out << "  --help\n      show this help\n";
+  if (command.details != nullptr) out << "\n" << command.details;
   return out.str();
 }
 

@@ -16,8 +16,9 @@ enum class CommandId { kNone, kEncryptText, kDecryptText, kPack, kUnpack, kList 
 
 // Exit codes of resicrypt-cli.
 constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // a file could not be read or written
-constexpr int kExitUsage = 2;    // bad arguments or an unusable password
+constexpr int kExitFailure = 1;        // a file or line could not be read, written or encrypted
+constexpr int kExitUsage = 2;          // bad arguments or an unusable password
+constexpr int kExitNotCipherText = 3;  // decrypt-text wrote lines back unchanged
 
 struct OptionSpec {
   const char* name;       // without the leading "--"; a one-letter name is given as "-x"
@@ -32,7 +33,8 @@ struct CommandSpec {
   const char* synopsis;  // arguments after the command name, for the usage line
   const char* summary;
   std::vector<OptionSpec> options;
-  int maxPositional;  // arguments that are not options
+  int maxPositional;              // arguments that are not options
+  const char* details = nullptr;  // more for the command's own help: lines, outcomes
 };
 
 // Every command the tool knows, in the order help lists them.

@@ -1,28 +1,34 @@
-// Cuts a byte stream, fed in chunks of any size, into lines. A line ends at LF or
-// at CR LF; the ending is handed on separately so that it can be written back as
-// it came. A last line without an ending is handed on by Finish with an empty ending.
+// Cuts a byte stream, fed in chunks of any size, into lines, without holding a
+// line: its content is handed on in pieces as it comes, then its end. A line ends
+// at LF or at CR LF; the ending is handed on separately so that it can be written
+// back as it came. A last line without an ending is ended by Finish with an empty
+// ending.
 #pragma once
 
 #include <functional>
-#include <string>
 #include <string_view>
 
 namespace resicrypt::cli {
 
 class LineSplitter {
  public:
-  using LineHandler = std::function<void(std::string_view content, std::string_view ending)>;
+  using PieceHandler = std::function<void(std::string_view piece)>;
+  using EndHandler = std::function<void(std::string_view ending)>;
 
-  explicit LineSplitter(LineHandler handler) : handler_(std::move(handler)) {}
+  LineSplitter(PieceHandler piece, EndHandler end)
+      : piece_(std::move(piece)), end_(std::move(end)) {}
 
   void Feed(std::string_view chunk);
   void Finish();
 
  private:
-  void Emit(std::string_view line);  // line without its LF
+  void Piece(std::string_view piece);
+  void End(std::string_view ending);
 
-  LineHandler handler_;
-  std::string pending_;  // start of a line that the next chunk continues
+  PieceHandler piece_;
+  EndHandler end_;
+  bool open_ = false;    // a line has begun and not ended
+  bool heldCr_ = false;  // the chunk ended in CR: the next byte tells whether it ends the line
 };
 
 }  // namespace resicrypt::cli

@@ -1,5 +1,7 @@
 // resicrypt-cli: the Resicrypt cipher for scripts. See cli_args.h for the grammar.
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,9 @@
 #include "cli/text_command.h"
 #include "resicrypt_version.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
 #ifdef _WIN32
   // Text passes byte for byte: no CR LF translation on the standard streams.
   _setmode(_fileno(stdin), _O_BINARY);
@@ -53,4 +57,21 @@ int main(int argc, char** argv) {
   }
   std::fputs(UsageText().c_str(), stderr);
   return kExitUsage;
+}
+
+}  // namespace
+
+// Out of memory, or any other failure thrown from below, ends the run with a
+// message and exit status 1, never with an abort and a core file.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fputs("resicrypt-cli: out of memory\n", stderr);
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "resicrypt-cli: %s\n", error.what());
+  }
+  return resicrypt::cli::kExitFailure;
 }

@@ -73,21 +73,14 @@ std::string TextCipher::Encrypt(std::string_view text) const {
   const auto cipherLength = static_cast<std::size_t>(codec_.CipherBlockLength());
   const std::size_t fullBlocks = text.size() / L;
   const std::size_t rest = text.size() % L;
-  const std::size_t blocks = fullBlocks + (rest > 0 ? 1 : 0);
 
-  std::string out(blocks * cipherLength, '\0');
+  std::string out((fullBlocks + (rest > 0 ? 1 : 0)) * cipherLength, '\0');
   auto* cipher = reinterpret_cast<unsigned char*>(&out[0]);
   const auto* plain = reinterpret_cast<const unsigned char*>(text.data());
-  codec_.EncodeBlocks(plain, fullBlocks, cipher);
+  EncryptBlocks(plain, fullBlocks, cipher);
   if (rest > 0) {
-    // The last partial block, filled up with bytes 255.
-    unsigned char last[kMaxCodecBlockLength];
-    std::memset(last, kPaddingByte, L);
-    std::memcpy(last, plain + fullBlocks * L, rest);
-    codec_.Encode(last, cipher + fullBlocks * cipherLength);
+    EncryptLastBlock(plain + fullBlocks * L, rest, cipher + fullBlocks * cipherLength);
   }
-  // Every residue is below its modulus, at most 179 here, so inside the alphabet.
-  for (auto& c : out) c = static_cast<char>(alphabet_.indexToByte[static_cast<unsigned char>(c)]);
   return out;
 }
 
@@ -98,32 +91,20 @@ std::string TextCipher::Decrypt(std::string_view text) const {
   const auto L = static_cast<std::size_t>(codec_.BlockLength());
   const auto cipherLength = static_cast<std::size_t>(codec_.CipherBlockLength());
   const std::size_t blocks = text.size() / cipherLength;
-
+  if (blocks == 0) {
+    return std::string(text);
+  }
+  const auto* cipher = reinterpret_cast<const unsigned char*>(text.data());
+  // The last whole block decides, and only its bytes 255 are padding.
+  unsigned char last[kMaxCodecBlockLength];
+  if (DecryptBlocks(cipher + (blocks - 1) * cipherLength, 1, last) == 0) {
+    return std::string(text);
+  }
   std::string out(blocks * L, '\0');
   auto* plain = reinterpret_cast<unsigned char*>(&out[0]);
-  std::size_t length = 0;
-  const auto* cipher = reinterpret_cast<const unsigned char*>(text.data());
-  bool lastAccepted = false;
-  unsigned char residues[kMaxCodecCipherBlock];
-  unsigned char block[kMaxCodecCipherBlock];
-  for (std::size_t b = 0; b < blocks; ++b) {
-    for (std::size_t k = 0; k < cipherLength; ++k) {
-      residues[k] = alphabet_.byteToIndex[cipher[b * cipherLength + k]];
-    }
-    // Under the key the three spare digits are the zero ones: that needs only
-    // the rebuilt number. Other blocks get their zero digits counted.
-    lastAccepted = codec_.DecodeAndTestTopDigits(residues, kAcceptZeroDigits, block) ||
-                   codec_.MixedRadixDigits(residues, nullptr) >= kAcceptZeroDigits;
-    if (!lastAccepted) {
-      continue;  // a rejected block adds nothing
-    }
-    const bool isLast = b + 1 == blocks;
-    for (std::size_t p = 0; p < L; ++p) {
-      if (!isLast || block[p] != kPaddingByte) plain[length++] = block[p];
-    }
-  }
-  if (!lastAccepted) {
-    return std::string(text);
+  std::size_t length = DecryptBlocks(cipher, blocks - 1, plain);
+  for (std::size_t p = 0; p < L; ++p) {
+    if (last[p] != kPaddingByte) plain[length++] = last[p];
   }
   out.resize(length);
   const std::size_t end = out.find('\0');
@@ -131,6 +112,42 @@ std::string TextCipher::Decrypt(std::string_view text) const {
     out.resize(end);
   }
   return out;
+}
+
+void TextCipher::EncryptBlocks(const unsigned char* plain, std::size_t count,
+                               unsigned char* cipher) const {
+  codec_.EncodeBlocks(plain, count, cipher);
+  // Every residue is below its modulus, at most 179 here, so inside the alphabet.
+  const std::size_t length = count * static_cast<std::size_t>(codec_.CipherBlockLength());
+  for (std::size_t k = 0; k < length; ++k) cipher[k] = alphabet_.indexToByte[cipher[k]];
+}
+
+void TextCipher::EncryptLastBlock(const unsigned char* plain, std::size_t length,
+                                  unsigned char* cipher) const {
+  const auto L = static_cast<std::size_t>(codec_.BlockLength());
+  assert(length > 0 && length < L);
+  unsigned char last[kMaxCodecBlockLength];
+  std::memset(last, kPaddingByte, L);
+  std::memcpy(last, plain, length);
+  EncryptBlocks(last, 1, cipher);
+}
+
+std::size_t TextCipher::DecryptBlocks(const unsigned char* cipher, std::size_t count,
+                                      unsigned char* plain) const {
+  const auto L = static_cast<std::size_t>(codec_.BlockLength());
+  const auto cipherLength = static_cast<std::size_t>(codec_.CipherBlockLength());
+  std::size_t length = 0;
+  unsigned char residues[kMaxCodecCipherBlock];
+  for (std::size_t b = 0; b < count; ++b, cipher += cipherLength) {
+    for (std::size_t k = 0; k < cipherLength; ++k) residues[k] = alphabet_.byteToIndex[cipher[k]];
+    // Under the key the three spare digits are the zero ones: that needs only
+    // the rebuilt number. Other blocks get their zero digits counted.
+    if (codec_.DecodeAndTestTopDigits(residues, kAcceptZeroDigits, plain + length) ||
+        codec_.MixedRadixDigits(residues, nullptr) >= kAcceptZeroDigits) {
+      length += L;  // a rejected block's bytes are written over by the next
+    }
+  }
+  return length;
 }
 
 std::string EncryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet,

@@ -75,6 +75,19 @@ class TextCipher {
   std::string Encrypt(std::string_view text) const;
   std::string Decrypt(std::string_view text) const;
 
+  // The block steps Encrypt and Decrypt are made of, for texts handed on in pieces
+  // (engine/text_stream.h). Cipher text is in alphabet characters; a usable key only.
+  // count blocks of L bytes -> count blocks of N - 1 characters.
+  void EncryptBlocks(const unsigned char* plain, std::size_t count, unsigned char* cipher) const;
+  // A last block of 1 to L - 1 bytes, filled up with bytes 255 -> N - 1 characters.
+  void EncryptLastBlock(const unsigned char* plain, std::size_t length,
+                        unsigned char* cipher) const;
+  // count blocks of N - 1 characters -> the L bytes of each accepted block, back to
+  // back; a rejected block adds nothing. Returns the bytes written; plain has room
+  // for count * L bytes.
+  std::size_t DecryptBlocks(const unsigned char* cipher, std::size_t count,
+                            unsigned char* plain) const;
+
  private:
   TextAlphabet alphabet_;
   BlockCodec codec_;

@@ -21,9 +21,12 @@ namespace fs = std::filesystem;
 
 std::vector<std::pair<std::string, std::string>> Split(const std::vector<std::string>& chunks) {
   std::vector<std::pair<std::string, std::string>> lines;
-  LineSplitter splitter([&](std::string_view content, std::string_view ending) {
-    lines.emplace_back(std::string(content), std::string(ending));
-  });
+  std::string content;
+  LineSplitter splitter([&](std::string_view piece) { content += piece; },
+                        [&](std::string_view ending) {
+                          lines.emplace_back(content, std::string(ending));
+                          content.clear();
+                        });
   for (const std::string& chunk : chunks) splitter.Feed(chunk);
   splitter.Finish();
   return lines;
@@ -72,7 +75,9 @@ class TextCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / (std::string("resicrypt_cli_") + info->name());
+    // Other builds of these tests may run at the same time: a folder of its own.
+    dir = fs::temp_directory_path() / (std::string("resicrypt_cli_") + info->name() + "_" +
+                                       std::to_string(std::random_device{}()));
     fs::create_directories(dir);
     BuildTextAlphabet(alphabet);
   }
@@ -93,12 +98,12 @@ class TextCommand : public ::testing::Test {
   }
   // Runs the command in process; returns the exit code, fills out and err.
   int Run(CipherDirection direction, const std::string& passwordFile, const std::string& input,
-          std::string& out, std::string& err) {
+          std::string& out, std::string& err, const TextStreaming& streaming = {}) {
     const std::string inPath = WriteFile("in", input);
     std::FILE* in = std::fopen(inPath.c_str(), "rb");
     std::FILE* outFile = std::fopen((dir / "out").string().c_str(), "wb");
     std::FILE* errFile = std::fopen((dir / "err").string().c_str(), "wb");
-    const int code = RunTextCommand(direction, passwordFile, in, outFile, errFile);
+    const int code = RunTextCommand(direction, passwordFile, in, outFile, errFile, streaming);
     std::fclose(in);
     std::fclose(outFile);
     std::fclose(errFile);
@@ -129,9 +134,106 @@ TEST_F(TextCommand, EachLineThroughTheCipherEndingsKept) {
   std::string back;
   ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, out, back, err), kExitOk);
   EXPECT_EQ(back, input);
-  // A line that is no cipher text under the key comes back as it was.
-  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, "plain words here\n", back, err), kExitOk);
-  EXPECT_EQ(back, "plain words here\n");
+}
+
+// Refused: a line with a NUL byte (decryption ends a text there) or with a byte
+// 255 in its last block (the last length mod L bytes, or the last L), which
+// decryption drops as padding. An empty line stands in for it.
+TEST_F(TextCommand, EncryptRefusesLinesThatWouldNotComeBack) {
+  const std::string passwordFile = WriteFile("pw", "abcd\n");  // L = 4
+  const std::string input = std::string("fine\nab\0cd\r\n", 12) +
+                            "\377abc\n"     // 4 bytes: the last block is all of it
+                            "a\377bcdef\n"  // 7 bytes: the 255 is before the last 3
+                            "last\377";     // 5 bytes: the last block is the 255
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, out, err), kExitFailure);
+  EXPECT_EQ(out, Encrypt("abcd", "fine") + "\n\r\n\n" + Encrypt("abcd", "a\377bcdef") + "\n");
+  const std::string prefix = "resicrypt-cli: line ";
+  const std::string suffix = "; it is written as an empty line\n";
+  EXPECT_EQ(err, prefix +
+                     "2 cannot be encrypted and given back: it holds a NUL byte (byte 3), "
+                     "where decryption would end it" +
+                     suffix + prefix +
+                     "3 cannot be encrypted and given back: its last block (the last 4 "
+                     "bytes) holds a byte 255, which decryption would drop as padding" +
+                     suffix + prefix +
+                     "5 cannot be encrypted and given back: its last block (the "
+                     "last byte) holds a byte 255, which decryption would drop as "
+                     "padding" +
+                     suffix);
+  std::string back;
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, out, back, err), kExitOk);
+  EXPECT_EQ(back, "fine\n\r\n\na\377bcdef\n");
+}
+
+// Lines that are no cipher text under the password come back as they were, and
+// the exit status and a count say so; an empty line is an empty line's cipher text.
+TEST_F(TextCommand, DecryptCountsLinesThatAreNotCipherText) {
+  const std::string passwordFile = WriteFile("pw", "abc\n");
+  const std::string one = Encrypt("abc", "one");
+  const std::string input = one + "\nplain words\r\n\n" + Encrypt("abc", "two") + "\n" +
+                            one.substr(0, one.size() - 1) + "\n";  // no whole block
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, input, out, err), kExitNotCipherText);
+  EXPECT_EQ(out, "one\nplain words\r\n\ntwo\n" + one.substr(0, one.size() - 1) + "\n");
+  EXPECT_EQ(err,
+            "resicrypt-cli: 2 lines were not cipher text under this password and were "
+            "written back unchanged (the first is line 2)\n");
+
+  ASSERT_EQ(Run(CipherDirection::kDecrypt, WriteFile("other", "abd\n"), one, out, err),
+            kExitNotCipherText);
+  EXPECT_EQ(out, one);
+  EXPECT_EQ(err,
+            "resicrypt-cli: 1 line was not cipher text under this password and was "
+            "written back unchanged (it is line 1)\n");
+}
+
+// Lines cut into pieces of a few bytes and held in a temporary file beyond a few
+// dozen: the output is still the whole-line cipher's, line by line.
+TEST_F(TextCommand, StreamedLinesMatchTheWholeLineCipher) {
+  std::mt19937 rng(8);
+  for (int round = 0; round < 60; ++round) {
+    std::string key(3 + rng() % 15, ' ');
+    for (char& c : key) c = static_cast<char>(33 + rng() % 90);
+    const std::string passwordFile = WriteFile("pw", key + "\n");
+    const std::size_t blockChars = Encrypt(key, "x").size();
+    std::string plain, cipher, expectedCipher, expectedPlain;
+    bool refused = false;
+    std::size_t notCipherText = 0;
+    for (std::size_t lines = 1 + rng() % 6, k = 0; k < lines; ++k) {
+      std::string line(rng() % (4 * blockChars), '\0');
+      for (char& c : line) {
+        const auto draw = rng() % 200;
+        c = static_cast<char>(draw == 0 ? 0 : draw == 1 ? 255 : draw == 2 ? '\r' : 32 + draw % 90);
+      }
+      const std::string ending = k + 1 == lines && rng() % 2 ? "" : rng() % 2 ? "\r\n" : "\n";
+      if (!ending.empty() && !line.empty() && line.back() == '\r') line.back() = 'r';
+      const std::string encrypted = Encrypt(key, line);
+      const bool comesBack = DecryptText(*workspace, alphabet, key, encrypted) == line;
+      refused = refused || !comesBack;
+      plain += line + ending;
+      expectedCipher += (comesBack ? encrypted : "") + ending;
+      // Cipher text and plain lines for decryption.
+      const std::string decryptLine = rng() % 3 ? encrypted : line;
+      cipher += decryptLine + ending;
+      const std::string decrypted = DecryptText(*workspace, alphabet, key, decryptLine);
+      expectedPlain += decrypted + ending;
+      if (!decryptLine.empty() && decrypted == decryptLine) ++notCipherText;
+    }
+    const TextStreaming streaming{1 + rng() % 13, rng() % 40};
+    SCOPED_TRACE(testing::Message() << "round " << round << " pieces " << streaming.pieceBytes
+                                    << " held " << streaming.heldInMemory);
+    std::string out;
+    std::string err;
+    EXPECT_EQ(Run(CipherDirection::kEncrypt, passwordFile, plain, out, err, streaming),
+              refused ? kExitFailure : kExitOk);
+    EXPECT_EQ(out, expectedCipher);
+    EXPECT_EQ(Run(CipherDirection::kDecrypt, passwordFile, cipher, out, err, streaming),
+              notCipherText > 0 ? kExitNotCipherText : kExitOk);
+    EXPECT_EQ(out, expectedPlain);
+  }
 }
 
 // Far more than one read chunk: lines cross chunk boundaries.
@@ -193,6 +295,28 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
   EXPECT_EQ(
       run("encrypt-text --password-file \"" + WriteFile("short", "xy\n") + "\"", "plain", "out"),
       2);
+}
+#endif
+
+#ifdef RESICRYPT_CLI_MEMORY_LIMIT_TEST
+// A line of 1 GB, made on the fly, through encrypt-text and decrypt-text, each in
+// under 100 MB of address space: the line is streamed, never held in memory whole.
+TEST_F(TextCommand, GigabyteLineRoundTripsInBoundedMemory) {
+  const std::string exe = RESICRYPT_CLI_EXE;
+  const std::string passwordFile = WriteFile("pw", "seventeen bytes!!\n");
+  const std::string line = "head -c 1000000000 /dev/zero | tr '\\0' a";
+  const std::string path = dir.string() + "/";
+  const std::string command =
+      "ulimit -v 100000 && " + line + " | { \"" + exe + "\" encrypt-text --password-file \"" +
+      passwordFile + "\"; echo $? > \"" + path + "encrypted\"; } | { \"" + exe +
+      "\" decrypt-text --password-file \"" + passwordFile + "\" 2> \"" + path +
+      "stderr\"; echo $? > \"" + path + "decrypted\"; } | cksum > \"" + path + "back\" && " + line +
+      " | cksum > \"" + path + "line\"";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(dir / "encrypted"), "0\n");
+  EXPECT_EQ(ReadFile(dir / "decrypted"), "0\n");
+  EXPECT_EQ(ReadFile(dir / "stderr"), "");
+  EXPECT_EQ(ReadFile(dir / "back"), ReadFile(dir / "line"));
 }
 #endif
 
