@@ -99,16 +99,16 @@ bool CommandThread::Ask(std::function<bool()> question) {
 void CommandThread::Drain() {
   if (draining_) return;
   FlagScope scope(draining_);
-  for (;;) {
-    std::function<void()> call;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (queue_.empty() || abandoned_) return;
-      call = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    call();
+  std::function<void()> call;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty() || abandoned_) return;
+    call = std::move(queue_.front());
+    queue_.pop_front();
+    // One call at a time: the window handles its other messages in between.
+    if (!queue_.empty()) wake_();
   }
+  call();
 }
 
 void CommandThread::Abandon() {

@@ -37,9 +37,10 @@ class CommandThread {
   void Start(Body body, std::function<void()> finished);
   bool Running() const { return thread_.joinable(); }
 
-  // The window's thread: runs what the command queued, in order. A call made
-  // while it runs (a question's modal loop lets messages through) returns at once;
-  // the outer call goes on with the rest.
+  // The window's thread: runs the next call the command queued, and wakes the
+  // window again while more are waiting, so that its own messages come in
+  // between. A call made while one runs (a question's modal loop lets messages
+  // through) returns at once.
   void Drain();
 
   // The window's thread, when the window goes away: a question still waiting is
