@@ -112,6 +112,39 @@ struct DecodeLanes {
   unsigned char smallFetch[kMaxSmallResidues][2][64] = {};
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
+
+  // The AVX2 decoder's weights: the same byte digits, as two words of 16 bits
+  // each for vpmaddwd, which has no byte form without saturation: [0] holds the
+  // digits of slots 0 and 2 of the quad, [1] those of slots 1 and 3.
+  std::uint32_t fractionPairs[kMaxFractionBytes + 1][kMaxQuads][2] = {};
+  std::uint32_t columnPairs[kMaxColumns][kMaxQuads + 1][2] = {};
+};
+
+// Encoding with AVX2: 8 lanes of 32 bits per vector, lane j of vector s for
+// output byte 8 s + j of the step (residue i of block t). The bytes of a block go
+// in pairs, two words of 16 bits in a 32-bit lane (bytes 2k and 2k + 1, "pair
+// k"), and vpmaddwd multiplies them by the two weights 256^(2k) and 256^(2k+1)
+// mod m(i) (between -127 and 127, 0 above the block): the sum is that of the
+// AVX-512 encoder, below 2^20 in magnitude, and its remainder is found the same
+// way. A step holds one block, whose pairs each go to all lanes, or (when R is
+// at most 8) as many blocks as fit 16 lanes: then the pairs of all of them come
+// from one 16-byte window and each lane picks those of its own block.
+constexpr int kPairLanes = 8;
+constexpr int kMaxPairVectors = (kMaxResidues + kPairLanes - 1) / kPairLanes;
+constexpr int kMaxBlockPairs = 12;  // ceil(24 bytes / 2)
+struct EncodePairLanes {
+  int blocksPerStep = 0;
+  int vectors = 0;  // V
+  int pairs = 0;    // ceil(L / 2)
+  // Several blocks a step: byte x of the 32-byte pair vector is window byte
+  // windowIndex[x] (0x80: zero), for pair k of block t in 32-bit slot
+  // t ceil(L / 2) + k; lane j of vector s takes slot pick[s][k][j].
+  unsigned char windowIndex[32] = {};
+  std::int32_t pick[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  std::uint32_t weight[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  float modulus[kMaxPairVectors][kPairLanes] = {};
+  float inverse[kMaxPairVectors][kPairLanes] = {};
+  float halfInverse[kMaxPairVectors][kPairLanes] = {};
 };
 
 // Redoes one block with the portable code: context is the codec.
@@ -121,6 +154,8 @@ using DecodeOneBlock = void (*)(const void* context, const unsigned char* residu
 // Whether the processor (and the system, which must save the registers) runs
 // the AVX-512 kernels: F, BW, VBMI and VNNI. Asked once, then remembered.
 bool HasAvx512Kernels();
+// The same for the AVX2 kernels: AVX2 and FMA.
+bool HasAvx2Kernels();
 
 // count blocks of L bytes -> count * R residue bytes, as the portable loop.
 void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned char* blocks,
@@ -130,6 +165,13 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                         const void* context);
+
+// The AVX2 kernels, with the same contracts.
+void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned char* blocks,
+                      std::size_t count, unsigned char* residues);
+void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
+                      std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
+                      const void* context);
 
 }  // namespace codec_kernels
 }  // namespace resicrypt

@@ -1,7 +1,11 @@
 #include "engine/fast_codec.h"
 
 #include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 namespace resicrypt {
@@ -96,15 +100,88 @@ bool IsCodecKernelSupported(CodecKernel kernel) {
   switch (kernel) {
     case CodecKernel::kPortable:
       return true;
+    case CodecKernel::kAvx2:
+      return codec_kernels::HasAvx2Kernels();
     case CodecKernel::kAvx512:
       return codec_kernels::HasAvx512Kernels();
   }
   return false;
 }
 
+const char* CodecKernelName(CodecKernel kernel) {
+  switch (kernel) {
+    case CodecKernel::kPortable:
+      return "portable";
+    case CodecKernel::kAvx2:
+      return "avx2";
+    case CodecKernel::kAvx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+CodecKernel FastestCodecKernel() {
+  for (const CodecKernel kernel : {CodecKernel::kAvx512, CodecKernel::kAvx2}) {
+    if (IsCodecKernelSupported(kernel)) return kernel;
+  }
+  return CodecKernel::kPortable;
+}
+
+CodecKernelChoice ChooseCodecKernel(const char* setting) {
+  CodecKernelChoice choice;
+  if (setting == nullptr || *setting == '\0') {
+    choice.kernel = FastestCodecKernel();
+    return choice;
+  }
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
+    if (std::strcmp(setting, CodecKernelName(kernel)) != 0) continue;
+    choice.kernel = kernel;
+    if (!IsCodecKernelSupported(kernel)) {
+      choice.error = std::string("RESICRYPT_CODEC=") + setting + ": this processor has no " +
+                     (kernel == CodecKernel::kAvx2 ? "AVX2 (with FMA)"
+                                                   : "AVX-512 (F, BW, VBMI and VNNI)");
+    }
+    return choice;
+  }
+  choice.error = std::string("RESICRYPT_CODEC=") + setting +
+                 ": unknown codec level (portable, avx2 or avx512)";
+  return choice;
+}
+
+namespace {
+
+// RESICRYPT_CODEC as the program started with it, read once.
+const CodecKernelChoice& SettingChoice() {
+  static const CodecKernelChoice choice = [] {
+#if defined(_MSC_VER)
+    char* value = nullptr;
+    std::size_t size = 0;
+    std::string setting;
+    if (_dupenv_s(&value, &size, "RESICRYPT_CODEC") == 0 && value != nullptr) setting = value;
+    std::free(value);
+    return ChooseCodecKernel(setting.c_str());
+#else
+    return ChooseCodecKernel(std::getenv("RESICRYPT_CODEC"));
+#endif
+  }();
+  return choice;
+}
+
+}  // namespace
+
+const char* CodecSettingError() {
+  const CodecKernelChoice& choice = SettingChoice();
+  return choice.error.empty() ? nullptr : choice.error.c_str();
+}
+
 CodecKernel BestCodecKernel() {
-  return IsCodecKernelSupported(CodecKernel::kAvx512) ? CodecKernel::kAvx512
-                                                      : CodecKernel::kPortable;
+  const CodecKernelChoice& choice = SettingChoice();
+  if (!choice.error.empty()) {
+    std::fprintf(stderr, "%s\n", choice.error.c_str());
+    std::exit(2);
+  }
+  return choice.kernel;
 }
 
 namespace {
@@ -141,6 +218,69 @@ void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* mod
       }
     }
   }
+}
+
+// The lane tables of the AVX2 encoder (codec_kernels.h) for moduli m(0..R-1).
+void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint32_t* moduli, int L,
+                         int R) {
+  using codec_kernels::kPairLanes;
+  const int K = (L + 1) / 2;
+  lanes.pairs = K;
+  const int several = 2 * kPairLanes / R;  // blocks in two vectors
+  if (several >= 2 && several * L <= 16 && several * K <= kPairLanes) {
+    lanes.blocksPerStep = several;
+    lanes.vectors = 2;
+  } else {
+    lanes.blocksPerStep = 1;
+    lanes.vectors = (R + kPairLanes - 1) / kPairLanes;
+  }
+  for (int x = 0; x < 32; ++x) lanes.windowIndex[x] = 0x80;
+  if (lanes.blocksPerStep > 1) {
+    for (int t = 0; t < lanes.blocksPerStep; ++t) {
+      for (int k = 0; k < K; ++k) {
+        const int slot = t * K + k;  // bytes 4 slot.. of the vector, 16-byte halves alike
+        const int p = t * L + 2 * k;
+        lanes.windowIndex[4 * slot] = static_cast<unsigned char>(p);
+        if (2 * k + 1 < L) lanes.windowIndex[4 * slot + 2] = static_cast<unsigned char>(p + 1);
+      }
+    }
+  }
+  const auto signedWeight = [](std::uint32_t power, std::uint32_t m) {
+    return power <= 127 ? static_cast<int>(power) : static_cast<int>(power) - static_cast<int>(m);
+  };
+  for (int s = 0; s < lanes.vectors; ++s) {
+    for (int j = 0; j < kPairLanes; ++j) {
+      const int o = kPairLanes * s + j;  // output byte of the step
+      const bool used = o < lanes.blocksPerStep * R;
+      const int t = used ? o / R : 0;
+      const std::uint32_t m = used ? moduli[o % R] : 1;
+      lanes.modulus[s][j] = static_cast<float>(m);
+      lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
+      lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+      std::uint32_t power = 1 % m;  // 256^p mod m
+      for (int k = 0; k < K; ++k) {
+        int weight[2] = {};
+        for (int b = 0; b < 2; ++b) {
+          if (used && 2 * k + b < L) weight[b] = signedWeight(power, m);
+          power = power * 256 % m;
+        }
+        lanes.weight[s][k][j] = (static_cast<std::uint32_t>(weight[0]) & 0xFFFF) |
+                                (static_cast<std::uint32_t>(weight[1]) << 16);
+        lanes.pick[s][k][j] = t * K + k;
+      }
+    }
+  }
+}
+
+// The four signed bytes of a quad's weight word as the two words of 16-bit
+// pairs that the AVX2 decoder multiplies: slots 0 and 2, then 1 and 3.
+void SplitWeight(std::uint32_t word, std::uint32_t* pairs) {
+  const auto digit = [word](int slot) {
+    const auto byte = static_cast<signed char>((word >> (8 * slot)) & 0xFF);
+    return static_cast<std::uint32_t>(static_cast<std::uint16_t>(byte));
+  };
+  pairs[0] = digit(0) | (digit(2) << 16);
+  pairs[1] = digit(1) | (digit(3) << 16);
 }
 
 // The bytes 0..count-1 of a number (limbs, least significant first; 0 above
@@ -263,9 +403,13 @@ BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N, CodecKern
       &BlockCodec::DecodeRun<13>};
   encodeRun_ = kEncodeRuns[wordCount - 1];
   decodeRun_ = kDecodeRuns[groupCount - 1];
-  if (kernel == CodecKernel::kAvx512 && IsCodecKernelSupported(kernel)) {
+  if (kernel != CodecKernel::kPortable && IsCodecKernelSupported(kernel)) {
     kernel_ = kernel;
-    FillEncodeLanes(encodeLanes_, modulus_, L, count);
+    if (kernel == CodecKernel::kAvx512) {
+      FillEncodeLanes(encodeLanes_, modulus_, L, count);
+    } else {
+      FillEncodePairLanes(encodePairLanes_, modulus_, L, count);
+    }
     FillDecodeLanes(limbCount);
   }
   usable_ = true;
@@ -419,7 +563,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
   return allBelow;
 }
 
-// The AVX-512 decoder's tables (codec_kernels.h).
+// The vector decoders' tables (codec_kernels.h).
 void BlockCodec::FillDecodeLanes(int limbCount) {
   using namespace codec_kernels;
   DecodeLanes& lanes = decodeLanes_;
@@ -499,6 +643,13 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
   PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
 
+  for (int c = 0; c <= F; ++c) {
+    for (int j = 0; j < lanes.quads; ++j) SplitWeight(lanes.fractionWeight[c][j], lanes.fractionPairs[c][j]);
+  }
+  for (int p = 0; p < P; ++p) {
+    for (int j = 0; j <= lanes.quads; ++j) SplitWeight(lanes.columnWeight[p][j], lanes.columnPairs[p][j]);
+  }
+
   // Output: byte x of store o is byte p of block t, in packed vector p / 4.
   lanes.packed = (L + 3) / 4;
   lanes.stores = (kLanes * L + 63) / 64;
@@ -531,6 +682,11 @@ void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
                                       residues);
     return;
   }
+  if (kernel_ == CodecKernel::kAvx2) {
+    codec_kernels::EncodeBlocksAvx2(encodePairLanes_, blockLength_, residueCount_, blocks, count,
+                                    residues);
+    return;
+  }
   (this->*encodeRun_)(blocks, count, residues);
 }
 
@@ -545,6 +701,11 @@ void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
   if (kernel_ == CodecKernel::kAvx512) {
     codec_kernels::DecodeBlocksAvx512(decodeLanes_, blockLength_, residueCount_, residues, count,
                                       blocks, &BlockCodec::DecodeOne, this);
+    return;
+  }
+  if (kernel_ == CodecKernel::kAvx2) {
+    codec_kernels::DecodeBlocksAvx2(decodeLanes_, blockLength_, residueCount_, residues, count,
+                                    blocks, &BlockCodec::DecodeOne, this);
     return;
   }
   (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);

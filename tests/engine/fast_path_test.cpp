@@ -264,7 +264,8 @@ TEST(BlockCodecFastPath, BatchesMatchSingleBlocks) {
 // The kernels this processor can run (the portable one always).
 std::vector<CodecKernel> SupportedKernels() {
   std::vector<CodecKernel> kernels;
-  for (const CodecKernel kernel : {CodecKernel::kPortable, CodecKernel::kAvx512}) {
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
     if (IsCodecKernelSupported(kernel)) kernels.push_back(kernel);
   }
   return kernels;
