@@ -75,6 +75,8 @@ constexpr int kMaxPacked = 6;                      // ceil(24 / 4) packed output
 constexpr int kMaxStores = 6;                      // 16 * 24 bytes in 64-byte stores
 constexpr int kMaxSmallResidues = 8;               // R of the small-product decoder
 constexpr int kMaxSmallBlock = 4;                  // L of the small-product decoder
+constexpr int kMaxWideFraction = 6;                // F of the AVX2 decoder
+constexpr int kMaxWideColumns = 22;                // its P: (39 * 8 + 30) / 15
 struct DecodeLanes {
   int quads = 0;          // ceil(R / 4)
   int fractionBytes = 0;  // F
@@ -113,11 +115,25 @@ struct DecodeLanes {
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
 
-  // The AVX2 decoder's weights: the same byte digits, as two words of 16 bits
-  // each for vpmaddwd, which has no byte form without saturation: [0] holds the
-  // digits of slots 0 and 2 of the quad, [1] those of slots 1 and 3.
-  std::uint32_t fractionPairs[kMaxFractionBytes + 1][kMaxQuads][2] = {};
-  std::uint32_t columnPairs[kMaxColumns][kMaxQuads + 1][2] = {};
+  // The AVX2 decoder: the same sum in digits of 15 bits (base B = 2^15), which
+  // fill vpmaddwd's 16-bit factors (AVX2 has no vpdpbusd). Weights are digits
+  // between -2^14 and 2^14 - 1, two to a word: [0] for slots 0 and 2 of a quad
+  // (low and high half), [1] for slots 1 and 3.
+  // - fraction columns 0..F: the digits of round(c(i) B^F / m(i)); with the
+  //   bias added to column 0 and the carries run, column F holds q'. q' is q or
+  //   q + 1 (the bound of the byte form, with B for 256), and when it is q + 1
+  //   the fraction is below 255 R < 2^14, so its digits 1..F-1 are 0
+  //   ("doubtful"); a doubtful lane with q' = q has V' < 2^15 M / B^F.
+  // - output columns 0..P-1: the digits of C(i) mod B^P, and of -M for q',
+  //   which takes one 16-bit slot (slot R) as it is below 2^14. With
+  //   15 (P + F) >= bits(M) + 16 a doubtful lane whose bit 15 P - 1 is set had
+  //   q' = q + 1 and is redone; every other lane is exact. 15 P >= 8 L.
+  // A column sums at most 40 products below 2^22 and q' times a digit, below
+  // 2^28, in magnitude.
+  int wideFraction = 0;  // F
+  int wideColumns = 0;   // P
+  std::uint32_t wideFractionWeight[kMaxWideFraction + 1][kMaxQuads][2] = {};
+  std::uint32_t wideColumnWeight[kMaxWideColumns][kMaxQuads + 1][2] = {};
 };
 
 // Encoding with AVX2: 8 lanes of 32 bits per vector, lane j of vector s for

@@ -272,15 +272,38 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
   }
 }
 
-// The four signed bytes of a quad's weight word as the two words of 16-bit
-// pairs that the AVX2 decoder multiplies: slots 0 and 2, then 1 and 3.
-void SplitWeight(std::uint32_t word, std::uint32_t* pairs) {
-  const auto digit = [word](int slot) {
-    const auto byte = static_cast<signed char>((word >> (8 * slot)) & 0xFF);
-    return static_cast<std::uint32_t>(static_cast<std::uint16_t>(byte));
-  };
-  pairs[0] = digit(0) | (digit(2) << 16);
-  pairs[1] = digit(1) | (digit(3) << 16);
+// The AVX2 decoder's digits of 15 bits (codec_kernels.h).
+constexpr int kWideBits = 15;
+constexpr std::int64_t kWideBase = std::int64_t{1} << kWideBits;
+
+// Bits 15 p..15 p + 14 of a number in 32-bit limbs (0 above them).
+std::int64_t WideDigit(const std::uint32_t* limbs, int limbCount, int p) {
+  std::int64_t digit = 0;
+  for (int b = 0; b < kWideBits; ++b) {
+    const int bit = kWideBits * p + b;
+    if (bit / 32 < limbCount) {
+      digit |= static_cast<std::int64_t>((limbs[bit / 32] >> (bit % 32)) & 1) << b;
+    }
+  }
+  return digit;
+}
+
+// Digits of any size made digits between -2^14 and 2^14 - 1 with the same sum
+// mod B^count (the carry out of the top is dropped).
+void NormalizeWide(std::int64_t* digits, int count) {
+  std::int64_t carry = 0;
+  for (int k = 0; k < count; ++k) {
+    const std::int64_t v = digits[k] + carry + kWideBase / 2;
+    carry = v >= 0 ? v / kWideBase : -((-v + kWideBase - 1) / kWideBase);  // floor
+    digits[k] = v - carry * kWideBase - kWideBase / 2;
+  }
+}
+
+// Puts a digit in the half of its word that slot (residue number) takes.
+void PutWide(std::uint32_t (*quads)[2], int slot, std::int64_t digit) {
+  const int s = slot % 4;
+  quads[slot / 4][s % 2] |= static_cast<std::uint32_t>(static_cast<std::uint16_t>(digit))
+                            << (16 * (s / 2));
 }
 
 // The bytes 0..count-1 of a number (limbs, least significant first; 0 above
@@ -643,12 +666,44 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
   PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
 
-  for (int c = 0; c <= F; ++c) {
-    for (int j = 0; j < lanes.quads; ++j) SplitWeight(lanes.fractionWeight[c][j], lanes.fractionPairs[c][j]);
+  // The AVX2 decoder's F and P: 15 (P + F) >= bits(M) + 16, 15 P >= 8 L.
+  const int wideOut = (8 * L + kWideBits - 1) / kWideBits;
+  const int wideNeed = (bits + 16 + kWideBits - 1) / kWideBits;
+  int wideF = wideNeed - wideOut;
+  wideF = wideF < 1 ? 1 : (wideF > kMaxWideFraction ? kMaxWideFraction : wideF);
+  const int wideP = wideNeed - wideF > wideOut ? wideNeed - wideF : wideOut;
+  assert(wideP <= kMaxWideColumns);
+  lanes.wideFraction = wideF;
+  lanes.wideColumns = wideP;
+  std::int64_t digits[kMaxWideColumns];
+  for (int i = 0; i < R; ++i) {
+    const std::uint32_t m = modulus_[i];
+    std::uint32_t C[kMaxLimbs];
+    for (int k = 0; k < limbCount; ++k) C[k] = productLimbs_[k];
+    DivideSmall(C, limbCount, m);
+    const auto c = static_cast<std::uint64_t>(
+        ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
+    MultiplySmall(C, limbCount, c);
+    for (int p = 0; p < wideP; ++p) digits[p] = WideDigit(C, limbCount, p);
+    NormalizeWide(digits, wideP);
+    for (int p = 0; p < wideP; ++p) PutWide(lanes.wideColumnWeight[p], i, digits[p]);
+    // round(c B^F / m) by long division, digit by digit from the top.
+    std::uint64_t rest = c;
+    for (int k = wideF - 1; k >= 0; --k) {
+      rest <<= kWideBits;
+      digits[k] = static_cast<std::int64_t>(rest / m);
+      rest %= m;
+    }
+    digits[wideF] = 0;
+    if (2 * rest >= m) {
+      for (int k = 0; k <= wideF && ++digits[k] == kWideBase; ++k) digits[k] = 0;
+    }
+    NormalizeWide(digits, wideF + 1);
+    for (int k = 0; k <= wideF; ++k) PutWide(lanes.wideFractionWeight[k], i, digits[k]);
   }
-  for (int p = 0; p < P; ++p) {
-    for (int j = 0; j <= lanes.quads; ++j) SplitWeight(lanes.columnWeight[p][j], lanes.columnPairs[p][j]);
-  }
+  for (int p = 0; p < wideP; ++p) digits[p] = -WideDigit(productLimbs_, limbCount, p);
+  NormalizeWide(digits, wideP);
+  for (int p = 0; p < wideP; ++p) PutWide(lanes.wideColumnWeight[p], R, digits[p]);
 
   // Output: byte x of store o is byte p of block t, in packed vector p / 4.
   lanes.packed = (L + 3) / 4;

@@ -227,7 +227,7 @@ RESICRYPT_AVX2 inline Split SplitQuad(__m256i quad) {
 }
 
 // The column sum of Q quads against weights[j][0..1] (codec_kernels.h), in two
-// chains; the exact vpdpbusd sum of the AVX-512 decoder.
+// chains.
 template <int Q>
 RESICRYPT_AVX2 inline __m256i Column(__m256i column, const Split* quads,
                                      const std::uint32_t (*weights)[2]) {
@@ -242,9 +242,9 @@ RESICRYPT_AVX2 inline __m256i Column(__m256i column, const Split* quads,
   return _mm256_add_epi32(column, other);
 }
 
-// 8 blocks a step, one per 32-bit lane, otherwise as the AVX-512 decoder
-// (codec_kernels.h): Q residue quads per block, R = 4 (Q - 1) + Tail (Tail 1..3)
-// or 4 Q (Tail 0); q' takes slots R and R + 1.
+// 8 blocks a step, one per 32-bit lane, in digits of 15 bits (codec_kernels.h):
+// Q residue quads per block, R = 4 (Q - 1) + Tail (Tail 1..3) or 4 Q (Tail 0);
+// q' takes slot R.
 template <int Q, int Tail>
 RESICRYPT_AVX2 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsigned char* in,
                               std::size_t count, unsigned char* out, DecodeOneBlock redo,
@@ -255,10 +255,11 @@ RESICRYPT_AVX2 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsi
   const auto plainBytes = static_cast<std::size_t>(L);
   const std::size_t reach = (kSteps - 1) * blockBytes + 32 * kRows;
   const std::size_t writes = (kSteps - 1) * plainBytes + 32;
-  const int F = lanes.fractionBytes;
-  const int P = lanes.columns;
+  const int F = lanes.wideFraction;
+  const int P = lanes.wideColumns;
+  const int words = (L + 3) / 4;  // 32-bit words of output per block
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i lowByte = _mm256_set1_epi32(0xFF);
+  const __m256i digitMask = _mm256_set1_epi32(0x7FFF);
   alignas(32) unsigned char scratchIn[kSteps * kMaxResidues + 32 * 2];
   alignas(32) unsigned char scratchOut[kSteps * 24 + 32];
 
@@ -284,49 +285,62 @@ RESICRYPT_AVX2 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsi
     RESICRYPT_UNROLL
     for (int j = 0; j < Q; ++j) split[j] = SplitQuad(quads[j]);
 
-    // The quotient q' and whether the lane is doubtful.
+    // The quotient q' and whether the lane is doubtful (fraction digits 1..F-1 all 0).
     __m256i carry = zero;
     __m256i fractionBits = zero;
     for (int c = 0; c < F; ++c) {
       const __m256i start = c == 0 ? _mm256_set1_epi32(lanes.bias) : zero;
       const __m256i column =
-          _mm256_add_epi32(Column<Q>(start, split, lanes.fractionPairs[c]), carry);
-      carry = _mm256_srai_epi32(column, 8);
-      if (c >= 2) fractionBits = _mm256_or_si256(fractionBits, column);
+          _mm256_add_epi32(Column<Q>(start, split, lanes.wideFractionWeight[c]), carry);
+      carry = _mm256_srai_epi32(column, 15);
+      if (c >= 1) fractionBits = _mm256_or_si256(fractionBits, column);
     }
-    const __m256i q = _mm256_add_epi32(Column<Q>(zero, split, lanes.fractionPairs[F]), carry);
-    constexpr int kOutQuads = Tail == 1 || Tail == 2 ? Q : Q + 1;
-    if (Tail == 0) {
-      split[Q] = SplitQuad(q);
-    } else {
-      const __m256i keep = _mm256_set1_epi32(static_cast<int>((1u << (8 * Tail)) - 1));
-      split[Q - 1] = SplitQuad(_mm256_or_si256(_mm256_and_si256(quads[Q - 1], keep),
-                                               _mm256_slli_epi32(q, 8 * Tail)));
-      if (Tail == 3) split[Q] = SplitQuad(_mm256_srli_epi32(q, 8));
-    }
+    const __m256i q = _mm256_add_epi32(Column<Q>(zero, split, lanes.wideFractionWeight[F]), carry);
     const int doubtful = _mm256_movemask_ps(
-        _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(fractionBits, lowByte), zero)));
+        _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(fractionBits, digitMask), zero)));
+    // q' (below 2^14) into the 16-bit half of slot R.
+    constexpr int kOutQuads = Tail == 0 ? Q + 1 : Q;
+    if (Tail == 0) {
+      split[Q] = {q, zero};
+    } else if (Tail == 1) {
+      split[Q - 1].odd = _mm256_blend_epi16(split[Q - 1].odd, q, 0x55);
+    } else if (Tail == 2) {
+      split[Q - 1].even = _mm256_blend_epi16(split[Q - 1].even, _mm256_slli_epi32(q, 16), 0xAA);
+    } else {
+      split[Q - 1].odd = _mm256_blend_epi16(split[Q - 1].odd, _mm256_slli_epi32(q, 16), 0xAA);
+    }
 
-    // The output columns, their carries, and four low bytes packed to a lane.
+    // The output columns and their carries; their digits gathered into 32-bit
+    // words, word k of block t in lane t of packed[k].
     __m256i packed[8];
     RESICRYPT_UNROLL
     for (int k = 0; k < 8; ++k) packed[k] = zero;
     carry = zero;
     int negative = 0;
+    __m256i word = zero;
+    int wordBits = 0;  // bits of word already filled
+    int done = 0;      // words filled
     for (int p = 0; p < P; ++p) {
       const __m256i column =
-          _mm256_add_epi32(Column<kOutQuads>(zero, split, lanes.columnPairs[p]), carry);
-      carry = _mm256_srai_epi32(column, 8);
+          _mm256_add_epi32(Column<kOutQuads>(zero, split, lanes.wideColumnWeight[p]), carry);
+      carry = _mm256_srai_epi32(column, 15);
       if (p == P - 1) {
-        negative = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(column, 24)));
+        negative = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(column, 17)));
       }
-      if (p < L) {
-        const __m256i byte = _mm256_and_si256(column, lowByte);
-        packed[p / 4] = _mm256_or_si256(packed[p / 4], _mm256_slli_epi32(byte, 8 * (p % 4)));
+      if (done < words) {
+        const __m256i digit = _mm256_and_si256(column, digitMask);
+        word = _mm256_or_si256(word, _mm256_sll_epi32(digit, _mm_cvtsi32_si128(wordBits)));
+        wordBits += 15;
+        if (wordBits >= 32) {
+          packed[done++] = word;
+          wordBits -= 32;
+          word = _mm256_srl_epi32(digit, _mm_cvtsi32_si128(15 - wordBits));
+        }
       }
     }
-    // Lane t of packed[k] holds bytes 4k..4k+3 of block t: row t after the
-    // transpose holds the block's bytes, stored 32 at a time in block order.
+    if (done < words) packed[done] = word;
+    // Row t after the transpose holds block t's bytes, stored 32 at a time in
+    // block order (each store's bytes past the block are written again by the next).
     Transpose8(packed);
     const bool direct = blocks == kSteps && count * plainBytes >= writes;
     unsigned char* const target = direct ? out : scratchOut;
