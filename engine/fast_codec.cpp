@@ -8,6 +8,14 @@
 #include <string>
 #include <utility>
 
+// The portable loops over a block's groups and limbs run a count fixed per
+// instance; unrolled, the groups' independent remainders overlap.
+#if defined(__GNUC__)
+#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
+#else
+#define RESICRYPT_UNROLL
+#endif
+
 namespace resicrypt {
 
 namespace {
@@ -535,6 +543,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     // as it always is (below one third) for the residues of a block under the
     // key, and q or q + 1 otherwise.
     std::int64_t quotient = std::int64_t{1} << 31;
+    RESICRYPT_UNROLL
     for (int g = 0; g < G; ++g) {
       const int first = kGroupSize * g;
       std::int64_t x = residues[first] * crtFactor_[first];  // below 3 * 255 * 2^24 in all
@@ -552,6 +561,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     // Limb k: carry + sum R(g) * C(g)[k] - q * M[k], each part below 2^60.
     std::uint32_t limbs[K];
     std::int64_t carry = 0;
+    RESICRYPT_UNROLL
     for (int k = 0; k < K; ++k) {
       const std::int64_t t = carry - q * productLimbs_[k] +
                              DotProduct(value, crtLimbs_[k], std::make_index_sequence<G>());
