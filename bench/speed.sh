@@ -165,8 +165,8 @@ t_wcli_pack0=$(best_of_5 win/cli/e.yal wine_run "$wbuild/cli/resicrypt-cli.exe" 
   -o "$(wpath win/cli)\\e.yal" "$(wpath win/empty.bin)")
 t_wcli_unpack0=$(best_of_5 win/cli/empty.bin wine_run "$wbuild/cli/resicrypt-cli.exe" unpack --password-file "$(wpath pw23)" \
   "$(wpath win/cli)\\e.yal")
-t_wcli_pack=$(echo "$t_wcli_pack - $t_wcli_pack0" | bc -l)
-t_wcli_unpack=$(echo "$t_wcli_unpack - $t_wcli_unpack0" | bc -l)
+t_wcli_pack=$(printf '%.3f' "$(echo "$t_wcli_pack - $t_wcli_pack0" | bc -l)")
+t_wcli_unpack=$(printf '%.3f' "$(echo "$t_wcli_unpack - $t_wcli_unpack0" | bc -l)")
 w_best_enc="" w_best_dec=""
 for _ in 1 2 3 4 5; do
   rm -rf win/window; mkdir -p win/window
