@@ -167,7 +167,9 @@ struct CodecBatch {
     }
     codec.EncodeBlocks(Plain(), blocks, cipher.data());
   }
-  const unsigned char* Plain() const { return reinterpret_cast<const unsigned char*>(plain.data()); }
+  const unsigned char* Plain() const {
+    return reinterpret_cast<const unsigned char*>(plain.data());
+  }
 
   std::unique_ptr<CipherWorkspace> ws = std::make_unique<CipherWorkspace>();
   std::string password;

@@ -15,7 +15,10 @@
 
 int main(int argc, char** argv) {
   // A RESICRYPT_CODEC level this processor lacks, or an unknown word: refused.
-  if (const char* error = resicrypt::CodecSettingError()) return std::fprintf(stderr, "%s\n", error), 2;
+  if (const char* error = resicrypt::CodecSettingError()) {
+    std::fprintf(stderr, "%s\n", error);
+    return resicrypt::cli::kExitUsage;
+  }
 #ifdef _WIN32
   // Text passes byte for byte: no CR LF translation on the standard streams.
   _setmode(_fileno(stdin), _O_BINARY);

@@ -146,9 +146,9 @@ CodecKernelChoice ChooseCodecKernel(const char* setting) {
     if (std::strcmp(setting, CodecKernelName(kernel)) != 0) continue;
     choice.kernel = kernel;
     if (!IsCodecKernelSupported(kernel)) {
-      choice.error = std::string("RESICRYPT_CODEC=") + setting + ": this processor has no " +
-                     (kernel == CodecKernel::kAvx2 ? "AVX2 (with FMA)"
-                                                   : "AVX-512 (F, BW, VBMI and VNNI)");
+      choice.error =
+          std::string("RESICRYPT_CODEC=") + setting + ": this processor has no " +
+          (kernel == CodecKernel::kAvx2 ? "AVX2 (with FMA)" : "AVX-512 (F, BW, VBMI and VNNI)");
     }
     return choice;
   }
@@ -662,13 +662,14 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
         ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
     MultiplySmall(C, limbCount, c);
     if (lanes.smallProduct) {
-      lanes.productWeight[i] =
-          static_cast<double>(C[0]) + (limbCount > 1 ? static_cast<double>(C[1]) * 4294967296.0 : 0.0);
+      lanes.productWeight[i] = static_cast<double>(C[0]) +
+                               (limbCount > 1 ? static_cast<double>(C[1]) * 4294967296.0 : 0.0);
     }
     NumberBytes(C, limbCount, false, P, bytes);
     PutSignedDigits(bytes, P, i % 4, &lanes.columnWeight[0][i / 4], kMaxQuads + 1);
     const std::uint64_t fraction = ((c << (8 * F)) + m / 2) / m;  // at most 256^F
-    for (int k = 0; k <= F; ++k) bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
+    for (int k = 0; k <= F; ++k)
+      bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
     PutSignedDigits(bytes, F + 1, i % 4, &lanes.fractionWeight[0][i / 4], kMaxQuads);
   }
   // q' in slots R (times -M) and R + 1 (times -256 M).
@@ -728,8 +729,7 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   }
 }
 
-void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues,
-                           unsigned char* block) {
+void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block) {
   const auto* self = static_cast<const BlockCodec*>(codec);
   (self->*(self->decodeRun_))(residues, 1, block, self->blockLength_, 0);
 }

@@ -65,9 +65,8 @@ struct CodecKernelChoice {
 };
 CodecKernelChoice ChooseCodecKernel(const char* setting);
 // The error text for the program's RESICRYPT_CODEC, or null when it is fine.
-// Every program calls it first and ends with the text and a non-zero exit when
-// it is not null:
-//   if (const char* e = resicrypt::CodecSettingError()) { std::fprintf(stderr, "%s\n", e); return 2; }
+// Every program's main calls it first and, when it is not null, prints it and
+// exits with a non-zero code (2, as resicrypt-cli does).
 const char* CodecSettingError();
 // The kernel the commands use: the one RESICRYPT_CODEC forces, else the fastest.
 // A refused setting that reaches here (a program that did not check it first)
@@ -180,7 +179,7 @@ class BlockCodec {
   EncodeRunner encodeRun_ = nullptr;
   DecodeRunner decodeRun_ = nullptr;
   CodecKernel kernel_ = CodecKernel::kPortable;
-  codec_kernels::EncodeLanes encodeLanes_;  // the AVX-512 kernels' tables
+  codec_kernels::EncodeLanes encodeLanes_;          // the AVX-512 kernels' tables
   codec_kernels::EncodePairLanes encodePairLanes_;  // the AVX2 encoder's
   codec_kernels::DecodeLanes decodeLanes_;          // both decoders'
   // The portable Decode, for the blocks a kernel leaves to it.

@@ -212,8 +212,8 @@ using EncodeRunner = void (*)(const EncodePairLanes&, int, int, const unsigned c
                               unsigned char*);
 template <int V>
 constexpr EncodeRunner kEncodeRuns[kMaxBlockPairs] = {
-    EncodeRun<V, 1>, EncodeRun<V, 2>, EncodeRun<V, 3>,  EncodeRun<V, 4>,
-    EncodeRun<V, 5>, EncodeRun<V, 6>, EncodeRun<V, 7>,  EncodeRun<V, 8>,
+    EncodeRun<V, 1>, EncodeRun<V, 2>,  EncodeRun<V, 3>,  EncodeRun<V, 4>,
+    EncodeRun<V, 5>, EncodeRun<V, 6>,  EncodeRun<V, 7>,  EncodeRun<V, 8>,
     EncodeRun<V, 9>, EncodeRun<V, 10>, EncodeRun<V, 11>, EncodeRun<V, 12>};
 
 // The quads split for vpmaddwd: slots 0 and 2 (even) and 1 and 3 (odd) of each
@@ -235,7 +235,8 @@ RESICRYPT_AVX2 inline __m256i Column(__m256i column, const Split* quads,
   RESICRYPT_UNROLL
   for (int j = 0; j < Q; ++j) {
     column = _mm256_add_epi32(
-        column, _mm256_madd_epi16(quads[j].even, _mm256_set1_epi32(static_cast<int>(weights[j][0]))));
+        column,
+        _mm256_madd_epi16(quads[j].even, _mm256_set1_epi32(static_cast<int>(weights[j][0]))));
     other = _mm256_add_epi32(
         other, _mm256_madd_epi16(quads[j].odd, _mm256_set1_epi32(static_cast<int>(weights[j][1]))));
   }

@@ -147,9 +147,8 @@ std::vector<Bytes> NearZeroAndNearM(const CipherWorkspace& ws, int N, int firstB
     std::vector<int> bytes(static_cast<std::size_t>(b / 8 + 1), 0);
     bytes.back() = 1 << (b % 8);
     const reference::BigNumber power = reference::BigNumber::FromBytes(bytes);
-    for (const reference::BigNumber& x :
-         {power, power.Plus(reference::BigNumber(1)),
-          MinusOne(power, static_cast<std::size_t>(N))}) {
+    for (const reference::BigNumber& x : {power, power.Plus(reference::BigNumber(1)),
+                                          MinusOne(power, static_cast<std::size_t>(N))}) {
       const Bytes residues = ResiduesOf(x, ws, N);
       inputs.push_back(residues);
       Bytes negated(residues.size());  // M - x
@@ -407,8 +406,8 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
             ASSERT_EQ(Bytes(result.end() - kGuard, result.end()), Bytes(kGuard, 0xA5))
                 << "L = " << L << ", " << count << " blocks";
             result.resize(count * out);
-            ASSERT_EQ(result, Bytes(want.begin(),
-                                    want.begin() + static_cast<std::ptrdiff_t>(count * out)))
+            ASSERT_EQ(result,
+                      Bytes(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(count * out)))
                 << "L = " << L << ", " << count << " blocks";
           };
           for (const std::size_t count : counts) {
