@@ -2,6 +2,7 @@
 // commands drive it, and the text cipher on a long text.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -135,10 +136,18 @@ BENCHMARK(BM_DecryptTextReference)->Args({3, 65536})->Args({17, 65536});
 // call, key length = block length L (3, 17, 23).
 constexpr std::size_t kBatchBytes = 64 * 1024;
 
-// Second argument: 0 for the portable loops, 1 for the best kernel this
-// processor has (the one the commands use).
+// Second argument: the kernel, 0 portable, 1 AVX2, 2 AVX-512; one the processor
+// lacks is skipped.
 resicrypt::CodecKernel CodecKernelArg(const benchmark::State& state) {
-  return state.range(1) == 0 ? resicrypt::CodecKernel::kPortable : resicrypt::BestCodecKernel();
+  constexpr resicrypt::CodecKernel kKernels[] = {resicrypt::CodecKernel::kPortable,
+                                                 resicrypt::CodecKernel::kAvx2,
+                                                 resicrypt::CodecKernel::kAvx512};
+  return kKernels[state.range(1)];
+}
+bool SkipMissingKernel(benchmark::State& state) {
+  if (resicrypt::IsCodecKernelSupported(CodecKernelArg(state))) return false;
+  state.SkipWithError("this processor lacks the kernel");
+  return true;
 }
 
 // One batch of blocks under the file key of the first range(0) password bytes,
@@ -159,7 +168,9 @@ struct CodecBatch {
     }
     codec.EncodeBlocks(Plain(), blocks, cipher.data());
   }
-  const unsigned char* Plain() const { return reinterpret_cast<const unsigned char*>(plain.data()); }
+  const unsigned char* Plain() const {
+    return reinterpret_cast<const unsigned char*>(plain.data());
+  }
 
   std::unique_ptr<CipherWorkspace> ws = std::make_unique<CipherWorkspace>();
   std::string password;
@@ -172,6 +183,7 @@ struct CodecBatch {
 };
 
 void BM_CodecEncodeBlocks(benchmark::State& state) {
+  if (SkipMissingKernel(state)) return;
   CodecBatch batch(state, false);
   for (auto _ : state) {
     batch.codec.EncodeBlocks(batch.Plain(), batch.blocks, batch.cipher.data());
@@ -181,10 +193,11 @@ void BM_CodecEncodeBlocks(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(batch.plain.size()));
 }
-BENCHMARK(BM_CodecEncodeBlocks)->ArgsProduct({{3, 17, 23}, {0, 1}});
+BENCHMARK(BM_CodecEncodeBlocks)->ArgsProduct({{3, 17, 23}, {0, 1, 2}});
 
 // range(2): 1 for sparse blocks.
 void BM_CodecDecodeBlocks(benchmark::State& state) {
+  if (SkipMissingKernel(state)) return;
   CodecBatch batch(state, state.range(2) != 0);
   std::vector<unsigned char> back(batch.plain.size());
   for (auto _ : state) {
@@ -195,8 +208,8 @@ void BM_CodecDecodeBlocks(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(batch.plain.size()));
 }
-BENCHMARK(BM_CodecDecodeBlocks)->ArgsProduct({{3, 17, 23}, {0, 1}, {0}});
-BENCHMARK(BM_CodecDecodeBlocks)->ArgsProduct({{3, 23}, {0, 1}, {1}});
+BENCHMARK(BM_CodecDecodeBlocks)->ArgsProduct({{3, 17, 23}, {0, 1, 2}, {0}});
+BENCHMARK(BM_CodecDecodeBlocks)->ArgsProduct({{3, 23}, {0, 1, 2}, {1}});
 
 // The text cipher on a 10 MB text, prepared once (TextCipher) as a command that
 // reuses it across lines would.
@@ -275,4 +288,14 @@ BENCHMARK(BM_TextLines)->ArgName("prepare_once")->Arg(0)->Arg(1);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (const char* error = resicrypt::CodecSettingError()) {
+    std::fprintf(stderr, "%s\n", error);
+    return 2;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

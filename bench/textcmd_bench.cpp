@@ -2,12 +2,14 @@
 // 80 characters, through the in-memory window. Argument: the key length.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "fake_form.h"
 #include "app/text_commands.h"
+#include "engine/fast_codec.h"
+#include "fake_form.h"
 
 namespace {
 
@@ -115,4 +117,14 @@ BENCHMARK(BM_DecryptMemo)->Arg(3)->Arg(9)->Arg(17)->Unit(benchmark::kMillisecond
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (const char* error = resicrypt::CodecSettingError()) {
+    std::fprintf(stderr, "%s\n", error);
+    return 2;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

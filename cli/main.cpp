@@ -13,11 +13,17 @@
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
 #include "cli/text_command.h"
+#include "engine/fast_codec.h"
 #include "resicrypt_version.h"
 
 namespace {
 
 int Run(int argc, char** argv) {
+  // A RESICRYPT_CODEC level this processor lacks, or an unknown word: refused.
+  if (const char* error = resicrypt::CodecSettingError()) {
+    std::fprintf(stderr, "%s\n", error);
+    return resicrypt::cli::kExitUsage;
+  }
 #ifdef _WIN32
   // Text passes byte for byte: no CR LF translation on the standard streams.
   _setmode(_fileno(stdin), _O_BINARY);

@@ -75,6 +75,8 @@ constexpr int kMaxPacked = 6;                      // ceil(24 / 4) packed output
 constexpr int kMaxStores = 6;                      // 16 * 24 bytes in 64-byte stores
 constexpr int kMaxSmallResidues = 8;               // R of the small-product decoder
 constexpr int kMaxSmallBlock = 4;                  // L of the small-product decoder
+constexpr int kMaxWideFraction = 6;                // F of the AVX2 decoder
+constexpr int kMaxWideColumns = 22;                // its P: (39 * 8 + 30) / 15
 struct DecodeLanes {
   int quads = 0;          // ceil(R / 4)
   int fractionBytes = 0;  // F
@@ -112,6 +114,53 @@ struct DecodeLanes {
   unsigned char smallFetch[kMaxSmallResidues][2][64] = {};
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
+
+  // The AVX2 decoder: the same sum in digits of 15 bits (base B = 2^15), which
+  // fill vpmaddwd's 16-bit factors (AVX2 has no vpdpbusd). Weights are digits
+  // between -2^14 and 2^14 - 1, two to a word: [0] for slots 0 and 2 of a quad
+  // (low and high half), [1] for slots 1 and 3.
+  // - fraction columns 0..F: the digits of round(c(i) B^F / m(i)); with the
+  //   bias added to column 0 and the carries run, column F holds q'. q' is q or
+  //   q + 1 (the bound of the byte form, with B for 256), and when it is q + 1
+  //   the fraction is below 255 R < 2^14, so its digits 1..F-1 are 0
+  //   ("doubtful"); a doubtful lane with q' = q has V' < 2^15 M / B^F.
+  // - output columns 0..P-1: the digits of C(i) mod B^P, and of -M for q',
+  //   which takes one 16-bit slot (slot R) as it is below 2^14. With
+  //   15 (P + F) >= bits(M) + 16 a doubtful lane whose bit 15 P - 1 is set had
+  //   q' = q + 1 and is redone; every other lane is exact. 15 P >= 8 L.
+  // A column sums at most 40 products below 2^22 and q' times a digit, below
+  // 2^28, in magnitude.
+  int wideFraction = 0;  // F
+  int wideColumns = 0;   // P
+  std::uint32_t wideFractionWeight[kMaxWideFraction + 1][kMaxQuads][2] = {};
+  std::uint32_t wideColumnWeight[kMaxWideColumns][kMaxQuads + 1][2] = {};
+};
+
+// Encoding with AVX2: 8 lanes of 32 bits per vector, lane j of vector s for
+// output byte 8 s + j of the step (residue i of block t). The bytes of a block go
+// in pairs, two words of 16 bits in a 32-bit lane (bytes 2k and 2k + 1, "pair
+// k"), and vpmaddwd multiplies them by the two weights 256^(2k) and 256^(2k+1)
+// mod m(i) (between -127 and 127, 0 above the block): the sum is that of the
+// AVX-512 encoder, below 2^20 in magnitude, and its remainder is found the same
+// way. A step holds one block, whose pairs each go to all lanes, or (when R is
+// at most 8) as many blocks as fit 16 lanes: then the pairs of all of them come
+// from one 16-byte window and each lane picks those of its own block.
+constexpr int kPairLanes = 8;
+constexpr int kMaxPairVectors = (kMaxResidues + kPairLanes - 1) / kPairLanes;
+constexpr int kMaxBlockPairs = 12;  // ceil(24 bytes / 2)
+struct EncodePairLanes {
+  int blocksPerStep = 0;
+  int vectors = 0;  // V
+  int pairs = 0;    // ceil(L / 2)
+  // Several blocks a step: byte x of the 32-byte pair vector is window byte
+  // windowIndex[x] (0x80: zero), for pair k of block t in 32-bit slot
+  // t ceil(L / 2) + k; lane j of vector s takes slot pick[s][k][j].
+  unsigned char windowIndex[32] = {};
+  std::int32_t pick[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  std::uint32_t weight[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  float modulus[kMaxPairVectors][kPairLanes] = {};
+  float inverse[kMaxPairVectors][kPairLanes] = {};
+  float halfInverse[kMaxPairVectors][kPairLanes] = {};
 };
 
 // Redoes one block with the portable code: context is the codec.
@@ -121,6 +170,8 @@ using DecodeOneBlock = void (*)(const void* context, const unsigned char* residu
 // Whether the processor (and the system, which must save the registers) runs
 // the AVX-512 kernels: F, BW, VBMI and VNNI. Asked once, then remembered.
 bool HasAvx512Kernels();
+// The same for the AVX2 kernels: AVX2 and FMA.
+bool HasAvx2Kernels();
 
 // count blocks of L bytes -> count * R residue bytes, as the portable loop.
 void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned char* blocks,
@@ -130,6 +181,13 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                         const void* context);
+
+// The AVX2 kernels, with the same contracts.
+void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned char* blocks,
+                      std::size_t count, unsigned char* residues);
+void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
+                      std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
+                      const void* context);
 
 }  // namespace codec_kernels
 }  // namespace resicrypt

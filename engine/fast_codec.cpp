@@ -1,8 +1,20 @@
 #include "engine/fast_codec.h"
 
 #include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 #include <utility>
+
+// The portable loops over a block's groups and limbs run a count fixed per
+// instance; unrolled, the groups' independent remainders overlap.
+#if defined(__GNUC__)
+#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
+#else
+#define RESICRYPT_UNROLL
+#endif
 
 namespace resicrypt {
 
@@ -96,15 +108,88 @@ bool IsCodecKernelSupported(CodecKernel kernel) {
   switch (kernel) {
     case CodecKernel::kPortable:
       return true;
+    case CodecKernel::kAvx2:
+      return codec_kernels::HasAvx2Kernels();
     case CodecKernel::kAvx512:
       return codec_kernels::HasAvx512Kernels();
   }
   return false;
 }
 
+const char* CodecKernelName(CodecKernel kernel) {
+  switch (kernel) {
+    case CodecKernel::kPortable:
+      return "portable";
+    case CodecKernel::kAvx2:
+      return "avx2";
+    case CodecKernel::kAvx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+CodecKernel FastestCodecKernel() {
+  for (const CodecKernel kernel : {CodecKernel::kAvx512, CodecKernel::kAvx2}) {
+    if (IsCodecKernelSupported(kernel)) return kernel;
+  }
+  return CodecKernel::kPortable;
+}
+
+CodecKernelChoice ChooseCodecKernel(const char* setting) {
+  CodecKernelChoice choice;
+  if (setting == nullptr || *setting == '\0') {
+    choice.kernel = FastestCodecKernel();
+    return choice;
+  }
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
+    if (std::strcmp(setting, CodecKernelName(kernel)) != 0) continue;
+    choice.kernel = kernel;
+    if (!IsCodecKernelSupported(kernel)) {
+      choice.error =
+          std::string("RESICRYPT_CODEC=") + setting + ": this processor has no " +
+          (kernel == CodecKernel::kAvx2 ? "AVX2 (with FMA)" : "AVX-512 (F, BW, VBMI and VNNI)");
+    }
+    return choice;
+  }
+  choice.error = std::string("RESICRYPT_CODEC=") + setting +
+                 ": unknown codec level (portable, avx2 or avx512)";
+  return choice;
+}
+
+namespace {
+
+// RESICRYPT_CODEC as the program started with it, read once.
+const CodecKernelChoice& SettingChoice() {
+  static const CodecKernelChoice choice = [] {
+#if defined(_MSC_VER)
+    char* value = nullptr;
+    std::size_t size = 0;
+    std::string setting;
+    if (_dupenv_s(&value, &size, "RESICRYPT_CODEC") == 0 && value != nullptr) setting = value;
+    std::free(value);
+    return ChooseCodecKernel(setting.c_str());
+#else
+    return ChooseCodecKernel(std::getenv("RESICRYPT_CODEC"));
+#endif
+  }();
+  return choice;
+}
+
+}  // namespace
+
+const char* CodecSettingError() {
+  const CodecKernelChoice& choice = SettingChoice();
+  return choice.error.empty() ? nullptr : choice.error.c_str();
+}
+
 CodecKernel BestCodecKernel() {
-  return IsCodecKernelSupported(CodecKernel::kAvx512) ? CodecKernel::kAvx512
-                                                      : CodecKernel::kPortable;
+  const CodecKernelChoice& choice = SettingChoice();
+  if (!choice.error.empty()) {
+    std::fprintf(stderr, "%s\n", choice.error.c_str());
+    std::exit(2);
+  }
+  return choice.kernel;
 }
 
 namespace {
@@ -141,6 +226,92 @@ void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* mod
       }
     }
   }
+}
+
+// The lane tables of the AVX2 encoder (codec_kernels.h) for moduli m(0..R-1).
+void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint32_t* moduli, int L,
+                         int R) {
+  using codec_kernels::kPairLanes;
+  const int K = (L + 1) / 2;
+  lanes.pairs = K;
+  const int several = 2 * kPairLanes / R;  // blocks in two vectors
+  if (several >= 2 && several * L <= 16 && several * K <= kPairLanes) {
+    lanes.blocksPerStep = several;
+    lanes.vectors = 2;
+  } else {
+    lanes.blocksPerStep = 1;
+    lanes.vectors = (R + kPairLanes - 1) / kPairLanes;
+  }
+  for (int x = 0; x < 32; ++x) lanes.windowIndex[x] = 0x80;
+  if (lanes.blocksPerStep > 1) {
+    for (int t = 0; t < lanes.blocksPerStep; ++t) {
+      for (int k = 0; k < K; ++k) {
+        const int slot = t * K + k;  // bytes 4 slot.. of the vector, 16-byte halves alike
+        const int p = t * L + 2 * k;
+        lanes.windowIndex[4 * slot] = static_cast<unsigned char>(p);
+        if (2 * k + 1 < L) lanes.windowIndex[4 * slot + 2] = static_cast<unsigned char>(p + 1);
+      }
+    }
+  }
+  const auto signedWeight = [](std::uint32_t power, std::uint32_t m) {
+    return power <= 127 ? static_cast<int>(power) : static_cast<int>(power) - static_cast<int>(m);
+  };
+  for (int s = 0; s < lanes.vectors; ++s) {
+    for (int j = 0; j < kPairLanes; ++j) {
+      const int o = kPairLanes * s + j;  // output byte of the step
+      const bool used = o < lanes.blocksPerStep * R;
+      const int t = used ? o / R : 0;
+      const std::uint32_t m = used ? moduli[o % R] : 1;
+      lanes.modulus[s][j] = static_cast<float>(m);
+      lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
+      lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+      std::uint32_t power = 1 % m;  // 256^p mod m
+      for (int k = 0; k < K; ++k) {
+        int weight[2] = {};
+        for (int b = 0; b < 2; ++b) {
+          if (used && 2 * k + b < L) weight[b] = signedWeight(power, m);
+          power = power * 256 % m;
+        }
+        lanes.weight[s][k][j] = (static_cast<std::uint32_t>(weight[0]) & 0xFFFF) |
+                                (static_cast<std::uint32_t>(weight[1]) << 16);
+        lanes.pick[s][k][j] = t * K + k;
+      }
+    }
+  }
+}
+
+// The AVX2 decoder's digits of 15 bits (codec_kernels.h).
+constexpr int kWideBits = 15;
+constexpr std::int64_t kWideBase = std::int64_t{1} << kWideBits;
+
+// Bits 15 p..15 p + 14 of a number in 32-bit limbs (0 above them).
+std::int64_t WideDigit(const std::uint32_t* limbs, int limbCount, int p) {
+  std::int64_t digit = 0;
+  for (int b = 0; b < kWideBits; ++b) {
+    const int bit = kWideBits * p + b;
+    if (bit / 32 < limbCount) {
+      digit |= static_cast<std::int64_t>((limbs[bit / 32] >> (bit % 32)) & 1) << b;
+    }
+  }
+  return digit;
+}
+
+// Digits of any size made digits between -2^14 and 2^14 - 1 with the same sum
+// mod B^count (the carry out of the top is dropped).
+void NormalizeWide(std::int64_t* digits, int count) {
+  std::int64_t carry = 0;
+  for (int k = 0; k < count; ++k) {
+    const std::int64_t v = digits[k] + carry + kWideBase / 2;
+    carry = v >= 0 ? v / kWideBase : -((-v + kWideBase - 1) / kWideBase);  // floor
+    digits[k] = v - carry * kWideBase - kWideBase / 2;
+  }
+}
+
+// Puts a digit in the half of its word that slot (residue number) takes.
+void PutWide(std::uint32_t (*quads)[2], int slot, std::int64_t digit) {
+  const int s = slot % 4;
+  quads[slot / 4][s % 2] |= static_cast<std::uint32_t>(static_cast<std::uint16_t>(digit))
+                            << (16 * (s / 2));
 }
 
 // The bytes 0..count-1 of a number (limbs, least significant first; 0 above
@@ -263,9 +434,13 @@ BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N, CodecKern
       &BlockCodec::DecodeRun<13>};
   encodeRun_ = kEncodeRuns[wordCount - 1];
   decodeRun_ = kDecodeRuns[groupCount - 1];
-  if (kernel == CodecKernel::kAvx512 && IsCodecKernelSupported(kernel)) {
+  if (kernel != CodecKernel::kPortable && IsCodecKernelSupported(kernel)) {
     kernel_ = kernel;
-    FillEncodeLanes(encodeLanes_, modulus_, L, count);
+    if (kernel == CodecKernel::kAvx512) {
+      FillEncodeLanes(encodeLanes_, modulus_, L, count);
+    } else {
+      FillEncodePairLanes(encodePairLanes_, modulus_, L, count);
+    }
     FillDecodeLanes(limbCount);
   }
   usable_ = true;
@@ -368,6 +543,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     // as it always is (below one third) for the residues of a block under the
     // key, and q or q + 1 otherwise.
     std::int64_t quotient = std::int64_t{1} << 31;
+    RESICRYPT_UNROLL
     for (int g = 0; g < G; ++g) {
       const int first = kGroupSize * g;
       std::int64_t x = residues[first] * crtFactor_[first];  // below 3 * 255 * 2^24 in all
@@ -385,6 +561,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     // Limb k: carry + sum R(g) * C(g)[k] - q * M[k], each part below 2^60.
     std::uint32_t limbs[K];
     std::int64_t carry = 0;
+    RESICRYPT_UNROLL
     for (int k = 0; k < K; ++k) {
       const std::int64_t t = carry - q * productLimbs_[k] +
                              DotProduct(value, crtLimbs_[k], std::make_index_sequence<G>());
@@ -419,7 +596,7 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
   return allBelow;
 }
 
-// The AVX-512 decoder's tables (codec_kernels.h).
+// The vector decoders' tables (codec_kernels.h).
 void BlockCodec::FillDecodeLanes(int limbCount) {
   using namespace codec_kernels;
   DecodeLanes& lanes = decodeLanes_;
@@ -485,19 +662,59 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
         ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
     MultiplySmall(C, limbCount, c);
     if (lanes.smallProduct) {
-      lanes.productWeight[i] =
-          static_cast<double>(C[0]) + (limbCount > 1 ? static_cast<double>(C[1]) * 4294967296.0 : 0.0);
+      lanes.productWeight[i] = static_cast<double>(C[0]) +
+                               (limbCount > 1 ? static_cast<double>(C[1]) * 4294967296.0 : 0.0);
     }
     NumberBytes(C, limbCount, false, P, bytes);
     PutSignedDigits(bytes, P, i % 4, &lanes.columnWeight[0][i / 4], kMaxQuads + 1);
     const std::uint64_t fraction = ((c << (8 * F)) + m / 2) / m;  // at most 256^F
-    for (int k = 0; k <= F; ++k) bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
+    for (int k = 0; k <= F; ++k)
+      bytes[k] = static_cast<unsigned char>((fraction >> (8 * k)) & 0xFF);
     PutSignedDigits(bytes, F + 1, i % 4, &lanes.fractionWeight[0][i / 4], kMaxQuads);
   }
   // q' in slots R (times -M) and R + 1 (times -256 M).
   NumberBytes(productLimbs_, limbCount, true, P + 1, bytes);
   PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
   PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
+
+  // The AVX2 decoder's F and P: 15 (P + F) >= bits(M) + 16, 15 P >= 8 L.
+  const int wideOut = (8 * L + kWideBits - 1) / kWideBits;
+  const int wideNeed = (bits + 16 + kWideBits - 1) / kWideBits;
+  int wideF = wideNeed - wideOut;
+  wideF = wideF < 1 ? 1 : (wideF > kMaxWideFraction ? kMaxWideFraction : wideF);
+  const int wideP = wideNeed - wideF > wideOut ? wideNeed - wideF : wideOut;
+  assert(wideP <= kMaxWideColumns);
+  lanes.wideFraction = wideF;
+  lanes.wideColumns = wideP;
+  std::int64_t digits[kMaxWideColumns];
+  for (int i = 0; i < R; ++i) {
+    const std::uint32_t m = modulus_[i];
+    std::uint32_t C[kMaxLimbs];
+    for (int k = 0; k < limbCount; ++k) C[k] = productLimbs_[k];
+    DivideSmall(C, limbCount, m);
+    const auto c = static_cast<std::uint64_t>(
+        ModularInverse(static_cast<std::int64_t>(ModSmall(C, limbCount, m)), m));
+    MultiplySmall(C, limbCount, c);
+    for (int p = 0; p < wideP; ++p) digits[p] = WideDigit(C, limbCount, p);
+    NormalizeWide(digits, wideP);
+    for (int p = 0; p < wideP; ++p) PutWide(lanes.wideColumnWeight[p], i, digits[p]);
+    // round(c B^F / m) by long division, digit by digit from the top.
+    std::uint64_t rest = c;
+    for (int k = wideF - 1; k >= 0; --k) {
+      rest <<= kWideBits;
+      digits[k] = static_cast<std::int64_t>(rest / m);
+      rest %= m;
+    }
+    digits[wideF] = 0;
+    if (2 * rest >= m) {
+      for (int k = 0; k <= wideF && ++digits[k] == kWideBase; ++k) digits[k] = 0;
+    }
+    NormalizeWide(digits, wideF + 1);
+    for (int k = 0; k <= wideF; ++k) PutWide(lanes.wideFractionWeight[k], i, digits[k]);
+  }
+  for (int p = 0; p < wideP; ++p) digits[p] = -WideDigit(productLimbs_, limbCount, p);
+  NormalizeWide(digits, wideP);
+  for (int p = 0; p < wideP; ++p) PutWide(lanes.wideColumnWeight[p], R, digits[p]);
 
   // Output: byte x of store o is byte p of block t, in packed vector p / 4.
   lanes.packed = (L + 3) / 4;
@@ -512,8 +729,7 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   }
 }
 
-void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues,
-                           unsigned char* block) {
+void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block) {
   const auto* self = static_cast<const BlockCodec*>(codec);
   (self->*(self->decodeRun_))(residues, 1, block, self->blockLength_, 0);
 }
@@ -531,6 +747,11 @@ void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
                                       residues);
     return;
   }
+  if (kernel_ == CodecKernel::kAvx2) {
+    codec_kernels::EncodeBlocksAvx2(encodePairLanes_, blockLength_, residueCount_, blocks, count,
+                                    residues);
+    return;
+  }
   (this->*encodeRun_)(blocks, count, residues);
 }
 
@@ -545,6 +766,11 @@ void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
   if (kernel_ == CodecKernel::kAvx512) {
     codec_kernels::DecodeBlocksAvx512(decodeLanes_, blockLength_, residueCount_, residues, count,
                                       blocks, &BlockCodec::DecodeOne, this);
+    return;
+  }
+  if (kernel_ == CodecKernel::kAvx2) {
+    codec_kernels::DecodeBlocksAvx2(decodeLanes_, blockLength_, residueCount_, residues, count,
+                                    blocks, &BlockCodec::DecodeOne, this);
     return;
   }
   (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);

@@ -36,6 +36,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/cipher_workspace.h"
 #include "engine/codec_kernels.h"
@@ -43,12 +44,34 @@
 namespace resicrypt {
 
 // The loops behind EncodeBlocks and DecodeBlocks: the portable ones, which run
-// on every processor, and AVX-512 ones (F, BW, VBMI, VNNI), which give the same
-// bytes several times faster. Every kernel gives exactly the bytes of the
-// reference operations; a codec takes the best the processor has unless told.
-enum class CodecKernel { kPortable, kAvx512 };
+// on every processor, AVX2 ones (with FMA) and AVX-512 ones (F, BW, VBMI, VNNI),
+// which give the same bytes several times faster. Every kernel gives exactly the
+// bytes of the reference operations; a codec takes the best the processor has
+// unless told.
+enum class CodecKernel { kPortable, kAvx2, kAvx512 };
 bool IsCodecKernelSupported(CodecKernel kernel);
-CodecKernel BestCodecKernel();  // the processor is asked once
+const char* CodecKernelName(CodecKernel kernel);  // "portable", "avx2", "avx512"
+// The best kernel the processor has (it is asked once).
+CodecKernel FastestCodecKernel();
+
+// The environment variable RESICRYPT_CODEC=portable|avx2|avx512 forces a level,
+// for tests and benchmarks. A word it does not know, or a level the processor
+// lacks, is refused rather than replaced by another level:
+// ChooseCodecKernel reads a setting (null or empty: none) and returns the
+// kernel, or an error text that says what is wrong.
+struct CodecKernelChoice {
+  CodecKernel kernel = CodecKernel::kPortable;
+  std::string error;  // empty when the setting is taken
+};
+CodecKernelChoice ChooseCodecKernel(const char* setting);
+// The error text for the program's RESICRYPT_CODEC, or null when it is fine.
+// Every program's main calls it first and, when it is not null, prints it and
+// exits with a non-zero code (2, as resicrypt-cli does).
+const char* CodecSettingError();
+// The kernel the commands use: the one RESICRYPT_CODEC forces, else the fastest.
+// A refused setting that reaches here (a program that did not check it first)
+// ends the program with the error text on stderr and exit code 2.
+CodecKernel BestCodecKernel();
 
 // Largest residue count N the codec takes: the file commands need at most 36
 // (L = 23), the text cipher at most 31 (L = 17).
@@ -156,8 +179,9 @@ class BlockCodec {
   EncodeRunner encodeRun_ = nullptr;
   DecodeRunner decodeRun_ = nullptr;
   CodecKernel kernel_ = CodecKernel::kPortable;
-  codec_kernels::EncodeLanes encodeLanes_;  // the AVX-512 kernels' tables
-  codec_kernels::DecodeLanes decodeLanes_;
+  codec_kernels::EncodeLanes encodeLanes_;          // the AVX-512 kernels' tables
+  codec_kernels::EncodePairLanes encodePairLanes_;  // the AVX2 encoder's
+  codec_kernels::DecodeLanes decodeLanes_;          // both decoders'
   // The portable Decode, for the blocks a kernel leaves to it.
   static void DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block);
 

@@ -5,7 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
+#include <string>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
 
 #include "engine/engine.h"
 #include "engine/fast_codec.h"
@@ -142,9 +148,8 @@ std::vector<Bytes> NearZeroAndNearM(const CipherWorkspace& ws, int N, int firstB
     std::vector<int> bytes(static_cast<std::size_t>(b / 8 + 1), 0);
     bytes.back() = 1 << (b % 8);
     const reference::BigNumber power = reference::BigNumber::FromBytes(bytes);
-    for (const reference::BigNumber& x :
-         {power, power.Plus(reference::BigNumber(1)),
-          MinusOne(power, static_cast<std::size_t>(N))}) {
+    for (const reference::BigNumber& x : {power, power.Plus(reference::BigNumber(1)),
+                                          MinusOne(power, static_cast<std::size_t>(N))}) {
       const Bytes residues = ResiduesOf(x, ws, N);
       inputs.push_back(residues);
       Bytes negated(residues.size());  // M - x
@@ -265,10 +270,56 @@ TEST(BlockCodecFastPath, BatchesMatchSingleBlocks) {
 // The kernels this processor can run (the portable one always).
 std::vector<CodecKernel> SupportedKernels() {
   std::vector<CodecKernel> kernels;
-  for (const CodecKernel kernel : {CodecKernel::kPortable, CodecKernel::kAvx512}) {
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
     if (IsCodecKernelSupported(kernel)) kernels.push_back(kernel);
   }
   return kernels;
+}
+
+// The level the processor offers, read here from cpuid and xgetbv apart from the
+// engine's own probe: AVX-512 (F, BW, VBMI, VNNI) with the system saving the
+// ZMM registers, else AVX2 and FMA with it saving the YMM ones.
+CodecKernel KernelTheProcessorReports() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || (c & (1u << 27)) == 0) return CodecKernel::kPortable;
+  const bool fma = (c & (1u << 12)) != 0;
+  unsigned low = 0, high = 0;
+  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return CodecKernel::kPortable;
+  const bool avx512 = (b & (1u << 16)) && (b & (1u << 30)) && (c & (1u << 1)) && (c & (1u << 11));
+  if (avx512 && (low & 0xE6) == 0xE6) return CodecKernel::kAvx512;
+  if ((b & (1u << 5)) && fma && (low & 6) == 6) return CodecKernel::kAvx2;
+#endif
+  return CodecKernel::kPortable;
+}
+
+// The native and the Windows build (under Wine) pick the level the processor
+// reports; RESICRYPT_CODEC forces one it has and is refused, with the word in
+// the message, for a level it lacks or a word that names none.
+TEST(CodecKernelChoice, FollowsTheProcessorAndTheSetting) {
+  const CodecKernel fastest = KernelTheProcessorReports();
+  EXPECT_EQ(FastestCodecKernel(), fastest);
+  EXPECT_EQ(ChooseCodecKernel(nullptr).kernel, fastest);
+  EXPECT_EQ(ChooseCodecKernel("").kernel, fastest);
+  if (std::getenv("RESICRYPT_CODEC") == nullptr) {
+    EXPECT_EQ(BestCodecKernel(), fastest);
+  }
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
+    const std::string name = CodecKernelName(kernel);
+    const CodecKernelChoice choice = ChooseCodecKernel(name.c_str());
+    EXPECT_EQ(choice.kernel, kernel);
+    EXPECT_EQ(choice.error.empty(), kernel <= fastest) << name;  // the levels go up
+    if (!choice.error.empty()) {
+      EXPECT_NE(choice.error.find("RESICRYPT_CODEC=" + name), std::string::npos);
+    }
+  }
+  for (const char* word : {"AVX2", "avx", "sse4", "avx2 ", "fast"}) {
+    EXPECT_NE(ChooseCodecKernel(word).error.find(std::string("RESICRYPT_CODEC=") + word),
+              std::string::npos);
+  }
 }
 
 // Every kernel's batch calls against EncodeBlock and DecodeBlock, block by block,
@@ -356,8 +407,8 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
             ASSERT_EQ(Bytes(result.end() - kGuard, result.end()), Bytes(kGuard, 0xA5))
                 << "L = " << L << ", " << count << " blocks";
             result.resize(count * out);
-            ASSERT_EQ(result, Bytes(want.begin(),
-                                    want.begin() + static_cast<std::ptrdiff_t>(count * out)))
+            ASSERT_EQ(result,
+                      Bytes(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(count * out)))
                 << "L = " << L << ", " << count << " blocks";
           };
           for (const std::size_t count : counts) {
