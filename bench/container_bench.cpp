@@ -6,6 +6,7 @@
 // which FileWorkOptions uses it.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -147,17 +148,23 @@ void UnpackSplit(benchmark::State& state) {
 
 BENCHMARK(Pack)->Arg(23)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Unpack)->Arg(23)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+// The best of nine: the machines this runs on are shared and noisy.
+double Least(const std::vector<double>& times) {
+  return *std::min_element(times.begin(), times.end());
+}
 BENCHMARK(PackSplit)
-    ->ArgsProduct({{2, 4, 8, 16, 64}, {0, 1}})
+    ->ArgsProduct({{4, 8, 12, 16, 24, 32, 64}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->Repetitions(5)
+    ->Repetitions(9)
+    ->ComputeStatistics("least", Least)
     ->ReportAggregatesOnly();
 BENCHMARK(UnpackSplit)
-    ->ArgsProduct({{2, 4, 8, 16, 64}, {0, 1}})
+    ->ArgsProduct({{4, 8, 12, 16, 24, 32, 64}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->Repetitions(5)
+    ->Repetitions(9)
+    ->ComputeStatistics("least", Least)
     ->ReportAggregatesOnly();
 
 }  // namespace
