@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "engine/fast_codec.h"
 #include "ui/alUnit23_win.h"
 #include "ui/dde_win.h"
 #include "ui/form_dialogs_win.h"
@@ -14,6 +15,14 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   // The layout is scaled to the screen's DPI by the window itself.
   SetProcessDPIAware();
+
+  // A RESICRYPT_CODEC level this processor lacks, or an unknown word, is refused
+  // before anything runs, in a box: a window program has no console to print to.
+  if (const char* error = resicrypt::CodecSettingError()) {
+    resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
+                                         resicrypt::ErrorBoxText(error));
+    return 2;
+  }
 
   // The DDE service name is registered before the window is created. Without
   // DDE the window still comes up, only without the service.

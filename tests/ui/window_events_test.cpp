@@ -6,7 +6,6 @@
 #include <future>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
@@ -484,49 +483,6 @@ TEST_F(WiredCommandsTest, EncryptFileThenDecryptFileThroughTheWindow) {
   EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
   ASSERT_EQ(dialogs_.openRuns.size(), 2u);
   EXPECT_TRUE(dialogs_.openRuns[1].multiSelect) << "Encrypt File left multi-select on";
-}
-
-// The file command runs off the window's thread: a message sent to the window is
-// answered promptly while 256 MiB are packed and unpacked.
-TEST_F(WiredCommandsTest, TheWindowAnswersThroughoutALargeEncryptAndDecryptFile) {
-  TempFolder folder;
-  std::string bytes(std::size_t{256} << 20, '\0');
-  for (std::size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(k >> 12);
-  const std::string source = folder.Add("large.bin", bytes);
-  bytes.clear();
-  bytes.shrink_to_fit();
-  const std::string container = folder.Add("large.yal");
-  std::atomic<bool> stop{false};
-  std::atomic<DWORD> slowest{0};
-  std::atomic<int> answered{0};
-  const HWND window = Window();
-  std::thread pinger([&] {
-    while (!stop) {
-      const DWORD start = GetTickCount();
-      DWORD_PTR result = 0;
-      SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
-      const DWORD took = GetTickCount() - start;
-      if (took > slowest) slowest = took;
-      ++answered;
-      Sleep(5);
-    }
-  });
-  dialogs_.openAnswers.push_back(std::vector<std::string>{source});
-  dialogs_.saveAnswers.push_back(container);
-  Command(C::Button2);
-  dialogs_.openAnswers.push_back(std::vector<std::string>{container});
-  Command(C::Button1);  // unpacks over the source
-  stop = true;
-  pinger.join();
-  ASSERT_TRUE(dialogs_.messages.empty());
-  const std::string unpacked = TempFolder::Read(source);
-  ASSERT_EQ(unpacked.size(), std::size_t{256} << 20);
-  for (std::size_t k = 0; k < unpacked.size(); k += 4096) {
-    ASSERT_EQ(unpacked[k], static_cast<char>(k >> 12)) << k;
-    ASSERT_EQ(unpacked[k + 1], '\0') << k;
-  }
-  EXPECT_GT(answered.load(), 10);
-  EXPECT_LT(slowest.load(), 100u);
 }
 
 }  // namespace
