@@ -297,4 +297,14 @@ class FormTest : public ::testing::Test {
   std::optional<TForm1> form_;
 };
 
+// Form1 with the program's own commands behind its buttons, labels and drops.
+class WiredFormTest : public FormTest {
+ protected:
+  void SetUp() override {
+    TForm1::Options options;
+    options.dialogs = &dialogs_;
+    Create(std::move(options));
+  }
+};
+
 }  // namespace resicrypt::testing

@@ -13,13 +13,8 @@ namespace {
 
 using C = ControlId;
 
-class DropTest : public FormTest {
+class DropTest : public WiredFormTest {
  protected:
-  void SetUp() override {
-    TForm1::Options options;
-    options.dialogs = &dialogs_;
-    Create(std::move(options));
-  }
   // The block a file manager hands over: DROPFILES, then the ANSI paths, each
   // ended by a NUL, and one more NUL. The window releases it (DragFinish).
   void SendDrop(const std::vector<std::string>& paths) {

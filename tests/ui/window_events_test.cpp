@@ -442,15 +442,7 @@ TEST_F(GateTest, CloseRunsFormCloseAndDestroysTheWindow) {
   EXPECT_FALSE(IsWindow(window));
 }
 
-// The program's own commands behind the buttons and labels.
-class WiredCommandsTest : public FormTest {
- protected:
-  void SetUp() override {
-    TForm1::Options options;
-    options.dialogs = &dialogs_;
-    Create(std::move(options));
-  }
-};
+using WiredCommandsTest = WiredFormTest;
 
 TEST_F(WiredCommandsTest, PasswordLabelsEncryptAndDecryptEdit1) {
   Click(C::CheckBox1);  // echo into the report

@@ -11,14 +11,7 @@ namespace {
 
 using C = ControlId;
 
-class ResponsivenessTest : public FormTest {
- protected:
-  void SetUp() override {
-    TForm1::Options options;
-    options.dialogs = &dialogs_;
-    Create(std::move(options));
-  }
-};
+using ResponsivenessTest = WiredFormTest;
 
 // The file command runs off the window's thread: a message sent to the window is
 // answered promptly while 256 MiB are packed and unpacked.
