@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -360,21 +359,19 @@ extern "C" void RemovePendingAndEnd(int signal) {
   raise(signal);
 }
 
-// Once, for the signals whose default ends the process: a program's own handler
-// or an ignored signal stays as it is.
+// For the signals whose default ends the process, at each arming (a program may
+// have set a signal back meanwhile): a program's own handler, or an ignored
+// signal, stays as it is.
 void InstallRemovalHandlers() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction current {};
-      if (sigaction(signal, nullptr, &current) != 0) continue;
-      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
-      struct sigaction removal {};
-      removal.sa_handler = RemovePendingAndEnd;
-      sigemptyset(&removal.sa_mask);
-      sigaction(signal, &removal, nullptr);
-    }
-  });
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0) continue;
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction removal {};
+    removal.sa_handler = RemovePendingAndEnd;
+    sigemptyset(&removal.sa_mask);
+    sigaction(signal, &removal, nullptr);
+  }
 }
 
 int Arm(const std::string& path) {

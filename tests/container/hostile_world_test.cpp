@@ -1,0 +1,375 @@
+// The world around the file commands at its worst: a pack that stops over an
+// existing container, special files as sources, containers and targets, runs that
+// are interrupted or killed, permissions, and a container that names a file twice.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/cli_args.h"
+#include "cli/file_command.h"
+#include "container/pack.h"
+#include "container/platform_file.h"
+#include "container_test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+#endif
+
+namespace containertest {
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string err;
+};
+
+// pack or unpack in process; standard error kept as text.
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
+  const resicrypt::cli::ParsedArgs parsed = resicrypt::cli::ParseArgs(args);
+  const std::string errPath = folder.Path("cli.err");
+  std::FILE* err = std::fopen(errPath.c_str(), "wb");
+  CliRun run;
+  run.status = parsed.command == resicrypt::cli::CommandId::kPack
+                   ? resicrypt::cli::RunPack(parsed, err)
+                   : resicrypt::cli::RunUnpack(parsed, err);
+  std::fclose(err);
+  run.err = ReadBytes(errPath);
+  fs::remove(errPath);
+  return run;
+}
+
+std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t count) {
+  return std::vector<std::string>(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
+}
+
+TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  WriteBytes(folder.Path("huge.bin"), "");
+  fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
+  const std::string box = folder.Path("box.yal");
+  for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
+    WriteBytes(box, "earlier container");
+    auto form = NewForm("secret");
+    Encrypt(*form, {folder.Path("a.txt"), second}, box);
+    EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
+    EXPECT_EQ(ReadBytes(box), "earlier container");
+  }
+  WriteBytes(folder.Path("pw"), "secret\n");
+  const CliRun run = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", box,
+                                     folder.Path("a.txt"), folder.Path("gone.txt")});
+  EXPECT_EQ(run.status, 1);
+#ifndef _WIN32
+  EXPECT_EQ(run.err, "resicrypt-cli: cannot open '" + folder.Path("gone.txt") +
+                         "': No such file or directory\nresicrypt-cli: nothing packed; '" + box +
+                         "' kept as it was\n");
+#endif
+  EXPECT_NE(run.err.find("nothing packed; '" + box + "' kept as it was"), std::string::npos);
+  EXPECT_EQ(ReadBytes(box), "earlier container");
+}
+
+// Records 3 and 4 renamed to names of records 1 and 2: the first an exact copy,
+// the second in other letters, which are one file on Windows only.
+TEST(HostileWorld, ANameUnpackedBeforeFromTheSameContainerIsRefused) {
+  Scene scene("secret", {{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "3"}, {"d.txt", "4"}});
+  std::string bytes = scene.Bytes();
+  const auto records = WalkRecords(bytes, 6);
+  bytes.replace(records[2].offset + 4, 5, "a.txt");
+  bytes.replace(records[3].offset + 4, 5, "B.TXT");
+  scene.SetBytes(bytes);
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(form->report[15], " Record 3 not unpacked (a file of this name was unpacked before): a.txt");
+  EXPECT_EQ(ReadBytes(scene.In("a.txt")), "first");
+#ifdef _WIN32
+  EXPECT_EQ(form->report.back(), " Record 4 not unpacked (a file of this name was unpacked before): B.TXT");
+  EXPECT_EQ(ReadBytes(scene.In("b.txt")), "second");
+  const std::string count = "2 files";
+#else
+  EXPECT_EQ(ReadBytes(scene.In("B.TXT")), "4");  // names differ in their bytes: two files
+  const std::string count = "1 file";
+#endif
+  WriteBytes(scene.root.Path("pw"), "secret\n");
+  const CliRun run =
+      RunCli(scene.root, {"unpack", "--password-file", scene.root.Path("pw"), scene.container});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("resicrypt-cli: Record 3 not unpacked (a file of this name was unpacked "
+                         "before): a.txt\n"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("resicrypt-cli: " + count + " not unpacked\n"), std::string::npos);
+}
+
+// Folders everywhere; on Windows a device and a pipe by their names, elsewhere
+// a device, a FIFO and a link to a device, each in every role.
+TEST(HostileWorld, OnlyRegularFilesAreReadOrReplaced) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  fs::create_directory(folder.Root() / "sub");
+  const std::string sub = folder.Path("sub");
+  const std::string box = folder.Path("box.yal");
+  const auto encrypt = [&](const std::string& source, const std::string& container) {
+    auto form = NewForm("secret");
+    Encrypt(*form, {source}, container);
+    fs::remove(box);  // an incomplete container would be kept at the next stop
+    return Tail(form->report, 2);
+  };
+  const auto decrypt = [&](const std::string& container) {
+    auto form = NewForm("secret");
+    Decrypt(*form, container);
+    return Tail(form->report, 2);
+  };
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(encrypt(sub, box), (Lines{"Read File not Open ", "Not a regular file (a folder): " + sub}));
+  EXPECT_EQ(decrypt(sub), (Lines{" Read File not Open ", " Not a regular file (a folder): " + sub}));
+#ifdef _WIN32
+  const std::string pipeName = "\\\\.\\pipe\\resicrypt-hostile-world";
+  const HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 0, 0,
+                                       0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(encrypt(pipeName, box).back(), "Not a regular file (a named pipe): " + pipeName);
+  CloseHandle(pipe);
+  EXPECT_EQ(encrypt(folder.Path("a.txt"), "NUL"),
+            (Lines{"Write File not Open ", "Not a regular file (a device): NUL"}));
+#else
+  const std::string fifo = folder.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/null", folder.Path("null-link").c_str()), 0);
+  // Held open at both ends, the FIFO can keep no open waiting if a check fails.
+  const int bothEnds = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  EXPECT_EQ(encrypt("/dev/zero", box).back(), "Not a regular file (a device): /dev/zero");
+  EXPECT_EQ(encrypt(fifo, box).back(), "Not a regular file (a named pipe): " + fifo);
+  EXPECT_EQ(decrypt(fifo).back(), " Not a regular file (a named pipe): " + fifo);
+  EXPECT_EQ(encrypt(folder.Path("a.txt"), fifo).back(), "Not a regular file (a named pipe): " + fifo);
+  EXPECT_EQ(encrypt(folder.Path("a.txt"), folder.Path("null-link")).back(),
+            "Not a regular file (a device): " + folder.Path("null-link"));
+  // A device node of our own (where this user may make one) stands in for /dev/null.
+  const bool node = mknod(folder.Path("node").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  if (node) {
+    EXPECT_EQ(encrypt(folder.Path("a.txt"), folder.Path("node")).back(),
+              "Not a regular file (a device): " + folder.Path("node"));
+  }
+  // In place of an unpacked file.
+  fs::create_directory(folder.Root() / "out");
+  const std::string outBox = (folder.Root() / "out" / "").string() + "box.yal";
+  encrypt(folder.Path("a.txt"), outBox);
+  fs::rename(fifo, folder.Root() / "out" / "a.txt");
+  EXPECT_EQ(decrypt(outBox).back(), " Record 1 not unpacked (output file not created), unpacking stopped: a.txt");
+  close(bothEnds);
+  struct stat status {};
+  EXPECT_TRUE(lstat((folder.Root() / "out" / "a.txt").c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+  EXPECT_TRUE(lstat(folder.Path("null-link").c_str(), &status) == 0 && S_ISLNK(status.st_mode));
+  EXPECT_TRUE(!node || (lstat(folder.Path("node").c_str(), &status) == 0 && S_ISCHR(status.st_mode)));
+#endif
+}
+
+#ifndef _WIN32
+// Permission bits of a file or FIFO; 0 when there is none.
+unsigned ModeOf(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode & 0777 : 0;
+}
+
+TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFileItReplaces) {
+  const mode_t saved = umask(022);
+  Scene scene("secret", {{"a.txt", "alpha"}, {"b.txt", "beta"}});
+  fs::permissions(scene.container, fs::perms(0640));
+  WriteBytes(scene.In("a.txt"), "kept private");
+  fs::permissions(scene.In("a.txt"), fs::perms(0600));
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("a.txt")), 0600u);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")), 0640u);
+  fs::permissions(scene.container, fs::perms(0600));
+  Encrypt(*form, {scene.In("b.txt")}, scene.container);
+  EXPECT_EQ(ModeOf(scene.container), 0600u);
+  umask(saved);
+}
+
+// Without unnamed files the new file is "~rc*.tmp", owner-only; SIGINT, SIGTERM
+// and SIGHUP while it is written remove it and end the process by the signal.
+TEST(HostileWorld, ASignalRemovesANamedTemporary) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    TempFolder folder;
+    WriteBytes(folder.Path("a.bin"), RandomBytes(1000, 4));
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(signal, SIG_DFL);
+      resicrypt::AllowUnnamedFiles(false);
+      struct Raise : resicrypt::PackEvents {
+        const TempFolder* folder;
+        int signal;
+        void BlockDue(std::int32_t) override {
+          for (const std::string& name : folder->Names()) {
+            if (name.rfind("~rc", 0) == 0 && ModeOf(folder->Path(name)) == 0600) raise(signal);
+          }
+        }
+      } events;
+      events.folder = &folder;
+      events.signal = signal;
+      auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+      resicrypt::PackContainer(*workspace, Password("secret"), folder.Path("box.yal"),
+                               {folder.Path("a.bin")}, events);
+      _exit(0);  // no owner-only temporary seen
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.bin"});
+  }
+}
+
+#ifdef RESICRYPT_CLI_EXE
+// Starts resicrypt-cli; standard error goes to errPath. A run that is not over in
+// 20 s is ended by SIGALRM, which outlives the exec.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& errPath) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err, 2);
+    std::vector<char*> argv = {const_cast<char*>(RESICRYPT_CLI_EXE)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+// The exit status, or 128 + the signal that ended it.
+int Finish(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// With nobody at the FIFO's other end, every command still ends at once.
+TEST(HostileWorld, AFifoWithNoOtherEndStopsNothing) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), box = folder.Path("box.yal"), lone = folder.Path("lone");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  fs::create_directory(folder.Root() / "d");
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, folder.Path("a.txt")}, folder.Path("err"))), 0);
+  ASSERT_EQ(mkfifo(lone.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(folder.Path("d/a.txt").c_str(), 0600), 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } runs[] = {
+      {{"pack", "--password-file", pw, "-o", lone, folder.Path("a.txt")}, 1,
+       "cannot create container '" + lone + "': not a regular file (a named pipe)"},
+      {{"pack", "--password-file", pw, "-o", folder.Path("x.yal"), lone}, 2,
+       "cannot pack '" + lone + "': not a regular file (a named pipe)"},
+      {{"unpack", "--password-file", pw, lone}, 1,
+       "cannot open container '" + lone + "': not a regular file (a named pipe)"},
+      {{"unpack", "--password-file", pw, "-C", folder.Path("d"), box}, 1,
+       "Record 1 not unpacked (output file not created: a named pipe is in the way), unpacking "
+       "stopped: a.txt"},
+  };
+  for (const auto& run : runs) {
+    EXPECT_EQ(Finish(StartTool(run.args, folder.Path("err"))), run.status) << run.err;
+    EXPECT_EQ(ReadBytes(folder.Path("err")), "resicrypt-cli: " + run.err + "\n");
+  }
+  EXPECT_EQ(ModeOf(lone), 0600u);
+}
+
+// The bytes the process has written so far, as Linux counts them.
+long WrittenBy(pid_t child) {
+  std::ifstream io("/proc/" + std::to_string(child) + "/io");
+  std::string field;
+  long value = 0;
+  while (io >> field >> value) {
+    if (field == "wchar:") return value;
+  }
+  return -1;
+}
+
+// A pack over an existing container and an unpack of 128 MiB, each ended by
+// SIGTERM and by SIGKILL once 4 MiB are written: nothing new in either folder,
+// the container as it was.
+TEST(HostileWorld, AnInterruptedOrKilledRunLeavesNoFileBehind) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), big = folder.Path("big.bin"), box = folder.Path("box.yal");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(big, "");
+  fs::resize_file(big, std::uintmax_t{128} << 20);
+  fs::create_directory(folder.Root() / "out");
+  const std::string err = (folder.Root() / "out" / "").string() + "err";
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
+  WriteBytes(folder.Path("old.yal"), "earlier container");
+  const std::vector<std::string> names = folder.Names();
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    for (const bool pack : {true, false}) {
+      SCOPED_TRACE(std::to_string(signal) + (pack ? " pack" : " unpack"));
+      const pid_t child = StartTool(pack ? std::vector<std::string>{"pack", "--password-file", pw, "-o", folder.Path("old.yal"), big}
+                                         : std::vector<std::string>{"unpack", "--password-file", pw, "-C", folder.Path("out"), box},
+                                    err);
+      while (WrittenBy(child) >= 0 && WrittenBy(child) < (4 << 20)) std::this_thread::yield();
+      kill(child, signal);
+      EXPECT_EQ(Finish(child), 128 + signal);  // not ended before the signal came
+      EXPECT_EQ(folder.Names(), names);
+      EXPECT_EQ(std::distance(fs::directory_iterator(folder.Root() / "out"), {}), 1);  // err
+      EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
+    }
+  }
+}
+#endif
+#endif
+
+#if defined(_WIN32) && defined(RESICRYPT_CLI_EXE)
+// resicrypt-cli.exe ended by TerminateProcess while its new file is open, packing
+// over an existing container and unpacking: the system removes the file.
+TEST(HostileWorld, AKilledToolLeavesNoFileBehind) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("big.bin"), "");
+  fs::resize_file(folder.Root() / "big.bin", std::uintmax_t{128} << 20);
+  fs::create_directory(folder.Root() / "out");
+  const auto run = [&](const std::string& args, bool kill) {
+    std::string command = "\"" RESICRYPT_CLI_EXE "\" --password-file \"" + folder.Path("pw") + "\" " + args;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return DWORD{1000};
+    // Its new file shows in a folder from its start to its placing.
+    const auto busy = [&] {
+      for (const fs::path& where : {folder.Root(), folder.Root() / "out"}) {
+        for (const auto& entry : fs::directory_iterator(where)) {
+          if (entry.path().filename().string().rfind("~rc", 0) == 0) return true;
+        }
+      }
+      return false;
+    };
+    while (kill && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && !busy()) Sleep(0);
+    if (kill) TerminateProcess(process.hProcess, 99);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+  };
+  ASSERT_EQ(run("pack -o \"" + folder.Path("box.yal") + "\" \"" + folder.Path("big.bin") + "\"", false), 0u);
+  WriteBytes(folder.Path("old.yal"), "earlier container");
+  const std::vector<std::string> names = folder.Names();
+  EXPECT_EQ(run("pack -o \"" + folder.Path("old.yal") + "\" \"" + folder.Path("big.bin") + "\"", true), 99u);
+  EXPECT_EQ(run("unpack -C \"" + folder.Path("out") + "\" \"" + folder.Path("box.yal") + "\"", true), 99u);
+  EXPECT_EQ(folder.Names(), names);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Root() / "out"), {}), 0);
+  EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
+}
+#endif
+
+}  // namespace
+}  // namespace containertest
