@@ -249,8 +249,7 @@ bool ReplacementFile::Begin(const std::string& path, FileMode /*widestMode*/) {
     const std::string candidate = TemporaryNameBeside(path);
     // Opened for nobody else, and deleted by the system when the handle closes
     // (also when the process is killed) until Place takes the mark off.
-    const HANDLE handle =
-        Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW);
     if (handle == INVALID_HANDLE_VALUE) {
       error_ = static_cast<int>(GetLastError());
       if (error_ == ERROR_FILE_EXISTS || error_ == ERROR_ALREADY_EXISTS) continue;
@@ -281,8 +280,9 @@ bool ReplacementFile::Place() {
 }
 
 void ReplacementFile::Abandon() {
-  file_.Close();  // the mark removes it
-  if (!temporaryPath_.empty()) DeleteFileA(temporaryPath_.c_str());  // when it could not be marked
+  // The mark removes it at the close; the delete is for a file that could not be marked.
+  file_.Close();
+  if (!temporaryPath_.empty()) DeleteFileA(temporaryPath_.c_str());
   temporaryPath_.clear();
 }
 
@@ -302,9 +302,9 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
 
 std::string SystemErrorText(int error) {
   char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, static_cast<DWORD>(error), 0, text, sizeof text,
-                                      nullptr);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
   std::string words(text, length);
   while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' ||
                             words.back() == ' ')) {
@@ -344,7 +344,7 @@ struct PendingSlot {
 PendingSlot pending[kPendingSlots];
 
 // Removes the armed temporaries, then ends the process as the signal would have.
-extern "C" void RemovePendingAndEnd(int signal) {
+void RemovePendingAndEnd(int signal) {
   for (PendingSlot& slot : pending) {
     if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
   }
@@ -448,8 +448,8 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
 
 std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
   ssize_t got = -1;
-  while (IsOpen() && (got = pread(static_cast<int>(native_), data, count,
-                                  static_cast<off_t>(offset))) < 0 &&
+  while (IsOpen() &&
+         (got = pread(static_cast<int>(native_), data, count, static_cast<off_t>(offset))) < 0 &&
          errno == EINTR) {
   }
   if (got < 0 && IsOpen()) Note(errno);
@@ -458,8 +458,8 @@ std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t co
 
 std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
   ssize_t put = -1;
-  while (IsOpen() && (put = pwrite(static_cast<int>(native_), data, count,
-                                   static_cast<off_t>(offset))) < 0 &&
+  while (IsOpen() &&
+         (put = pwrite(static_cast<int>(native_), data, count, static_cast<off_t>(offset))) < 0 &&
          errno == EINTR) {
   }
   if (put < 0 && IsOpen()) Note(errno);

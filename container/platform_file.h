@@ -99,6 +99,10 @@ class FileHandle {
 // - on Windows it is "~rcXXXXXX.tmp", opened for no one else and marked for
 //   deletion until it is put in place, so the system removes it however the
 //   process ends.
+// What is left is an instant: a kill between creating the Windows file and
+// marking it leaves it empty, and one between naming the complete file and
+// renaming it over the target leaves it under its "~rc" name (on Linux only when
+// a file was there to be replaced).
 class ReplacementFile {
  public:
   ReplacementFile() = default;

@@ -55,8 +55,7 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
 
   InputFile container;
   const auto notOpened = [&outcome, &containerPath](FileProblemKind kind,
-                                                    const std::string& detail = {},
-                                                    int error = 0) {
+                                                    const std::string& detail = {}, int error = 0) {
     outcome.result = UnpackResult::ContainerNotOpened;
     outcome.problems = {{kind, 0, containerPath, detail, error}};
     return outcome;
@@ -245,9 +244,10 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
     return result;
   }
   if (!probe.Open(containerPath)) {
-    result.problem = probe.Refused() != FileType::kRegular
-                         ? std::string("not a regular file (") + FileTypeWords(probe.Refused()) + ")"
-                         : "container cannot be opened";
+    result.problem =
+        probe.Refused() != FileType::kRegular
+            ? std::string("not a regular file (") + FileTypeWords(probe.Refused()) + ")"
+            : "container cannot be opened";
     if (probe.SystemError() != 0) result.problem += ": " + SystemErrorText(probe.SystemError());
     return result;
   }
