@@ -31,6 +31,12 @@ int FilesPosition(std::int32_t index, std::int32_t fileCount) {
   return static_cast<int>(static_cast<std::int64_t>(index) * 1000 / fileCount);
 }
 
+// "Not a regular file (a named pipe): path": a source, container or target that is
+// a folder, a device, a pipe or a socket.
+std::string NotRegularLine(const FileProblem& problem) {
+  return "Not a regular file (" + problem.detail + "): " + problem.path;
+}
+
 void AppendLines(FileCommandView& view, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) view.ReportAppend(line);
 }
@@ -259,7 +265,7 @@ void Button1Click(FormPort& form) {
 
 // Encrypt File's lines: "Write File not Open " when the container cannot be made
 // or written, "Read File not Open " and what the source did when one stops the
-// packing.
+// packing, and then whether a container that stood there was kept.
 std::vector<std::string> PackStopLines(const PackOutcome& outcome) {
   std::vector<std::string> lines;
   switch (outcome.result) {
@@ -287,6 +293,15 @@ std::vector<std::string> PackStopLines(const PackOutcome& outcome) {
       case FileProblemKind::kNotReadToEnd:
         lines.push_back("File could not be read to its end: " + problem.path);
         break;
+      case FileProblemKind::kGrewWhileRead:
+        lines.push_back("File changed while it was read: " + problem.path);
+        break;
+      case FileProblemKind::kNotRegularFile:
+        lines.push_back(NotRegularLine(problem));
+        break;
+      case FileProblemKind::kContainerKept:
+        lines.push_back("Container kept as it was: " + problem.path);
+        break;
       case FileProblemKind::kNotKept:
         lines.push_back(kWriteFileNotOpen);
         break;
@@ -311,6 +326,10 @@ std::vector<std::string> UnpackStopLines(const UnpackOutcome& outcome) {
       case FileProblemKind::kPathTooLong:
         lines.push_back(std::string(" ") + kReadFileNotOpen);
         lines.push_back(" Path longer than 255 bytes: " + problem.path);
+        break;
+      case FileProblemKind::kNotRegularFile:
+        lines.push_back(std::string(" ") + kReadFileNotOpen);
+        lines.push_back(" " + NotRegularLine(problem));
         break;
       case FileProblemKind::kContainerDamaged:
         lines.push_back(" Container damaged (" + problem.detail + "), nothing unpacked");

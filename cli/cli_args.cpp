@@ -14,10 +14,15 @@ const OptionSpec kPasswordFileOption = {
     "the first 17 bytes are the key, at least 3 are needed; '-' is not allowed, "
     "standard input carries the text"};
 
-const OptionSpec kFilePasswordOption = {
+const OptionSpec kPackPasswordOption = {
     "password-file", "FILE", false,
     "read the password from the first line of FILE (its line ending excluded), 3 to 23 "
     "bytes, all of them used; without it the password is asked for twice on the terminal"};
+
+const OptionSpec kUnpackPasswordOption = {
+    "password-file", "FILE", false,
+    "read the password from the first line of FILE (its line ending excluded), 3 to 23 "
+    "bytes, all of them used; without it the password is asked for once on the terminal"};
 
 // "-o" for one-letter options, "--name" otherwise.
 std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
@@ -91,16 +96,31 @@ const std::vector<CommandSpec>& Commands() {
        CommandId::kPack,
        "[--password-file FILE] -o OUT.yal SRC...",
        "pack the source files into one new container OUT.yal, as Encrypt File does",
-       {kFilePasswordOption,
+       {kPackPasswordOption,
         {"o", "OUT.yal", true, "the container to write (replaced if it is there)"}},
-       1 << 30},
+       1 << 30,
+       "Only regular files are packed: a folder, device, named pipe or socket among the\n"
+       "sources, or in place of OUT.yal, is refused without being opened. The new\n"
+       "container replaces OUT.yal only when every file was packed; if packing stops\n"
+       "(a file that cannot be read, or one that changes meanwhile), a container that\n"
+       "was there is kept as it was, and a new one is left with the files before the\n"
+       "one that failed. Until it is complete the new container is private to you and\n"
+       "goes away if the run is interrupted or killed. It keeps the permissions of the\n"
+       "file it replaces.\n"},
       {"unpack",
        CommandId::kUnpack,
        "[--password-file FILE] [-C DIR] CONTAINER.yal",
        "unpack every file of the container into its folder (or DIR), as Decrypt File does",
-       {kFilePasswordOption,
+       {kUnpackPasswordOption,
         {"C", "DIR", false, "the folder to unpack into (default: the container's folder)"}},
-       1},
+       1,
+       "Each file is written privately and takes its name only when it is complete:\n"
+       "an interrupted or killed run leaves no partial file behind, and a file it would\n"
+       "replace stays as it was. A replaced file keeps its permissions; a new one is\n"
+       "readable by no more users than the container. A record is refused (and the\n"
+       "exit status is 1) when its name is not a plain file name, names the container,\n"
+       "or leads to a file unpacked before from the same container; unpacking stops\n"
+       "where a folder, device, named pipe or socket stands at a file's name.\n"},
       {"list",
        CommandId::kList,
        "[--password-file FILE] CONTAINER.yal",

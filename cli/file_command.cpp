@@ -11,6 +11,7 @@
 #include "container/container_path.h"
 #include "container/file_cipher.h"
 #include "container/pack.h"
+#include "container/platform_file.h"
 #include "container/unpack.h"
 
 namespace resicrypt::cli {
@@ -37,63 +38,107 @@ void Say(std::FILE* err, const std::string& message) {
   std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
 }
 
+// ": No space left on device" when the system said why, else nothing.
+std::string SystemReason(const FileProblem& problem) {
+  return problem.systemError != 0 ? ": " + SystemErrorText(problem.systemError) : std::string();
+}
+
+// "1 file", "2 files".
+std::string Files(int count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+std::string NotRegular(const std::string& what) { return "not a regular file (" + what + ")"; }
+
 // "Record 3 not unpacked (reason)[, unpacking stopped][: name]"
 std::string RecordMessage(const FileProblem& problem) {
   std::string reason = problem.detail;
   if (problem.kind == FileProblemKind::kContainerNotRead) reason = "container could not be read";
-  if (problem.kind == FileProblemKind::kOutputNotMade) reason = "output file not created";
+  if (problem.kind == FileProblemKind::kOutputNotMade) {
+    reason = "output file not created";
+    if (!problem.detail.empty()) reason += ": " + problem.detail + " is in the way";
+  }
   if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
+  reason += SystemReason(problem);
   std::string message = "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
   if (problem.kind != FileProblemKind::kRecordRefused) message += ", unpacking stopped";
   if (!problem.path.empty()) message += ": " + PrintableName(problem.path);
   return message;
 }
 
-// What stopped a pack, one message per problem.
-void SayPackProblems(std::FILE* err, const PackOutcome& outcome) {
+// What stopped a pack, one message per problem; the last says what became of the
+// container.
+void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::string& container,
+                     int sourceCount) {
+  bool containerTold = false;
   for (const FileProblem& problem : outcome.problems) {
+    const std::string quoted = "'" + problem.path + "'";
     switch (problem.kind) {
       case FileProblemKind::kPathTooLong:
-        Say(err, "Path longer than 255 bytes: " + problem.path);
+        Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
+                                                                     : "cannot pack ") +
+                     quoted + ": path longer than 255 bytes");
         break;
       case FileProblemKind::kTooManyFiles:
         Say(err, "Too many files");
+        break;
+      case FileProblemKind::kContainerNotMade:
+        Say(err, "cannot create container " + quoted +
+                     (problem.detail.empty() ? SystemReason(problem) : ": " + problem.detail));
+        break;
+      case FileProblemKind::kNotRegularFile:
+        Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
+                                                                     : "cannot pack ") +
+                     quoted + ": " + NotRegular(problem.detail));
+        break;
+      case FileProblemKind::kNotOpened:
+        Say(err, "cannot open " + quoted + SystemReason(problem));
         break;
       case FileProblemKind::kTooLarge:
         Say(err, "File larger than 2147483647 bytes: " + problem.path);
         break;
       case FileProblemKind::kNotReadToEnd:
-        Say(err, "File could not be read to its end: " + problem.path);
+        Say(err, "File could not be read to its end: " + problem.path + SystemReason(problem));
+        break;
+      case FileProblemKind::kGrewWhileRead:
+        Say(err, "File changed while it was read: " + problem.path);
+        break;
+      case FileProblemKind::kContainerKept:
+        Say(err, "nothing packed; " + quoted + " kept as it was");
+        containerTold = true;
         break;
       case FileProblemKind::kNotKept:
-        Say(err, "Write File not Open");
-        break;
       case FileProblemKind::kNotWritten:
-        Say(err, "Container not written: " + problem.path);
+        Say(err, "Container not written: " + problem.path + SystemReason(problem));
+        containerTold = true;
         break;
       default:
         break;
     }
   }
+  if (outcome.result == PackResult::SourceNotRead && !containerTold) {
+    std::fprintf(err, "resicrypt-cli: %d of %s packed; '%s' is incomplete\n",
+                 static_cast<int>(outcome.packed), Files(sourceCount).c_str(), container.c_str());
+  }
 }
 
-// What stopped an unpack that got past the container's header.
+// What stopped an unpack.
 void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
   for (const FileProblem& problem : outcome.problems) {
+    const std::string quoted = "'" + problem.path + "'";
     switch (problem.kind) {
       case FileProblemKind::kPathTooLong:
-        Say(err, "Path longer than 255 bytes: " + problem.path);
+        Say(err, "cannot open container " + quoted + ": path longer than 255 bytes");
         break;
       case FileProblemKind::kNotOpened:
+        Say(err, "cannot open container " + quoted + SystemReason(problem));
+        break;
+      case FileProblemKind::kNotRegularFile:
+        Say(err, "cannot open container " + quoted + ": " + NotRegular(problem.detail));
         break;
       case FileProblemKind::kContainerDamaged:
         Say(err, "Container damaged (" + problem.detail + "), nothing unpacked");
         break;
-      case FileProblemKind::kOutputNotMade:
-      case FileProblemKind::kOutputNotWritten:
-        Say(err, "Write File not Open");
-        Say(err, RecordMessage(problem));
-        break;
       default:
         Say(err, RecordMessage(problem));
         break;
@@ -101,9 +146,11 @@ void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
   }
 }
 
-// The password from --password-file, or typed twice on the terminal. Returns -1
-// when there is one, otherwise the exit code.
-int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::optional<FilePassword>& password) {
+// The password from --password-file, or typed on the terminal: twice where a
+// typing error would make a container nobody can open (pack), once where it would
+// only be refused (unpack). Returns -1 when there is one, otherwise the exit code.
+int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
+                   std::optional<FilePassword>& password) {
   std::string message;
   const auto file = parsed.options.find("password-file");
   if (file != parsed.options.end()) {
@@ -126,11 +173,12 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::optional<FileP
   }
   std::string typed;
   std::string again;
-  if (!ReadPasswordNoEcho("Password: ", typed) || !ReadPasswordNoEcho("Password again: ", again)) {
+  if (!ReadPasswordNoEcho("Password: ", typed) ||
+      (confirm && !ReadPasswordNoEcho("Password again: ", again))) {
     std::fprintf(err, "resicrypt-cli: no password given\n");
     return kExitUsage;
   }
-  if (typed != again) {
+  if (confirm && typed != again) {
     std::fprintf(err, "resicrypt-cli: the two passwords differ\n");
     return kExitUsage;
   }
@@ -140,6 +188,27 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, std::optional<FileP
     return kExitUsage;
   }
   return -1;
+}
+
+// What a source is when it is no regular file; empty for a file (or nothing).
+std::string SourceTypeProblem(const std::string& source) {
+  std::error_code error;
+  const auto type = std::filesystem::status(std::filesystem::path(source), error).type();
+  switch (type) {
+    case std::filesystem::file_type::directory:
+      return "a folder, not a file";
+    case std::filesystem::file_type::fifo:
+      return NotRegular(FileTypeWords(FileType::kPipe));
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+      return NotRegular(FileTypeWords(FileType::kDevice));
+    case std::filesystem::file_type::socket:
+      return NotRegular(FileTypeWords(FileType::kSocket));
+    case std::filesystem::file_type::unknown:
+      return NotRegular(FileTypeWords(FileType::kOther));
+    default:
+      return std::string();
+  }
 }
 
 std::string UpperAscii(std::string text) {
@@ -181,11 +250,8 @@ int RunPack(const ParsedArgs& parsed, std::FILE* err) {
   std::set<std::string> names;
   for (const std::string& source : sources) {
     const std::string name = FileNamePart(source);
-    std::error_code error;
     std::string problem = StoredNameProblem(name);
-    if (problem.empty() && std::filesystem::is_directory(std::filesystem::path(source), error)) {
-      problem = "a folder, not a file";
-    }
+    if (problem.empty()) problem = SourceTypeProblem(source);
     if (problem.empty() && !names.insert(UpperAscii(name)).second) {
       problem = "another source has the same name";
     }
@@ -195,26 +261,14 @@ int RunPack(const ParsedArgs& parsed, std::FILE* err) {
     }
   }
   std::optional<FilePassword> password;
-  const int status = ObtainPassword(parsed, err, password);
+  const int status = ObtainPassword(parsed, err, true, password);
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
   PackEvents events;
   const PackOutcome outcome = PackContainer(*workspace, *password, container, sources, events);
   if (outcome.result == PackResult::Packed) return kExitOk;
-  if (outcome.result == PackResult::ContainerNotCreated) {
-    std::fprintf(err, "resicrypt-cli: cannot create container '%s'\n", container.c_str());
-    SayPackProblems(err, outcome);
-    return kExitFailure;
-  }
-  if (outcome.result == PackResult::SourceNotRead) Say(err, "Read File not Open");
-  if (outcome.result == PackResult::ContainerNotWritten) Say(err, "Write File not Open");
-  SayPackProblems(err, outcome);
-  if (outcome.result == PackResult::SourceNotRead) {
-    std::fprintf(err, "resicrypt-cli: %d of %d files packed; '%s' is incomplete\n",
-                 static_cast<int>(outcome.packed), static_cast<int>(sources.size()),
-                 container.c_str());
-  }
+  SayPackProblems(err, outcome, container, static_cast<int>(sources.size()));
   return kExitFailure;
 }
 
@@ -225,7 +279,7 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
       folderOption != parsed.options.end() ? folderOption->second : FolderPart(container);
   if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
   std::optional<FilePassword> password;
-  const int status = ObtainPassword(parsed, err, password);
+  const int status = ObtainPassword(parsed, err, false, password);
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
@@ -234,17 +288,13 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
   switch (outcome.result) {
     case UnpackResult::Unpacked:
       if (outcome.refused == 0) return kExitOk;
-      std::fprintf(err, "resicrypt-cli: %d files not unpacked\n",
-                   static_cast<int>(outcome.refused));
+      Say(err, Files(outcome.refused) + " not unpacked");
       return kExitFailure;
     case UnpackResult::PasswordLengthWrong:
     case UnpackResult::PasswordWrong:
       std::fprintf(err, "resicrypt-cli: wrong password for '%s'\n", container.c_str());
       return kExitUsage;
     case UnpackResult::ContainerNotOpened:
-      std::fprintf(err, "resicrypt-cli: cannot open container '%s'\n", container.c_str());
-      SayUnpackProblems(err, outcome);
-      return kExitFailure;
     case UnpackResult::ContainerDamaged:
     case UnpackResult::RecordStopped:
     case UnpackResult::OutputStopped:
@@ -259,7 +309,7 @@ int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   int blockLength = 0;
   if (parsed.options.count("password-file") != 0) {
     std::optional<FilePassword> password;
-    const int status = ObtainPassword(parsed, err, password);
+    const int status = ObtainPassword(parsed, err, false, password);
     if (status >= 0) return status;
     blockLength = password->Length();
   }

@@ -1,13 +1,9 @@
 #include "container/binary_file.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "container/byte_order.h"
-#include "container/container_path.h"
 
 namespace resicrypt {
 
@@ -18,28 +14,6 @@ namespace {
 // second copy.
 constexpr std::size_t DirectBytes(std::size_t bufferBytes) {
   return std::min<std::size_t>(bufferBytes, std::size_t{64} << 10);
-}
-
-// A new, empty file "~rcXXXXXX.tmp" in the folder of path.
-FileHandle CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
-  static int anchor = 0;
-  static std::atomic<std::uint32_t> state{
-      static_cast<std::uint32_t>(std::time(nullptr)) ^
-      static_cast<std::uint32_t>(std::clock()) * 2654435761u ^
-      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&anchor) >> 4)};
-  const std::string folder = FolderPart(path);
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::uint32_t draw = state.fetch_add(0x9E3779B9u) * 1664525u + 1013904223u;
-    char name[20];
-    std::snprintf(name, sizeof name, "~rc%06x.tmp", static_cast<unsigned>(draw >> 8));
-    const std::string candidate = folder + name;
-    FileHandle file = FileHandle::CreateNew(candidate);  // never shares a name
-    if (file.IsOpen()) {
-      temporaryPath = candidate;
-      return file;
-    }
-  }
-  return FileHandle();
 }
 
 }  // namespace
@@ -123,14 +97,9 @@ bool InputFile::Skip(std::int64_t count) {
   return true;
 }
 
-bool OutputFile::Create(const std::string& path) {
+bool OutputFile::Create(const std::string& path, FileMode widestMode) {
   Discard();
-  // A file that is there already must be one we may write, as opening it for
-  // writing would demand; it is replaced only at Commit.
-  if (!MayReplaceFile(path)) return false;
-  file_ = CreateTemporaryBeside(path, temporaryPath_);
-  if (!file_.IsOpen()) return false;
-  path_ = path;
+  if (!file_.Begin(path, widestMode)) return false;
   buffer_.resize(kFileBufferBytes);
   used_ = 0;
   position_ = 0;
@@ -139,21 +108,21 @@ bool OutputFile::Create(const std::string& path) {
 }
 
 bool OutputFile::Flush() {
-  if (failed_ || !file_.IsOpen()) return false;
+  if (failed_ || !file_.File().IsOpen()) return false;
   const std::int64_t at = position_ - static_cast<std::int64_t>(used_);
-  if (used_ > 0 && !file_.WriteAt(at, buffer_.data(), used_)) failed_ = true;
+  if (used_ > 0 && !file_.File().WriteAt(at, buffer_.data(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
 
 bool OutputFile::Write(const void* data, std::size_t count) {
-  if (failed_ || !file_.IsOpen()) return false;
+  if (failed_ || !file_.File().IsOpen()) return false;
   const auto* in = static_cast<const unsigned char*>(data);
   if (used_ + count > buffer_.size() || count >= DirectBytes(buffer_.size())) {
     if (!Flush()) return false;
     if (count >= DirectBytes(buffer_.size())) {
       // Large writes go straight from the caller's memory.
-      if (!file_.WriteAt(position_, in, count)) failed_ = true;
+      if (!file_.File().WriteAt(position_, in, count)) failed_ = true;
       position_ += static_cast<std::int64_t>(count);
       return !failed_;
     }
@@ -178,9 +147,9 @@ bool OutputFile::Skip(std::int64_t count) {
 }
 
 bool OutputFile::CutBack(std::int64_t length) {
-  if (failed_ || !file_.IsOpen() || length < 0 || length > position_) return false;
-  if (!Flush() || !file_.Cut(length)) {
-    failed_ = true;  // the temporary file goes at Discard
+  if (failed_ || !file_.File().IsOpen() || length < 0 || length > position_) return false;
+  if (!Flush() || !file_.File().Cut(length)) {
+    failed_ = true;  // the new file goes at Discard
     return false;
   }
   position_ = length;
@@ -188,20 +157,19 @@ bool OutputFile::CutBack(std::int64_t length) {
 }
 
 bool OutputFile::Commit() {
-  if (temporaryPath_.empty()) return false;
+  if (!file_.File().IsOpen()) return false;
   bool ok = Flush();
-  if (!file_.Close()) ok = false;
-  if (ok) ok = RenameOver(temporaryPath_, path_);
-  if (!ok) RemoveFile(temporaryPath_);
-  temporaryPath_.clear();
+  if (ok) {
+    ok = file_.Place();
+  } else {
+    file_.Abandon();
+  }
   failed_ = !ok;
   return ok;
 }
 
 void OutputFile::Discard() {
-  file_.Close();
-  if (!temporaryPath_.empty()) RemoveFile(temporaryPath_);
-  temporaryPath_.clear();
+  file_.Abandon();
   used_ = 0;
 }
 

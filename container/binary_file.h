@@ -1,12 +1,13 @@
 // Buffered binary files for the container commands, each on one handle opened
 // once (platform_file.h).
 //
-// InputFile opens a file for reading only (a read-only source or container works)
-// and hands out its bytes from a large buffer. OutputFile writes a new file under a
-// temporary name in the target's folder and puts it in place of the target only
-// when every byte has been written and the file has been closed without error;
-// until then the target keeps its earlier content, and an output that is given up
-// leaves nothing behind. Both also read or write at offsets on the same handle
+// InputFile opens a regular file for reading only (a read-only source or container
+// works) and hands out its bytes from a large buffer. OutputFile writes a new file
+// privately in the target's folder (ReplacementFile) and puts it in place of the
+// target only when every byte has been written and the file has been closed
+// without error; until then the target keeps its earlier content, and an output
+// that is given up leaves nothing behind. When either fails, SystemError() and
+// Refused() tell why. Both also read or write at offsets on the same handle
 // (ReadAt, WriteAt), from any thread, for the blocks of a record.
 #pragma once
 
@@ -30,7 +31,7 @@ static_assert(kFileBufferBytes >= 64, "a buffer holds at least one block");
 class InputFile {
  public:
   // Opens the file for reading and takes its length from the open handle. False
-  // when it cannot be opened or its length cannot be told.
+  // when it cannot be opened, is no regular file or its length cannot be told.
   bool Open(const std::string& path);
   void Close();
 
@@ -50,6 +51,11 @@ class InputFile {
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const {
     return file_.ReadAt(offset, data, count);
   }
+  // False when the file holds more than the Size() it had when opened.
+  bool EndsAtSize() const { return !file_.HasByteAt(size_); }
+  FileMode Mode() const { return file_.Mode(); }
+  int SystemError() const { return file_.Error(); }
+  FileType Refused() const { return file_.Refused(); }
 
  private:
   FileHandle file_;
@@ -68,10 +74,13 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { Discard(); }
 
-  // Starts a file that will replace (or create) path. False when path names a file
-  // that cannot be written (a read-only file, a folder) or when no temporary file
-  // can be made in its folder.
-  bool Create(const std::string& path);
+  // Starts a file that will replace (or create) path, with permissions as
+  // ReplacementFile::Begin gives them. False when path names a file that cannot be
+  // written (a read-only file) or is no regular file, or when no new file can be
+  // made in its folder.
+  bool Create(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  // True when a file stood at the path when Create looked.
+  bool ReplacesFile() const { return file_.ReplacesFile(); }
 
   // False once any write has failed; nothing is written after that.
   bool Write(const void* data, std::size_t count);
@@ -82,7 +91,7 @@ class OutputFile {
   bool Flush();
   // Exactly count bytes at offset, past the buffer; Position stays.
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
-    return file_.WriteAt(offset, data, count);
+    return file_.File().WriteAt(offset, data, count);
   }
   // Goes on count bytes further, past bytes written at their offsets (WriteAt).
   bool Skip(std::int64_t count);
@@ -91,17 +100,18 @@ class OutputFile {
   bool CutBack(std::int64_t length);
 
   // Flushes, closes and puts the file in place of the target. False on any write,
-  // close or rename failure; the temporary file is then removed and the target
-  // keeps its earlier content.
+  // close or rename failure; the new file is then removed and the target keeps
+  // its earlier content.
   bool Commit();
 
-  // Gives the file up: closes and removes the temporary file.
+  // Gives the file up: closes and removes the new file.
   void Discard();
 
+  int SystemError() const { return file_.Error(); }
+  FileType Refused() const { return file_.Refused(); }
+
  private:
-  std::string path_;
-  std::string temporaryPath_;
-  FileHandle file_;
+  ReplacementFile file_;
   std::vector<unsigned char> buffer_;
   std::size_t used_ = 0;  // the bytes before position_ that the buffer holds
   std::int64_t position_ = 0;

@@ -10,17 +10,23 @@ namespace resicrypt {
 enum class FileProblemKind {
   kPathTooLong,        // path: a container, source or output path of more than 255 bytes
   kTooManyFiles,       // more sources than a file count can hold
-  kContainerNotMade,   // path: the container could not be created
+  kContainerNotMade,   // path, detail ("a folder" when one is in the way): the container
+                       // could not be created
   kNotOpened,          // path: the container or source could not be opened
+  kNotRegularFile,     // path, detail (what it is): a source, container or target that is
+                       // a folder, device, pipe or socket; never opened for reading or writing
   kTooLarge,           // path: a source of more than 2147483647 bytes
   kNotReadToEnd,       // path: a source that could not be read to its end
+  kGrewWhileRead,      // path: a source that held more bytes than its size said
   kNotKept,            // path: the incomplete container could not be kept
   kNotWritten,         // path: a write, close or rename of the container failed
+  kContainerKept,      // path: packing stopped, and the file that stood there is kept as it was
   kContainerDamaged,   // detail: why its header cannot be used; nothing unpacked
   kRecordDamaged,      // record, path (stored name), detail: unpacking stops there
   kRecordRefused,      // record, path (stored name), detail: the record is skipped
   kContainerNotRead,   // record, path (stored name): a read of its blocks failed
-  kOutputNotMade,      // record, path (stored name): its output file could not be created
+  kOutputNotMade,      // record, path (stored name), detail (what is in the way, if that is
+                       // why): its output file could not be created
   kOutputNotWritten,   // record, path (stored name): a write, close or rename failed
 };
 
@@ -29,6 +35,7 @@ struct FileProblem {
   std::int32_t record = 0;  // the record, counted from 1; 0 when the problem has none
   std::string path;         // the file concerned, or the record's stored name
   std::string detail;       // the reason, where the kind has several
+  int systemError = 0;      // the system's code (errno, GetLastError) when it gave one
 };
 
 }  // namespace resicrypt

@@ -11,17 +11,35 @@ namespace resicrypt {
 
 namespace {
 
-// Ends the packing at a source that cannot be read: the container keeps its
+// Ends the packing at a source that cannot be read. A new container keeps its
 // header and the complete records before this source (its file count still says
-// all of them), as it does when a source cannot be opened at all.
+// all of them), as it does when a source cannot be opened at all; a file that
+// stood at its path is kept as it was, as a container that says more files than
+// it holds is worth less than the one it would replace.
 PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOutcome outcome,
-                         FileProblemKind kind, const std::string& source) {
+                         FileProblem problem, const std::string& containerPath) {
   outcome.result = PackResult::SourceNotRead;
-  outcome.problems.push_back({kind, 0, source, {}});
+  outcome.problems.push_back(std::move(problem));
+  if (container.ReplacesFile()) {
+    container.Discard();
+    outcome.problems.push_back({FileProblemKind::kContainerKept, 0, containerPath, {}});
+    return outcome;
+  }
   const bool kept =
       (container.Position() == recordStart || container.CutBack(recordStart)) && container.Commit();
-  if (!kept) outcome.problems.push_back({FileProblemKind::kNotKept, 0, {}, {}});
+  if (!kept) {
+    outcome.problems.push_back(
+        {FileProblemKind::kNotKept, 0, containerPath, {}, container.SystemError()});
+  }
   return outcome;
+}
+
+// Why a source was not opened.
+FileProblem NotOpened(const InputFile& source, const std::string& path) {
+  if (source.Refused() != FileType::kRegular) {
+    return {FileProblemKind::kNotRegularFile, 0, path, FileTypeWords(source.Refused())};
+  }
+  return {FileProblemKind::kNotOpened, 0, path, {}, source.SystemError()};
 }
 
 // Full blocks: L source bytes in, N - 1 residue bytes out.
@@ -40,9 +58,10 @@ class PackWork : public BlockWork {
 
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
                        PackOutcome outcome) {
+  const int error = container.SystemError();
   container.Discard();
   outcome.result = PackResult::ContainerNotWritten;
-  outcome.problems = {{FileProblemKind::kNotWritten, 0, containerPath, {}}};
+  outcome.problems = {{FileProblemKind::kNotWritten, 0, containerPath, {}, error}};
   return outcome;
 }
 
@@ -59,14 +78,25 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   const auto plainBytes = static_cast<std::size_t>(L);
 
   OutputFile container;
-  const auto notCreated = [&outcome, &containerPath](FileProblemKind kind) {
+  const auto notCreated = [&outcome, &containerPath](FileProblemKind kind,
+                                                     const std::string& detail = {},
+                                                     int error = 0) {
     outcome.result = PackResult::ContainerNotCreated;
-    outcome.problems = {{kind, 0, containerPath, {}}};
+    outcome.problems = {{kind, 0, containerPath, detail, error}};
     return outcome;
   };
   if (containerPath.size() > kMaxPathBytes) return notCreated(FileProblemKind::kPathTooLong);
   if (sources.size() > 0x7FFFFFFFu) return notCreated(FileProblemKind::kTooManyFiles);
-  if (!container.Create(containerPath)) return notCreated(FileProblemKind::kContainerNotMade);
+  if (!container.Create(containerPath)) {
+    // A folder in the way has always been a container that could not be made.
+    const FileType refused = container.Refused();
+    if (refused == FileType::kRegular || refused == FileType::kFolder) {
+      return notCreated(FileProblemKind::kContainerNotMade,
+                        refused == FileType::kFolder ? FileTypeWords(refused) : "",
+                        container.SystemError());
+    }
+    return notCreated(FileProblemKind::kNotRegularFile, FileTypeWords(refused));
+  }
   events.ContainerCreated();
 
   // Header: residue count, check block, file count.
@@ -83,14 +113,16 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     const std::string& path = sources[static_cast<std::size_t>(k)];
     const std::int64_t recordStart = container.Position();
     InputFile source;
-    if (path.size() > kMaxPathBytes) {
-      return StopAtSource(container, recordStart, outcome, FileProblemKind::kPathTooLong, path);
-    }
-    if (!source.Open(path)) {
-      return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotOpened, path);
-    }
+    const auto stop = [&](FileProblem problem) {
+      return StopAtSource(container, recordStart, outcome, std::move(problem), containerPath);
+    };
+    const auto notReadToEnd = [&] {
+      return stop({FileProblemKind::kNotReadToEnd, 0, path, {}, source.SystemError()});
+    };
+    if (path.size() > kMaxPathBytes) return stop({FileProblemKind::kPathTooLong, 0, path, {}});
+    if (!source.Open(path)) return stop(NotOpened(source, path));
     if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
-      return StopAtSource(container, recordStart, outcome, FileProblemKind::kTooLarge, path);
+      return stop({FileProblemKind::kTooLarge, 0, path, {}});
     }
     FileRecord record{FileNamePart(path), static_cast<std::int32_t>(source.Size())};
     const std::int32_t full = record.FullBlocks(L);
@@ -107,8 +139,7 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
       case BlockLoopResult::Done:
         break;
       case BlockLoopResult::ReadFailed:
-        return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd,
-                            path);
+        return notReadToEnd();
       case BlockLoopResult::WriteFailed:
         return NotWritten(container, containerPath, outcome);
     }
@@ -116,9 +147,10 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     // Final block, always present: the last r bytes and padding.
     unsigned char tail[kMaxFilePasswordLength];
     unsigned char finalBlock[kMaxResidueCount];
-    if (!source.Read(tail, static_cast<std::size_t>(r))) {
-      return StopAtSource(container, recordStart, outcome, FileProblemKind::kNotReadToEnd, path);
-    }
+    if (!source.Read(tail, static_cast<std::size_t>(r))) return notReadToEnd();
+    // A file that grew meanwhile, or one whose size says nothing of its content
+    // (as files under /proc have), would be packed cut short without a word.
+    if (!source.EndsAtSize()) return stop({FileProblemKind::kGrewWhileRead, 0, path, {}});
     cipher.EncryptFinalBlock(tail, r, finalBlock, options.paddingClock);
     source.Close();
     if (!container.Write(finalBlock, blockBytes)) {

@@ -31,7 +31,8 @@ class PackEvents {
 enum class PackResult {
   Packed,               // every source packed, the container in place
   ContainerNotCreated,  // nothing written
-  SourceNotRead,        // the container holds the records before this source
+  SourceNotRead,        // a new container holds the records before this source; a file
+                        // that stood at the container's path is kept as it was instead
   ContainerNotWritten,  // a write or close failed; the target keeps its earlier content
 };
 
@@ -41,9 +42,11 @@ struct PackOutcome {
   std::int32_t packed = 0;            // records complete in the container
 };
 
-// Writes the container in one pass: header, then one record per source. The file count says sources.size() from the start;
-// a source that cannot be opened or read to its end stops the packing and leaves
-// the container with the complete records before it. The events are called on
+// Writes the container in one pass: header, then one record per source. The file
+// count says sources.size() from the start; a source that cannot be opened or read
+// to its end stops the packing. Where no file stood, the container is then left
+// with the complete records before that source; a file that stood there is never
+// replaced by an incomplete container (kContainerKept). The events are called on
 // the calling thread.
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,

@@ -1,17 +1,69 @@
 #include "container/platform_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+
+#include "container/container_path.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #endif
 
 namespace resicrypt {
+
+namespace {
+
+std::atomic<bool> unnamedAllowed{true};
+
+// "~rcXXXXXX.tmp" in the folder of path, a new draw each call.
+std::string TemporaryNameBeside(const std::string& path) {
+  static int anchor = 0;
+  static std::atomic<std::uint32_t> state{
+      static_cast<std::uint32_t>(std::time(nullptr)) ^
+      static_cast<std::uint32_t>(std::clock()) * 2654435761u ^
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&anchor) >> 4)};
+  const std::uint32_t draw = state.fetch_add(0x9E3779B9u) * 1664525u + 1013904223u;
+  char name[20];
+  std::snprintf(name, sizeof name, "~rc%06x.tmp", static_cast<unsigned>(draw >> 8));
+  return FolderPart(path) + name;
+}
+
+constexpr int kNameAttempts = 16;
+
+}  // namespace
+
+const char* FileTypeWords(FileType type) {
+  switch (type) {
+    case FileType::kMissing:
+      return "no file";
+    case FileType::kRegular:
+      return "a file";
+    case FileType::kFolder:
+      return "a folder";
+    case FileType::kDevice:
+      return "a device";
+    case FileType::kPipe:
+      return "a named pipe";
+    case FileType::kSocket:
+      return "a socket";
+    case FileType::kOther:
+      break;
+  }
+  return "a special file";
+}
+
+void AllowUnnamedFiles(bool allowed) { unnamedAllowed.store(allowed); }
 
 bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) const {
   auto* bytes = static_cast<unsigned char*>(data);
@@ -37,6 +89,11 @@ bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t coun
   return true;
 }
 
+bool FileHandle::HasByteAt(std::int64_t offset) const {
+  unsigned char byte = 0;
+  return ReadSome(offset, &byte, 1) == 1;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -46,9 +103,33 @@ constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 HANDLE Raw(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }
 
-std::intptr_t Open(const std::string& path, DWORD access, DWORD disposition) {
-  return reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), access, kShare, nullptr,
-                                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// A HANDLE's type as the file commands see it: only disk files are files.
+FileType TypeOfHandle(HANDLE handle) {
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK: {
+      // A volume or a disk opened by a \\.\ name is a disk too, but no file.
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (!GetFileInformationByHandle(handle, &info)) return FileType::kDevice;
+      if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileType::kFolder;
+      if ((info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return FileType::kDevice;
+      return FileType::kRegular;
+    }
+    case FILE_TYPE_CHAR:
+      return FileType::kDevice;
+    case FILE_TYPE_PIPE:
+      return FileType::kPipe;
+    default:
+      return FileType::kOther;
+  }
+}
+
+bool NothingThere(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // A handle opened without FILE_FLAG_OVERLAPPED still takes its offset from the
@@ -62,122 +143,476 @@ OVERLAPPED At(std::int64_t offset) {
 
 DWORD Most(std::size_t count) { return static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30)); }
 
-}  // namespace
-
-// INVALID_HANDLE_VALUE is -1, kClosed.
-FileHandle FileHandle::OpenForReading(const std::string& path) {
-  return FileHandle(Open(path, GENERIC_READ, OPEN_EXISTING));
+bool MarkForDeletion(HANDLE handle, bool marked) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = marked ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
 }
 
-FileHandle FileHandle::CreateNew(const std::string& path) {
-  return FileHandle(Open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW));
+}  // namespace
+
+// INVALID_HANDLE_VALUE is -1, kClosed. A folder is told by its attributes (it
+// cannot be opened as a file); devices and pipes by the handle, which opening
+// them does not wait for.
+FileHandle FileHandle::OpenForReading(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && NothingThere(GetLastError())) {
+    return Failed(static_cast<int>(GetLastError()));
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Failed(0, FileType::kFolder);
+  }
+  const HANDLE handle = Open(path, GENERIC_READ, kShare, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE) return Failed(static_cast<int>(GetLastError()));
+  const FileType type = TypeOfHandle(handle);
+  if (type != FileType::kRegular) {
+    CloseHandle(handle);
+    return Failed(0, type);
+  }
+  return FileHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
 std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
   OVERLAPPED at = At(offset);
   DWORD got = 0;
-  return IsOpen() && ReadFile(Raw(native_), data, Most(count), &got, &at) ? got : 0;
+  if (!IsOpen()) return 0;
+  if (!ReadFile(Raw(native_), data, Most(count), &got, &at)) {
+    if (GetLastError() != ERROR_HANDLE_EOF) Note(static_cast<int>(GetLastError()));
+    return 0;
+  }
+  return got;
 }
 
 std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
   OVERLAPPED at = At(offset);
   DWORD put = 0;
-  return IsOpen() && WriteFile(Raw(native_), data, Most(count), &put, &at) ? put : 0;
+  if (!IsOpen()) return 0;
+  if (!WriteFile(Raw(native_), data, Most(count), &put, &at)) {
+    Note(static_cast<int>(GetLastError()));
+    return 0;
+  }
+  return put;
 }
 
 std::int64_t FileHandle::Size() const {
   LARGE_INTEGER size{};
-  return IsOpen() && GetFileSizeEx(Raw(native_), &size) ? size.QuadPart : -1;
+  if (IsOpen() && GetFileSizeEx(Raw(native_), &size)) return size.QuadPart;
+  Note(static_cast<int>(GetLastError()));
+  return -1;
 }
+
+FileMode FileHandle::Mode() const { return kDefaultFileMode; }
 
 // The handle's own file pointer serves nothing else: reads and writes give offsets.
 bool FileHandle::Cut(std::int64_t length) const {
   LARGE_INTEGER end{};
   end.QuadPart = length;
-  return IsOpen() && SetFilePointerEx(Raw(native_), end, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(Raw(native_));
+  if (IsOpen() && SetFilePointerEx(Raw(native_), end, nullptr, FILE_BEGIN) &&
+      SetEndOfFile(Raw(native_))) {
+    return true;
+  }
+  Note(static_cast<int>(GetLastError()));
+  return false;
 }
 
 bool FileHandle::Close() {
-  return !IsOpen() || CloseHandle(Raw(std::exchange(native_, kClosed)));
+  if (!IsOpen()) return true;
+  if (CloseHandle(Raw(std::exchange(native_, kClosed)))) return true;
+  Note(static_cast<int>(GetLastError()));
+  return false;
 }
 
-bool MayReplaceFile(const std::string& path) {
-  FileHandle probe(Open(path, GENERIC_WRITE, OPEN_EXISTING));
-  const DWORD error = GetLastError();
-  return probe.IsOpen() || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+bool ReplacementFile::Begin(const std::string& path, FileMode /*widestMode*/) {
+  Abandon();
+  error_ = 0;
+  refused_ = FileType::kRegular;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  replaces_ = !(attributes == INVALID_FILE_ATTRIBUTES && NothingThere(GetLastError()));
+  if (replaces_) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      refused_ = FileType::kFolder;
+      return false;
+    }
+    // A file that is there must be one we may write, as opening it for writing
+    // would demand, and a disk file, not a device or a pipe that has a file's name.
+    const HANDLE probe = Open(path, GENERIC_WRITE, kShare, OPEN_EXISTING);
+    if (probe == INVALID_HANDLE_VALUE) {
+      error_ = static_cast<int>(GetLastError());
+      return false;
+    }
+    refused_ = TypeOfHandle(probe);
+    CloseHandle(probe);
+    if (refused_ != FileType::kRegular) return false;
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string candidate = TemporaryNameBeside(path);
+    // Opened for nobody else, and deleted by the system when the handle closes
+    // (also when the process is killed) until Place takes the mark off.
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE) {
+      error_ = static_cast<int>(GetLastError());
+      if (error_ == ERROR_FILE_EXISTS || error_ == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    error_ = 0;
+    MarkForDeletion(handle, true);
+    file_ = FileHandle(reinterpret_cast<std::intptr_t>(handle));
+    temporaryPath_ = candidate;
+    path_ = path;
+    return true;
+  }
+  return false;
 }
 
-bool RenameOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool ReplacementFile::Place() {
+  if (!file_.IsOpen()) return false;
+  bool ok = MarkForDeletion(Raw(file_.native_), false);
+  if (!ok) error_ = static_cast<int>(GetLastError());
+  if (!file_.Close()) ok = false;
+  if (ok && MoveFileExA(temporaryPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+    error_ = static_cast<int>(GetLastError());
+    ok = false;
+  }
+  if (!ok) DeleteFileA(temporaryPath_.c_str());
+  temporaryPath_.clear();
+  return ok;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+void ReplacementFile::Abandon() {
+  // The mark removes it at the close; the delete is for a file that could not be marked.
+  file_.Close();
+  if (!temporaryPath_.empty()) DeleteFileA(temporaryPath_.c_str());
+  temporaryPath_.clear();
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  const HANDLE handle =
+      Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+std::string SystemErrorText(int error) {
+  char text[512] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+  std::string words(text, length);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' ||
+                            words.back() == ' ')) {
+    words.pop_back();
+  }
+  return words.empty() ? "system error " + std::to_string(error) : words;
+}
 
 #else  // POSIX
 
 namespace {
 
-std::intptr_t Open(const std::string& path, int flags) {
+int OpenRaw(const char* path, int flags, mode_t mode = 0) {
   int fd;
   do {
-    fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+    fd = open(path, flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
 
-}  // namespace
-
-FileHandle FileHandle::OpenForReading(const std::string& path) {
-  return FileHandle(Open(path, O_RDONLY));
+FileType TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kRegular;
+  if (S_ISDIR(mode)) return FileType::kFolder;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileType::kDevice;
+  if (S_ISFIFO(mode)) return FileType::kPipe;
+  if (S_ISSOCK(mode)) return FileType::kSocket;
+  return FileType::kOther;
 }
 
-FileHandle FileHandle::CreateNew(const std::string& path) {
-  return FileHandle(Open(path, O_RDWR | O_CREAT | O_EXCL));
+// The named temporaries the signal handler removes: a fixed table, as the handler
+// may neither allocate nor lock. A slot is 0 free, 1 being filled, 2 armed.
+constexpr int kPendingSlots = 16;
+struct PendingSlot {
+  std::atomic<int> state{0};
+  char path[512];
+};
+PendingSlot pending[kPendingSlots];
+
+// Removes the armed temporaries, then ends the process as the signal would have.
+void RemovePendingAndEnd(int signal) {
+  for (PendingSlot& slot : pending) {
+    if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
+  }
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  sigemptyset(&standard.sa_mask);
+  sigaction(signal, &standard, nullptr);
+  sigset_t just;
+  sigemptyset(&just);
+  sigaddset(&just, signal);
+  sigprocmask(SIG_UNBLOCK, &just, nullptr);
+  raise(signal);
+}
+
+// For the signals whose default ends the process, at each arming (a program may
+// have set a signal back meanwhile): a program's own handler, or an ignored
+// signal, stays as it is.
+void InstallRemovalHandlers() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0) continue;
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction removal {};
+    removal.sa_handler = RemovePendingAndEnd;
+    sigemptyset(&removal.sa_mask);
+    sigaction(signal, &removal, nullptr);
+  }
+}
+
+int Arm(const std::string& path) {
+  InstallRemovalHandlers();
+  if (path.size() >= sizeof pending[0].path) return -1;  // beyond any path the commands take
+  for (int k = 0; k < kPendingSlots; ++k) {
+    int expected = 0;
+    if (pending[k].state.compare_exchange_strong(expected, 1)) {
+      std::memcpy(pending[k].path, path.c_str(), path.size() + 1);
+      pending[k].state.store(2, std::memory_order_release);
+      return k;
+    }
+  }
+  return -1;
+}
+
+void Disarm(int& slot) {
+  if (slot >= 0) pending[slot].state.store(0, std::memory_order_release);
+  slot = -1;
+}
+
+// Read where Linux shows it: setting the mask to learn it would race with files
+// other threads create meanwhile.
+mode_t CurrentUmask() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    long mask = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::strncmp(line, "Umask:", 6) == 0) mask = std::strtol(line + 6, nullptr, 8);
+    }
+    std::fclose(status);
+    if (mask >= 0) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+// An unnamed file gets its name through /proc/self/fd (AT_EMPTY_PATH needs a
+// privilege); without /proc the files are named from the start.
+bool CanNameUnnamedFiles() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// Gives the open unnamed file a name; never replaces one (EEXIST).
+bool LinkAs(int fd, const std::string& name) {
+  if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno == EEXIST) return false;
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+}  // namespace
+
+// A FIFO is opened without waiting for its other end, a device without becoming
+// the controlling terminal; whatever the name leads to, the open file decides.
+FileHandle FileHandle::OpenForReading(const std::string& path) {
+  struct stat status {};
+  // Told before opening: opening some devices does something by itself.
+  if (stat(path.c_str(), &status) != 0) return Failed(errno);
+  if (!S_ISREG(status.st_mode)) return Failed(0, TypeOf(status.st_mode));
+  const int fd = OpenRaw(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return Failed(errno);
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const int error = errno;
+    close(fd);
+    return S_ISREG(status.st_mode) ? Failed(error) : Failed(0, TypeOf(status.st_mode));
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return FileHandle(fd);
 }
 
 std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
   ssize_t got = -1;
-  while (IsOpen() && (got = pread(static_cast<int>(native_), data, count,
-                                  static_cast<off_t>(offset))) < 0 &&
+  while (IsOpen() &&
+         (got = pread(static_cast<int>(native_), data, count, static_cast<off_t>(offset))) < 0 &&
          errno == EINTR) {
   }
+  if (got < 0 && IsOpen()) Note(errno);
   return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
   ssize_t put = -1;
-  while (IsOpen() && (put = pwrite(static_cast<int>(native_), data, count,
-                                   static_cast<off_t>(offset))) < 0 &&
+  while (IsOpen() &&
+         (put = pwrite(static_cast<int>(native_), data, count, static_cast<off_t>(offset))) < 0 &&
          errno == EINTR) {
   }
+  if (put < 0 && IsOpen()) Note(errno);
   return put > 0 ? static_cast<std::size_t>(put) : 0;
 }
 
-// The end as a seek finds it, which also tells devices and pipes (no end) apart.
 std::int64_t FileHandle::Size() const {
-  return IsOpen() ? static_cast<std::int64_t>(lseek(static_cast<int>(native_), 0, SEEK_END)) : -1;
+  const off_t end = IsOpen() ? lseek(static_cast<int>(native_), 0, SEEK_END) : -1;
+  if (end < 0 && IsOpen()) Note(errno);
+  return static_cast<std::int64_t>(end);
+}
+
+FileMode FileHandle::Mode() const {
+  struct stat status {};
+  if (!IsOpen() || fstat(static_cast<int>(native_), &status) != 0) return kDefaultFileMode;
+  return static_cast<FileMode>(status.st_mode & 0777);
 }
 
 bool FileHandle::Cut(std::int64_t length) const {
-  return IsOpen() && ftruncate(static_cast<int>(native_), static_cast<off_t>(length)) == 0;
+  if (IsOpen() && ftruncate(static_cast<int>(native_), static_cast<off_t>(length)) == 0) {
+    return true;
+  }
+  Note(errno);
+  return false;
 }
 
 bool FileHandle::Close() {
-  return !IsOpen() || close(static_cast<int>(std::exchange(native_, kClosed))) == 0;
+  if (!IsOpen()) return true;
+  if (close(static_cast<int>(std::exchange(native_, kClosed))) == 0) return true;
+  Note(errno);
+  return false;
 }
 
-bool MayReplaceFile(const std::string& path) {
-  // Non-blocking, so that a pipe with no reader is refused instead of waited for.
-  FileHandle probe(Open(path, O_WRONLY | O_NONBLOCK));
-  return probe.IsOpen() || errno == ENOENT;
+// The new file's permissions: those of the file it replaces, so that a file the
+// owner kept private stays so; for a new file, at most widestMode (for an
+// unpacked file the container's) within the umask's default. Set only when the
+// file is complete: until then it is the owner's alone.
+bool ReplacementFile::Begin(const std::string& path, FileMode widestMode) {
+  Abandon();
+  error_ = 0;
+  refused_ = FileType::kRegular;
+  replaces_ = false;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) {
+    replaces_ = true;
+    // A link is replaced itself, never written through; it stands for what it
+    // leads to only in the checks.
+    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) {
+      status.st_mode = S_IFREG | (widestMode & 0666 & ~CurrentUmask());
+    }
+    refused_ = TypeOf(status.st_mode);
+    if (refused_ != FileType::kRegular) return false;
+    // A file that is there must be one we may write, as opening it for writing
+    // would demand (asked without opening it).
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+      error_ = errno;
+      return false;
+    }
+    mode_ = static_cast<FileMode>(status.st_mode & 0777);
+  } else if (errno != ENOENT) {
+    error_ = errno;
+    return false;
+  } else {
+    mode_ = static_cast<FileMode>(widestMode & 0666 & ~CurrentUmask());
+  }
+  path_ = path;
+
+  if (unnamedAllowed.load() && CanNameUnnamedFiles()) {
+    const std::string folder = FolderPart(path);
+    const int fd = OpenRaw(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (fd >= 0) {
+      file_ = FileHandle(fd);
+      return true;
+    }
+    // Not on this file system: a named file instead.
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string candidate = TemporaryNameBeside(path);
+    const int fd = OpenRaw(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      file_ = FileHandle(fd);
+      temporaryPath_ = candidate;
+      pendingSlot_ = Arm(candidate);
+      return true;
+    }
+    error_ = errno;
+    if (errno != EEXIST) break;
+  }
+  path_.clear();
+  return false;
 }
 
-bool RenameOver(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+// An unnamed file is linked under the target's name when none is there; linkat
+// never replaces a file, so otherwise it is linked under a fresh name that is
+// then renamed over the target, the one moment a name of it could be left (the
+// signal handler covers that name too).
+bool ReplacementFile::Place() {
+  if (!file_.IsOpen()) return false;
+  const int fd = static_cast<int>(file_.native_);
+  bool ok = fchmod(fd, static_cast<mode_t>(mode_)) == 0;
+  if (!ok) error_ = errno;
+  bool linkedAsTarget = false;
+  if (ok && temporaryPath_.empty()) {
+    linkedAsTarget = LinkAs(fd, path_);
+    if (!linkedAsTarget && errno != EEXIST) {
+      error_ = errno;
+      ok = false;
+    }
+    for (int attempt = 0; ok && !linkedAsTarget && attempt < kNameAttempts; ++attempt) {
+      const std::string candidate = TemporaryNameBeside(path_);
+      pendingSlot_ = Arm(candidate);
+      if (LinkAs(fd, candidate)) {
+        temporaryPath_ = candidate;
+        break;
+      }
+      error_ = errno;
+      Disarm(pendingSlot_);
+      if (error_ != EEXIST) break;
+    }
+    if (!linkedAsTarget && temporaryPath_.empty()) ok = false;
+  }
+  // Closing reports a write that failed late.
+  if (!file_.Close()) {
+    ok = false;
+    error_ = file_.Error();
+  }
+  if (ok && !temporaryPath_.empty() && std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    error_ = errno;
+    ok = false;
+  }
+  if (!ok && linkedAsTarget) unlink(path_.c_str());
+  if (!ok && !temporaryPath_.empty()) unlink(temporaryPath_.c_str());
+  Disarm(pendingSlot_);
+  temporaryPath_.clear();
+  return ok;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+void ReplacementFile::Abandon() {
+  file_.Close();  // an unnamed file goes with its handle
+  if (!temporaryPath_.empty()) unlink(temporaryPath_.c_str());
+  Disarm(pendingSlot_);
+  temporaryPath_.clear();
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(status.st_dev);
+  identity.index = static_cast<std::uint64_t>(status.st_ino);
+  return true;
+}
+
+std::string SystemErrorText(int error) { return std::generic_category().message(error); }
 
 #endif
 

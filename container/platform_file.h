@@ -3,8 +3,12 @@
 // offsets only: two threads may use one handle at once at different offsets,
 // and renaming or replacing the file by its name leaves an open handle on the
 // file it opened.
+//
+// Only regular files are read or replaced: a folder, a device, a pipe or a socket
+// is refused by its type, told without opening it for blocking reads or writes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,49 +16,144 @@
 
 namespace resicrypt {
 
+// What stands at a path, as far as the file commands care.
+enum class FileType { kMissing, kRegular, kFolder, kDevice, kPipe, kSocket, kOther };
+
+// The words for a type that is refused: "a folder", "a device", "a named pipe", ...
+const char* FileTypeWords(FileType type);
+
+// Permission bits of a POSIX file (0666 unless told otherwise); unused on Windows,
+// where a new file takes the access its folder passes on.
+using FileMode = std::uint32_t;
+constexpr FileMode kDefaultFileMode = 0666;
+
 class FileHandle {
  public:
   FileHandle() = default;
-  FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, kClosed)) {}
+  FileHandle(FileHandle&& other) noexcept
+      : native_(std::exchange(other.native_, kClosed)),
+        error_(other.error_.load()),
+        refused_(other.refused_) {}
   FileHandle& operator=(FileHandle&& other) noexcept {
     std::swap(native_, other.native_);
+    error_.store(other.error_.load());
+    refused_ = other.refused_;
     return *this;
   }
   ~FileHandle() { Close(); }
 
-  // An existing file, for reading only.
+  // An existing regular file, for reading only. When it is not opened, Error()
+  // or Refused() tells why.
   static FileHandle OpenForReading(const std::string& path);
-  // A new file at path for reading and writing; fails when the name is taken.
-  static FileHandle CreateNew(const std::string& path);
 
   bool IsOpen() const { return native_ != kClosed; }
   // Exactly count bytes at offset; false on an error or an early end.
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
+  // True when at least one byte can be read at offset.
+  bool HasByteAt(std::int64_t offset) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
+  // The permission bits of the open file.
+  FileMode Mode() const;
   // Keeps the first length bytes.
   bool Cut(std::int64_t length) const;
   // False when closing reports an error (a write that failed late).
   bool Close();
 
+  // The system's code (errno, GetLastError) of the last call on this handle that
+  // failed with one; 0 when none did.
+  int Error() const { return error_.load(); }
+  // The type of a file that was not opened because of it; kRegular otherwise.
+  FileType Refused() const { return refused_; }
+
  private:
+  friend class ReplacementFile;
   // A HANDLE on Windows, a descriptor elsewhere.
   static constexpr std::intptr_t kClosed = -1;
   explicit FileHandle(std::intptr_t native) : native_(native) {}
+  static FileHandle Failed(int error, FileType refused = FileType::kRegular) {
+    FileHandle handle;
+    handle.error_.store(error);
+    handle.refused_ = refused;
+    return handle;
+  }
   // At most count bytes at offset; 0 at the end or on an error.
   std::size_t ReadSome(std::int64_t offset, void* data, std::size_t count) const;
   std::size_t WriteSome(std::int64_t offset, const void* data, std::size_t count) const;
+  void Note(int error) const {
+    if (error != 0) error_.store(error);
+  }
 
   std::intptr_t native_ = kClosed;
-
-  friend bool MayReplaceFile(const std::string& path);
+  mutable std::atomic<int> error_{0};  // both threads of a record's blocks may fail
+  FileType refused_ = FileType::kRegular;
 };
 
-// True when nothing is at path, or a file that may be opened for writing.
-bool MayReplaceFile(const std::string& path);
-// Puts the file from in place of to, replacing a file there.
-bool RenameOver(const std::string& from, const std::string& to);
-bool RemoveFile(const std::string& path);
+// A new file that takes the place of the file at a path only when it is complete.
+// Until then it lives in the target's folder where nobody else can read it, and a
+// process that ends on the way leaves nothing of it behind:
+// - on Linux it has no name at all (O_TMPFILE) where the file system allows; else
+//   it is "~rcXXXXXX.tmp", owner-only, removed by a handler of SIGINT, SIGTERM and
+//   SIGHUP (SIGKILL cannot be caught: only the unnamed file survives that);
+// - on Windows it is "~rcXXXXXX.tmp", opened for no one else and marked for
+//   deletion until it is put in place, so the system removes it however the
+//   process ends.
+// What is left is an instant: a kill between creating the Windows file and
+// marking it leaves it empty, and one between naming the complete file and
+// renaming it over the target leaves it under its "~rc" name (on Linux only when
+// a file was there to be replaced).
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+  ~ReplacementFile() { Abandon(); }
+
+  // Starts the file for path. False when a file is there that may not be replaced
+  // (Refused() says its type when that is why; Error() the system's code) or when
+  // no new file can be made in the folder. widestMode bounds the permissions of a
+  // new file (see Place).
+  bool Begin(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  const FileHandle& File() const { return file_; }
+  // True when a file stood at the path when Begin looked.
+  bool ReplacesFile() const { return replaces_; }
+
+  // Puts the file in place of the target (closing it), or gives it up. False
+  // when that failed; the file is then gone and the target as it was.
+  bool Place();
+  void Abandon();
+
+  int Error() const { return error_ != 0 ? error_ : file_.Error(); }
+  FileType Refused() const { return refused_; }
+
+ private:
+  FileHandle file_;
+  std::string path_;
+  std::string temporaryPath_;  // empty while the file has no name
+  int pendingSlot_ = -1;       // where the signal handler finds temporaryPath_
+  FileMode mode_ = kDefaultFileMode;
+  bool replaces_ = false;
+  int error_ = 0;
+  FileType refused_ = FileType::kRegular;
+};
+
+// Identifies the file at a path, without following a final symbolic link: two
+// names are one file when their identities are equal. False when nothing is there.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator<(const FileIdentity& other) const {
+    return volume != other.volume ? volume < other.volume : index < other.index;
+  }
+};
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
+
+// The system's words for an error code from Error().
+std::string SystemErrorText(int error);
+
+// Tests only: with false, every replacement file is made under a name, as on a
+// file system without unnamed files.
+void AllowUnnamedFiles(bool allowed);
 
 }  // namespace resicrypt

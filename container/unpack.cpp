@@ -1,6 +1,7 @@
 #include "container/unpack.h"
 
 #include <algorithm>
+#include <set>
 
 #include "container/binary_file.h"
 #include "container/block_loop.h"
@@ -53,13 +54,21 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   const auto plainBytes = static_cast<std::size_t>(L);
 
   InputFile container;
-  const auto notOpened = [&outcome, &containerPath](FileProblemKind kind) {
+  const auto notOpened = [&outcome, &containerPath](FileProblemKind kind,
+                                                    const std::string& detail = {}, int error = 0) {
     outcome.result = UnpackResult::ContainerNotOpened;
-    outcome.problems = {{kind, 0, containerPath, {}}};
+    outcome.problems = {{kind, 0, containerPath, detail, error}};
     return outcome;
   };
   if (containerPath.size() > kMaxPathBytes) return notOpened(FileProblemKind::kPathTooLong);
-  if (!container.Open(containerPath)) return notOpened(FileProblemKind::kNotOpened);
+  if (!container.Open(containerPath)) {
+    if (container.Refused() != FileType::kRegular) {
+      return notOpened(FileProblemKind::kNotRegularFile, FileTypeWords(container.Refused()));
+    }
+    return notOpened(FileProblemKind::kNotOpened, {}, container.SystemError());
+  }
+  // An unpacked file may be read by no more users than the container.
+  const FileMode containerMode = container.Mode();
   const std::int64_t T = container.Size();
   const auto damaged = [&outcome, &containerPath](const std::string& reason) {
     outcome.result = UnpackResult::ContainerDamaged;
@@ -94,6 +103,11 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
 
   // Blocks are read and decrypted a chunk at a time.
   BlockLoop loop(options);
+  // The files unpacked so far, as the file system tells them apart: a later
+  // record whose name leads to one of them would replace it. On Windows that
+  // includes names in other letter cases; on Linux names are the same file only
+  // when their bytes are (unless a folder folds case, which this sees as well).
+  std::set<FileIdentity> unpackedFiles;
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.RecordStarting(k, fileCount);
     const std::int32_t i = k + 1;
@@ -135,6 +149,11 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     if (problem.empty() && SameExistingFile(outputPath, containerPath)) {
       problem = "name of the container itself";
     }
+    FileIdentity existing;
+    if (problem.empty() && IdentifyFile(outputPath, existing) &&
+        unpackedFiles.count(existing) != 0) {
+      problem = "a file of this name was unpacked before";
+    }
     if (!problem.empty()) {
       ++outcome.refused;
       events.RecordRefused({FileProblemKind::kRecordRefused, i, name, problem});
@@ -143,13 +162,17 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     }
 
     OutputFile output;
-    const auto givenUp = [&](FileProblemKind kind) {
+    const auto givenUp = [&](FileProblemKind kind, int error, const std::string& detail = {}) {
       output.Discard();
       outcome.result = UnpackResult::OutputStopped;
-      outcome.problems = {{kind, i, name, {}}};
+      outcome.problems = {{kind, i, name, detail, error}};
       return outcome;
     };
-    if (!output.Create(outputPath)) return givenUp(FileProblemKind::kOutputNotMade);
+    if (!output.Create(outputPath, containerMode)) {
+      const FileType inTheWay = output.Refused();
+      return givenUp(FileProblemKind::kOutputNotMade, output.SystemError(),
+                     inTheWay != FileType::kRegular ? FileTypeWords(inTheWay) : "");
+    }
     events.BlocksStarting(B);
 
     UnpackWork work(cipher, events);
@@ -159,13 +182,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
         break;
       case BlockLoopResult::ReadFailed:
         events.BlocksDone();
-        return givenUp(FileProblemKind::kContainerNotRead);
+        return givenUp(FileProblemKind::kContainerNotRead, container.SystemError());
       case BlockLoopResult::WriteFailed:
         events.BlocksDone();
-        return givenUp(FileProblemKind::kOutputNotWritten);
+        return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
     }
     events.BlocksDone();
-    if (!output.Commit()) return givenUp(FileProblemKind::kOutputNotWritten);
+    if (!output.Commit()) return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
+    FileIdentity made;
+    if (IdentifyFile(outputPath, made)) unpackedFiles.insert(made);
     ++outcome.unpacked;
     events.RecordUnpacked(UnpackedRecord{record, B, L, N, C, T, outputPath});
   }
@@ -214,8 +239,16 @@ bool SameRecords(const std::vector<FileRecord>& a, const std::vector<FileRecord>
 ContainerListing ListContainer(const std::string& containerPath, int blockLength) {
   ContainerListing result;
   InputFile probe;
-  if (containerPath.size() > kMaxPathBytes || !probe.Open(containerPath)) {
+  if (containerPath.size() > kMaxPathBytes) {
     result.problem = "container cannot be opened";
+    return result;
+  }
+  if (!probe.Open(containerPath)) {
+    result.problem =
+        probe.Refused() != FileType::kRegular
+            ? std::string("not a regular file (") + FileTypeWords(probe.Refused()) + ")"
+            : "container cannot be opened";
+    if (probe.SystemError() != 0) result.problem += ": " + SystemErrorText(probe.SystemError());
     return result;
   }
   probe.Close();

@@ -64,7 +64,10 @@ struct UnpackOutcome {
 // Reads the container in one pass and recreates each record's file as
 // targetFolder + name (targetFolder empty or ending in a separator). An output
 // file is in place only when all its blocks were read and written; files of
-// earlier records stay. The events are called on the calling thread.
+// earlier records stay. A record whose name leads to a file unpacked before in this
+// run is refused. A new file's permissions are those of the file it replaces, or
+// at most the container's (ReplacementFile). The events are called on the calling
+// thread.
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
                               UnpackEvents& events, const FileWorkOptions& options = {});

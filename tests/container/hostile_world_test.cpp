@@ -1,0 +1,355 @@
+// The world around the file commands at its worst: a pack that stops over an
+// existing container, special files as sources, containers and targets, runs that
+// are interrupted or killed, permissions, and a container that names a file twice.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/cli_args.h"
+#include "cli/file_command.h"
+#include "container/pack.h"
+#include "container/platform_file.h"
+#include "container_test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+#endif
+
+namespace containertest {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// pack or unpack in process: the exit status, then standard error.
+std::pair<int, std::string> RunCli(const TempFolder& folder, const Lines& args) {
+  const resicrypt::cli::ParsedArgs parsed = resicrypt::cli::ParseArgs(args);
+  std::FILE* err = std::fopen(folder.Path("cli.err").c_str(), "wb");
+  const int status = parsed.command == resicrypt::cli::CommandId::kPack
+                         ? resicrypt::cli::RunPack(parsed, err)
+                         : resicrypt::cli::RunUnpack(parsed, err);
+  std::fclose(err);
+  const std::string text = ReadBytes(folder.Path("cli.err"));
+  fs::remove(folder.Path("cli.err"));
+  return {status, text};
+}
+
+TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  WriteBytes(folder.Path("huge.bin"), "");
+  fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
+  const std::string box = folder.Path("box.yal");
+  for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
+    WriteBytes(box, "earlier container");
+    auto form = NewForm("secret");
+    Encrypt(*form, {folder.Path("a.txt"), second}, box);
+    EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
+    EXPECT_EQ(ReadBytes(box), "earlier container");
+  }
+  WriteBytes(folder.Path("pw"), "secret\n");
+  const auto [status, err] = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o",
+                                             box, folder.Path("a.txt"), folder.Path("gone.txt")});
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("nothing packed; '" + box + "' kept as it was\n"), std::string::npos) << err;
+#ifndef _WIN32
+  EXPECT_NE(err.find("': No such file or directory\n"), std::string::npos) << err;
+#endif
+  EXPECT_EQ(ReadBytes(box), "earlier container");
+}
+
+// Records 3 and 4 renamed to names of records 1 and 2: the first an exact copy,
+// the second in other letters, which are one file on Windows only.
+TEST(HostileWorld, ANameUnpackedBeforeFromTheSameContainerIsRefused) {
+  Scene scene("secret", {{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "3"}, {"d.txt", "4"}});
+  std::string bytes = scene.Bytes();
+  const auto records = WalkRecords(bytes, 6);
+  bytes.replace(records[2].offset + 4, 5, "a.txt");
+  bytes.replace(records[3].offset + 4, 5, "B.TXT");
+  scene.SetBytes(bytes);
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  const std::string refused = " Record 3 not unpacked (a file of this name was unpacked before): ";
+  EXPECT_EQ(form->report[15], refused + "a.txt");
+  EXPECT_EQ(ReadBytes(scene.In("a.txt")), "first");
+#ifdef _WIN32
+  EXPECT_EQ(form->report.back(), " Record 4" + refused.substr(9) + "B.TXT");
+  EXPECT_EQ(ReadBytes(scene.In("b.txt")), "second");
+  const std::string count = "2 files";
+#else
+  EXPECT_EQ(ReadBytes(scene.In("B.TXT")), "4");  // names differ in their bytes: two files
+  const std::string count = "1 file";
+#endif
+  WriteBytes(scene.root.Path("pw"), "secret\n");
+  const auto [status, err] =
+      RunCli(scene.root, {"unpack", "--password-file", scene.root.Path("pw"), scene.container});
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("resicrypt-cli:" + refused + "a.txt\n"), std::string::npos);
+  EXPECT_NE(err.find("resicrypt-cli: " + count + " not unpacked\n"), std::string::npos) << err;
+}
+
+#ifndef _WIN32
+// Type and permission bits of what is at path, itself; 0 when nothing is.
+unsigned ModeOf(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
+#endif
+
+// Folders; on Windows a pipe and a device by their names, elsewhere a device, a
+// link to a device and a device node of our own (in place of /dev/null, which a
+// failure here must never touch). FIFOs are the tool's, below, in every role.
+TEST(HostileWorld, OnlyRegularFilesAreReadOrReplaced) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  fs::create_directory(folder.Root() / "sub");
+  const std::string box = folder.Path("box.yal"), sub = folder.Path("sub");
+  const auto lastTwo = [](const FakeForm& form) {
+    return Lines(form.report.end() - 2, form.report.end());
+  };
+  const auto encrypt = [&](const std::string& source, const std::string& container) {
+    auto form = NewForm("secret");
+    Encrypt(*form, {source}, container);
+    fs::remove(box);  // an incomplete container would be kept at the next stop
+    return lastTwo(*form);
+  };
+  const auto decrypt = [&](const std::string& container) {
+    auto form = NewForm("secret");
+    Decrypt(*form, container);
+    return lastTwo(*form);
+  };
+  EXPECT_EQ(encrypt(sub, box),
+            (Lines{"Read File not Open ", "Not a regular file (a folder): " + sub}));
+  EXPECT_EQ(decrypt(sub),
+            (Lines{" Read File not Open ", " Not a regular file (a folder): " + sub}));
+#ifdef _WIN32
+  const std::string pipeName = "\\\\.\\pipe\\resicrypt-hostile-world";
+  const HANDLE pipe =
+      CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, 0, 4, 0, 0, 0, nullptr);
+  EXPECT_EQ(encrypt(pipeName, box).back(), "Not a regular file (a named pipe): " + pipeName);
+  CloseHandle(pipe);
+  EXPECT_EQ(encrypt(folder.Path("a.txt"), "NUL"),
+            (Lines{"Write File not Open ", "Not a regular file (a device): NUL"}));
+#else
+  const std::string link = folder.Path("link"), node = folder.Path("node");
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  const bool mayMakeNodes = mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  EXPECT_EQ(encrypt("/dev/zero", box).back(), "Not a regular file (a device): /dev/zero");
+  EXPECT_EQ(encrypt(folder.Path("a.txt"), link).back(), "Not a regular file (a device): " + link);
+  EXPECT_TRUE(S_ISLNK(ModeOf(link)));
+  if (mayMakeNodes) {
+    EXPECT_EQ(encrypt(folder.Path("a.txt"), node).back(), "Not a regular file (a device): " + node);
+    EXPECT_TRUE(S_ISCHR(ModeOf(node)));
+  }
+#endif
+}
+
+#ifndef _WIN32
+TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFileItReplaces) {
+  const mode_t saved = umask(022);
+  Scene scene("secret", {{"a.txt", "alpha"}, {"b.txt", "beta"}});
+  fs::permissions(scene.container, fs::perms(0640));
+  WriteBytes(scene.In("a.txt"), "kept private");
+  fs::permissions(scene.In("a.txt"), fs::perms(0600));
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("a.txt")) & 0777, 0600u);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0640u);
+  fs::permissions(scene.container, fs::perms(0600));
+  Encrypt(*form, {scene.In("b.txt")}, scene.container);
+  EXPECT_EQ(ModeOf(scene.container) & 0777, 0600u);
+  umask(saved);
+}
+
+// Without unnamed files the new file is "~rc*.tmp", owner-only; SIGINT, SIGTERM
+// and SIGHUP while it is written remove it and end the process by the signal.
+TEST(HostileWorld, ASignalRemovesANamedTemporary) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    TempFolder folder;
+    WriteBytes(folder.Path("a.bin"), RandomBytes(1000, 4));
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(signal, SIG_DFL);
+      resicrypt::AllowUnnamedFiles(false);
+      struct Raise : resicrypt::PackEvents {
+        const TempFolder* folder = nullptr;
+        int signal = 0;
+        void BlockDue(std::int32_t) override {
+          for (const std::string& name : folder->Names()) {
+            if (name.rfind("~rc", 0) == 0 && (ModeOf(folder->Path(name)) & 0777) == 0600)
+              raise(signal);
+          }
+        }
+      } events;
+      events.folder = &folder;
+      events.signal = signal;
+      auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+      resicrypt::PackContainer(*workspace, Password("secret"), folder.Path("box.yal"),
+                               {folder.Path("a.bin")}, events);
+      _exit(0);  // no owner-only temporary seen
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_EQ(folder.Names(), Lines{"a.bin"});
+  }
+}
+
+#ifdef RESICRYPT_CLI_EXE
+// Runs resicrypt-cli, standard error to errPath; a run not over in 20 s is ended
+// by SIGALRM, which outlives the exec.
+pid_t StartTool(Lines args, const std::string& errPath) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);
+    dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    std::vector<char*> argv = {const_cast<char*>(RESICRYPT_CLI_EXE)};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+// The exit status, or 128 + the signal that ended it.
+int Finish(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// With nobody at a FIFO's other end, each role of it is refused at once.
+TEST(HostileWorld, AFifoWithNoOtherEndStopsNothing) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), box = folder.Path("box.yal"),
+                    lone = folder.Path("lone");
+  const std::string err = folder.Path("err"), a = folder.Path("a.txt");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(a, "alpha");
+  fs::create_directory(folder.Root() / "d");
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, a}, err)), 0);
+  ASSERT_EQ(mkfifo(lone.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(folder.Path("d/a.txt").c_str(), 0600), 0);
+  const std::string fifo = "': not a regular file (a named pipe)\n";
+  const std::pair<Lines, std::string> runs[] = {
+      {{"pack", "--password-file", pw, "-o", lone, a}, "1 cannot create container '" + lone + fifo},
+      {{"pack", "--password-file", pw, "-o", box, lone}, "2 cannot pack '" + lone + fifo},
+      {{"unpack", "--password-file", pw, lone}, "1 cannot open container '" + lone + fifo},
+      {{"unpack", "--password-file", pw, "-C", folder.Path("d"), box},
+       "1 Record 1 not unpacked (output file not created: a named pipe is in the way), "
+       "unpacking stopped: a.txt\n"},
+  };
+  for (const auto& [args, expected] : runs) {
+    const int status = Finish(StartTool(args, err));
+    EXPECT_EQ(std::to_string(status) + " " + ReadBytes(err).substr(15), expected);
+  }
+  EXPECT_TRUE(S_ISFIFO(ModeOf(lone)) && S_ISFIFO(ModeOf(folder.Path("d/a.txt"))));
+}
+
+// The bytes a process has written so far, as Linux counts them; -1 once it ended.
+long WrittenBy(pid_t child) {
+  std::ifstream io("/proc/" + std::to_string(child) + "/io");
+  std::string field;
+  long value = 0;
+  while (io >> field >> value) {
+    if (field == "wchar:") return value;
+  }
+  return -1;
+}
+
+// A pack over an existing container and an unpack of 128 MiB, each ended by
+// SIGTERM and by SIGKILL once 4 MiB are written: nothing new in either folder,
+// the container as it was.
+TEST(HostileWorld, AnInterruptedOrKilledRunLeavesNoFileBehind) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), big = folder.Path("big.bin"),
+                    box = folder.Path("box.yal");
+  const std::string old = folder.Path("old.yal"), out = folder.Path("out");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(big, "");
+  fs::resize_file(big, std::uintmax_t{128} << 20);
+  fs::create_directory(out);
+  const std::string err = out + "/err";
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
+  WriteBytes(old, "earlier container");
+  const Lines names = folder.Names();
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    for (const Lines& args : {Lines{"pack", "--password-file", pw, "-o", old, big},
+                              Lines{"unpack", "--password-file", pw, "-C", out, box}}) {
+      SCOPED_TRACE(std::to_string(signal) + " " + args[0]);
+      const pid_t child = StartTool(args, err);
+      while (WrittenBy(child) >= 0 && WrittenBy(child) < (4 << 20)) std::this_thread::yield();
+      kill(child, signal);
+      EXPECT_EQ(Finish(child), 128 + signal);  // not ended before the signal came
+      EXPECT_EQ(folder.Names(), names);
+      EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);  // err
+      EXPECT_EQ(ReadBytes(old), "earlier container");
+    }
+  }
+}
+#endif
+#endif
+
+#if defined(_WIN32) && defined(RESICRYPT_CLI_EXE)
+// resicrypt-cli.exe ended by TerminateProcess while its new file is open, packing
+// over an existing container and unpacking: the system removes the file.
+TEST(HostileWorld, AKilledToolLeavesNoFileBehind) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("big.bin"), "");
+  fs::resize_file(folder.Root() / "big.bin", std::uintmax_t{128} << 20);
+  fs::create_directory(folder.Root() / "out");
+  const auto quoted = [&](const std::string& name) { return " \"" + folder.Path(name) + "\""; };
+  // Ended once its new file holds bytes, or run to its end.
+  std::error_code error;
+  const auto run = [&](std::string args, bool kill) {
+    std::string command = "\"" RESICRYPT_CLI_EXE "\" " + args + " --password-file" + quoted("pw");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+      return DWORD{1000};
+    }
+    const auto busy = [&] {
+      for (const auto& entry : fs::recursive_directory_iterator(folder.Root())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("~rc", 0) == 0 && fs::file_size(entry.path(), error) > 0) return true;
+      }
+      return false;
+    };
+    while (kill && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && !busy()) Sleep(0);
+    if (kill) TerminateProcess(process.hProcess, 99);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+  };
+  ASSERT_EQ(run("pack -o" + quoted("box.yal") + quoted("big.bin"), false), 0u);
+  WriteBytes(folder.Path("old.yal"), "earlier container");
+  const Lines names = folder.Names();
+  EXPECT_EQ(run("pack -o" + quoted("old.yal") + quoted("big.bin"), true), 99u);
+  EXPECT_EQ(run("unpack -C" + quoted("out") + quoted("box.yal"), true), 99u);
+  EXPECT_EQ(folder.Names(), names);
+  Lines left;
+  for (const auto& entry : fs::directory_iterator(folder.Root() / "out")) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, Lines{});
+  EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
+}
+#endif
+
+}  // namespace
+}  // namespace containertest
