@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,38 +30,66 @@ void MakeRoom(std::vector<unsigned char>& buffer, std::size_t bytes) {
   if (buffer.size() < bytes) buffer.resize(bytes);
 }
 
-// One thread's share of a split chunk: count blocks from block first on, at
-// their offsets in both files.
-struct Half {
+}  // namespace
+
+// The blocks between two turns of the window, shared out in slices that both
+// threads take in block order from one counter: a thread held up by other work
+// takes fewer, and neither waits for the other until the stretch is done.
+struct BlockLoop::Stretch {
   const InputFile* input = nullptr;
   const OutputFile* output = nullptr;
   const RecordBlocks* record = nullptr;
   const BlockWork* work = nullptr;
-  std::int64_t inAt = 0;
+  std::int64_t inAt = 0;  // offsets of block first
   std::int64_t outAt = 0;
   std::int32_t first = 0;
   std::size_t count = 0;
+  std::size_t sliceBlocks = 0;
+  std::size_t slices = 0;
+  std::atomic<std::size_t> next{0};  // the next slice to take
+  // The earliest failure so far: 2 s for the read of slice s, 2 s + 1 for its write.
+  std::atomic<std::size_t> failure{kNoFailure};
+  static constexpr std::size_t kNoFailure = std::numeric_limits<std::size_t>::max();
+
+  void Fail(std::size_t at) {
+    std::size_t seen = failure.load();
+    while (at < seen && !failure.compare_exchange_weak(seen, at)) {
+    }
+  }
 };
 
-// Reads, ciphers and writes a half; the write is left out once stop is set.
-BlockLoopResult RunHalf(const Half& half, std::vector<unsigned char>& in,
-                        std::vector<unsigned char>& out, const std::atomic<bool>* stop) {
-  MakeRoom(in, half.count * half.record->inBytes);
-  MakeRoom(out, half.count * half.record->outBytes);
-  if (!half.input->ReadAt(half.inAt, in.data(), half.count * half.record->inBytes)) {
-    return BlockLoopResult::ReadFailed;
+// Takes slices until none is left or one fails. Every slice before a failure has
+// been taken already, by one thread or the other, and is ended by it, so the
+// earliest failure in block order is the one left; a slice after a known failure
+// is neither read nor written.
+void BlockLoop::RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
+                          std::vector<unsigned char>& out) {
+  const RecordBlocks& record = *stretch.record;
+  MakeRoom(in, stretch.sliceBlocks * record.inBytes);
+  MakeRoom(out, stretch.sliceBlocks * record.outBytes);
+  for (;;) {
+    const std::size_t s = stretch.next.fetch_add(1);
+    if (s >= stretch.slices || stretch.failure.load() < 2 * s) return;
+    const std::size_t skipped = s * stretch.sliceBlocks;
+    const std::size_t count = std::min(stretch.sliceBlocks, stretch.count - skipped);
+    const auto first = stretch.first + static_cast<std::int32_t>(skipped);
+    if (!stretch.input->ReadAt(stretch.inAt + static_cast<std::int64_t>(skipped * record.inBytes),
+                               in.data(), count * record.inBytes)) {
+      stretch.Fail(2 * s);
+      return;
+    }
+    stretch.work->Transform(in.data(), count, out.data());
+    if (stretch.failure.load() < 2 * s) return;
+    if (!stretch.output->WriteAt(
+            stretch.outAt + static_cast<std::int64_t>(skipped * record.outBytes), out.data(),
+            OutBytes(record, first, count))) {
+      stretch.Fail(2 * s + 1);
+      return;
+    }
   }
-  half.work->Transform(in.data(), half.count, out.data());
-  if (stop != nullptr && stop->load()) return BlockLoopResult::Done;
-  if (!half.output->WriteAt(half.outAt, out.data(), OutBytes(*half.record, half.first, half.count))) {
-    return BlockLoopResult::WriteFailed;
-  }
-  return BlockLoopResult::Done;
 }
 
-}  // namespace
-
-// The thread that takes the second half of each split chunk, waiting in between.
+// The thread that takes slices beside the calling thread, waiting in between.
 class BlockLoop::Helper {
  public:
   Helper() : thread_([this] { Serve(); }) {}
@@ -72,34 +101,29 @@ class BlockLoop::Helper {
     wake_.notify_one();
     thread_.join();
   }
-  void Start(const Half& half) {
+  void Start(Stretch& stretch) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      half_ = half;
-      busy_ = true;
-      callerFailed_.store(false);
+      stretch_ = &stretch;
     }
     wake_.notify_one();
   }
-  void CallerFailed() { callerFailed_.store(true); }
-  BlockLoopResult Wait() {
+  void Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return !busy_; });
-    return result_;
+    done_.wait(lock, [this] { return stretch_ == nullptr; });
   }
 
  private:
   void Serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return quit_ || busy_; });
-      if (!busy_) return;
-      const Half half = half_;
+      wake_.wait(lock, [this] { return quit_ || stretch_ != nullptr; });
+      if (stretch_ == nullptr) return;
+      Stretch& stretch = *stretch_;
       lock.unlock();
-      const BlockLoopResult result = RunHalf(half, in_, out_, &callerFailed_);
+      RunSlices(stretch, in_, out_);
       lock.lock();
-      result_ = result;
-      busy_ = false;
+      stretch_ = nullptr;
       done_.notify_one();
     }
   }
@@ -107,11 +131,8 @@ class BlockLoop::Helper {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  Half half_;
-  bool busy_ = false;  // a half is given and not done yet
+  Stretch* stretch_ = nullptr;  // given and not done yet
   bool quit_ = false;
-  BlockLoopResult result_ = BlockLoopResult::Done;
-  std::atomic<bool> callerFailed_{false};  // the helper leaves its write out
   std::vector<unsigned char> in_;
   std::vector<unsigned char> out_;
   std::thread thread_;  // last: it starts once the members above are made
@@ -128,69 +149,76 @@ BlockLoopResult BlockLoop::Run(InputFile& input, OutputFile& output, const Recor
   std::int32_t m = 1;
   while (m <= record.total) {
     if (m % step == 0) work.Due(m);
-    // The blocks before the window's next turn, a chunk at a time.
+    // The blocks before the window's next turn: split as a whole when they are
+    // many, else a chunk at a time.
     const std::int32_t last = std::min(record.total, (m / step + 1) * step - 1);
+    const auto stretch = static_cast<std::size_t>(last - m + 1);
+    if (WantsHelper(stretch, record)) {
+      const BlockLoopResult result = RunSplit(input, output, record, work, m, stretch, chunkBlocks);
+      if (result != BlockLoopResult::Done) return result;
+      m = last + 1;
+      continue;
+    }
     while (m <= last) {
       const std::size_t count = std::min(chunkBlocks, static_cast<std::size_t>(last - m + 1));
-      const BlockLoopResult result = RunChunk(input, output, record, work, m, count);
-      if (result != BlockLoopResult::Done) return result;
+      MakeRoom(in_, count * record.inBytes);
+      MakeRoom(out_, count * record.outBytes);
+      // Through the files' buffers, as the header fields go, so that a record of
+      // a few blocks costs no call to the system per chunk.
+      if (!input.Read(in_.data(), count * record.inBytes)) return BlockLoopResult::ReadFailed;
+      work.Transform(in_.data(), count, out_.data());
+      if (!output.Write(out_.data(), OutBytes(record, m, count))) {
+        return BlockLoopResult::WriteFailed;
+      }
       m += static_cast<std::int32_t>(count);
     }
   }
   return BlockLoopResult::Done;
 }
 
-// A small chunk goes through the files' buffers, as the header fields do, so
-// that a record of a few blocks costs no call to the system per chunk.
-//
-// A split chunk: the helper's half comes after the caller's in block order, so a
-// failure of the caller's half is the run's whatever the helper met, and the
-// helper leaves its write out once it is known. The caller always ends its own
-// half, as a run in block order would have.
-BlockLoopResult BlockLoop::RunChunk(InputFile& input, OutputFile& output,
-                                    const RecordBlocks& record, const BlockWork& work,
-                                    std::int32_t first, std::size_t count) {
-  const std::size_t inBytes = count * record.inBytes;
-  if (count >= 2 && inBytes >= options_.helperFromBytes && !helper_ && !helperFailed_) {
+bool BlockLoop::WantsHelper(std::size_t count, const RecordBlocks& record) {
+  if (count < 2 || count * record.inBytes < options_.helperFromBytes || helperFailed_) {
+    return false;
+  }
+  if (!helper_) {
     try {
       helper_ = std::make_unique<Helper>();
     } catch (const std::system_error&) {
       helperFailed_ = true;
+      return false;
     }
   }
-  if (count < 2 || inBytes < options_.helperFromBytes || !helper_) {
-    MakeRoom(in_, inBytes);
-    MakeRoom(out_, count * record.outBytes);
-    if (!input.Read(in_.data(), inBytes)) return BlockLoopResult::ReadFailed;
-    work.Transform(in_.data(), count, out_.data());
-    if (!output.Write(out_.data(), OutBytes(record, first, count))) {
-      return BlockLoopResult::WriteFailed;
-    }
-    return BlockLoopResult::Done;
-  }
+  return true;
+}
 
+// Slices of a chunk each, or halves when the stretch is under two chunks, so that
+// both threads have work from the helper's threshold on.
+BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
+                                    const RecordBlocks& record, const BlockWork& work,
+                                    std::int32_t first, std::size_t count,
+                                    std::size_t chunkBlocks) {
   // Bytes the output holds of earlier blocks go out first: a failure among them
-  // comes before any of this chunk's.
+  // comes before any of these blocks'.
   if (!output.Flush()) return BlockLoopResult::WriteFailed;
-  const std::size_t callerCount = count / 2;
-  const Half mine{&input, &output, &record, &work, input.Position(), output.Position(), first,
-                  callerCount};
-  const auto theirsFirst = first + static_cast<std::int32_t>(callerCount);
-  const Half theirs{&input,
-                    &output,
-                    &record,
-                    &work,
-                    mine.inAt + static_cast<std::int64_t>(callerCount * record.inBytes),
-                    mine.outAt + static_cast<std::int64_t>(OutBytes(record, first, callerCount)),
-                    theirsFirst,
-                    count - callerCount};
-  helper_->Start(theirs);
-  const BlockLoopResult mineResult = RunHalf(mine, in_, out_, nullptr);
-  if (mineResult != BlockLoopResult::Done) helper_->CallerFailed();
-  const BlockLoopResult theirsResult = helper_->Wait();
-  if (mineResult != BlockLoopResult::Done) return mineResult;
-  if (theirsResult != BlockLoopResult::Done) return theirsResult;
-  input.Skip(static_cast<std::int64_t>(inBytes));
+  Stretch stretch;
+  stretch.input = &input;
+  stretch.output = &output;
+  stretch.record = &record;
+  stretch.work = &work;
+  stretch.inAt = input.Position();
+  stretch.outAt = output.Position();
+  stretch.first = first;
+  stretch.count = count;
+  stretch.sliceBlocks = std::min(chunkBlocks, (count + 1) / 2);
+  stretch.slices = (count + stretch.sliceBlocks - 1) / stretch.sliceBlocks;
+  helper_->Start(stretch);
+  RunSlices(stretch, in_, out_);
+  helper_->Wait();
+  const std::size_t failure = stretch.failure.load();
+  if (failure != Stretch::kNoFailure) {
+    return failure % 2 == 0 ? BlockLoopResult::ReadFailed : BlockLoopResult::WriteFailed;
+  }
+  input.Skip(static_cast<std::int64_t>(count * record.inBytes));
   return output.Skip(static_cast<std::int64_t>(OutBytes(record, first, count)))
              ? BlockLoopResult::Done
              : BlockLoopResult::WriteFailed;

@@ -3,10 +3,12 @@
 // its turn before every (total div 100) + 1-th block, on the calling thread, with
 // every block before it written.
 //
-// A large chunk is split with a helper thread: the calling thread reads, ciphers
-// and writes the first half, the helper the second, each at its own offsets on
-// the same two file handles. The helper lives for one pack or unpack: it starts
-// at the first chunk that is split and ends with the BlockLoop.
+// The blocks between two turns, when they are many, are shared with a helper
+// thread: both take slices of a chunk each from one counter, in block order, and
+// read, cipher and write them at their offsets on the same two file handles, so
+// a thread held up by other work does fewer slices instead of holding up the
+// other. The helper lives for one pack or unpack: it starts at the first
+// stretch that is split and ends with the BlockLoop.
 #pragma once
 
 #include <cstddef>
@@ -56,8 +58,14 @@ class BlockLoop {
 
  private:
   class Helper;
-  BlockLoopResult RunChunk(InputFile& input, OutputFile& output, const RecordBlocks& record,
-                           const BlockWork& work, std::int32_t first, std::size_t count);
+  struct Stretch;
+  static void RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
+                        std::vector<unsigned char>& out);
+  // Whether count blocks are shared with the helper, which is started if need be.
+  bool WantsHelper(std::size_t count, const RecordBlocks& record);
+  BlockLoopResult RunSplit(InputFile& input, OutputFile& output, const RecordBlocks& record,
+                           const BlockWork& work, std::int32_t first, std::size_t count,
+                           std::size_t chunkBlocks);
 
   FileWorkOptions options_;
   std::vector<unsigned char> in_;

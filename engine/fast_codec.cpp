@@ -787,6 +787,16 @@ bool BlockCodec::DecodeAndTestTopDigits(const unsigned char* residues, int topDi
   return (this->*decodeRun_)(residues, 1, block, blockLength_, topDigits);
 }
 
+bool BlockCodec::BlocksHaveZeroTopDigits(int topDigits) const {
+  assert(usable_ && topDigits >= 0 && topDigits <= residueCount_);
+  // At least 256^L = 2^(8 L): a bit from 8 L up.
+  const std::uint32_t* bound = prefixProductLimbs_[residueCount_ - topDigits];
+  for (int bit = 8 * blockLength_; bit < kLimbBits * kMaxLimbs; ++bit) {
+    if ((bound[bit / kLimbBits] >> (bit % kLimbBits)) & 1) return true;
+  }
+  return false;
+}
+
 // Garner with the inverses looked up instead of walked (the walk finds the same,
 // unique solution). The running values stay unreduced until they are read, two
 // to a 64-bit word: each addend is below 255^2 and there are at most 39, so a

@@ -141,6 +141,10 @@ class BlockCodec {
   // short way for the blocks under its key and counts only for the others.
   bool DecodeAndTestTopDigits(const unsigned char* residues, int topDigits,
                               unsigned char* block) const;
+  // Whether 256^L is at most the product of all but the last topDigits moduli, so
+  // that a V' below 256^L (one that is a block) has its top topDigits mixed-radix
+  // digits 0. Every text key has it but for the float rounding in ResidueCount.
+  bool BlocksHaveZeroTopDigits(int topDigits) const;
 
   // Garner's mixed-radix digits of the residues (DecodeBlock's radixDigits 2..N)
   // and the number of them that are 0, which is what DecodeBlock adds to

@@ -29,12 +29,44 @@ namespace {
 
 // The workspace prepared as above and the codec for N = ResidueCount(L) + 3; an
 // unusable codec for a key that is too short.
-BlockCodec MakeTextCodec(CipherWorkspace& ws, std::string_view password) {
+BlockCodec MakeTextCodec(CipherWorkspace& ws, std::string_view password, CodecKernel kernel) {
   const int L = PrepareTextKey(ws, password);
   if (L == 0) {
-    return BlockCodec(ws, 0, 0);
+    return BlockCodec(ws, 0, 0, kernel);
   }
-  return BlockCodec(ws, L, ResidueCount(ws, L) + kTextSpareModuli);
+  return BlockCodec(ws, L, ResidueCount(ws, L) + kTextSpareModuli, kernel);
+}
+
+// Blocks deciphered per batch: a few KiB of residues on the stack.
+constexpr std::size_t kBatchBlocks = 128;
+
+// BuildTextAlphabet's byteToIndex as arithmetic, which the compiler turns into
+// vector code where a table lookup stays one byte at a time.
+unsigned char AlphabetIndex(unsigned char byte) {
+  auto index = static_cast<unsigned char>(byte + 222);                  // 1..31
+  index = byte >= 32 ? static_cast<unsigned char>(byte - 32) : index;   // 32..126
+  index = byte >= 127 ? static_cast<unsigned char>(byte + 62) : index;  // 127..160
+  index = byte >= 161 ? static_cast<unsigned char>(byte - 66) : index;  // 161..254
+  return byte == 0 || byte == 255 ? 0 : index;
+}
+
+// GCC vectorizes at -O2 only what it is asked to; clang and MSVC do unasked.
+#if defined(__GNUC__) && !defined(__clang__)
+#define RESICRYPT_VECTORIZE __attribute__((optimize("tree-vectorize")))
+#else
+#define RESICRYPT_VECTORIZE
+#endif
+
+RESICRYPT_VECTORIZE void ToAlphabetIndices(const unsigned char* bytes, std::size_t count,
+                                           unsigned char* indices) {
+  for (std::size_t k = 0; k < count; ++k) indices[k] = AlphabetIndex(bytes[k]);
+}
+
+bool IsBuiltAlphabet(const TextAlphabet& alphabet) {
+  for (int byte = 0; byte < 256; ++byte) {
+    if (alphabet.byteToIndex[byte] != AlphabetIndex(static_cast<unsigned char>(byte))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,10 +91,12 @@ void BuildTextAlphabet(TextAlphabet& alphabet) {
 }
 
 TextCipher::TextCipher(CipherWorkspace& workspace, const TextAlphabet& alphabet,
-                       std::string_view password)
-    : alphabet_(alphabet), codec_(MakeTextCodec(workspace, password)) {
+                       std::string_view password, CodecKernel kernel)
+    : alphabet_(alphabet), codec_(MakeTextCodec(workspace, password, kernel)) {
   // Keys of 3 to 17 bytes always order distinct primes, which the codec takes.
   assert(codec_.IsUsable() || PasswordLength(workspace) < kMinTextPasswordLength);
+  batchCheck_ = codec_.IsUsable() && codec_.BlocksHaveZeroTopDigits(kAcceptZeroDigits);
+  builtAlphabet_ = IsBuiltAlphabet(alphabet_);
 }
 
 std::string TextCipher::Encrypt(std::string_view text) const {
@@ -132,20 +166,53 @@ void TextCipher::EncryptLastBlock(const unsigned char* plain, std::size_t length
   EncryptBlocks(last, 1, cipher);
 }
 
+// A block is accepted when at least three of its mixed-radix digits are 0. The
+// batch check: the residues rebuild V' below M, and when the L bytes decoded from
+// them encode back to the same residues, V' is those bytes, below 256^L and so
+// below the product of all but the top three moduli: those three digits are 0.
+// That holds for every block made by Encrypt. A block that does not encode back
+// (other residues, or a residue at or above its modulus) goes the step-by-step
+// way: its top digits tested, else its zero digits counted.
 std::size_t TextCipher::DecryptBlocks(const unsigned char* cipher, std::size_t count,
                                       unsigned char* plain) const {
   const auto L = static_cast<std::size_t>(codec_.BlockLength());
   const auto cipherLength = static_cast<std::size_t>(codec_.CipherBlockLength());
   std::size_t length = 0;
-  unsigned char residues[kMaxCodecCipherBlock];
-  for (std::size_t b = 0; b < count; ++b, cipher += cipherLength) {
-    for (std::size_t k = 0; k < cipherLength; ++k) residues[k] = alphabet_.byteToIndex[cipher[k]];
-    // Under the key the three spare digits are the zero ones: that needs only
-    // the rebuilt number. Other blocks get their zero digits counted.
-    if (codec_.DecodeAndTestTopDigits(residues, kAcceptZeroDigits, plain + length) ||
-        codec_.MixedRadixDigits(residues, nullptr) >= kAcceptZeroDigits) {
-      length += L;  // a rejected block's bytes are written over by the next
+  unsigned char residues[kBatchBlocks * kMaxCodecCipherBlock];
+  unsigned char again[kBatchBlocks * kMaxCodecCipherBlock];
+  while (count > 0) {
+    const std::size_t batch = count < kBatchBlocks ? count : kBatchBlocks;
+    const std::size_t batchBytes = batch * cipherLength;
+    if (builtAlphabet_) {
+      ToAlphabetIndices(cipher, batchBytes, residues);
+    } else {
+      for (std::size_t k = 0; k < batchBytes; ++k) residues[k] = alphabet_.byteToIndex[cipher[k]];
     }
+    // Decoded where each block would go if all were accepted; the accepted ones
+    // after a rejected one move down over it.
+    unsigned char* decoded = plain + length;
+    if (batchCheck_) {
+      codec_.DecodeBlocks(residues, batch, decoded);
+      codec_.EncodeBlocks(decoded, batch, again);
+      if (std::memcmp(again, residues, batchBytes) == 0) {  // the usual case: all pass
+        length += batch * L;
+        cipher += batchBytes;
+        count -= batch;
+        continue;
+      }
+    }
+    for (std::size_t b = 0; b < batch; ++b) {
+      const unsigned char* blockResidues = residues + b * cipherLength;
+      if (batchCheck_ && std::memcmp(again + b * cipherLength, blockResidues, cipherLength) == 0) {
+        if (plain + length != decoded + b * L) std::memmove(plain + length, decoded + b * L, L);
+        length += L;
+      } else if (codec_.DecodeAndTestTopDigits(blockResidues, kAcceptZeroDigits, plain + length) ||
+                 codec_.MixedRadixDigits(blockResidues, nullptr) >= kAcceptZeroDigits) {
+        length += L;  // a rejected block's bytes are written over by the next
+      }
+    }
+    cipher += batchBytes;
+    count -= batch;
   }
   return length;
 }

@@ -64,7 +64,9 @@ std::string DecryptText(CipherWorkspace& workspace, const TextAlphabet& alphabet
 // workspace, which it leaves prepared for the password as the reference steps would.
 class TextCipher {
  public:
-  TextCipher(CipherWorkspace& workspace, const TextAlphabet& alphabet, std::string_view password);
+  // kernel picks the codec's batch loops (tests run each level).
+  TextCipher(CipherWorkspace& workspace, const TextAlphabet& alphabet, std::string_view password,
+             CodecKernel kernel = BestCodecKernel());
 
   // False for a password shorter than 3 bytes (after the cut at 17 bytes and at a
   // NUL): Encrypt and Decrypt then return the empty string.
@@ -91,6 +93,9 @@ class TextCipher {
  private:
   TextAlphabet alphabet_;
   BlockCodec codec_;
+  // Blocks that encode back to their residues pass without their digits counted.
+  bool batchCheck_ = false;
+  bool builtAlphabet_ = false;  // BuildTextAlphabet's, read back by arithmetic
 };
 
 }  // namespace resicrypt

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -166,8 +167,9 @@ TEST(FastPathContainer, PackGivesTheBlockByBlockContainer) {
       SCOPED_TRACE(label + ", password of " + std::to_string(password.size()) + " bytes");
       auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
       RecordingPack events;
-      const auto outcome = resicrypt::PackContainer(*workspace, Password(password), folder.Path("box.yal"),
-                                                    sources, events, TickingClockFrom(start, options));
+      const auto outcome =
+          resicrypt::PackContainer(*workspace, Password(password), folder.Path("box.yal"), sources,
+                                   events, TickingClockFrom(start, options));
       ASSERT_EQ(outcome.result, resicrypt::PackResult::Packed);
       EXPECT_TRUE(ReadBytes(folder.Path("box.yal")) == expected);
       EXPECT_EQ(events.due, expectedDue);
@@ -195,8 +197,9 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
     const std::string container = folder.Path("box.yal");
     auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
     resicrypt::PackEvents quiet;
-    ASSERT_EQ(resicrypt::PackContainer(*workspace, Password(password), container, sources, quiet).result,
-              resicrypt::PackResult::Packed);
+    ASSERT_EQ(
+        resicrypt::PackContainer(*workspace, Password(password), container, sources, quiet).result,
+        resicrypt::PackResult::Packed);
 
     // Damage: scattered bytes in every record, and the third record's blocks all random.
     std::string bytes = ReadBytes(container);
@@ -262,7 +265,8 @@ class WatchedWork : public resicrypt::BlockWork {
   }
   void Due(std::int32_t block) override {
     if (std::this_thread::get_id() != caller_ || inFlight_ != 0 || ciphered_ != block - 1 ||
-        input_.Position() != kHead + 3 * (block - 1) || output_.Position() != kHead + 4 * (block - 1)) {
+        input_.Position() != kHead + 3 * (block - 1) ||
+        output_.Position() != kHead + 4 * (block - 1)) {
       fault = true;
     }
     due.push_back(block);
@@ -314,12 +318,13 @@ TEST(BlockLoop, TurnsComeAtTheSameBlocksWithEveryEarlierBlockDoneAndTheBytesInPl
 }
 
 #ifdef __linux__
-// Chunks of 100 blocks of 10 bytes, each split 50/50: in the chunk of blocks
-// 101..200 the calling thread has bytes 1000..1499 of both files, the helper
-// 1500..1999. At the window's turn before block 101 the input is cut short
-// and/or the output limited, inside either half; the run ends with the failure
-// of the earlier half, and within a half with its read.
-TEST(BlockLoop, AFailedHalfIsReportedAsTheEarliestFailureInBlockOrder) {
+// Blocks of 10 bytes in slices of 25: the blocks 101..201 between the first two
+// turns of the window are bytes 1000..2009 of both files, in slices from 1000,
+// 1250, 1500, 1750 and 2000, which either thread may take. At the turn before
+// block 101 the input is cut short and/or the output limited; the run ends with
+// the failure of the earliest slice, and within a slice with its read. With the
+// calling thread slowed, the helper meets a later failure first.
+TEST(BlockLoop, AFailedSliceIsReportedAsTheEarliestFailureInBlockOrder) {
   using resicrypt::BlockLoopResult;
   struct Case {
     std::int64_t cutInputAt;     // 0: not cut
@@ -327,41 +332,54 @@ TEST(BlockLoop, AFailedHalfIsReportedAsTheEarliestFailureInBlockOrder) {
     BlockLoopResult expected;
   };
   const Case cases[] = {
-      {1750, 0, BlockLoopResult::ReadFailed},                // the helper's read
-      {0, 1750, BlockLoopResult::WriteFailed},               // the helper's write
-      {1750, 1250, BlockLoopResult::WriteFailed},            // the caller's write first
-      {1250, 1750, BlockLoopResult::ReadFailed},             // the caller's read first
-      {3000, 0, BlockLoopResult::ReadFailed},                // a later chunk
+      {1750, 0, BlockLoopResult::ReadFailed},      // the fourth slice's read
+      {0, 1750, BlockLoopResult::WriteFailed},     // its write
+      {1750, 1250, BlockLoopResult::WriteFailed},  // the second slice's write first
+      {1250, 1750, BlockLoopResult::ReadFailed},   // the second slice's read first
+      {1300, 1100, BlockLoopResult::WriteFailed},  // the first slice's write, the second's read
+      {3000, 0, BlockLoopResult::ReadFailed},      // a later stretch
   };
   class Identity : public resicrypt::BlockWork {
    public:
     void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+      if (slowCaller && std::this_thread::get_id() == caller) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
       std::copy_n(in, 10 * count, out);
     }
+    bool slowCaller = false;
+    std::thread::id caller = std::this_thread::get_id();
     void Due(std::int32_t block) override {
       if (block == 101 && onTurn) onTurn();
     }
     std::function<void()> onTurn;
   };
   FileWorkOptions options;
-  options.chunkBytes = 1000;
+  options.chunkBytes = 250;
   options.helperFromBytes = 0;
   TempFolder folder;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.cutInputAt) + " / " + std::to_string(c.limitOutputAt));
-    WriteBytes(folder.Path("in"), RandomBytes(10 * 10000, 3));
-    resicrypt::InputFile input;
-    resicrypt::OutputFile output;
-    ASSERT_TRUE(input.Open(folder.Path("in")) && output.Create(folder.Path("out")));
-    std::unique_ptr<FileSizeLimit> limit;
-    Identity work;
-    work.onTurn = [&] {
-      if (c.cutInputAt > 0) fs::resize_file(folder.Root() / "in", static_cast<std::uintmax_t>(c.cutInputAt));
-      if (c.limitOutputAt > 0) limit = std::make_unique<FileSizeLimit>(static_cast<rlim_t>(c.limitOutputAt));
-    };
-    resicrypt::BlockLoop loop(options);
-    EXPECT_EQ(loop.Run(input, output, resicrypt::RecordBlocks{10000, 10, 10, 0}, work), c.expected);
-    limit.reset();
+  for (const bool slowCaller : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.cutInputAt) + " / " + std::to_string(c.limitOutputAt) +
+                   (slowCaller ? ", slow caller" : ""));
+      WriteBytes(folder.Path("in"), RandomBytes(10 * 10000, 3));
+      resicrypt::InputFile input;
+      resicrypt::OutputFile output;
+      ASSERT_TRUE(input.Open(folder.Path("in")) && output.Create(folder.Path("out")));
+      std::unique_ptr<FileSizeLimit> limit;
+      Identity work;
+      work.slowCaller = slowCaller;
+      work.onTurn = [&] {
+        if (c.cutInputAt > 0)
+          fs::resize_file(folder.Root() / "in", static_cast<std::uintmax_t>(c.cutInputAt));
+        if (c.limitOutputAt > 0)
+          limit = std::make_unique<FileSizeLimit>(static_cast<rlim_t>(c.limitOutputAt));
+      };
+      resicrypt::BlockLoop loop(options);
+      EXPECT_EQ(loop.Run(input, output, resicrypt::RecordBlocks{10000, 10, 10, 0}, work),
+                c.expected);
+      limit.reset();
+    }
   }
 }
 #endif
@@ -400,8 +418,8 @@ TEST(FileLayer, AFileRenamedOrReplacedWhileReadGivesItsOwnBytesOrAStop) {
         if (!std::exchange(done, true)) moveOver("other.bin", sources[0]);
       };
       const std::string box = folder.Path("box.yal");
-      const auto packed = resicrypt::PackContainer(*workspace, Password(password), box, sources, packEvents,
-                                                   TickingClockFrom(7, options));
+      const auto packed = resicrypt::PackContainer(*workspace, Password(password), box, sources,
+                                                   packEvents, TickingClockFrom(7, options));
       EXPECT_TRUE(packed.result != resicrypt::PackResult::Packed || ReadBytes(box) == expected);
 
       // Unpacking: the container, during its first record; the second record
@@ -416,7 +434,8 @@ TEST(FileLayer, AFileRenamedOrReplacedWhileReadGivesItsOwnBytesOrAStop) {
       const std::string out = (folder.Root() / "out" / "").string();
       resicrypt::UnpackContainer(*workspace, Password(password), box, out, unpackEvents, options);
       for (const std::string& name : unpackEvents.unpacked) {
-        EXPECT_TRUE(ReadBytes(out + name) == (name == "a.bin" ? files[0] : files[1]).second) << name;
+        EXPECT_TRUE(ReadBytes(out + name) == (name == "a.bin" ? files[0] : files[1]).second)
+            << name;
       }
     }
   }

@@ -267,16 +267,6 @@ TEST(BlockCodecFastPath, BatchesMatchSingleBlocks) {
   }
 }
 
-// The kernels this processor can run (the portable one always).
-std::vector<CodecKernel> SupportedKernels() {
-  std::vector<CodecKernel> kernels;
-  for (const CodecKernel kernel :
-       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
-    if (IsCodecKernelSupported(kernel)) kernels.push_back(kernel);
-  }
-  return kernels;
-}
-
 // The level the processor offers, read here from cpuid and xgetbv apart from the
 // engine's own probe: AVX-512 (F, BW, VBMI, VNNI) with the system saving the
 // ZMM registers, else AVX2 and FMA with it saving the YMM ones.
@@ -330,7 +320,7 @@ TEST(CodecKernelChoice, FollowsTheProcessorAndTheSetting) {
 TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
   auto ws = testsupport::NewWorkspace();
   std::mt19937 rng(31);
-  for (const CodecKernel kernel : SupportedKernels()) {
+  for (const CodecKernel kernel : testsupport::SupportedKernels()) {
     SCOPED_TRACE(static_cast<int>(kernel));
     for (const KeyCase& key : kKeyCases) {
       for (int L = 3; L <= key.maxLength; ++L) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/cipher_workspace.h"
+#include "engine/fast_codec.h"
 
 namespace testsupport {
 
@@ -64,6 +65,17 @@ inline std::string RandomBytes(std::mt19937& rng, std::size_t length, int low = 
   std::string text(length, '\0');
   for (auto& c : text) c = static_cast<char>(static_cast<unsigned char>(byte(rng)));
   return text;
+}
+
+// The codec kernels this processor can run (the portable one always).
+inline std::vector<resicrypt::CodecKernel> SupportedKernels() {
+  using resicrypt::CodecKernel;
+  std::vector<CodecKernel> kernels;
+  for (const CodecKernel kernel :
+       {CodecKernel::kPortable, CodecKernel::kAvx2, CodecKernel::kAvx512}) {
+    if (resicrypt::IsCodecKernelSupported(kernel)) kernels.push_back(kernel);
+  }
+  return kernels;
 }
 
 }  // namespace testsupport

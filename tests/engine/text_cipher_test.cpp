@@ -272,6 +272,65 @@ TEST_F(TextCipher, VerdictOfTheLastWholeBlock) {
   EXPECT_EQ(Decrypt(password, foreign), ReferenceDecrypt(key, foreign));
 }
 
+// Every kind of block the batch check must tell apart, past the end of a batch,
+// on every codec level, against the step-by-step decryption: blocks of the key,
+// the same with a residue raised by its modulus (the same number, not what
+// encoding writes), numbers from nonzero mixed-radix digits with the top three
+// made 0 or three at random places (redrawn while their bytes hold a 0, which
+// would end the text), or two (rejected), and random characters.
+TEST_F(TextCipher, EveryKernelDecidesEachBlockAsTheStepByStepCode) {
+  for (int round = 0; round < 24; ++round) {
+    const std::string password = testsupport::RandomBytes(rng, 3 + round % 15);
+    const ReferenceKey key = MakeReferenceKey(password);
+    if (key.nearBoundary) continue;
+    const std::size_t R = key.moduli.size();
+    std::string text;
+    for (int b = 0; b < 300; ++b) {
+      // Odd rounds: whole batches of the key's blocks after rejected ones.
+      const bool ofKey = (round % 2 == 1 && b >= 128) || (b == 299 && round % 4 != 0);
+      const auto kind = ofKey ? 0u : static_cast<unsigned>(rng() % 6);
+      if (kind == 5) {
+        text += testsupport::RandomBytes(rng, R, 0, 255);
+        continue;
+      }
+      std::string block;
+      do {
+        std::vector<int> digits(R);
+        for (std::size_t i = 0; i < R; ++i)
+          digits[i] = 1 + static_cast<int>(rng() % (key.moduli[i] - 1));
+        for (int zeros = kind == 4 ? 2 : 3; zeros > 0; --zeros)
+          digits[kind == 2 ? R - zeros : rng() % R] = 0;
+        reference::BigNumber value;
+        for (std::size_t i = R; i-- > 0;)
+          value.MultiplyAdd(static_cast<std::uint32_t>(key.moduli[i]),
+                            static_cast<std::uint32_t>(digits[i]));
+        if (kind < 2) {
+          std::vector<int> plain(static_cast<std::size_t>(key.L));
+          for (int& byte : plain) byte = 1 + static_cast<int>(rng() % 255);
+          value = reference::BigNumber::FromBytes(plain);
+        }
+        const auto bytes = value.ToBytes(static_cast<std::size_t>(key.L));
+        if (kind != 4 && std::count(bytes.begin(), bytes.end(), 0) > 0) continue;
+        block.clear();
+        for (std::size_t i = 0; i < R; ++i)
+          block += static_cast<char>(
+              AlphabetByte(static_cast<int>(value.Mod(static_cast<std::uint32_t>(key.moduli[i])))));
+        if (kind == 1) {
+          const std::size_t i = rng() % R;
+          const int raised = AlphabetIndex(static_cast<unsigned char>(block[i])) + key.moduli[i];
+          if (raised < 254) block[i] = static_cast<char>(AlphabetByte(raised));
+        }
+      } while (block.empty());
+      text += block;
+    }
+    const std::string expected = DecryptTextReference(*ws, alphabet, password, text);
+    for (const CodecKernel kernel : testsupport::SupportedKernels()) {
+      ASSERT_EQ(resicrypt::TextCipher(*ws, alphabet, password, kernel).Decrypt(text), expected)
+          << "round " << round << ", " << CodecKernelName(kernel);
+    }
+  }
+}
+
 // Under the wrong key the input comes back unchanged unless the last block passes
 // the check by chance; either way the result is what the rules give.
 TEST_F(TextCipher, WrongPasswordFollowsTheVerdictRules) {
