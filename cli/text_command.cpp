@@ -32,14 +32,14 @@ bool ReadFirstLine(const std::string& path, std::string& text) {
 bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::string& message) {
   std::string line = fileText.substr(0, fileText.find('\n'));
   if (line.size() < fileText.size() && !line.empty() && line.back() == '\r') line.pop_back();
-  KeyProblem problem = KeyProblem::kNone;
   key = TextKey::UsedPart(line);
-  TextKey::From(key, &problem);
-  if (problem == KeyProblem::kHasNul) {
+  // The window would take a NUL as the key's end; a script more likely has the
+  // wrong file.
+  if (key.find('\0') != std::string::npos) {
     message = "the password contains a NUL byte";
     return false;
   }
-  if (problem == KeyProblem::kTooShort) {
+  if (!TextKey::From(key)) {
     message =
         "the password is too short: it needs at least 3 bytes, the first line of the "
         "password file has " +

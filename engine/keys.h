@@ -54,15 +54,11 @@ class TextKey {
   static std::string_view UsedPart(std::string_view text) { return text.substr(0, kMaxBytes); }
 
   // The key in text (its used part), or the reason there is none: fewer than 3
-  // bytes, or a NUL among them.
+  // bytes. (A NUL among them ends the key where the workspace copies it; the
+  // command line refuses such a password itself.)
   static std::optional<TextKey> From(std::string_view text, KeyProblem* problem = nullptr) {
     const std::string_view used = UsedPart(text);
-    KeyProblem found = KeyProblem::kNone;
-    if (used.find('\0') != std::string_view::npos) {
-      found = KeyProblem::kHasNul;
-    } else if (used.size() < kMinBytes) {
-      found = KeyProblem::kTooShort;
-    }
+    const KeyProblem found = used.size() < kMinBytes ? KeyProblem::kTooShort : KeyProblem::kNone;
     if (problem != nullptr) *problem = found;
     if (found != KeyProblem::kNone) return std::nullopt;
     return TextKey(used);
