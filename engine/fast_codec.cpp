@@ -194,6 +194,19 @@ CodecKernel BestCodecKernel() {
 
 namespace {
 
+// 256^p mod m as a signed byte weight: the residue, or the residue less m above 127.
+int SignedWeight(std::uint32_t power, std::uint32_t m) {
+  return power <= 127 ? static_cast<int>(power) : static_cast<int>(power) - static_cast<int>(m);
+}
+
+// An output lane's modulus and the reciprocals its reduction multiplies by.
+template <typename Lanes>
+void SetLaneModulus(Lanes& lanes, int s, int j, std::uint32_t m) {
+  lanes.modulus[s][j] = static_cast<float>(m);
+  lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
+  lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+}
+
 // The lane tables of the AVX-512 encoder (codec_kernels.h) for moduli m(0..R-1).
 void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* moduli, int L, int R) {
   using codec_kernels::kLanes;
@@ -206,20 +219,14 @@ void FillEncodeLanes(codec_kernels::EncodeLanes& lanes, const std::uint32_t* mod
       const bool used = o < lanes.blocksPerStep * R;
       const int t = used ? o / R : 0;
       const std::uint32_t m = used ? moduli[o % R] : 1;
-      lanes.modulus[s][j] = static_cast<float>(m);
-      lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
-      lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+      SetLaneModulus(lanes, s, j, m);
       std::uint32_t power = 1 % m;  // 256^p mod m
       for (int k = 0; k < lanes.chunks; ++k) {
         for (int b = 0; b < 4; ++b) {
           const int p = 4 * k + b;
           const int source = t * L + p;
           lanes.source[s][k][4 * j + b] = static_cast<unsigned char>(source % 64);
-          int weight = 0;
-          if (used && p < L) {
-            weight = power <= 127 ? static_cast<int>(power)
-                                  : static_cast<int>(power) - static_cast<int>(m);
-          }
+          const int weight = used && p < L ? SignedWeight(power, m) : 0;
           lanes.weight[s][k][4 * j + b] = static_cast<signed char>(weight);
           power = power * 256 % m;
         }
@@ -253,23 +260,18 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
       }
     }
   }
-  const auto signedWeight = [](std::uint32_t power, std::uint32_t m) {
-    return power <= 127 ? static_cast<int>(power) : static_cast<int>(power) - static_cast<int>(m);
-  };
   for (int s = 0; s < lanes.vectors; ++s) {
     for (int j = 0; j < kPairLanes; ++j) {
       const int o = kPairLanes * s + j;  // output byte of the step
       const bool used = o < lanes.blocksPerStep * R;
       const int t = used ? o / R : 0;
       const std::uint32_t m = used ? moduli[o % R] : 1;
-      lanes.modulus[s][j] = static_cast<float>(m);
-      lanes.inverse[s][j] = 1.0f / static_cast<float>(m);
-      lanes.halfInverse[s][j] = 0.5f / static_cast<float>(m);
+      SetLaneModulus(lanes, s, j, m);
       std::uint32_t power = 1 % m;  // 256^p mod m
       for (int k = 0; k < K; ++k) {
         int weight[2] = {};
         for (int b = 0; b < 2; ++b) {
-          if (used && 2 * k + b < L) weight[b] = signedWeight(power, m);
+          if (used && 2 * k + b < L) weight[b] = SignedWeight(power, m);
           power = power * 256 % m;
         }
         lanes.weight[s][k][j] = (static_cast<std::uint32_t>(weight[0]) & 0xFFFF) |
