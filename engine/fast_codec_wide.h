@@ -168,10 +168,11 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     if (done < words) packed[done] = word;
     // Row t of a transposed group holds a part of block t's bytes, stored a row
     // at a time in block order (each store's bytes past the block are written
-    // again by the next).
+    // again by the next). Every block has a first row: h == 0 says so, and the
+    // test on outRows is left for the others.
     RESICRYPT_UNROLL
     for (int h = 0; h < kOutRows; ++h) {
-      if (h < outRows) Vector::Transpose(packed + kSteps * h);
+      if (h == 0 || h < outRows) Vector::Transpose(packed + kSteps * h);
     }
     const bool direct = blocks == kSteps && count * plainBytes >= writes;
     unsigned char* const target = direct ? out : scratchOut;
@@ -179,7 +180,7 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     for (int t = 0; t < kSteps; ++t) {
       RESICRYPT_UNROLL
       for (int h = 0; h < kOutRows; ++h) {
-        if (h < outRows) {
+        if (h == 0 || h < outRows) {
           Vector::Store(target + static_cast<std::size_t>(t) * plainBytes + kRowBytes * h,
                         packed[kSteps * h + t]);
         }
