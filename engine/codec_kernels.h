@@ -1,7 +1,7 @@
 // The vector kernels behind BlockCodec's batch calls (fast_codec.h): their lane
 // tables, which the codec fills once per key in portable code, and the entry
 // points, which live in their own source files and run only on a processor that
-// has the instructions they were compiled for.
+// has the instructions they were compiled for (SSE2 on x86-64: every one).
 #ifndef RESICRYPT_ENGINE_CODEC_KERNELS_H
 #define RESICRYPT_ENGINE_CODEC_KERNELS_H
 
@@ -14,6 +14,13 @@
 #define RESICRYPT_X86_KERNELS 1
 #else
 #define RESICRYPT_X86_KERNELS 0
+#endif
+// Every x86-64 processor has SSE2: there the portable level decodes with it, and
+// needs neither a target attribute nor a question to the processor.
+#if RESICRYPT_X86_KERNELS && defined(__x86_64__)
+#define RESICRYPT_SSE2_KERNELS 1
+#else
+#define RESICRYPT_SSE2_KERNELS 0
 #endif
 
 namespace resicrypt {
@@ -75,7 +82,7 @@ constexpr int kMaxPacked = 6;                      // ceil(24 / 4) packed output
 constexpr int kMaxStores = 6;                      // 16 * 24 bytes in 64-byte stores
 constexpr int kMaxSmallResidues = 8;               // R of the small-product decoder
 constexpr int kMaxSmallBlock = 4;                  // L of the small-product decoder
-constexpr int kMaxWideFraction = 6;                // F of the AVX2 decoder
+constexpr int kMaxWideFraction = 6;                // F of the 15-bit decoders
 constexpr int kMaxWideColumns = 22;                // its P: (39 * 8 + 30) / 15
 struct DecodeLanes {
   int quads = 0;          // ceil(R / 4)
@@ -115,10 +122,10 @@ struct DecodeLanes {
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
 
-  // The AVX2 decoder: the same sum in digits of 15 bits (base B = 2^15), which
-  // fill vpmaddwd's 16-bit factors (AVX2 has no vpdpbusd). Weights are digits
-  // between -2^14 and 2^14 - 1, two to a word: [0] for slots 0 and 2 of a quad
-  // (low and high half), [1] for slots 1 and 3.
+  // The AVX2 and SSE2 decoders (fast_codec_wide.h): the same sum in digits of
+  // 15 bits (base B = 2^15), which fill pmaddwd's 16-bit factors (neither has
+  // vpdpbusd). Weights are digits between -2^14 and 2^14 - 1, two to a word:
+  // [0] for slots 0 and 2 of a quad (low and high half), [1] for slots 1 and 3.
   // - fraction columns 0..F: the digits of round(c(i) B^F / m(i)); with the
   //   bias added to column 0 and the carries run, column F holds q'. q' is q or
   //   q + 1 (the bound of the byte form, with B for 256), and when it is q + 1
@@ -166,6 +173,16 @@ struct EncodePairLanes {
 // Redoes one block with the portable code: context is the codec.
 using DecodeOneBlock = void (*)(const void* context, const unsigned char* residues,
                                 unsigned char* block);
+// Redoes block b of a step (R residue bytes from in, L block bytes to out) for
+// every bit b set in blocks.
+inline void RedoBlocks(unsigned blocks, const unsigned char* in, int R, unsigned char* out, int L,
+                       DecodeOneBlock redo, const void* context) {
+  for (std::size_t b = 0; blocks != 0; ++b, blocks >>= 1) {
+    if ((blocks & 1) != 0) {
+      redo(context, in + b * static_cast<std::size_t>(R), out + b * static_cast<std::size_t>(L));
+    }
+  }
+}
 
 // Whether the processor (and the system, which must save the registers) runs
 // the AVX-512 kernels: F, BW, VBMI and VNNI. Asked once, then remembered.
@@ -186,6 +203,12 @@ void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned c
 void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned char* blocks,
                       std::size_t count, unsigned char* residues);
 void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
+                      std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
+                      const void* context);
+
+// The portable level's decoder where RESICRYPT_SSE2_KERNELS is 1: the AVX2
+// decoder's sums on 4 lanes of SSE2, with the same contract.
+void DecodeBlocksSse2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                       const void* context);
 

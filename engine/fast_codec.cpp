@@ -282,7 +282,7 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
   }
 }
 
-// The AVX2 decoder's digits of 15 bits (codec_kernels.h).
+// The AVX2 and SSE2 decoders' digits of 15 bits (codec_kernels.h).
 constexpr int kWideBits = 15;
 constexpr std::int64_t kWideBase = std::int64_t{1} << kWideBits;
 
@@ -444,6 +444,8 @@ BlockCodec::BlockCodec(const CipherWorkspace& workspace, int L, int N, CodecKern
       FillEncodePairLanes(encodePairLanes_, modulus_, L, count);
     }
     FillDecodeLanes(limbCount);
+  } else if (RESICRYPT_SSE2_KERNELS) {
+    FillDecodeLanes(limbCount);  // for the portable level's SSE2 decoder
   }
   usable_ = true;
 }
@@ -679,7 +681,7 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
   PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
 
-  // The AVX2 decoder's F and P: 15 (P + F) >= bits(M) + 16, 15 P >= 8 L.
+  // The 15-bit decoders' F and P: 15 (P + F) >= bits(M) + 16, 15 P >= 8 L.
   const int wideOut = (8 * L + kWideBits - 1) / kWideBits;
   const int wideNeed = (bits + 16 + kWideBits - 1) / kWideBits;
   int wideF = wideNeed - wideOut;
@@ -775,7 +777,12 @@ void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
                                     blocks, &BlockCodec::DecodeOne, this);
     return;
   }
+#if RESICRYPT_SSE2_KERNELS
+  codec_kernels::DecodeBlocksSse2(decodeLanes_, blockLength_, residueCount_, residues, count,
+                                  blocks, &BlockCodec::DecodeOne, this);
+#else
   (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);
+#endif
 }
 
 void BlockCodec::DecodeValue(const unsigned char* residues, unsigned char* digits) const {

@@ -44,7 +44,8 @@
 namespace resicrypt {
 
 // The loops behind EncodeBlocks and DecodeBlocks: the portable ones, which run
-// on every processor, AVX2 ones (with FMA) and AVX-512 ones (F, BW, VBMI, VNNI),
+// on every processor (DecodeBlocks with SSE2 on x86-64, which every such
+// processor has), AVX2 ones (with FMA) and AVX-512 ones (F, BW, VBMI, VNNI),
 // which give the same bytes several times faster. Every kernel gives exactly the
 // bytes of the reference operations; a codec takes the best the processor has
 // unless told.
@@ -185,7 +186,7 @@ class BlockCodec {
   CodecKernel kernel_ = CodecKernel::kPortable;
   codec_kernels::EncodeLanes encodeLanes_;          // the AVX-512 kernels' tables
   codec_kernels::EncodePairLanes encodePairLanes_;  // the AVX2 encoder's
-  codec_kernels::DecodeLanes decodeLanes_;          // both decoders'
+  codec_kernels::DecodeLanes decodeLanes_;          // the vector decoders' (SSE2 too)
   // The portable Decode, for the blocks a kernel leaves to it.
   static void DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block);
 

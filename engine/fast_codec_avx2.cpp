@@ -17,6 +17,8 @@
 // The loops over a step's vectors, pairs and quads run a count fixed per
 // instance; unrolled, their sums stay in registers.
 #define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
+#define RESICRYPT_WIDE_TARGET RESICRYPT_AVX2
+#include "engine/fast_codec_wide.h"
 #endif
 
 namespace resicrypt {
@@ -216,156 +218,39 @@ constexpr EncodeRunner kEncodeRuns[kMaxBlockPairs] = {
     EncodeRun<V, 5>, EncodeRun<V, 6>,  EncodeRun<V, 7>,  EncodeRun<V, 8>,
     EncodeRun<V, 9>, EncodeRun<V, 10>, EncodeRun<V, 11>, EncodeRun<V, 12>};
 
-// The quads split for vpmaddwd: slots 0 and 2 (even) and 1 and 3 (odd) of each
-// quad as 16-bit words.
-struct Split {
-  __m256i even;
-  __m256i odd;
+// The 15-bit decoder (fast_codec_wide.h) on 8 lanes.
+struct Avx2Vector {
+  using Type = __m256i;
+  static constexpr int kLanes = 8;
+  RESICRYPT_AVX2 static __m256i Zero() { return _mm256_setzero_si256(); }
+  RESICRYPT_AVX2 static __m256i Set1(int x) { return _mm256_set1_epi32(x); }
+  RESICRYPT_AVX2 static __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+  RESICRYPT_AVX2 static __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+  RESICRYPT_AVX2 static __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
+  RESICRYPT_AVX2 static __m256i Madd(__m256i a, __m256i b) { return _mm256_madd_epi16(a, b); }
+  RESICRYPT_AVX2 static __m256i ShiftLeft(__m256i v, int n) { return _mm256_slli_epi32(v, n); }
+  RESICRYPT_AVX2 static __m256i ShiftRight(__m256i v, int n) { return _mm256_srli_epi32(v, n); }
+  RESICRYPT_AVX2 static __m256i ShiftRightSigned(__m256i v, int n) {
+    return _mm256_srai_epi32(v, n);
+  }
+  RESICRYPT_AVX2 static __m256i HighBytes(__m256i v) { return _mm256_srli_epi16(v, 8); }
+  RESICRYPT_AVX2 static __m256i Load(const void* p) { return codec_kernels::Load(p); }
+  RESICRYPT_AVX2 static void Store(void* p, __m256i v) { codec_kernels::Store(p, v); }
+  RESICRYPT_AVX2 static void Transpose(__m256i* rows) { Transpose8(rows); }
+  RESICRYPT_AVX2 static unsigned ZeroLanes(__m256i v) {
+    return static_cast<unsigned>(
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))));
+  }
+  RESICRYPT_AVX2 static unsigned SignLanes(__m256i v) {
+    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
+  }
+  RESICRYPT_AVX2 static __m256i WithLow(__m256i v, __m256i x) {
+    return _mm256_blend_epi16(v, x, 0x55);
+  }
+  RESICRYPT_AVX2 static __m256i WithHigh(__m256i v, __m256i x) {
+    return _mm256_blend_epi16(v, _mm256_slli_epi32(x, 16), 0xAA);
+  }
 };
-RESICRYPT_AVX2 inline Split SplitQuad(__m256i quad) {
-  return {_mm256_and_si256(quad, _mm256_set1_epi32(0x00FF00FF)), _mm256_srli_epi16(quad, 8)};
-}
-
-// The column sum of Q quads against weights[j][0..1] (codec_kernels.h), in two
-// chains.
-template <int Q>
-RESICRYPT_AVX2 inline __m256i Column(__m256i column, const Split* quads,
-                                     const std::uint32_t (*weights)[2]) {
-  __m256i other = _mm256_setzero_si256();
-  RESICRYPT_UNROLL
-  for (int j = 0; j < Q; ++j) {
-    column = _mm256_add_epi32(
-        column,
-        _mm256_madd_epi16(quads[j].even, _mm256_set1_epi32(static_cast<int>(weights[j][0]))));
-    other = _mm256_add_epi32(
-        other, _mm256_madd_epi16(quads[j].odd, _mm256_set1_epi32(static_cast<int>(weights[j][1]))));
-  }
-  return _mm256_add_epi32(column, other);
-}
-
-// 8 blocks a step, one per 32-bit lane, in digits of 15 bits (codec_kernels.h):
-// Q residue quads per block, R = 4 (Q - 1) + Tail (Tail 1..3) or 4 Q (Tail 0);
-// q' takes slot R.
-template <int Q, int Tail>
-RESICRYPT_AVX2 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsigned char* in,
-                              std::size_t count, unsigned char* out, DecodeOneBlock redo,
-                              const void* context) {
-  constexpr int kSteps = 8;
-  constexpr int kRows = (Q + 7) / 8;  // 32-byte rows read per block
-  const auto blockBytes = static_cast<std::size_t>(R);
-  const auto plainBytes = static_cast<std::size_t>(L);
-  const std::size_t reach = (kSteps - 1) * blockBytes + 32 * kRows;
-  const std::size_t writes = (kSteps - 1) * plainBytes + 32;
-  const int F = lanes.wideFraction;
-  const int P = lanes.wideColumns;
-  const int words = (L + 3) / 4;  // 32-bit words of output per block
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i digitMask = _mm256_set1_epi32(0x7FFF);
-  alignas(32) unsigned char scratchIn[kSteps * kMaxResidues + 32 * 2];
-  alignas(32) unsigned char scratchOut[kSteps * 24 + 32];
-
-  while (count > 0) {
-    const unsigned char* source = in;
-    std::size_t blocks = kSteps;
-    if (count < kSteps || count * blockBytes < reach) {
-      blocks = count < kSteps ? count : kSteps;
-      std::memset(scratchIn, 0, sizeof scratchIn);
-      std::memcpy(scratchIn, in, blocks * blockBytes);
-      source = scratchIn;
-    }
-
-    // Quad j of block t into lane t of quads[j].
-    __m256i quads[kRows * 8];
-    RESICRYPT_UNROLL
-    for (int h = 0; h < kRows; ++h) {
-      RESICRYPT_UNROLL
-      for (int t = 0; t < kSteps; ++t) quads[8 * h + t] = Load(source + t * blockBytes + 32 * h);
-      Transpose8(quads + 8 * h);
-    }
-    Split split[Q + 1];
-    RESICRYPT_UNROLL
-    for (int j = 0; j < Q; ++j) split[j] = SplitQuad(quads[j]);
-
-    // The quotient q' and whether the lane is doubtful (fraction digits 1..F-1 all 0).
-    __m256i carry = zero;
-    __m256i fractionBits = zero;
-    for (int c = 0; c < F; ++c) {
-      const __m256i start = c == 0 ? _mm256_set1_epi32(lanes.bias) : zero;
-      const __m256i column =
-          _mm256_add_epi32(Column<Q>(start, split, lanes.wideFractionWeight[c]), carry);
-      carry = _mm256_srai_epi32(column, 15);
-      if (c >= 1) fractionBits = _mm256_or_si256(fractionBits, column);
-    }
-    const __m256i q = _mm256_add_epi32(Column<Q>(zero, split, lanes.wideFractionWeight[F]), carry);
-    const int doubtful = _mm256_movemask_ps(
-        _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(fractionBits, digitMask), zero)));
-    // q' (below 2^14) into the 16-bit half of slot R.
-    constexpr int kOutQuads = Tail == 0 ? Q + 1 : Q;
-    if (Tail == 0) {
-      split[Q] = {q, zero};
-    } else if (Tail == 1) {
-      split[Q - 1].odd = _mm256_blend_epi16(split[Q - 1].odd, q, 0x55);
-    } else if (Tail == 2) {
-      split[Q - 1].even = _mm256_blend_epi16(split[Q - 1].even, _mm256_slli_epi32(q, 16), 0xAA);
-    } else {
-      split[Q - 1].odd = _mm256_blend_epi16(split[Q - 1].odd, _mm256_slli_epi32(q, 16), 0xAA);
-    }
-
-    // The output columns and their carries; their digits gathered into 32-bit
-    // words, word k of block t in lane t of packed[k].
-    __m256i packed[8];
-    RESICRYPT_UNROLL
-    for (int k = 0; k < 8; ++k) packed[k] = zero;
-    carry = zero;
-    int negative = 0;
-    __m256i word = zero;
-    int wordBits = 0;  // bits of word already filled
-    int done = 0;      // words filled
-    for (int p = 0; p < P; ++p) {
-      const __m256i column =
-          _mm256_add_epi32(Column<kOutQuads>(zero, split, lanes.wideColumnWeight[p]), carry);
-      carry = _mm256_srai_epi32(column, 15);
-      if (p == P - 1) {
-        negative = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(column, 17)));
-      }
-      if (done < words) {
-        const __m256i digit = _mm256_and_si256(column, digitMask);
-        word = _mm256_or_si256(word, _mm256_sll_epi32(digit, _mm_cvtsi32_si128(wordBits)));
-        wordBits += 15;
-        if (wordBits >= 32) {
-          packed[done++] = word;
-          wordBits -= 32;
-          word = _mm256_srl_epi32(digit, _mm_cvtsi32_si128(15 - wordBits));
-        }
-      }
-    }
-    if (done < words) packed[done] = word;
-    // Row t after the transpose holds block t's bytes, stored 32 at a time in
-    // block order (each store's bytes past the block are written again by the next).
-    Transpose8(packed);
-    const bool direct = blocks == kSteps && count * plainBytes >= writes;
-    unsigned char* const target = direct ? out : scratchOut;
-    RESICRYPT_UNROLL
-    for (int t = 0; t < kSteps; ++t) Store(target + t * plainBytes, packed[t]);
-    if (!direct) std::memcpy(out, scratchOut, blocks * plainBytes);
-
-    unsigned wrong = static_cast<unsigned>(doubtful & negative) & ((1u << blocks) - 1);
-    while (wrong != 0) {
-      const unsigned b = static_cast<unsigned>(__builtin_ctz(wrong));
-      wrong &= wrong - 1;
-      redo(context, in + b * blockBytes, out + b * plainBytes);
-    }
-    in += blocks * blockBytes;
-    out += blocks * plainBytes;
-    count -= blocks;
-  }
-}
-
-using DecodeRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
-                              unsigned char*, DecodeOneBlock, const void*);
-template <int Q>
-constexpr DecodeRunner kDecodeRuns[4] = {DecodeRun<Q, 0>, DecodeRun<Q, 1>, DecodeRun<Q, 2>,
-                                         DecodeRun<Q, 3>};
 
 }  // namespace
 
@@ -394,10 +279,7 @@ void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned
 void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
                       const void* context) {
-  static constexpr const DecodeRunner* kRuns[kMaxQuads] = {
-      kDecodeRuns<1>, kDecodeRuns<2>, kDecodeRuns<3>, kDecodeRuns<4>, kDecodeRuns<5>,
-      kDecodeRuns<6>, kDecodeRuns<7>, kDecodeRuns<8>, kDecodeRuns<9>, kDecodeRuns<10>};
-  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context);
+  DecodeWide<Avx2Vector>(lanes, L, R, residues, count, blocks, redo, context);
 }
 
 #else  // no x86 kernels with this compiler

@@ -267,12 +267,8 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
       }
     }
 
-    unsigned wrong = static_cast<unsigned>(doubtful & negative) & ((1u << blocks) - 1);
-    while (wrong != 0) {
-      const unsigned b = static_cast<unsigned>(__builtin_ctz(wrong));
-      wrong &= wrong - 1;
-      redo(context, in + b * static_cast<std::size_t>(R), out + b * static_cast<std::size_t>(L));
-    }
+    RedoBlocks(static_cast<unsigned>(doubtful & negative) & ((1u << blocks) - 1), in, R, out, L,
+               redo, context);
     in += blocks * static_cast<std::size_t>(R);
     out += blocks * static_cast<std::size_t>(L);
     count -= blocks;

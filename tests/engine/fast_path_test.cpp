@@ -313,21 +313,33 @@ TEST(CodecKernelChoice, FollowsTheProcessorAndTheSetting) {
 }
 
 // Every kernel's batch calls against EncodeBlock and DecodeBlock, block by block,
-// for random keys of every length: random blocks, all 0 and all 255, small
-// numbers (where a decoder's quotient estimate is least sure), and as residues
-// any bytes a decoder can meet. Batches of several lengths, so that the vector
-// steps, the blocks they leave over and both buffer ends are all crossed.
+// for random keys of every length, and for moduli drawn from the primes below
+// 256 (table size 0) up to the largest N the codec takes, beyond what keys reach
+// (N <= 31), where a step reads its last vector rows: random blocks, all 0 and
+// all 255, small numbers (where a decoder's quotient estimate is least sure),
+// and as residues any bytes a decoder can meet. Batches of several lengths, so
+// that the vector steps, the blocks they leave over and both buffer ends are all
+// crossed.
 TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
   auto ws = testsupport::NewWorkspace();
   std::mt19937 rng(31);
+  std::vector<int> primes = testsupport::UsedPrimesDescending(55);
+  primes.insert(primes.end(), {2, 241, 251});
   for (const CodecKernel kernel : testsupport::SupportedKernels()) {
     SCOPED_TRACE(static_cast<int>(kernel));
-    for (const KeyCase& key : kKeyCases) {
+    for (const KeyCase& key : {kKeyCases[0], kKeyCases[1], KeyCase{0, 0, kMaxCodecBlockLength}}) {
       for (int L = 3; L <= key.maxLength; ++L) {
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < (key.tableSize != 0 ? 3 : 1); ++round) {
           const auto length = static_cast<std::size_t>(L);
-          const std::string password = testsupport::RandomBytes(rng, length);
-          const int N = PrepareKey(*ws, password, key);
+          int N = 32 + L % (kMaxCodecResidueCount - 31);
+          if (key.tableSize != 0) {
+            N = PrepareKey(*ws, testsupport::RandomBytes(rng, length), key);
+          } else {
+            ws = testsupport::NewWorkspace();  // block positions above L 0
+            std::shuffle(primes.begin(), primes.end(), rng);
+            testsupport::PutModuli(*ws, primes);
+          }
+          SCOPED_TRACE(N);
           const BlockCodec codec(*ws, L, N, kernel);
           ASSERT_EQ(codec.Kernel(), kernel);
           BuildProductTable(*ws, N);
