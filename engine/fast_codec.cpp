@@ -8,13 +8,6 @@
 #include <string>
 #include <utility>
 
-// The portable loops over a block's groups and limbs run a count fixed per
-// instance; unrolled, the groups' independent remainders overlap.
-#if defined(__GNUC__)
-#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
-#else
-#define RESICRYPT_UNROLL
-#endif
 
 namespace resicrypt {
 

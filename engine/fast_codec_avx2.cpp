@@ -14,9 +14,6 @@
 #endif
 #include <immintrin.h>
 #define RESICRYPT_AVX2 __attribute__((target("avx2,fma")))
-// The loops over a step's vectors, pairs and quads run a count fixed per
-// instance; unrolled, their sums stay in registers.
-#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
 #define RESICRYPT_WIDE_TARGET RESICRYPT_AVX2
 #include "engine/fast_codec_wide.h"
 #endif

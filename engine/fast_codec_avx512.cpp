@@ -13,9 +13,6 @@
 #endif
 #include <immintrin.h>
 #define RESICRYPT_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
-// The loops over a step's vectors, chunks and quads run a count fixed per
-// instance; unrolled, their sums stay in registers.
-#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
 #endif
 
 namespace resicrypt {

@@ -10,9 +10,6 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <emmintrin.h>
-// The loops over a step's quads and rows run a count fixed per instance;
-// unrolled, their sums stay in registers.
-#define RESICRYPT_UNROLL _Pragma("GCC unroll 16")
 #define RESICRYPT_WIDE_TARGET
 #include "engine/fast_codec_wide.h"
 
