@@ -32,18 +32,17 @@ void MakeRoom(std::vector<unsigned char>& buffer, std::size_t bytes) {
 
 }  // namespace
 
-// The blocks between two turns of the window, shared out in slices that both
-// threads take in block order from one counter: a thread held up by other work
-// takes fewer, and neither waits for the other until the stretch is done.
+// The blocks of a record, shared out in slices that both threads take in block
+// order from one counter: a thread held up by other work takes fewer, and
+// neither waits for the other until the record is done.
 struct BlockLoop::Stretch {
   const InputFile* input = nullptr;
   const OutputFile* output = nullptr;
   const RecordBlocks* record = nullptr;
   const BlockWork* work = nullptr;
-  std::int64_t inAt = 0;  // offsets of block first
+  std::int64_t inAt = 0;  // offsets of block 1
   std::int64_t outAt = 0;
-  std::int32_t first = 0;
-  std::size_t count = 0;
+  std::size_t count = 0;  // blocks 1..count
   std::size_t sliceBlocks = 0;
   std::size_t slices = 0;
   std::atomic<std::size_t> next{0};  // the next slice to take
@@ -58,12 +57,23 @@ struct BlockLoop::Stretch {
   }
 };
 
-// Takes slices until none is left or one fails. Every slice before a failure has
-// been taken already, by one thread or the other, and is ended by it, so the
-// earliest failure in block order is the one left; a slice after a known failure
-// is neither read nor written.
+// The window's turns of a shared record: every step-th block from next on.
+struct BlockLoop::Turns {
+  BlockWork& work;
+  std::int32_t step;
+  std::int32_t next;
+
+  // The turns at blocks up to block.
+  void Reach(std::int32_t block) {
+    for (; next <= block; next += step) work.Due(next);
+  }
+};
+
+// Every slice before a failure has been taken already, by one thread or the
+// other, and is ended by it, so the earliest failure in block order is the one
+// left; a slice after a known failure is neither read nor written.
 void BlockLoop::RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
-                          std::vector<unsigned char>& out) {
+                          std::vector<unsigned char>& out, Turns* turns) {
   const RecordBlocks& record = *stretch.record;
   MakeRoom(in, stretch.sliceBlocks * record.inBytes);
   MakeRoom(out, stretch.sliceBlocks * record.outBytes);
@@ -72,7 +82,8 @@ void BlockLoop::RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
     if (s >= stretch.slices || stretch.failure.load() < 2 * s) return;
     const std::size_t skipped = s * stretch.sliceBlocks;
     const std::size_t count = std::min(stretch.sliceBlocks, stretch.count - skipped);
-    const auto first = stretch.first + static_cast<std::int32_t>(skipped);
+    const auto first = 1 + static_cast<std::int32_t>(skipped);
+    if (turns != nullptr) turns->Reach(first);
     if (!stretch.input->ReadAt(stretch.inAt + static_cast<std::int64_t>(skipped * record.inBytes),
                                in.data(), count * record.inBytes)) {
       stretch.Fail(2 * s);
@@ -121,7 +132,7 @@ class BlockLoop::Helper {
       if (stretch_ == nullptr) return;
       Stretch& stretch = *stretch_;
       lock.unlock();
-      RunSlices(stretch, in_, out_);
+      RunSlices(stretch, in_, out_, nullptr);
       lock.lock();
       stretch_ = nullptr;
       done_.notify_one();
@@ -146,25 +157,20 @@ BlockLoopResult BlockLoop::Run(InputFile& input, OutputFile& output, const Recor
                                BlockWork& work) {
   const std::int32_t step = ServiceStep(record.total);
   const std::size_t chunkBlocks = std::max<std::size_t>(1, options_.chunkBytes / record.inBytes);
+  if (WantsHelper(static_cast<std::size_t>(record.total), record)) {
+    return RunSplit(input, output, record, work, chunkBlocks);
+  }
   std::int32_t m = 1;
   while (m <= record.total) {
     if (m % step == 0) work.Due(m);
-    // The blocks before the window's next turn: split as a whole when they are
-    // many, else a chunk at a time.
+    // The blocks before the window's next turn, a chunk at a time, through the
+    // files' buffers as the header fields go, so that a record of a few blocks
+    // costs no call to the system per chunk.
     const std::int32_t last = std::min(record.total, (m / step + 1) * step - 1);
-    const auto stretch = static_cast<std::size_t>(last - m + 1);
-    if (WantsHelper(stretch, record)) {
-      const BlockLoopResult result = RunSplit(input, output, record, work, m, stretch, chunkBlocks);
-      if (result != BlockLoopResult::Done) return result;
-      m = last + 1;
-      continue;
-    }
     while (m <= last) {
       const std::size_t count = std::min(chunkBlocks, static_cast<std::size_t>(last - m + 1));
       MakeRoom(in_, count * record.inBytes);
       MakeRoom(out_, count * record.outBytes);
-      // Through the files' buffers, as the header fields go, so that a record of
-      // a few blocks costs no call to the system per chunk.
       if (!input.Read(in_.data(), count * record.inBytes)) return BlockLoopResult::ReadFailed;
       work.Transform(in_.data(), count, out_.data());
       if (!output.Write(out_.data(), OutBytes(record, m, count))) {
@@ -191,13 +197,12 @@ bool BlockLoop::WantsHelper(std::size_t count, const RecordBlocks& record) {
   return true;
 }
 
-// Slices of a chunk each, or halves when the stretch is under two chunks, so that
+// Slices of a chunk each, or halves when the record is under two chunks, so that
 // both threads have work from the helper's threshold on.
 BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
-                                    const RecordBlocks& record, const BlockWork& work,
-                                    std::int32_t first, std::size_t count,
+                                    const RecordBlocks& record, BlockWork& work,
                                     std::size_t chunkBlocks) {
-  // Bytes the output holds of earlier blocks go out first: a failure among them
+  // Bytes the output holds of earlier records go out first: a failure among them
   // comes before any of these blocks'.
   if (!output.Flush()) return BlockLoopResult::WriteFailed;
   Stretch stretch;
@@ -207,19 +212,22 @@ BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
   stretch.work = &work;
   stretch.inAt = input.Position();
   stretch.outAt = output.Position();
-  stretch.first = first;
-  stretch.count = count;
-  stretch.sliceBlocks = std::min(chunkBlocks, (count + 1) / 2);
-  stretch.slices = (count + stretch.sliceBlocks - 1) / stretch.sliceBlocks;
+  stretch.count = static_cast<std::size_t>(record.total);
+  stretch.sliceBlocks = std::min(chunkBlocks, (stretch.count + 1) / 2);
+  stretch.slices = (stretch.count + stretch.sliceBlocks - 1) / stretch.sliceBlocks;
+  const std::int32_t step = ServiceStep(record.total);
+  Turns turns{work, step, step};
   helper_->Start(stretch);
-  RunSlices(stretch, in_, out_);
+  RunSlices(stretch, in_, out_, &turns);
   helper_->Wait();
   const std::size_t failure = stretch.failure.load();
   if (failure != Stretch::kNoFailure) {
     return failure % 2 == 0 ? BlockLoopResult::ReadFailed : BlockLoopResult::WriteFailed;
   }
-  input.Skip(static_cast<std::int64_t>(count * record.inBytes));
-  return output.Skip(static_cast<std::int64_t>(OutBytes(record, first, count)))
+  // The turns whose blocks the helper took last.
+  turns.Reach(record.total);
+  input.Skip(static_cast<std::int64_t>(stretch.count * record.inBytes));
+  return output.Skip(static_cast<std::int64_t>(OutBytes(record, 1, stretch.count)))
              ? BlockLoopResult::Done
              : BlockLoopResult::WriteFailed;
 }

@@ -1,14 +1,16 @@
 // The block loop of one record, shared by packing and unpacking: blocks are read,
 // passed through the cipher and written a chunk at a time, and the window gets
-// its turn before every (total div 100) + 1-th block, on the calling thread, with
-// every block before it written.
+// its turn at every (total div 100) + 1-th block, on the calling thread, in
+// block order.
 //
-// The blocks between two turns, when they are many, are shared with a helper
-// thread: both take slices of a chunk each from one counter, in block order, and
-// read, cipher and write them at their offsets on the same two file handles, so
-// a thread held up by other work does fewer slices instead of holding up the
-// other. The helper lives for one pack or unpack: it starts at the first
-// stretch that is split and ends with the BlockLoop.
+// A record of many blocks is shared with a helper thread: both take slices of a
+// chunk each from one counter, in block order, and read, cipher and write them
+// at their offsets on the same two file handles, so a thread held up by other
+// work does fewer slices instead of holding up the other. The calling thread
+// gives the window its turns between its own slices, once the slices taken have
+// reached the turn's block, and the helper goes on meanwhile. The helper lives
+// for one pack or unpack: it starts at the first record that is split and ends
+// with the BlockLoop.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +32,9 @@ class BlockWork {
   // count blocks in -> count blocks out. Runs on either thread, for different
   // blocks at once: it may touch nothing but its arguments and constants.
   virtual void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const = 0;
-  // The window's turn, before block number block is read; on the calling thread.
+  // The window's turn at block number block, on the calling thread, in order:
+  // before that block is read, or, in a shared record, once the slices taken
+  // have reached it.
   virtual void Due(std::int32_t block) = 0;
 };
 
@@ -59,13 +63,15 @@ class BlockLoop {
  private:
   class Helper;
   struct Stretch;
+  struct Turns;
+  // Takes slices until none is left or one failed; turns, on the calling thread
+  // only, gives the window its turns as the slices go.
   static void RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
-                        std::vector<unsigned char>& out);
+                        std::vector<unsigned char>& out, Turns* turns);
   // Whether count blocks are shared with the helper, which is started if need be.
   bool WantsHelper(std::size_t count, const RecordBlocks& record);
   BlockLoopResult RunSplit(InputFile& input, OutputFile& output, const RecordBlocks& record,
-                           const BlockWork& work, std::int32_t first, std::size_t count,
-                           std::size_t chunkBlocks);
+                           BlockWork& work, std::size_t chunkBlocks);
 
   FileWorkOptions options_;
   std::vector<unsigned char> in_;

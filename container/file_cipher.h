@@ -68,7 +68,7 @@ struct FileWorkOptions {
   // block): a chunk, or a slice of the blocks shared with the helper. 256 KiB
   // measured best of 128 KiB to 1 MiB for pack and unpack of 256 MiB.
   std::size_t chunkBytes = std::size_t{256} << 10;
-  // The blocks between two turns of the window are shared with a helper thread
+  // A record's blocks are shared with a helper thread
   // from this many input bytes on; kNoHelper keeps them on the calling thread.
   std::size_t helperFromBytes = DefaultHelperFromBytes();
 
