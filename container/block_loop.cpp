@@ -158,7 +158,7 @@ BlockLoopResult BlockLoop::Run(InputFile& input, OutputFile& output, const Recor
   const std::int32_t step = ServiceStep(record.total);
   const std::size_t chunkBlocks = std::max<std::size_t>(1, options_.chunkBytes / record.inBytes);
   if (WantsHelper(static_cast<std::size_t>(record.total), record)) {
-    return RunSplit(input, output, record, work, chunkBlocks);
+    return RunSplit(input, output, record, work, step, chunkBlocks);
   }
   std::int32_t m = 1;
   while (m <= record.total) {
@@ -201,7 +201,7 @@ bool BlockLoop::WantsHelper(std::size_t count, const RecordBlocks& record) {
 // both threads have work from the helper's threshold on.
 BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
                                     const RecordBlocks& record, BlockWork& work,
-                                    std::size_t chunkBlocks) {
+                                    std::int32_t step, std::size_t chunkBlocks) {
   // Bytes the output holds of earlier records go out first: a failure among them
   // comes before any of these blocks'.
   if (!output.Flush()) return BlockLoopResult::WriteFailed;
@@ -215,7 +215,6 @@ BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
   stretch.count = static_cast<std::size_t>(record.total);
   stretch.sliceBlocks = std::min(chunkBlocks, (stretch.count + 1) / 2);
   stretch.slices = (stretch.count + stretch.sliceBlocks - 1) / stretch.sliceBlocks;
-  const std::int32_t step = ServiceStep(record.total);
   Turns turns{work, step, step};
   helper_->Start(stretch);
   RunSlices(stretch, in_, out_, &turns);

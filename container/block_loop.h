@@ -71,7 +71,7 @@ class BlockLoop {
   // Whether count blocks are shared with the helper, which is started if need be.
   bool WantsHelper(std::size_t count, const RecordBlocks& record);
   BlockLoopResult RunSplit(InputFile& input, OutputFile& output, const RecordBlocks& record,
-                           BlockWork& work, std::size_t chunkBlocks);
+                           BlockWork& work, std::int32_t step, std::size_t chunkBlocks);
 
   FileWorkOptions options_;
   std::vector<unsigned char> in_;
