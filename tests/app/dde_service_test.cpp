@@ -131,20 +131,6 @@ TEST(DdeNames, CallerServiceNameEndsWhereTheExtensionTextFirstOccurs) {
   for (const auto& [path, name] : cases) EXPECT_EQ(CallerServiceName(path), name) << path;
 }
 
-// What the back link may start: a full path of an .exe, not a command line.
-TEST(DdeNames, OnlyAFullPathOfAnExeIsACallerProgram) {
-  for (const char* path :
-       {"C:\\Tools\\Caller.exe", "z:\\My Tools\\x.EXE", "\\\\host\\share\\x.exe"}) {
-    EXPECT_TRUE(IsCallerProgramPath(path)) << path;
-  }
-  for (const char* path :
-       {"Caller.exe", "C:x.exe", "\\Tools\\x.exe", "C:\\cmd.exe /c del x", "\"C:\\x.exe\"",
-        "C:\\x.bat", "C:\\x.exe.", "C:\\x.exe:y.exe", "C:\\x\t.exe", "\\\\host\\x.exe",
-        "\\\\.\\pipe\\x.exe", "\\\\?\\C:\\x.exe", "C:\\"}) {
-    EXPECT_FALSE(IsCallerProgramPath(path)) << path;
-  }
-}
-
 TEST(DdeNames, StartErrorTextsCarryTheCodeInHex) {
   EXPECT_EQ(DdeStartErrorText(0x4006, false), "An error returned from DDE  ($04006)");
   EXPECT_EQ(DdeStartErrorText(0x400f, false), "An error returned from DDE  ($0400f)");

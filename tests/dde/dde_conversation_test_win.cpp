@@ -456,18 +456,16 @@ TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero)
 // Macro 1 names a program, never a command line: a missing path (whose blank once
 // led to the program "...My.exe") and a command start nothing, as a caller that
 // is not there starts nothing.
-class UnreachableCaller : public DdeCallerTest, public ::testing::WithParamInterface<int> {};
-INSTANTIATE_TEST_SUITE_P(Paths, UnreachableCaller, ::testing::Range(0, 3));
+class NoCaller : public DdeCallerTest, public ::testing::WithParamInterface<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Paths, NoCaller,
+                         ::testing::Values("C:\\nowhere\\Ghost.exe",
+                                           TempPath("My Tools\\caller.exe"),
+                                           "C:\\windows\\system32\\cmd.exe /c echo pwned> " +
+                                               TempPath("pwned.txt")));
 
-TEST_P(UnreachableCaller, GetsDisconnectStartsNothingAndTheConversationGoesOn) {
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, MAX_PATH);
-  const std::string pwned = TempPath("pwned.txt");
-  const std::string path = std::vector<std::string>{
-      "C:\\nowhere\\Ghost.exe", TempPath("My Tools\\caller.exe"),
-      std::string(system) + "\\cmd.exe /c echo pwned> " + pwned}[GetParam()];
+TEST_P(NoCaller, GetsDisconnectStartsNothingAndTheConversationGoesOn) {
+  const std::string& path = GetParam();
   ASSERT_TRUE(CopyFileA(kReceiverExe.c_str(), TempPath("My.exe").c_str(), FALSE));
-  DeleteFileA(ReceiverLog().c_str());
   resicrypt.ShowPassword();
   Connect();
   const std::string label4 = resicrypt.Text(ControlId::Label4);  // the start time
@@ -491,7 +489,7 @@ TEST_P(UnreachableCaller, GetsDisconnectStartsNothingAndTheConversationGoesOn) {
   EXPECT_TRUE(caller.Results().empty());  // the result had nowhere to go
   DisconnectAndExpectEnd();
   EXPECT_EQ(ReadTextFile(ReceiverLog()), "");
-  EXPECT_EQ(GetFileAttributesA(pwned.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(TempPath("pwned.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   DeleteFileA(TempPath("My.exe").c_str());
 }
 
