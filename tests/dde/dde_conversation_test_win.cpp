@@ -456,15 +456,13 @@ TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero)
 // Macro 1 names a program, never a command line: a missing path (whose blank once
 // led to the program "...My.exe") and a command start nothing, as a caller that
 // is not there starts nothing.
-class NoCaller : public DdeCallerTest, public ::testing::WithParamInterface<std::string> {};
-INSTANTIATE_TEST_SUITE_P(Paths, NoCaller,
-                         ::testing::Values("C:\\nowhere\\Ghost.exe",
-                                           TempPath("My Tools\\caller.exe"),
-                                           "C:\\windows\\system32\\cmd.exe /c echo pwned> " +
-                                               TempPath("pwned.txt")));
+class NoCaller : public DdeCallerTest, public ::testing::WithParamInterface<int> {};
+INSTANTIATE_TEST_SUITE_P(Paths, NoCaller, ::testing::Range(0, 3));
 
 TEST_P(NoCaller, GetsDisconnectStartsNothingAndTheConversationGoesOn) {
-  const std::string& path = GetParam();
+  const std::string path = std::vector<std::string>{
+      "C:\\nowhere\\Ghost.exe", TempPath("My Tools\\caller.exe"),
+      "C:\\windows\\system32\\cmd.exe /c echo pwned> " + TempPath("pwned.txt")}[GetParam()];
   ASSERT_TRUE(CopyFileA(kReceiverExe.c_str(), TempPath("My.exe").c_str(), FALSE));
   resicrypt.ShowPassword();
   Connect();
