@@ -453,9 +453,9 @@ TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero)
   EXPECT_TRUE(caller.LinkBackClosed());
 }
 
-// Macro 1 names a program, never a command line: a missing path (whose blank once
-// led to the program "...My.exe") and a command start nothing, as a caller that
-// is not there starts nothing.
+// Macro 1 names a program, never a command line: a missing path with a blank (as
+// a command line it would start "...My.exe", which is there) and a command start
+// nothing, as a caller that is not there starts nothing.
 class NoCaller : public DdeCallerTest, public ::testing::WithParamInterface<int> {};
 INSTANTIATE_TEST_SUITE_P(Paths, NoCaller, ::testing::Range(0, 3));
 
