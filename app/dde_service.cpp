@@ -44,6 +44,45 @@ std::string CallerServiceName(std::string_view callerPath) {
   return std::string(name.substr(0, name.find(extension)));
 }
 
+bool IsCallerProgramPath(std::string_view path) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  std::size_t names = 0;  // where the names after the root begin
+  if (path.size() > 3 && lower(path[0]) >= 'a' && lower(path[0]) <= 'z' && path[1] == ':' &&
+      path[2] == '\\') {
+    names = 3;  // C:\...
+  } else if (path.substr(0, 2) == "\\\\") {
+    // \\server\share\..., neither name empty; not the device space \\.\ (nor \\?\,
+    // refused below).
+    const std::size_t server = path.find('\\', 2);
+    const std::size_t share =
+        server == std::string_view::npos ? server : path.find('\\', server + 1);
+    if (share == std::string_view::npos || server == 2 || share == server + 1 ||
+        path.substr(2, server - 2) == ".") {
+      return false;
+    }
+    names = share + 1;
+  } else {
+    return false;
+  }
+  for (std::size_t k = 2; k < path.size(); ++k) {
+    if (static_cast<unsigned char>(path[k]) < 32 ||
+        std::string_view("\"*:<>?|").find(path[k]) != std::string_view::npos) {
+      return false;
+    }
+  }
+  constexpr std::string_view kExtension = ".exe";
+  if (path.size() < names + kExtension.size()) return false;
+  const std::string_view extension = path.substr(path.size() - kExtension.size());
+  for (std::size_t k = 0; k < kExtension.size(); ++k) {
+    if (lower(extension[k]) != kExtension[k]) return false;
+  }
+  return true;
+}
+
+std::string CallerProgramCommandLine(std::string_view path) {
+  return "\"" + std::string(path) + "\"";
+}
+
 std::string DdeStartErrorText(unsigned code, bool outOfMemory) {
   char text[96];
   if (outOfMemory) {

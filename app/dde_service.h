@@ -93,6 +93,17 @@ std::string DdeServiceName(std::string_view executablePath);
 // the empty name.
 std::string CallerServiceName(std::string_view callerPath);
 
+// Whether a caller path is one the back link may start when the caller does not
+// answer: a full path (C:\... or \\server\share\...) of a file named *.exe in
+// any letter case, holding no character a Windows path cannot (quotes, wildcards,
+// a second colon, control bytes). Whether the file is there is the platform's
+// question. A caller path is never taken as a command line.
+bool IsCallerProgramPath(std::string_view path);
+
+// The command line that starts such a path and nothing else: the path quoted,
+// without arguments.
+std::string CallerProgramCommandLine(std::string_view path);
+
 // The error shown when the DDE layer cannot be initialised at start: the layer's
 // error code in hexadecimal, with a text of its own when it ran out of memory.
 std::string DdeStartErrorText(unsigned code, bool outOfMemory);

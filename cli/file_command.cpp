@@ -1,7 +1,6 @@
 #include "cli/file_command.h"
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -23,16 +22,6 @@ constexpr char kNativeSeparator = '\\';
 #else
 constexpr char kNativeSeparator = '/';
 #endif
-
-// The first line of a file, without its LF and a CR right before it.
-bool ReadFirstLine(const std::string& path, std::string& line) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) return false;
-  std::getline(in, line, '\n');
-  if (in.bad()) return false;
-  if (!in.eof() && !line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
 
 void Say(std::FILE* err, const std::string& message) {
   std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
@@ -155,9 +144,18 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
   const auto file = parsed.options.find("password-file");
   if (file != parsed.options.end()) {
     std::string line;
-    if (!ReadFirstLine(file->second, line)) {
-      std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", file->second.c_str());
-      return kExitFailure;
+    switch (ReadPasswordLine(file->second, FilePassword::kMaxBytes, line)) {
+      case PasswordLine::kRead:
+        break;
+      case PasswordLine::kLonger:
+        std::fprintf(err,
+                     "resicrypt-cli: a file password has 3 to 23 bytes; the first line of '%s' "
+                     "is longer\n",
+                     file->second.c_str());
+        return kExitUsage;
+      case PasswordLine::kNotRead:
+        std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", file->second.c_str());
+        return kExitFailure;
     }
     password = FilePasswordFromLine(line, message);
     if (!password) {

@@ -1,6 +1,7 @@
 #include "cli/password_prompt.h"
 
 #include <cstdio>
+#include <fstream>
 
 #ifdef _WIN32
 #include <conio.h>
@@ -11,6 +12,31 @@
 #endif
 
 namespace resicrypt::cli {
+
+PasswordLine ReadPasswordLine(const std::string& path, std::size_t usedBytes, std::string& line) {
+  line.clear();
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) return PasswordLine::kNotRead;
+  // One byte at a time: a pipe that stays open after its line must not be waited on.
+  for (char c; in.get(c);) {
+    if (c == '\n') {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return PasswordLine::kRead;
+    }
+    line.push_back(c);
+    // One byte beyond the used ones may still be the CR of a CR LF.
+    if (line.size() > usedBytes + 1 || (line.size() > usedBytes && c != '\r')) {
+      line.resize(usedBytes);
+      return PasswordLine::kLonger;
+    }
+  }
+  if (in.bad()) return PasswordLine::kNotRead;
+  if (line.size() > usedBytes) {  // the CR was no line ending's
+    line.resize(usedBytes);
+    return PasswordLine::kLonger;
+  }
+  return PasswordLine::kRead;
+}
 
 #ifdef _WIN32
 

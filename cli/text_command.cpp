@@ -1,6 +1,5 @@
 #include "cli/text_command.h"
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,25 +8,11 @@
 #include "cli/cli_args.h"
 #include "cli/held_line.h"
 #include "cli/line_splitter.h"
+#include "cli/password_prompt.h"
 #include "engine/text_cipher.h"
 #include "engine/text_stream.h"
 
 namespace resicrypt::cli {
-
-namespace {
-
-// Only the first line of the password file matters; the LF is kept so that a CR
-// before it is known to be part of a CR LF ending.
-bool ReadFirstLine(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::getline(in, text, '\n');
-  if (in.bad()) return false;
-  if (!in.eof()) text.push_back('\n');
-  return true;
-}
-
-}  // namespace
 
 bool KeyFromPasswordFile(const std::string& fileText, std::string& key, std::string& message) {
   std::string line = fileText.substr(0, fileText.find('\n'));
@@ -215,14 +200,15 @@ class LineCommand {
 
 int RunTextCommand(CipherDirection direction, const std::string& passwordFile, std::FILE* in,
                    std::FILE* out, std::FILE* err, const TextStreaming& streaming) {
-  std::string fileText;
-  if (!ReadFirstLine(passwordFile, fileText)) {
+  // Only the first line's first 17 bytes can be the key: nothing further is read.
+  std::string line;
+  if (ReadPasswordLine(passwordFile, TextKey::kMaxBytes, line) == PasswordLine::kNotRead) {
     std::fprintf(err, "resicrypt-cli: cannot read password file '%s'\n", passwordFile.c_str());
     return kExitFailure;
   }
   std::string key;
   std::string message;
-  if (!KeyFromPasswordFile(fileText, key, message)) {
+  if (!KeyFromPasswordFile(line, key, message)) {
     std::fprintf(err, "resicrypt-cli: %s\n", message.c_str());
     return kExitUsage;
   }

@@ -154,21 +154,21 @@ bool DdemlClientConversation::OpenLink() {
 }
 
 bool DdemlClientConversation::StartServiceApplication(HANDLE& process) {
-  // The service application is a command line. When it names an existing program
-  // file as a whole (a caller's path, which may hold blanks), that file is
-  // started by name, so that a blank in the path cannot start another program.
-  std::string commandLine = serviceApplication_;
-  const bool wholeFile = IsExistingFile(serviceApplication_);
-  if (wholeFile) commandLine = "\"" + serviceApplication_ + "\"";
-  std::vector<char> commandBuffer(commandLine.begin(), commandLine.end());
-  commandBuffer.push_back('\0');
+  // The service application is the caller's own program, never a command line:
+  // only a full path to an existing .exe is started, by that path alone, quoted,
+  // with no arguments and no search. Anything else starts nothing, so that no
+  // DDE partner can make this program run a command of its choosing.
+  if (!IsCallerProgramPath(serviceApplication_) || !IsExistingFile(serviceApplication_)) {
+    return false;
+  }
+  std::string commandLine = CallerProgramCommandLine(serviceApplication_);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWMINNOACTIVE;  // minimised, not activated
   PROCESS_INFORMATION information{};
-  if (!CreateProcessA(wholeFile ? serviceApplication_.c_str() : nullptr, commandBuffer.data(),
-                      nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &information)) {
+  if (!CreateProcessA(serviceApplication_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &startup, &information)) {
     return false;
   }
   CloseHandle(information.hThread);

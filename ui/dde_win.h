@@ -58,6 +58,8 @@ class DdemlClientConversation final : public DdeClientConversation {
   DdemlClientConversation& operator=(const DdemlClientConversation&) = delete;
 
   void SetConnectModeManual() override { manualConnect_ = true; }
+  // Only a full path to an existing .exe is ever started from it, without
+  // arguments; any other text starts nothing.
   void SetServiceApplication(const std::string& commandLine) override {
     serviceApplication_ = commandLine;
   }

@@ -318,6 +318,22 @@ TEST_F(TextCommand, GigabyteLineRoundTripsInBoundedMemory) {
   EXPECT_EQ(ReadFile(dir / "stderr"), "");
   EXPECT_EQ(ReadFile(dir / "back"), ReadFile(dir / "line"));
 }
+
+// A password file is read no further than a password can use and a line ending
+// (CR LF: see FilePasswordIsTheWholeFirstLineOf3To23Bytes): an endless one is
+// refused at once, in little memory.
+TEST_F(TextCommand, PasswordFilesAreReadNoFurtherThanAPasswordCanUse) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"encrypt-text --password-file /dev/zero < /dev/null", "NUL byte"},
+      {"unpack --password-file /dev/zero box.yal", "the first line of '/dev/zero' is longer"},
+      {"pack --password-file " + WriteFile("a", "sesame 23 bytes long!!!\n") + " -o a.yal a", ""}};
+  for (const auto& [args, message] : cases) {
+    const std::string command = "cd \"" + dir.string() + "\" && ulimit -v 100000 && \"" +
+                                RESICRYPT_CLI_EXE + "\" " + args + " 2> stderr";
+    EXPECT_EQ(std::system(command.c_str()) >> 8, *message != '\0' ? 2 : 0) << args;
+    EXPECT_NE(ReadFile(dir / "stderr").find(message), std::string::npos) << args;
+  }
+}
 #endif
 
 }  // namespace

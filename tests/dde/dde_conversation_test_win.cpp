@@ -453,11 +453,21 @@ TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero)
   EXPECT_TRUE(caller.LinkBackClosed());
 }
 
-TEST_F(DdeCallerTest, CallerThatDoesNotAnswerGetsDisconnectAndTheConversationGoesOn) {
+// Macro 1 names a program, never a command line: a missing path with a blank (as
+// a command line it would start "...My.exe", which is there) and a command start
+// nothing, as a caller that is not there starts nothing.
+class NoCaller : public DdeCallerTest, public ::testing::WithParamInterface<int> {};
+INSTANTIATE_TEST_SUITE_P(Paths, NoCaller, ::testing::Range(0, 3));
+
+TEST_P(NoCaller, GetsDisconnectStartsNothingAndTheConversationGoesOn) {
+  const std::string path = std::vector<std::string>{
+      "C:\\nowhere\\Ghost.exe", TempPath("My Tools\\caller.exe"),
+      "C:\\windows\\system32\\cmd.exe /c echo pwned> " + TempPath("pwned.txt")}[GetParam()];
+  ASSERT_TRUE(CopyFileA(kReceiverExe.c_str(), TempPath("My.exe").c_str(), FALSE));
   resicrypt.ShowPassword();
   Connect();
   const std::string label4 = resicrypt.Text(ControlId::Label4);  // the start time
-  ASSERT_TRUE(caller.Post("C:\\nowhere\\Ghost.exe"));
+  ASSERT_TRUE(caller.Post(path));
   HWND box = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (box = FindTopWindow(resicrypt.Id(), "#32770")) != nullptr; }));
   EXPECT_EQ(TextOf(box), "Resicrypt");
@@ -465,18 +475,20 @@ TEST_F(DdeCallerTest, CallerThatDoesNotAnswerGetsDisconnectAndTheConversationGoe
   // The caller goes on while the box is open; its macros wait their turn.
   for (const char* macro : {"Open", "secret", "dropped line"}) ASSERT_TRUE(caller.Post(macro));
   caller.WaitUntil([] { return false; }, 300);
-  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
-            (Lines{kInitialReport, "C:\\nowhere\\Ghost.exe"}));
+  EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)), (Lines{kInitialReport, path}));
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_TRUE(
       WaitFor([&] { return ListLines(resicrypt.Control(ControlId::ListBox1)).size() == 6; }));
   EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
-            (Lines{kInitialReport, "C:\\nowhere\\Ghost.exe", "Open", "secret", "dropped line",
+            (Lines{kInitialReport, path, "Open", "secret", "dropped line",
                    Encrypted("secret", "dropped line")}));
   EXPECT_EQ(resicrypt.Text(ControlId::Edit1), "secret");
   EXPECT_EQ(resicrypt.Text(ControlId::Label4), label4);
   EXPECT_TRUE(caller.Results().empty());  // the result had nowhere to go
   DisconnectAndExpectEnd();
+  EXPECT_EQ(ReadTextFile(ReceiverLog()), "");
+  EXPECT_EQ(GetFileAttributesA(TempPath("pwned.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileA(TempPath("My.exe").c_str());
 }
 
 TEST_F(DdeCallerTest, OwnPathIsNotLinkedBackAndHidePasswordKeepsNoCopies) {
