@@ -4,6 +4,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -84,17 +85,25 @@ class ExeResources {
   HMODULE module_;
 };
 
-TEST(ResicryptExe, IconIs32By32In16ColoursAndManifestDeclaresDpiAwareness) {
+// The window's icon (1) and the one the .yal file type names as "Resicrypt.exe,-2".
+TEST(ResicryptExe, IconsAre32By32In16ColoursAndManifestDeclaresDpiAwareness) {
   ExeResources exe;
   ASSERT_TRUE(exe);
-  // Icon group: reserved, type 1, count; then entries of width, height, colour
-  // count, reserved, planes, bit count, size, id.
-  const std::string group = exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1));
-  ASSERT_GE(group.size(), 6u + 14u);
-  EXPECT_EQ(static_cast<unsigned char>(group[6]), 32);
-  EXPECT_EQ(static_cast<unsigned char>(group[7]), 32);
-  EXPECT_EQ(static_cast<unsigned char>(group[8]), 16);
-  EXPECT_EQ(static_cast<unsigned char>(group[12]), 4);  // bits per pixel
+  for (int id : {1, 2}) {
+    // Icon group: reserved, type 1, count; then entries of width, height, colour
+    // count, reserved, planes, bit count, size, id.
+    const std::string group = exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(id));
+    ASSERT_GE(group.size(), 6u + 14u) << id;
+    EXPECT_EQ(static_cast<unsigned char>(group[6]), 32);
+    EXPECT_EQ(static_cast<unsigned char>(group[7]), 32);
+    EXPECT_EQ(static_cast<unsigned char>(group[8]), 16);
+    EXPECT_EQ(static_cast<unsigned char>(group[12]), 4);  // bits per pixel
+  }
+  EXPECT_NE(exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1)),
+            exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(2)));
+  HICON containerIcon = nullptr;
+  EXPECT_EQ(ExtractIconExA(ExePath().c_str(), -2, &containerIcon, nullptr, 1), 1u);
+  if (containerIcon != nullptr) DestroyIcon(containerIcon);
   const std::string manifest = exe.Bytes(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
   EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
 }
