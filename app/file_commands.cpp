@@ -145,7 +145,8 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std:
   }
   if (sources.empty()) return std::nullopt;
   form.ReportReplaceAll(sources);
-  std::string containerPath = dropped != nullptr ? FolderPart(sources.front()) : std::string();
+  // The save dialog opens where the files are.
+  std::string containerPath = FolderPart(sources.front());
   if (!form.RunSaveDialog(kContainerExtension, containerPath)) return std::nullopt;
 
   SetPasswordText2(form.Workspace(), CopiedText(edit2));
@@ -214,8 +215,8 @@ void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandV
 
 void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
   DecryptFileEvents events(view);
-  const UnpackOutcome outcome = UnpackContainer(workspace, job.password, job.container,
-                                                FolderPart(job.container), events);
+  const UnpackOutcome outcome =
+      UnpackContainer(workspace, job.password, job.container, FolderPart(job.container), events);
   AppendLines(view, UnpackStopLines(outcome));
   switch (outcome.result) {
     case UnpackResult::Unpacked:

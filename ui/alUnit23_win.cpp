@@ -8,6 +8,8 @@
 
 #include "ui/clipboard_win.h"
 #include "ui/resources/resource_ids.h"
+#include "ui/wide_names_win.h"
+#include "app/file_commands.h"
 
 namespace resicrypt {
 
@@ -141,9 +143,25 @@ std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
   throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
 }
 
+bool IsPushButton(ControlId id) {
+  return id == ControlId::Button1 || id == ControlId::Button2 || id == ControlId::Button3 ||
+         id == ControlId::Button4 || id == ControlId::Button5 || id == ControlId::Button6;
+}
+
 bool IsRadioButton(ControlId id) {
   return id == ControlId::RadioButton1 || id == ControlId::RadioButton2 ||
          id == ControlId::RadioButton3;
+}
+
+// The first of the files that is a folder, if any: a folder is never packed.
+const std::string* FirstFolder(const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    const DWORD attributes = GetFileAttributesA(file.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return &file;
+    }
+  }
+  return nullptr;
 }
 
 constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
@@ -475,10 +493,16 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
     return true;
   }
   const SHORT key = static_cast<SHORT>(message.wParam);
+  const ControlSpec* focused = SpecOfWindow(message.hwnd);
+  if (key == VK_RETURN && focused != nullptr && IsPushButton(focused->id)) {
+    // Enter presses the focused button, as Space does.
+    SendMessageA(message.hwnd, BM_CLICK, 0, 0);
+    return true;
+  }
   const bool back = key == VK_UP || key == VK_LEFT;
   const bool forward = key == VK_DOWN || key == VK_RIGHT;
   if (!back && !forward) return false;
-  const ControlSpec* row = SpecOfWindow(message.hwnd);
+  const ControlSpec* row = focused;
   if (row == nullptr || !IsRadioButton(row->id)) return false;
   // The arrows move the selection within the radio group, as in a dialog.
   const auto at = static_cast<std::size_t>(
@@ -583,33 +607,50 @@ void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
 // command, held back like a click while another one runs. Outside Use File mode
 // (a drop that arrives anyway) it is let go.
 void TForm1::OnDropFiles(HDROP drop) {
-  std::vector<std::string> files;
+  std::vector<std::wstring> wide;
   {
     struct Finish {
       HDROP drop;
       ~Finish() { DragFinish(drop); }
     } finish{drop};
     if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT k = 0; k < count; ++k) {
-      const UINT length = DragQueryFileA(drop, k, nullptr, 0);
-      std::string path(length + 1, '\0');
-      DragQueryFileA(drop, k, &path[0], length + 1);
+      const UINT length = DragQueryFileW(drop, k, nullptr, 0);
+      std::wstring path(length + 1, L'\0');
+      DragQueryFileW(drop, k, &path[0], length + 1);
       path.resize(length);
-      files.push_back(std::move(path));
+      wide.push_back(std::move(path));
     }
   }
-  if (files.empty() || !options_.commands.filesDropped) return;
+  std::vector<std::string> files;
+  if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
+  heldFiles_.clear();  // the newest choice of files wins
   RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
-    for (const std::string& file : files) {
-      const DWORD attributes = GetFileAttributesA(file.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        form.ShowMessage(file + " is a folder; drop files");
-        return {};
-      }
+    if (const std::string* folder = FirstFolder(files)) {
+      form.ShowMessage(*folder + " is a folder; drop files");
+      return {};
     }
     return options_.commands.filesDropped(form, files);
   });
+}
+
+bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files) {
+  std::wstring refused;
+  if (AnsiPaths(wide, files, refused)) return true;
+  dialogs_->ShowWideMessage(window_, title_, UnusableNameText(refused));
+  return false;
+}
+
+void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
+  std::vector<std::string> files;
+  if (wide.empty() || !UsableFiles(wide, files)) return;
+  if (const std::string* folder = FirstFolder(files)) {
+    ShowMessage(*folder + " is a folder; drop files");
+    return;
+  }
+  heldFiles_ = std::move(files);
+  ReportReplaceAll(heldFiles_);
 }
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
@@ -619,8 +660,28 @@ void TForm1::Label3Click() {}
 
 // The commands. The file commands hold the gate while they run, so that the
 // window's other cipher-starting events wait for them; every one passes it.
-void TForm1::Button1Click() { RunFileCommand(options_.commands.button1Click); }
-void TForm1::Button2Click() { RunFileCommand(options_.commands.button2Click); }
+void TForm1::Button1Click() {
+  RunFileButton(CipherDirection::kDecrypt, options_.commands.button1Click);
+}
+void TForm1::Button2Click() {
+  RunFileButton(CipherDirection::kEncrypt, options_.commands.button2Click);
+}
+
+// Held files take the place of the open dialog's choice, as a drop's do, for the
+// command of their direction; they are let go once a command has started on them.
+void TForm1::RunFileButton(CipherDirection direction, const FileFormCommand& command) {
+  if (heldFiles_.empty() || DropDirection(heldFiles_) != direction ||
+      !options_.commands.filesDropped) {
+    RunFileCommand(command);
+    return;
+  }
+  RunFileCommand([this](FormPort& form) -> CommandThread::Body {
+    if (heldFiles_.empty()) return {};  // a command held back behind another took them
+    CommandThread::Body body = options_.commands.filesDropped(form, heldFiles_);
+    if (body) heldFiles_.clear();
+    return body;
+  });
+}
 void TForm1::Button3Click() { RunCipherCommand(options_.commands.button3Click); }
 void TForm1::Button4Click() { RunCipherCommand(options_.commands.button4Click); }
 void TForm1::Button5Click() { RunCipherCommand(options_.commands.button5Click); }

@@ -55,6 +55,12 @@ class TForm1 final : public FormPort {
   // message was used up.
   bool PreTranslateMessage(const MSG& message);
 
+  // Files given on the command line, held as a drop would give them: one .yal for
+  // Decrypt File, anything else for Encrypt File, which then need no open dialog.
+  // They stand in the report list until a command takes them. A folder, or a name
+  // the ANSI code page cannot hold, is refused with a message and nothing is held.
+  void HoldFiles(const std::vector<std::wstring>& files);
+
   HWND Handle() const { return window_; }
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   int Dpi() const { return dpi_; }
@@ -149,6 +155,10 @@ class TForm1 final : public FormPort {
   void Label2Click();
 
   void RunFileCommand(const FileFormCommand& command);
+  // Button1Click and Button2Click: the held files where they are for direction.
+  void RunFileButton(CipherDirection direction, const FileFormCommand& command);
+  // The files in the ANSI code page, or the user told which name cannot be used.
+  bool UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files);
   // On the window's thread once the command's thread has ended.
   void EndFileCommand();
   void RunCipherCommand(const FormCommand& command);
@@ -180,6 +190,7 @@ class TForm1 final : public FormPort {
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;
+  std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
   CipherGate gate_;
   CommandThread commandThread_;
   std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2

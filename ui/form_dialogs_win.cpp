@@ -1,12 +1,14 @@
 #include "ui/form_dialogs_win.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "ui/executable_path_win.h"
+#include "ui/wide_names_win.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -68,6 +70,11 @@ int CentredMessageBox(HWND owner, const std::string& text, const std::string& ti
   return MessageBoxA(owner, text.c_str(), title.c_str(), type);
 }
 
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
 // A dialog that ended without a choice was cancelled, or failed: a failure is
 // thrown, so the error box tells the user instead of a silent nothing.
 void ThrowIfDialogFailed(const char* what) {
@@ -84,45 +91,71 @@ void ThrowIfDialogFailed(const char* what) {
 
 }  // namespace
 
+std::wstring SystemDialogs::StartFolder() const {
+  if (!lastFolder_.empty()) return lastFolder_;
+  wchar_t documents[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents) != S_OK) {
+    return std::wstring();
+  }
+  return documents;
+}
+
+bool SystemDialogs::Chosen(HWND owner, const std::vector<std::wstring>& wide,
+                           std::vector<std::string>& files) {
+  if (wide.empty()) return false;
+  lastFolder_ = FolderOf(wide.front());
+  std::wstring refused;
+  if (!AnsiPaths(wide, files, refused)) {
+    ShowWideMessage(owner, ExecutableTitle(), UnusableNameText(refused));
+    files.clear();
+    return false;
+  }
+  return true;
+}
+
 bool SystemDialogs::RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
                                   std::vector<std::string>& files) {
-  const std::string filterList = DialogFilter(filter);
-  std::vector<char> buffer(kOpenBufferSize, '\0');
-  OPENFILENAMEA dialog{};
+  const std::wstring filterList = WidePath(DialogFilter(filter));
+  const std::wstring folder = StartFolder();
+  std::vector<wchar_t> buffer(kOpenBufferSize, L'\0');
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
   dialog.lpstrFilter = filterList.empty() ? nullptr : filterList.c_str();
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kOpenBufferSize;
+  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
   if (multiSelect) dialog.Flags |= OFN_ALLOWMULTISELECT;
-  if (!GetOpenFileNameA(&dialog)) {
+  if (!GetOpenFileNameW(&dialog)) {
     ThrowIfDialogFailed("open");
     return false;
   }
-  files = ChosenFiles(buffer.data(), buffer.size());
-  return !files.empty();
+  return Chosen(owner, ChosenFiles(buffer.data(), buffer.size()), files);
 }
 
 bool SystemDialogs::RunSaveDialog(HWND owner, const std::string& defaultExtension,
                                   std::string& path) {
-  std::vector<char> buffer(kSaveBufferSize, '\0');
-  const std::string folder = path;  // where the dialog opens, if given
-  OPENFILENAMEA dialog{};
+  std::vector<wchar_t> buffer(kSaveBufferSize, L'\0');
+  const std::wstring folder = path.empty() ? StartFolder() : WidePath(path);
+  const std::wstring extension = WidePath(defaultExtension);
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
   dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kSaveBufferSize;
-  dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
+  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
   dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   // No overwrite prompt: an existing container of that name is replaced.
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameA(&dialog)) {
+  if (!GetSaveFileNameW(&dialog)) {
     ThrowIfDialogFailed("save");
     return false;
   }
-  path = buffer.data();
+  std::vector<std::string> chosen;
+  if (!Chosen(owner, {std::wstring(buffer.data())}, chosen)) return false;
+  path = chosen.front();
   return true;
 }
 
@@ -138,6 +171,12 @@ void SystemDialogs::ShowError(HWND owner, const std::string& title, const std::s
   CentredMessageBox(owner, text, title, MB_OK | MB_ICONERROR);
 }
 
+void SystemDialogs::ShowWideMessage(HWND owner, const std::string& title,
+                                    const std::wstring& text) {
+  ScreenCentring centring;
+  MessageBoxW(owner, text.c_str(), WidePath(title).c_str(), MB_OK);
+}
+
 std::string DialogFilter(const std::string& filter) {
   if (filter.empty()) return {};
   std::string list = filter;
@@ -149,28 +188,6 @@ std::string DialogFilter(const std::string& filter) {
   return list;
 }
 
-std::vector<std::string> ChosenFiles(const char* buffer, std::size_t size) {
-  std::vector<std::string> parts;
-  std::size_t at = 0;
-  while (at < size && buffer[at] != '\0') {
-    std::size_t end = at;
-    while (end < size && buffer[end] != '\0') ++end;
-    parts.emplace_back(buffer + at, end - at);
-    at = end + 1;
-  }
-  if (parts.size() <= 1) return parts;
-  std::string folder = parts.front();
-  if (folder.back() != '\\' && folder.back() != '/') folder.push_back('\\');
-  std::vector<std::string> files;
-  files.reserve(parts.size() - 1);
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    const std::string& name = parts[i];
-    const bool absolute = (name.size() > 1 && name[1] == ':') || name.rfind("\\\\", 0) == 0;
-    files.push_back(absolute ? name : folder + name);
-  }
-  return files;
-}
-
 std::string FileTitleOf(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/:");
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -179,9 +196,7 @@ std::string FileTitleOf(const std::string& path) {
   return name;
 }
 
-std::string ExecutableTitle() {
-  return FileTitleOf(ExecutablePath());
-}
+std::string ExecutableTitle() { return FileTitleOf(ExecutablePath()); }
 
 std::string ErrorBoxText(std::string text) {
   if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {

@@ -18,11 +18,13 @@ class FormDialogs {
   virtual ~FormDialogs() = default;
 
   // OpenDialog1. filter: label|pattern|label|pattern|... The chosen files come back
-  // as full paths in the dialog's order. False when the user cancels.
+  // as full paths in the dialog's order. False when the user cancels, and when a
+  // chosen name has no spelling in the ANSI code page (the user is told).
   virtual bool RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
                              std::vector<std::string>& files) = 0;
   // SaveDialog1; defaultExtension without the dot is added to a name without one.
-  // It opens in the folder path names on entry, if any.
+  // It opens in the folder path names on entry, if any, else where the open
+  // dialog opens.
   virtual bool RunSaveDialog(HWND owner, const std::string& defaultExtension,
                              std::string& path) = 0;
 
@@ -30,9 +32,14 @@ class FormDialogs {
   virtual void ShowMessage(HWND owner, const std::string& title, const std::string& text) = 0;
   virtual bool AskOkCancel(HWND owner, const std::string& text, const std::string& caption) = 0;
   virtual void ShowError(HWND owner, const std::string& title, const std::string& text) = 0;
+  // The message box for a text that the ANSI code page cannot hold (a file name).
+  virtual void ShowWideMessage(HWND owner, const std::string& title, const std::wstring& text) = 0;
 };
 
-// The system's own dialogs (comdlg32 and MessageBox).
+// The system's own dialogs (comdlg32 and MessageBox), through the wide API. The
+// file dialogs open in the folder of the files last chosen in either of them,
+// at first in the user's Documents folder: never in the program's own folder,
+// where a program started from the Start menu runs.
 class SystemDialogs final : public FormDialogs {
  public:
   bool RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
@@ -41,6 +48,14 @@ class SystemDialogs final : public FormDialogs {
   void ShowMessage(HWND owner, const std::string& title, const std::string& text) override;
   bool AskOkCancel(HWND owner, const std::string& text, const std::string& caption) override;
   void ShowError(HWND owner, const std::string& title, const std::string& text) override;
+  void ShowWideMessage(HWND owner, const std::string& title, const std::wstring& text) override;
+
+ private:
+  std::wstring StartFolder() const;
+  // Converts what a dialog chose, or tells the user which name cannot be used.
+  bool Chosen(HWND owner, const std::vector<std::wstring>& wide, std::vector<std::string>& files);
+
+  std::wstring lastFolder_;
 };
 
 // label|pattern|... as the dialogs want it: each part ends in a NUL and the list
@@ -50,7 +65,30 @@ std::string DialogFilter(const std::string& filter);
 // The names an open dialog returns in its buffer as full paths: one full path, or
 // (several files chosen) the folder followed by the bare names, each NUL-ended,
 // with a second NUL at the end.
-std::vector<std::string> ChosenFiles(const char* buffer, std::size_t size);
+template <class Char>
+std::vector<std::basic_string<Char>> ChosenFiles(const Char* buffer, std::size_t size) {
+  using Text = std::basic_string<Char>;
+  std::vector<Text> parts;
+  std::size_t at = 0;
+  while (at < size && buffer[at] != 0) {
+    std::size_t end = at;
+    while (end < size && buffer[end] != 0) ++end;
+    parts.emplace_back(buffer + at, end - at);
+    at = end + 1;
+  }
+  if (parts.size() <= 1) return parts;
+  Text folder = parts.front();
+  if (folder.back() != Char('\\') && folder.back() != Char('/')) folder.push_back(Char('\\'));
+  std::vector<Text> files;
+  files.reserve(parts.size() - 1);
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    const Text& name = parts[i];
+    const bool absolute = (name.size() > 1 && name[1] == Char(':')) ||
+                          (name.size() > 1 && name[0] == Char('\\') && name[1] == Char('\\'));
+    files.push_back(absolute ? name : folder + name);
+  }
+  return files;
+}
 
 // The file name of a path without folder and extension: the boxes' title.
 std::string FileTitleOf(const std::string& path);

@@ -3,9 +3,11 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "engine/fast_codec.h"
 #include "ui/alUnit23_win.h"
@@ -25,9 +27,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   }
 
   // The DDE service name is registered before the window is created. Without
-  // DDE the window still comes up, only without the service.
+  // DDE the window still comes up, only without the service. A second instance
+  // (a second double-click) leaves the service to the first and works on its own:
+  // the first to hold the service's mutex in this session serves it.
   resicrypt::DdeServer dde;
-  const UINT ddeError = dde.Start(resicrypt::ExecutableServiceName());
+  const std::string serviceName = resicrypt::ExecutableServiceName();
+  // The mutex is held until the process ends.
+  const HANDLE serviceOwner =
+      CreateMutexA(nullptr, FALSE, ("Local\\Resicrypt DDE service " + serviceName).c_str());
+  const bool serves = serviceOwner != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+  const UINT ddeError = serves ? dde.Start(serviceName) : 0;
   if (ddeError != 0) {
     const std::string text = resicrypt::DdeStartErrorText(ddeError);
     resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
@@ -44,6 +53,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     });
     Form1.SetFormCloseAction([&dde] { dde.BackLink().CloseLink(); });
     Form1.Show(showCommand);
+    // Files on the command line ("Send to", a double-clicked .yal) are held as a
+    // drop would give them; the wide command line keeps every name whole.
+    int count = 0;
+    if (LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count)) {
+      const std::vector<std::wstring> files(arguments + (count > 0 ? 1 : 0), arguments + count);
+      LocalFree(arguments);
+      Form1.HoldFiles(files);
+    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
       if (!Form1.PreTranslateMessage(message)) {

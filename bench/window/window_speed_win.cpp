@@ -46,6 +46,10 @@ class FixedDialogs final : public resicrypt::FormDialogs {
     std::fprintf(stderr, "error: %s\n", text.c_str());
     ++boxes;
   }
+  void ShowWideMessage(HWND, const std::string&, const std::wstring&) override {
+    std::fprintf(stderr, "a file name outside the code page\n");
+    ++boxes;
+  }
 };
 
 // Lets the window handle what is waiting (its first paint after Show, the
@@ -105,6 +109,7 @@ int main(int argc, char** argv) {
   double decrypt = Click(form, ControlId::Button1);
 
   std::printf("encrypt %.3f\ndecrypt %.3f\n", encrypt, decrypt);
-  for (int i = 0; i < form.ReportCount(); ++i) std::fprintf(stderr, "%s\n", form.ReportLine(i).c_str());
+  for (int i = 0; i < form.ReportCount(); ++i)
+    std::fprintf(stderr, "%s\n", form.ReportLine(i).c_str());
   return dialogs.boxes == 0 ? 0 : 1;
 }

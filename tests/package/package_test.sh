@@ -87,11 +87,13 @@ unixpath() { "$W" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 folder() { unixpath "$("$W" cmd /c echo "%$1%" 2>/dev/null | tr -d '\r')"; }
 program=$(folder LOCALAPPDATA)/Programs/Resicrypt
 shortcut="$(folder APPDATA)/Microsoft/Windows/Start Menu/Programs/Resicrypt.lnk"
+sendto="$(folder APPDATA)/Microsoft/Windows/SendTo/Resicrypt.lnk"
 entries() {  # the installed-programs entries named Resicrypt (per user, under Wine in HKLM)
   for root in HKLM HKCU; do "$W" reg query "$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" /s
   done 2>/dev/null | tr -d '\r' | awk '/^HKEY/ {key = $0} /DisplayName +REG_SZ +Resicrypt$/ {print key}'
 }
 value() { "$W" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+default_value() { "$W" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n "s/^ *(Default) *REG_SZ *//p"; }
 one_entry() {  # one_entry VERSION
   local key
   key=$(entries)
@@ -104,6 +106,18 @@ msi_install() {
     "Resicrypt-$version-win64.msi" /qn
   check "installed files" same "$(ls "$program")" "$(ls "$zipdir")"
   check "Start menu shortcut" test -f "$shortcut"
+  check "Send to shortcut" test -f "$sendto"
+  # The .yal file type, per user; the program's path as Windows spells it.
+  local exe classes='HKCU\Software\Classes'
+  exe=$("$W" winepath -w "$program/Resicrypt.exe" 2>/dev/null | tr -d '\r')
+  check ".yal" same "$(default_value "$classes\.yal")" Resicrypt.Container
+  check "file type name" same "$(default_value "$classes\Resicrypt.Container")" \
+    "Resicrypt container"
+  check "file type icon" same "$(default_value "$classes\Resicrypt.Container\DefaultIcon")" \
+    "\"$exe\",-2"
+  check "open command" same \
+    "$(default_value "$classes\Resicrypt.Container\shell\open\command")" "\"$exe\" \"%1\""
+  check "a silent install started the program" same "$(pgrep -f 'Resicrypt\\Resicrypt.exe')" ""
   one_entry "$version"
   check "DisplayName, Publisher" same "$(value "$(entries)" DisplayName),$(value "$(entries)" \
     Publisher)" "Resicrypt,The Resicrypt developers"
@@ -146,9 +160,22 @@ msi_uninstall() {
   check "msiexec /x" "$W" msiexec /x later.msi /qn
   check "the program's folder stays" test ! -e "$program"
   check "the shortcut stays" test ! -e "$shortcut"
+  check "the Send to shortcut stays" test ! -e "$sendto"
   check "a cached installer stays" same "$(ls "$work/wineprefix/drive_c/windows/Installer")" ""
   stop_wineserver && "$WINEBIN/wineserver" -w  # the registry is saved when the server ends
   check "the registry names Resicrypt" same "$(grep -il resicrypt "$work"/wineprefix/*.reg)" ""
+}
+
+# An install with its user interface ends by starting the program (a silent one
+# never does: msi-install checks that); removed again at once.
+msi_interactive() {
+  start_wineserver
+  check "msiexec /i, interactive" "$W" msiexec /i "Resicrypt-$version-win64.msi"
+  local tries
+  for tries in $(seq 40); do pgrep -f 'Resicrypt\\Resicrypt.exe' >/dev/null || sleep 0.25; done
+  check "the program started" pgrep -f 'Resicrypt\\Resicrypt.exe'
+  pkill -f 'Resicrypt\\Resicrypt.exe'
+  check "msiexec /x" "$W" msiexec /x "Resicrypt-$version-win64.msi" /qn
 }
 
 # Linked again, the exes and the command line give the same zip and .deb; no build
@@ -173,5 +200,6 @@ group msi-install msi_install
 group msi-dde msi_dde
 group msi-upgrade msi_upgrade
 group msi-uninstall msi_uninstall
+group msi-interactive msi_interactive
 group reproducible reproducible
 [ "$failures" = 0 ]

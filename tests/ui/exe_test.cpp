@@ -4,8 +4,12 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
+
+#include "container/pack.h"
+#include "ui/form_layout_win.h"
 
 #include <cstring>
 #include <string>
@@ -84,17 +88,25 @@ class ExeResources {
   HMODULE module_;
 };
 
-TEST(ResicryptExe, IconIs32By32In16ColoursAndManifestDeclaresDpiAwareness) {
+// The window's icon (1) and the one the .yal file type names as "Resicrypt.exe,-2".
+TEST(ResicryptExe, IconsAre32By32In16ColoursAndManifestDeclaresDpiAwareness) {
   ExeResources exe;
   ASSERT_TRUE(exe);
-  // Icon group: reserved, type 1, count; then entries of width, height, colour
-  // count, reserved, planes, bit count, size, id.
-  const std::string group = exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1));
-  ASSERT_GE(group.size(), 6u + 14u);
-  EXPECT_EQ(static_cast<unsigned char>(group[6]), 32);
-  EXPECT_EQ(static_cast<unsigned char>(group[7]), 32);
-  EXPECT_EQ(static_cast<unsigned char>(group[8]), 16);
-  EXPECT_EQ(static_cast<unsigned char>(group[12]), 4);  // bits per pixel
+  for (int id : {1, 2}) {
+    // Icon group: reserved, type 1, count; then entries of width, height, colour
+    // count, reserved, planes, bit count, size, id.
+    const std::string group = exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(id));
+    ASSERT_GE(group.size(), 6u + 14u) << id;
+    EXPECT_EQ(static_cast<unsigned char>(group[6]), 32);
+    EXPECT_EQ(static_cast<unsigned char>(group[7]), 32);
+    EXPECT_EQ(static_cast<unsigned char>(group[8]), 16);
+    EXPECT_EQ(static_cast<unsigned char>(group[12]), 4);  // bits per pixel
+  }
+  EXPECT_NE(exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1)),
+            exe.Bytes(MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(2)));
+  HICON containerIcon = nullptr;
+  EXPECT_EQ(ExtractIconExA(ExePath().c_str(), -2, &containerIcon, nullptr, 1), 1u);
+  if (containerIcon != nullptr) DestroyIcon(containerIcon);
   const std::string manifest = exe.Bytes(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
   EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
 }
@@ -117,18 +129,52 @@ BOOL CALLBACK FindForm(HWND window, LPARAM param) {
   return TRUE;
 }
 
-TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
-  std::string commandLine = "\"" + ExePath() + "\"";
-  STARTUPINFOA startup{};
+// Starts Resicrypt.exe with arguments (a wide command line, as Explorer gives it)
+// and finds its Form1 (null when it did not come within 10 s).
+HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
+  const std::string exe = ExePath();
+  std::wstring commandLine = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + arguments;
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process));
+  process = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return nullptr;
+  }
   FoundWindow found{process.dwProcessId, nullptr};
   for (int i = 0; i < 200 && found.window == nullptr; ++i) {
     Sleep(50);
     EnumWindows(&FindForm, reinterpret_cast<LPARAM>(&found));
   }
+  return found.window;
+}
+
+// Closes the program and waits for its end; its exit code.
+DWORD CloseExe(HWND form, PROCESS_INFORMATION& process) {
+  if (form != nullptr) PostMessageA(form, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 99);
+  }
+  DWORD exitCode = 99;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<FoundWindow*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[32] = {};
+  GetClassNameA(window, className, static_cast<int>(sizeof className));
+  if (process == found->process && std::strcmp(className, "#32770") == 0) found->window = window;
+  return found->window == nullptr;
+}
+
+TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
+  PROCESS_INFORMATION process{};
+  FoundWindow found{0, StartExe(L"", process)};
   if (found.window != nullptr) {
     char caption[64] = {};
     GetWindowTextA(found.window, caption, static_cast<int>(sizeof caption));
@@ -137,17 +183,76 @@ TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
     GetWindowRect(found.window, &outer);
     EXPECT_EQ(outer.left, 3);
     EXPECT_EQ(outer.top, 115);
-    PostMessageA(found.window, WM_CLOSE, 0, 0);
   } else {
     ADD_FAILURE() << "Form1 did not appear";
-    TerminateProcess(process.hProcess, 99);
   }
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-  DWORD exitCode = 99;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  EXPECT_EQ(exitCode, 0u);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  EXPECT_EQ(CloseExe(found.window, process), 0u);
+}
+
+// A container on the command line (a double-clicked .yal) is held: once the
+// password is typed twice, Decrypt File unpacks it without a dialog. A second
+// instance meanwhile comes up without an error box and leaves the DDE service to
+// the first.
+TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string folder = std::string(temp) + "resicrypt-exe-" + std::to_string(GetTickCount());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  const std::string plain = folder + "\\held.txt";
+  const std::string container = folder + "\\held box.yal";
+  {
+    HANDLE file = CreateFileA(plain.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "held text", 9, &written, nullptr);
+    CloseHandle(file);
+    resicrypt::CipherWorkspace workspace{};
+    resicrypt::PackEvents quiet;
+    ASSERT_EQ(resicrypt::PackContainer(workspace, *resicrypt::FilePassword::From("held key"),
+                                       container, {plain}, quiet)
+                  .result,
+              resicrypt::PackResult::Packed);
+    ASSERT_TRUE(DeleteFileA(plain.c_str()));
+  }
+  PROCESS_INFORMATION first{};
+  const HWND form =
+      StartExe(L"\"" + std::wstring(container.begin(), container.end()) + L"\"", first);
+  ASSERT_NE(form, nullptr);
+  using resicrypt::ControlId;
+  const auto item = [form](ControlId id) { return GetDlgItem(form, resicrypt::CommandIdOf(id)); };
+  for (int i = 0; i < 100 && SendMessageA(item(ControlId::ListBox1), LB_GETCOUNT, 0, 0) == 0; ++i) {
+    Sleep(20);  // the window is shown before it takes the files
+  }
+  wchar_t line[MAX_PATH] = {};
+  SendMessageW(item(ControlId::ListBox1), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+  EXPECT_EQ(std::wstring(line), std::wstring(container.begin(), container.end()));
+
+  PROCESS_INFORMATION second{};
+  FoundWindow secondBox{0, StartExe(L"", second)};
+  secondBox.process = second.dwProcessId;
+  EXPECT_NE(secondBox.window, nullptr) << "the second instance's Form1";
+  HWND secondForm = secondBox.window;
+  secondBox.window = nullptr;
+  EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&secondBox));
+  EXPECT_EQ(secondBox.window, nullptr) << "a box in the second instance";
+  EXPECT_EQ(CloseExe(secondForm, second), 0u);
+
+  SendMessageA(item(ControlId::Edit1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("held key"));
+  SendMessageA(item(ControlId::Edit2), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("held key"));
+  PostMessageA(item(ControlId::Button1), BM_CLICK, 0, 0);
+  for (int i = 0; i < 200 && GetFileAttributesA(plain.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(50);
+  }
+  Sleep(200);  // the file is put in place complete; let the command end
+  EXPECT_EQ(CloseExe(form, first), 0u);
+  HANDLE file = CreateFileA(plain.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  char content[16] = {};
+  DWORD got = 0;
+  ReadFile(file, content, sizeof content, &got, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(std::string(content, got), "held text");
+  DeleteFileA(plain.c_str());
+  DeleteFileA(container.c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace

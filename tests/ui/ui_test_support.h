@@ -34,10 +34,11 @@ class ScriptedDialogs final : public FormDialogs {
   };
   std::vector<OpenRun> openRuns;
   std::vector<std::string> saveExtensions;
-  std::vector<std::string> saveFolders;  // where each save dialog opened
+  std::vector<std::string> saveFolders;                        // where each save dialog opened
   std::vector<std::pair<std::string, std::string>> messages;   // title, text
   std::vector<std::pair<std::string, std::string>> questions;  // text, caption
   std::vector<std::pair<std::string, std::string>> errors;     // title, text
+  std::vector<std::wstring> wideMessages;
 
   bool RunOpenDialog(HWND, const std::string& filter, bool multiSelect,
                      std::vector<std::string>& files) override {
@@ -71,6 +72,9 @@ class ScriptedDialogs final : public FormDialogs {
   }
   void ShowError(HWND, const std::string& title, const std::string& text) override {
     errors.emplace_back(title, text);
+  }
+  void ShowWideMessage(HWND, const std::string&, const std::wstring& text) override {
+    wideMessages.push_back(text);
   }
 };
 

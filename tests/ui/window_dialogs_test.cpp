@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
+#include "ui/wide_names_win.h"
+
+#include <shlobj.h>
 
 namespace resicrypt::testing {
 namespace {
@@ -116,7 +119,9 @@ TEST_F(RealDialogsTest, ErrorThrownByAButtonHandlerEndsInTheErrorBox) {
 ModalDriver::Step TypeAndOk(std::string text) {
   return [text](HWND dialog) {
     constexpr int kFileNameBox = 0x47C;  // cmb13
-    SendMessageA(dialog, CDM_SETCONTROLTEXT, kFileNameBox, reinterpret_cast<LPARAM>(text.c_str()));
+    // The dialogs are the wide ones: their own messages take wide text.
+    const std::wstring wide = WidePath(text);
+    SendMessageW(dialog, CDM_SETCONTROLTEXT, kFileNameBox, reinterpret_cast<LPARAM>(wide.c_str()));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return true;
   };
@@ -149,6 +154,38 @@ TEST_F(RealDialogsTest, SaveDialogAddsTheDefaultExtension) {
   std::string path;
   ASSERT_TRUE(Form().RunSaveDialog("yal", path));
   EXPECT_EQ(lstrcmpiA(path.c_str(), (folder.Path() + "\\box.yal").c_str()), 0) << path;
+}
+
+// The file dialogs open in the user's Documents folder, then where the files last
+// chosen were: never in the program's own folder.
+TEST_F(RealDialogsTest, FileDialogsOpenInDocumentsThenWhereTheLastFilesWere) {
+  std::vector<std::wstring> opened;
+  const ModalDriver::Step noteAndCancel = [&opened](HWND dialog) {
+    wchar_t folder[MAX_PATH] = {};
+    SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+    opened.push_back(folder);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return true;
+  };
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt");
+  ModalDriver driver;
+  driver.Then(noteAndCancel);
+  driver.Then(TypeAndOk(a));
+  driver.Then(noteAndCancel);
+  driver.Then(noteAndCancel);
+  std::vector<std::string> files;
+  std::string path;
+  EXPECT_FALSE(Form().RunOpenDialog("*.*|*.yal", files));
+  EXPECT_TRUE(Form().RunOpenDialog("*.*|*.yal", files));
+  EXPECT_FALSE(Form().RunOpenDialog("*.*|*.yal", files));
+  EXPECT_FALSE(Form().RunSaveDialog("yal", path));
+  wchar_t documents[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents),
+            S_OK);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(lstrcmpiW(opened[0].c_str(), documents), 0);
+  for (int k : {1, 2}) EXPECT_EQ(lstrcmpiW(opened[k].c_str(), WidePath(folder.Path()).c_str()), 0);
 }
 
 }  // namespace

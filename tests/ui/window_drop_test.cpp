@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
+#include "ui/wide_names_win.h"
 
 #include <shlobj.h>
 
@@ -17,13 +18,23 @@ class DropTest : public WiredFormTest {
  protected:
   // The block a file manager hands over: DROPFILES, then the ANSI paths, each
   // ended by a NUL, and one more NUL. The window releases it (DragFinish).
-  void SendDrop(const std::vector<std::string>& paths) {
+  void SendDrop(const std::vector<std::string>& paths) { SendBlock(paths, false); }
+  // A drop as Explorer gives it: the paths in UTF-16.
+  void SendWideDrop(const std::vector<std::wstring>& paths) {
     std::string names;
-    for (const std::string& path : paths) names += path + '\0';
-    names += '\0';
+    for (const std::wstring& path : paths) {
+      names.append(reinterpret_cast<const char*>(path.c_str()), (path.size() + 1) * 2);
+    }
+    SendBlock({names}, true);
+  }
+  void SendBlock(const std::vector<std::string>& paths, bool wide) {
+    std::string names;
+    for (const std::string& path : paths) names += wide ? path : path + '\0';
+    names.append(wide ? 2 : 1, '\0');
     const HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size());
     auto* files = static_cast<DROPFILES*>(GlobalLock(block));
     files->pFiles = sizeof(DROPFILES);
+    files->fWide = wide;
     memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), names.data(), names.size());
     GlobalUnlock(block);
     SendMessageA(Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
@@ -32,7 +43,9 @@ class DropTest : public WiredFormTest {
     SendDrop(paths);
     PumpUntil([this] { return !Form().Gate().Busy(); });
   }
-  bool AcceptsFiles() { return (GetWindowLongPtrA(Window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0; }
+  bool AcceptsFiles() {
+    return (GetWindowLongPtrA(Window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
+  }
 };
 
 TEST_F(DropTest, TwoFilesArePackedAndADroppedContainerUnpacked) {
@@ -108,6 +121,84 @@ TEST_F(DropTest, ADropDuringAFileCommandWaitsForIt) {
   PumpUntil([this] { return dialogs_.saveExtensions.size() == 1 && !Form().Gate().Busy(); });
   EXPECT_EQ(Form().ReportLine(0), a);
   EXPECT_EQ(Form().ReportLine(1), "File Byte Amount = 5");
+}
+
+// Names outside the ANSI code page cannot be stored in a container: refused by
+// name before anything is written. Names inside it work as any other.
+TEST_F(DropTest, WideNamesOutsideTheCodePageAreRefusedByName) {
+  TempFolder folder;
+  const std::wstring wideFolder = WidePath(folder.Path());
+  const std::wstring japanese = wideFolder + L"\\\u65E5\u672C\u8A9E.txt";
+  const std::string latin = folder.Add(
+      "\xDCn\xEF"
+      "c\xF6"
+      "d\xE9.txt",
+      "umlauts");  // in code page 1252
+  CloseHandle(CreateFileW(japanese.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  SendWideDrop({WidePath(latin), japanese});
+  PumpUntil([this] { return !Form().Gate().Busy(); });
+  ASSERT_EQ(dialogs_.wideMessages.size(), 1u);
+  EXPECT_EQ(dialogs_.wideMessages[0],
+            japanese + L" cannot be used: its name has characters outside the system's code page");
+  EXPECT_TRUE(dialogs_.saveExtensions.empty()) << "nothing is asked, nothing written";
+  Form().HoldFiles({japanese});
+  EXPECT_EQ(dialogs_.wideMessages.size(), 2u);
+  DeleteFileW(japanese.c_str());
+
+  const std::string container = folder.Add("u.yal");
+  dialogs_.saveAnswers.push_back(container);
+  SendWideDrop({WidePath(latin)});
+  PumpUntil([this] { return !Form().Gate().Busy(); });
+  DeleteFileA(latin.c_str());
+  Drop({container});
+  EXPECT_EQ(TempFolder::Read(latin), "umlauts");
+  EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+// Files given on the command line are held for the command of their direction,
+// which then needs no open dialog, until a command takes them.
+TEST_F(DropTest, HeldFilesTakeTheOpenDialogsPlaceOnce) {
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha beta");
+  const std::string container = folder.Add("held.yal");
+  Form().HoldFiles({WidePath(a)});
+  ASSERT_EQ(Form().ReportCount(), 1);
+  EXPECT_EQ(Form().ReportLine(0), a);
+  Command(C::Button1);  // a held file is no container: Decrypt File asks as always
+  EXPECT_EQ(dialogs_.openRuns.size(), 1u);
+  dialogs_.saveAnswers.push_back(container);
+  Command(C::Button2);
+  EXPECT_EQ(dialogs_.openRuns.size(), 1u) << "the held file is packed";
+  EXPECT_EQ(dialogs_.saveFolders, std::vector<std::string>{folder.Path() + "\\"});
+  EXPECT_EQ(Form().ReportLine(1), "File Byte Amount = 10");
+  Command(C::Button2);  // taken: the next Encrypt File asks
+  EXPECT_EQ(dialogs_.openRuns.size(), 2u);
+
+  DeleteFileA(a.c_str());
+  Form().HoldFiles({WidePath(container)});
+  Command(C::Button1);
+  EXPECT_EQ(dialogs_.openRuns.size(), 2u) << "the held container is unpacked";
+  EXPECT_EQ(TempFolder::Read(a), "alpha beta");
+
+  Form().HoldFiles({WidePath(a), WidePath(folder.Path())});
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second, folder.Path() + " is a folder; drop files");
+  Command(C::Button2);
+  EXPECT_EQ(dialogs_.openRuns.size(), 3u) << "nothing was held";
+}
+
+TEST_F(DropTest, EnterPressesTheFocusedButton) {
+  for (C button : {C::Button1, C::Button2}) {
+    SetFocus(Item(button));
+    MSG enter{Item(button), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    const std::size_t before = dialogs_.openRuns.size();
+    EXPECT_TRUE(Form().PreTranslateMessage(enter));
+    PumpUntil([this] { return !Form().Gate().Busy(); });
+    EXPECT_EQ(dialogs_.openRuns.size(), before + 1) << "the button's open dialog";
+  }
+  SetFocus(Item(C::Edit1));
+  MSG enter{Item(C::Edit1), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+  EXPECT_FALSE(Form().PreTranslateMessage(enter)) << "a field keeps its Enter";
 }
 
 }  // namespace

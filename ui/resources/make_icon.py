@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Draws Resicrypt's window icon, a padlock, as a 32 x 32 16-colour .ico.
+"""Draws Resicrypt's icons as 32 x 32 16-colour .ico files: the program's, a padlock,
+and the one Explorer shows for .yal containers, a page with the padlock on it.
 
-Run it again after changing the drawing: python3 make_icon.py [output.ico]
+Run it again after changing a drawing:
+    python3 make_icon.py [program.ico [container.ico]]
 """
 import math
 import struct
@@ -60,6 +62,32 @@ def draw():
     return pixels
 
 
+def draw_container():
+    """A page with a folded corner and the padlock, smaller, on its lower part."""
+    pixels = [[None] * SIZE for _ in range(SIZE)]
+    left, right, top, bottom, fold = 4, 27, 0, 31, 7
+    for y in range(top, bottom + 1):
+        for x in range(left, right + 1):
+            if x - (right - fold) > y - top:  # the corner folded away
+                continue
+            edge = x in (left, right) or y in (top, bottom) or x - (right - fold) == y - top
+            pixels[y][x] = GRAY if edge else WHITE
+    for y in range(top + 1, top + fold):  # the folded corner's back
+        for x in range(right - fold + 1, right - fold + 1 + y - top):
+            pixels[y][x] = SILVER
+    for y in range(top + fold, top + fold + 1):
+        for x in range(right - fold, right + 1):
+            pixels[y][x] = GRAY
+    # The padlock at three quarters of its size, nearest pixel.
+    lock, scale, ox, oy = draw(), 3 / 4, 4, 7
+    for y in range(oy, SIZE):
+        for x in range(ox, ox + int(SIZE * scale)):
+            p = lock[int((y - oy) / scale)][int((x - ox) / scale)] if (y - oy) / scale < SIZE else None
+            if p is not None:
+                pixels[y][x] = p
+    return pixels
+
+
 def ico(pixels):
     xor_rows, and_rows = [], []
     for row in reversed(pixels):  # bitmaps are stored bottom row first
@@ -80,6 +108,7 @@ def ico(pixels):
 
 
 if __name__ == "__main__":
-    out = sys.argv[1] if len(sys.argv) > 1 else "resicrypt.ico"
-    with open(out, "wb") as f:
-        f.write(ico(draw()))
+    outputs = (sys.argv[1:] + ["resicrypt.ico", "container.ico"][len(sys.argv) - 1:])[:2]
+    for out, pixels in zip(outputs, (draw(), draw_container())):
+        with open(out, "wb") as f:
+            f.write(ico(pixels))

@@ -1,0 +1,32 @@
+// Names that reach the window through the wide API (files dropped on it, chosen in
+// its dialogs, given on its command line) and the system's ANSI code page in which
+// the window, the container code and the container's stored names work.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace resicrypt {
+
+// The path in the system's ANSI code page; nothing when a character has no byte of
+// its own there. No best-fit letters: "a" for "ǎ" would name another file.
+std::optional<std::string> AnsiPath(std::wstring_view path);
+
+// The paths in the ANSI code page, in order; false at the first that has none, which
+// is then in refused.
+bool AnsiPaths(const std::vector<std::wstring>& paths, std::vector<std::string>& ansi,
+               std::wstring& refused);
+
+// The one-line message for such a path, which only a wide message box shows readably.
+std::wstring UnusableNameText(std::wstring_view path);
+
+std::wstring WidePath(std::string_view ansiPath);
+
+}  // namespace resicrypt
