@@ -15,6 +15,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -169,15 +170,19 @@ TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFil
   umask(saved);
 }
 
-// Without unnamed files the new file is "~rc*.tmp", owner-only; SIGINT, SIGTERM
-// and SIGHUP while it is written remove it and end the process by the signal.
+// Without unnamed files the new file is "~rc*.tmp", owner-only; a signal whose
+// default ends the process, while it is written, removes it and ends the process
+// by the signal (those that dump core too, here with no core file).
 TEST(HostileWorld, ASignalRemovesANamedTemporary) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE,
+                           SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF}) {
     TempFolder folder;
     WriteBytes(folder.Path("a.bin"), RandomBytes(1000, 4));
     const pid_t child = fork();
     if (child == 0) {
       std::signal(signal, SIG_DFL);
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
       resicrypt::AllowUnnamedFiles(false);
       struct Raise : resicrypt::PackEvents {
         const TempFolder* folder = nullptr;
@@ -204,12 +209,14 @@ TEST(HostileWorld, ASignalRemovesANamedTemporary) {
 }
 
 #ifdef RESICRYPT_CLI_EXE
-// Runs resicrypt-cli, standard error to errPath; a run not over in 20 s is ended
-// by SIGALRM, which outlives the exec.
-pid_t StartTool(Lines args, const std::string& errPath) {
+// Runs resicrypt-cli, standard error to errPath, files limited to sizeLimit bytes;
+// a run not over in 20 s is ended by SIGALRM, which outlives the exec.
+pid_t StartTool(Lines args, const std::string& errPath, rlim_t sizeLimit = RLIM_INFINITY) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);
+    const rlimit size{sizeLimit, sizeLimit};
+    setrlimit(RLIMIT_FSIZE, &size);
     dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     std::vector<char*> argv = {const_cast<char*>(RESICRYPT_CLI_EXE)};
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -253,6 +260,35 @@ TEST(HostileWorld, AFifoWithNoOtherEndStopsNothing) {
     EXPECT_EQ(std::to_string(status) + " " + ReadBytes(err).substr(15), expected);
   }
   EXPECT_TRUE(S_ISFIFO(ModeOf(lone)) && S_ISFIFO(ModeOf(folder.Path("d/a.txt"))));
+}
+
+// A file that would pass the size limit (ulimit -f) is a failed write like any
+// other: a message, status 1, the container that stood there kept, nothing new.
+TEST(HostileWorld, AFileSizeLimitFailsTheRunWithAMessage) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), big = folder.Path("big.bin"),
+                    box = folder.Path("box.yal"), old = folder.Path("old.yal");
+  const std::string out = folder.Path("out"), err = out + "/err";
+  WriteBytes(pw, "secret\n");
+  WriteBytes(big, RandomBytes(3 << 20, 5));
+  WriteBytes(old, "earlier container");
+  fs::create_directory(out);
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
+  const Lines names = folder.Names();
+  const std::pair<Lines, std::string> runs[] = {
+      {{"pack", "--password-file", pw, "-o", old, big}, "Container not written: " + old},
+      {{"unpack", "--password-file", pw, "-C", out, box},
+       "Record 1 not unpacked (output file not written: File too large), unpacking stopped"},
+  };
+  for (const auto& [args, expected] : runs) {
+    EXPECT_EQ(Finish(StartTool(args, err, 1 << 20)), 1) << args[0];
+    const std::string said = ReadBytes(err);
+    EXPECT_NE(said.find(expected), std::string::npos) << said;
+    EXPECT_NE(said.find("File too large"), std::string::npos) << said;
+    EXPECT_EQ(folder.Names(), names);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);  // err
+  }
+  EXPECT_EQ(ReadBytes(old), "earlier container");
 }
 
 // The bytes a process has written so far, as Linux counts them; -1 once it ended.
