@@ -335,19 +335,101 @@ TEST(HostileWorld, AnInterruptedOrKilledRunLeavesNoFileBehind) {
 #endif
 #endif
 
+#ifdef _WIN32
+// Under Wine a Windows program may start a Unix program by its Unix path: this
+// runs script with /bin/sh in the Unix folder of folder and gives back what it
+// wrote. That program cannot be waited for, so its output is awaited as a file
+// that appears whole. "" where no Unix program starts (Windows itself).
+std::string UnixShell(const TempFolder& folder, const std::string& script) {
+  std::string command = "/bin/sh -c \"(" + script + ") >.sh~ 2>&1; mv .sh~ .sh\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.Folder().c_str(), &startup, &process)) {
+    return {};
+  }
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  const std::string done = folder.Path(".sh");
+  for (int wait = 0; wait < 20000 && !fs::exists(done); ++wait) Sleep(1);
+  const std::string said = ReadBytes(done);
+  fs::remove(done);
+  return said;
+}
+
+// Under Wine a file's Unix mode follows its access list: what others may read (the
+// mode's last digit) of an unpacked file, and of its temporary while a record is
+// written, from the window's Decrypt File and from resicrypt-cli's unpack.
+TEST(HostileWorld, UnderWineAnUnpackedFileGivesOthersNoMoreThanItsContainer) {
+  if (UnixShell(TempFolder(), "echo on") != "on\n") GTEST_SKIP() << "Unix modes: Wine only";
+  struct Case {
+    std::string container, target;  // target: the mode of a file there before, or none
+    char others;
+  };
+  const Case cases[] = {
+      {"600", "", '0'},     // from an owner-only container
+      {"644", "600", '0'},  // an owner-only file replaced stays so
+      {"644", "", '4'},     // from a container all may read: as the folder passes on
+  };
+  for (const bool window : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE((window ? "window " : "cli ") + c.container + " " + c.target);
+      Scene scene("secret", {{"a.txt", RandomBytes(4 << 20, 6)}});
+      std::string setup = "chmod " + c.container + " in/box.yal";
+      if (!c.target.empty()) {
+        WriteBytes(scene.root.Path("in/a.txt"), "kept private");
+        setup += "; chmod " + c.target + " in/a.txt";
+      }
+      UnixShell(scene.root, setup);
+      std::string temporary;
+      if (window) {
+        auto form = NewForm("secret");
+        form->onPendingEvents = [&] {
+          for (const auto& entry : fs::directory_iterator(scene.root.Root() / "in")) {
+            if (temporary.empty() && entry.path().filename().string().rfind("~rc", 0) == 0)
+              temporary = UnixShell(scene.root, "stat -c %a in/./~rc*.tmp");
+          }
+        };
+        Decrypt(*form, scene.container);
+        ASSERT_EQ(temporary.size(), 4u) << temporary;
+        EXPECT_EQ(temporary[2], c.others) << temporary;
+      } else {
+        WriteBytes(scene.root.Path("pw"), "secret\n");
+        RunCli(scene.root, {"unpack", "--password-file", scene.root.Path("pw"), scene.container});
+      }
+      const std::string mode = UnixShell(scene.root, "stat -c %a in/a.txt");
+      ASSERT_EQ(mode.size(), 4u) << mode;
+      EXPECT_EQ(mode[2], c.others) << mode;
+    }
+  }
+}
+#endif
+
 #if defined(_WIN32) && defined(RESICRYPT_CLI_EXE)
-// resicrypt-cli.exe ended by TerminateProcess while its new file is open, packing
-// over an existing container and unpacking: the system removes the file.
-TEST(HostileWorld, AKilledToolLeavesNoFileBehind) {
+BOOL WINAPI IgnoreConsoleEvent(DWORD) { return TRUE; }
+
+// resicrypt-cli.exe stopped while its new file is open, packing over an existing
+// container and unpacking: by TerminateProcess (status 99), and by Ctrl-C, which
+// makes it a failed run (130). The system removes the file; under Wine the
+// temporary of the unpack, from an owner-only container, gives others nothing.
+// Ctrl-C reaches the processes of a console: under Wine 8 only as an event for
+// the whole console (not for a process group), the test ignoring its own.
+TEST(HostileWorld, AStoppedToolLeavesNoFileBehind) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
   TempFolder folder;
   WriteBytes(folder.Path("pw"), "secret\n");
   WriteBytes(folder.Path("big.bin"), "");
   fs::resize_file(folder.Root() / "big.bin", std::uintmax_t{128} << 20);
   fs::create_directory(folder.Root() / "out");
   const auto quoted = [&](const std::string& name) { return " \"" + folder.Path(name) + "\""; };
-  // Ended once its new file holds bytes, or run to its end.
   std::error_code error;
-  const auto run = [&](std::string args, bool kill) {
+  std::string temporaryMode;
+  // Ended once its new file holds bytes (by TerminateProcess, or Ctrl-C when
+  // ctrlC), or run to its end.
+  const auto run = [&](std::string args, bool stop, bool ctrlC = false) {
     std::string command = "\"" RESICRYPT_CLI_EXE "\" " + args + " --password-file" + quoted("pw");
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -363,8 +445,10 @@ TEST(HostileWorld, AKilledToolLeavesNoFileBehind) {
       }
       return false;
     };
-    while (kill && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && !busy()) Sleep(0);
-    if (kill) TerminateProcess(process.hProcess, 99);
+    while (stop && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && !busy()) Sleep(0);
+    if (stop) temporaryMode = UnixShell(folder, "stat -c %a out/./~rc*.tmp");
+    if (stop && ctrlC) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    if (stop && !ctrlC) TerminateProcess(process.hProcess, 99);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
@@ -373,17 +457,26 @@ TEST(HostileWorld, AKilledToolLeavesNoFileBehind) {
     return code;
   };
   ASSERT_EQ(run("pack -o" + quoted("box.yal") + quoted("big.bin"), false), 0u);
+  UnixShell(folder, "chmod 600 box.yal");
   WriteBytes(folder.Path("old.yal"), "earlier container");
   const Lines names = folder.Names();
-  EXPECT_EQ(run("pack -o" + quoted("old.yal") + quoted("big.bin"), true), 99u);
-  EXPECT_EQ(run("unpack -C" + quoted("out") + quoted("box.yal"), true), 99u);
-  EXPECT_EQ(folder.Names(), names);
-  Lines left;
-  for (const auto& entry : fs::directory_iterator(folder.Root() / "out")) {
-    left.push_back(entry.path().filename().string());
+  for (const bool ctrlC : {false, true}) {
+    SCOPED_TRACE(ctrlC ? "Ctrl-C" : "TerminateProcess");
+    const DWORD stopped = ctrlC ? 130 : 99;
+    EXPECT_EQ(run("pack -o" + quoted("old.yal") + quoted("big.bin"), true, ctrlC), stopped);
+    EXPECT_EQ(run("unpack -C" + quoted("out") + quoted("box.yal"), true, ctrlC), stopped);
+    if (!temporaryMode.empty()) {  // under Wine
+      EXPECT_EQ(temporaryMode.substr(2), "0\n") << temporaryMode;
+    }
+    EXPECT_EQ(folder.Names(), names);
+    Lines left;
+    for (const auto& entry : fs::directory_iterator(folder.Root() / "out")) {
+      left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, Lines{});
+    EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
   }
-  EXPECT_EQ(left, Lines{});
-  EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
+  SetConsoleCtrlHandler(IgnoreConsoleEvent, FALSE);
 }
 #endif
 
