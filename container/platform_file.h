@@ -56,7 +56,7 @@ class FileHandle {
   bool HasByteAt(std::int64_t offset) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
-  // The permission bits of the open file.
+  // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
   FileMode Mode() const;
   // Keeps the first length bytes.
   bool Cut(std::int64_t length) const;
@@ -105,7 +105,8 @@ class FileHandle {
 //   owner-only (a protected access list for this process's user alone) when the
 //   finished file will be.
 // What is left is an instant: a kill from outside between creating the Windows
-// file and marking it leaves it empty, and one between naming the complete file
+// file and marking it (or a signal between creating a named Linux file and
+// arming its removal) leaves it empty, and one between naming the complete file
 // and renaming it over the target leaves it under its "~rc" name (on Linux only
 // when a file was there to be replaced).
 class ReplacementFile {
