@@ -8,15 +8,39 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <csignal>
 #endif
 
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
 #include "cli/text_command.h"
+#include "container/platform_file.h"
 #include "engine/fast_codec.h"
 #include "resicrypt_version.h"
 
 namespace {
+
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console (or the session) end the run as a
+// failed one, with the status a shell gives a run ended by SIGINT: a container
+// that stood at its path stays, and no new file is left half-written.
+constexpr int kExitInterrupted = 130;
+
+BOOL WINAPI EndOnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      resicrypt::EndProcessLeavingNoFile(kExitInterrupted);
+    default:
+      return FALSE;
+  }
+}
+#endif
 
 int Run(int argc, char** argv) {
   // A RESICRYPT_CODEC level this processor lacks, or an unknown word: refused.
@@ -24,6 +48,13 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error);
     return resicrypt::cli::kExitUsage;
   }
+#ifdef _WIN32
+  SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE);
+#else
+  // A file that would pass the size limit (ulimit -f) fails its write with
+  // EFBIG and is reported like any failed write, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 #ifdef _WIN32
   // Text passes byte for byte: no CR LF translation on the standard streams.
   _setmode(_fileno(stdin), _O_BINARY);

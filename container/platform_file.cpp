@@ -9,12 +9,16 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <aclapi.h>
+
+#include <vector>
 #else
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -104,8 +108,8 @@ constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 HANDLE Raw(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }
 
 HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-  return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+            DWORD flags = FILE_ATTRIBUTE_NORMAL, SECURITY_ATTRIBUTES* security = nullptr) {
+  return CreateFileA(path.c_str(), access, share, security, disposition, flags, nullptr);
 }
 
 // A HANDLE's type as the file commands see it: only disk files are files.
@@ -149,6 +153,119 @@ bool MarkForDeletion(HANDLE handle, bool marked) {
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                     sizeof disposition) != 0;
 }
+
+// The SID of the user this process runs as; empty when it cannot be told.
+const std::vector<BYTE>& TokenUserSid() {
+  static const std::vector<BYTE> sid = [] {
+    std::vector<BYTE> copy;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return copy;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> info(size);
+    if (size > 0 && GetTokenInformation(token, TokenUser, info.data(), size, &size)) {
+      const PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
+      copy.assign(static_cast<BYTE*>(user), static_cast<BYTE*>(user) + GetLengthSid(user));
+    }
+    CloseHandle(token);
+    return copy;
+  }();
+  return sid;
+}
+
+// True when nobody but the file's owner (or this process's user) may read the
+// open file, the system and the administrators aside, who can reach every file.
+// A file whose access list cannot be read counts as owner-only: its copies are
+// then never wider. Inherit-only entries do not apply to the file itself, and
+// deny entries are left out (a deny can only narrow it).
+//
+// Under Wine a file's access list is made from its Unix mode (measured, Wine 8,
+// in SDDL): 0600 and 0640 read as D:(A;;FA;;;SY)(A;;FA;;;<user>), 0644 adds
+// (A;;0x1200a9;;;WD) and 0666 (A;;0x1301ff;;;WD). The group bits do not show, so
+// a 0640 container counts as owner-only there.
+bool OnlyOwnerReads(HANDLE handle) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  const std::vector<BYTE>& user = TokenUserSid();
+  bool only = dacl != nullptr;  // a NULL access list lets everyone in
+  for (DWORD k = 0; only && k < dacl->AceCount; ++k) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, k, &entry)) {
+      only = false;
+      break;
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      only = false;  // a conditional or object entry: not told apart here
+      break;
+    }
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) == 0) continue;
+    const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    only = (owner != nullptr && EqualSid(sid, owner)) ||
+           (!user.empty() && EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
+           IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
+  }
+  LocalFree(descriptor);
+  return only;
+}
+
+// The access list of an owner-only new file: protected (nothing inherited from
+// the folder) and one entry, for this process's user. Given at creation, so the
+// file is never readable by more users, not even for an instant. Under Wine
+// such a file is -rw-r----- (Wine lets the group's read follow the owner's; an
+// entry for Owner Rights instead of the user's SID would give ----------).
+class OwnerOnlySecurity {
+ public:
+  OwnerOnlySecurity() {
+    const std::vector<BYTE>& user = TokenUserSid();
+    const auto sid = const_cast<BYTE*>(user.data());
+    ready_ = !user.empty() &&
+             InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+             InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION) &&
+             AddAccessAllowedAce(reinterpret_cast<PACL>(acl_), ACL_REVISION,
+                                 FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE, sid) &&
+             SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_), FALSE) &&
+             SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
+  OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+  // Null when the descriptor could not be built.
+  SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
+
+ private:
+  SECURITY_DESCRIPTOR descriptor_{};
+  alignas(DWORD) BYTE acl_[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE] = {};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ready_ = false;
+};
+
+// Held shared while a replacement file is made and marked, or put in place;
+// EndProcessLeavingNoFile takes it for good, so the process never ends between
+// those steps.
+SRWLOCK placing = SRWLOCK_INIT;
+
+class PlacingScope {
+ public:
+  PlacingScope() { AcquireSRWLockShared(&placing); }
+  ~PlacingScope() { ReleaseSRWLockShared(&placing); }
+  PlacingScope(const PlacingScope&) = delete;
+  PlacingScope& operator=(const PlacingScope&) = delete;
+};
 
 }  // namespace
 
@@ -202,7 +319,11 @@ std::int64_t FileHandle::Size() const {
   return -1;
 }
 
-FileMode FileHandle::Mode() const { return kDefaultFileMode; }
+// Owner-only files read as 0600, all others as the default: the one distinction
+// the new files' access lists keep.
+FileMode FileHandle::Mode() const {
+  return IsOpen() && OnlyOwnerReads(Raw(native_)) ? kOwnerOnlyFileMode : kDefaultFileMode;
+}
 
 // The handle's own file pointer serves nothing else: reads and writes give offsets.
 bool FileHandle::Cut(std::int64_t length) const {
@@ -223,10 +344,14 @@ bool FileHandle::Close() {
   return false;
 }
 
-bool ReplacementFile::Begin(const std::string& path, FileMode /*widestMode*/) {
+// The new file is owner-only when the file it replaces is, or for a new file
+// when widestMode gives nothing to group or others (an owner-only container);
+// otherwise it takes the access its folder passes on.
+bool ReplacementFile::Begin(const std::string& path, FileMode widestMode) {
   Abandon();
   error_ = 0;
   refused_ = FileType::kRegular;
+  mode_ = widestMode;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   replaces_ = !(attributes == INVALID_FILE_ATTRIBUTES && NothingThere(GetLastError()));
   if (replaces_) {
@@ -236,27 +361,47 @@ bool ReplacementFile::Begin(const std::string& path, FileMode /*widestMode*/) {
     }
     // A file that is there must be one we may write, as opening it for writing
     // would demand, and a disk file, not a device or a pipe that has a file's name.
-    const HANDLE probe = Open(path, GENERIC_WRITE, kShare, OPEN_EXISTING);
+    const HANDLE probe = Open(path, GENERIC_WRITE | READ_CONTROL, kShare, OPEN_EXISTING);
     if (probe == INVALID_HANDLE_VALUE) {
       error_ = static_cast<int>(GetLastError());
       return false;
     }
     refused_ = TypeOfHandle(probe);
+    if (refused_ == FileType::kRegular) {
+      mode_ = OnlyOwnerReads(probe) ? kOwnerOnlyFileMode : kDefaultFileMode;
+    }
     CloseHandle(probe);
     if (refused_ != FileType::kRegular) return false;
   }
+  OwnerOnlySecurity ownerOnly;
+  SECURITY_ATTRIBUTES* security = nullptr;
+  if ((mode_ & 0066) == 0) {
+    security = ownerOnly.Attributes();
+    if (security == nullptr) {
+      error_ = static_cast<int>(GetLastError());
+      return false;
+    }
+  }
+  const PlacingScope scope;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string candidate = TemporaryNameBeside(path);
     // Opened for nobody else, and deleted by the system when the handle closes
-    // (also when the process is killed) until Place takes the mark off.
-    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+    // (also when the process is killed) until Place takes the mark off. A file
+    // that cannot be marked is given up: it would outlive a killed run.
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, security);
     if (handle == INVALID_HANDLE_VALUE) {
       error_ = static_cast<int>(GetLastError());
       if (error_ == ERROR_FILE_EXISTS || error_ == ERROR_ALREADY_EXISTS) continue;
       return false;
     }
+    if (!MarkForDeletion(handle, true)) {
+      error_ = static_cast<int>(GetLastError());
+      CloseHandle(handle);
+      DeleteFileA(candidate.c_str());
+      return false;
+    }
     error_ = 0;
-    MarkForDeletion(handle, true);
     file_ = FileHandle(reinterpret_cast<std::intptr_t>(handle));
     temporaryPath_ = candidate;
     path_ = path;
@@ -267,23 +412,31 @@ bool ReplacementFile::Begin(const std::string& path, FileMode /*widestMode*/) {
 
 bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
-  bool ok = MarkForDeletion(Raw(file_.native_), false);
+  const PlacingScope scope;
+  // Still marked, the file goes at the close, and its name may be another's then.
+  const bool unmarked = MarkForDeletion(Raw(file_.native_), false);
+  bool ok = unmarked;
   if (!ok) error_ = static_cast<int>(GetLastError());
   if (!file_.Close()) ok = false;
   if (ok && MoveFileExA(temporaryPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
     error_ = static_cast<int>(GetLastError());
     ok = false;
   }
-  if (!ok) DeleteFileA(temporaryPath_.c_str());
+  if (!ok && unmarked) DeleteFileA(temporaryPath_.c_str());
   temporaryPath_.clear();
   return ok;
 }
 
 void ReplacementFile::Abandon() {
-  // The mark removes it at the close; the delete is for a file that could not be marked.
+  // The mark removes it at the close.
   file_.Close();
-  if (!temporaryPath_.empty()) DeleteFileA(temporaryPath_.c_str());
   temporaryPath_.clear();
+}
+
+void EndProcessLeavingNoFile(int status) {
+  AcquireSRWLockExclusive(&placing);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));  // not reached
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
@@ -335,18 +488,74 @@ FileType TypeOf(mode_t mode) {
 }
 
 // The named temporaries the signal handler removes: a fixed table, as the handler
-// may neither allocate nor lock. A slot is 0 free, 1 being filled, 2 armed.
+// may neither allocate nor lock. A slot is 0 free, 1 being filled, 2 armed. A slot
+// holds the identity of our open file beside its name, and the handler removes
+// the name only while it leads to that file: a slot armed before the name is
+// given (linkat, which may find the name taken) or left armed after a rename
+// never removes another file of that name.
 constexpr int kPendingSlots = 16;
 struct PendingSlot {
   std::atomic<int> state{0};
+  dev_t device = 0;
+  ino_t inode = 0;
   char path[512];
 };
 PendingSlot pending[kPendingSlots];
 
-// Removes the armed temporaries, then ends the process as the signal would have.
+// Every signal whose default action ends the process: the terminating ones, the
+// ones that also dump core, and the real-time ones. SIGKILL and SIGSTOP cannot be
+// caught.
+template <typename Each>
+void ForEachEndingSignal(Each each) {
+  for (const int signal : {SIGHUP,
+                           SIGINT,
+                           SIGQUIT,
+                           SIGILL,
+                           SIGTRAP,
+                           SIGABRT,
+                           SIGBUS,
+                           SIGFPE,
+                           SIGUSR1,
+                           SIGSEGV,
+                           SIGUSR2,
+                           SIGPIPE,
+                           SIGALRM,
+                           SIGTERM,
+                           SIGXCPU,
+                           SIGXFSZ,
+                           SIGVTALRM,
+                           SIGPROF,
+                           SIGSYS
+#ifdef SIGSTKFLT
+                           ,
+                           SIGSTKFLT
+#endif
+#ifdef SIGIO
+                           ,
+                           SIGIO
+#endif
+#ifdef SIGPWR
+                           ,
+                           SIGPWR
+#endif
+       }) {
+    each(signal);
+  }
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) each(signal);
+#endif
+}
+
+// Removes the armed temporaries that are still ours, then ends the process as
+// the signal would have.
 void RemovePendingAndEnd(int signal) {
   for (PendingSlot& slot : pending) {
-    if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
+    if (slot.state.load(std::memory_order_acquire) != 2) continue;
+    struct stat status {};
+    if (lstat(slot.path, &status) == 0 && status.st_dev == slot.device &&
+        status.st_ino == slot.inode) {
+      unlink(slot.path);
+    }
   }
   struct sigaction standard {};
   standard.sa_handler = SIG_DFL;
@@ -355,7 +564,7 @@ void RemovePendingAndEnd(int signal) {
   sigset_t just;
   sigemptyset(&just);
   sigaddset(&just, signal);
-  sigprocmask(SIG_UNBLOCK, &just, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &just, nullptr);
   raise(signal);
 }
 
@@ -363,24 +572,28 @@ void RemovePendingAndEnd(int signal) {
 // have set a signal back meanwhile): a program's own handler, or an ignored
 // signal, stays as it is.
 void InstallRemovalHandlers() {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  ForEachEndingSignal([](int signal) {
     struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) != 0) continue;
-    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+    if (sigaction(signal, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
     struct sigaction removal {};
     removal.sa_handler = RemovePendingAndEnd;
     sigemptyset(&removal.sa_mask);
     sigaction(signal, &removal, nullptr);
-  }
+  });
 }
 
-int Arm(const std::string& path) {
+// Arms a slot for path, to be removed while it names the file open at fd.
+int Arm(const std::string& path, int fd) {
   InstallRemovalHandlers();
-  if (path.size() >= sizeof pending[0].path) return -1;  // beyond any path the commands take
+  struct stat status {};
+  if (path.size() >= sizeof pending[0].path || fstat(fd, &status) != 0) return -1;
   for (int k = 0; k < kPendingSlots; ++k) {
     int expected = 0;
     if (pending[k].state.compare_exchange_strong(expected, 1)) {
       std::memcpy(pending[k].path, path.c_str(), path.size() + 1);
+      pending[k].device = status.st_dev;
+      pending[k].inode = status.st_ino;
       pending[k].state.store(2, std::memory_order_release);
       return k;
     }
@@ -542,7 +755,7 @@ bool ReplacementFile::Begin(const std::string& path, FileMode widestMode) {
     if (fd >= 0) {
       file_ = FileHandle(fd);
       temporaryPath_ = candidate;
-      pendingSlot_ = Arm(candidate);
+      pendingSlot_ = Arm(candidate, fd);
       return true;
     }
     error_ = errno;
@@ -570,7 +783,7 @@ bool ReplacementFile::Place() {
     }
     for (int attempt = 0; ok && !linkedAsTarget && attempt < kNameAttempts; ++attempt) {
       const std::string candidate = TemporaryNameBeside(path_);
-      pendingSlot_ = Arm(candidate);
+      pendingSlot_ = Arm(candidate, fd);
       if (LinkAs(fd, candidate)) {
         temporaryPath_ = candidate;
         break;

@@ -22,10 +22,12 @@ enum class FileType { kMissing, kRegular, kFolder, kDevice, kPipe, kSocket, kOth
 // The words for a type that is refused: "a folder", "a device", "a named pipe", ...
 const char* FileTypeWords(FileType type);
 
-// Permission bits of a POSIX file (0666 unless told otherwise); unused on Windows,
-// where a new file takes the access its folder passes on.
+// Permission bits of a POSIX file (0666 unless told otherwise). On Windows only
+// one distinction is kept: an owner-only file (read as 0600: nobody but its owner
+// may read it, the system and the administrators aside) or any other (0666).
 using FileMode = std::uint32_t;
 constexpr FileMode kDefaultFileMode = 0666;
+constexpr FileMode kOwnerOnlyFileMode = 0600;
 
 class FileHandle {
  public:
@@ -54,7 +56,7 @@ class FileHandle {
   bool HasByteAt(std::int64_t offset) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
-  // The permission bits of the open file.
+  // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
   FileMode Mode() const;
   // Keeps the first length bytes.
   bool Cut(std::int64_t length) const;
@@ -94,15 +96,19 @@ class FileHandle {
 // Until then it lives in the target's folder where nobody else can read it, and a
 // process that ends on the way leaves nothing of it behind:
 // - on Linux it has no name at all (O_TMPFILE) where the file system allows; else
-//   it is "~rcXXXXXX.tmp", owner-only, removed by a handler of SIGINT, SIGTERM and
-//   SIGHUP (SIGKILL cannot be caught: only the unnamed file survives that);
+//   it is "~rcXXXXXX.tmp", owner-only, removed by a handler of every signal whose
+//   default ends the process (SIGKILL cannot be caught: only the unnamed file
+//   survives that), while that name still leads to it;
 // - on Windows it is "~rcXXXXXX.tmp", opened for no one else and marked for
 //   deletion until it is put in place, so the system removes it however the
-//   process ends.
-// What is left is an instant: a kill between creating the Windows file and
-// marking it leaves it empty, and one between naming the complete file and
-// renaming it over the target leaves it under its "~rc" name (on Linux only when
-// a file was there to be replaced).
+//   process ends; a file that cannot be marked is given up at once. It is made
+//   owner-only (a protected access list for this process's user alone) when the
+//   finished file will be.
+// What is left is an instant: a kill from outside between creating the Windows
+// file and marking it (or a signal between creating a named Linux file and
+// arming its removal) leaves it empty, and one between naming the complete file
+// and renaming it over the target leaves it under its "~rc" name (on Linux only
+// when a file was there to be replaced).
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -112,8 +118,9 @@ class ReplacementFile {
 
   // Starts the file for path. False when a file is there that may not be replaced
   // (Refused() says its type when that is why; Error() the system's code) or when
-  // no new file can be made in the folder. widestMode bounds the permissions of a
-  // new file (see Place).
+  // no new file can be made in the folder. The new file keeps the permissions of
+  // the file it replaces; widestMode bounds those of a new file (on Windows:
+  // owner-only when widestMode gives nothing to group and others).
   bool Begin(const std::string& path, FileMode widestMode = kDefaultFileMode);
   const FileHandle& File() const { return file_; }
   // True when a file stood at the path when Begin looked.
@@ -137,6 +144,13 @@ class ReplacementFile {
   int error_ = 0;
   FileType refused_ = FileType::kRegular;
 };
+
+#ifdef _WIN32
+// Ends the process at once with status, as a failed run: a replacement file being
+// made or put in place is finished with first, and every one not yet in place
+// goes with the process.
+[[noreturn]] void EndProcessLeavingNoFile(int status);
+#endif
 
 // Identifies the file at a path, without following a final symbolic link: two
 // names are one file when their identities are equal. False when nothing is there.
