@@ -3,13 +3,19 @@
 // goes away never leaves the command waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/cipher_gate.h"
 #include "app/command_thread.h"
 #include "app/file_commands.h"
 #include "tests/container/container_test_support.h"
@@ -140,14 +146,156 @@ TEST(CommandThread, AWindowThatGoesAwayAnswersAWaitingQuestionWithStop) {
   CommandThread thread(form, [] {});
   std::atomic<int> answer{-1};
   bool finished = false;
-  thread.Start([&answer](FileCommandView& view) { answer = view.AskOkCancel("Password is wrong",
-                                                                           "Change Password"); },
-               [&finished] { finished = true; });
+  thread.Start(
+      [&answer](FileCommandView& view) {
+        answer = view.AskOkCancel("Password is wrong", "Change Password");
+      },
+      [&finished] { finished = true; });
   while (!thread.Running()) std::this_thread::yield();
   thread.Abandon();  // never drained: the question was never shown
   EXPECT_EQ(answer.load(), 1);
   EXPECT_TRUE(form.questions.empty());
   EXPECT_FALSE(finished);
+}
+
+// The window's thread: posted messages, dispatched by its loop and by the loop of
+// every box it shows; an error that escapes a message goes to the error box.
+struct WindowLoop {
+  std::mutex mutex;
+  std::deque<std::function<void()>> posted;
+  std::vector<std::string> errors;
+  void Post(std::function<void()> message) {
+    std::lock_guard<std::mutex> lock(mutex);
+    posted.push_back(std::move(message));
+  }
+  bool RunUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::function<void()> next;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!posted.empty()) next = std::move(posted.front()), posted.pop_front();
+      }
+      if (!next && done()) return true;
+      try {
+        if (next) next();
+      } catch (const std::exception& error) {
+        errors.push_back(error.what());
+      }
+      std::this_thread::yield();
+    }
+    return false;
+  }
+};
+
+// Boxes that run a modal loop: a message box stays open until the command has
+// done all it does without the window; a question is answered at once, as the
+// command waits for it.
+class ModalBoxForm : public OneThreadForm {
+ public:
+  ModalBoxForm(WindowLoop& loop, const std::atomic<bool>& bodyEnded)
+      : loop_(loop), ended_(bodyEnded) {}
+  void ShowMessage(const std::string& text) override {
+    OneThreadForm::ShowMessage(text);
+    loop_.RunUntil([this] { return ended_.load(); });
+    loop_.RunUntil([] { return true; });
+  }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    loop_.RunUntil([] { return true; });
+    return OneThreadForm::AskOkCancel(text, caption);
+  }
+
+ private:
+  WindowLoop& loop_;
+  const std::atomic<bool>& ended_;
+};
+
+// Every way a file command ends lets go of the window: the held-back events run,
+// and later clicks and a close run at once.
+TEST(CommandThread, EveryEndingOfAFileCommandLetsGoOfTheWindow) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  Encrypt(*NewForm("secret"), {folder.Path("a.txt")}, folder.Path("box.yal"));
+  enum Event { kClick, kFailingClick, kClose };
+  const struct {
+    const char* ending;
+    std::string password, container;
+    std::deque<bool> answers;
+    bool throwsAfterBox;
+    std::vector<Event> events;  // arriving while the command runs
+    std::vector<std::string> messages, errors;
+  } kCases[] = {
+      {"wrong length",
+       "secret1",
+       "box.yal",
+       {},
+       false,
+       {kClick, kClose},
+       {" Password's length is wrong."},
+       {}},
+      {"wrong password, OK", "secreT", "box.yal", {true}, false, {kClick}, {}, {}},
+      {"wrong password, Cancel", "secreT", "box.yal", {false}, false, {kClose}, {}, {}},
+      {"failed read", "secret", "gone.yal", {}, false, {kClick, kClose}, {}, {}},
+      {"failure after a box",
+       "secret1",
+       "box.yal",
+       {},
+       true,
+       {kClick},
+       {" Password's length is wrong."},
+       {"Disk full"}},
+      {"held-back click fails",
+       "secret",
+       "box.yal",
+       {},
+       false,
+       {kFailingClick, kClick},
+       {},
+       {"Stopped"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.ending);
+    WindowLoop loop;
+    std::atomic<bool> bodyEnded{false};
+    ModalBoxForm form(loop, bodyEnded);
+    form.edit1 = form.edit2 = c.password;
+    form.questionAnswers = c.answers;
+    form.openDialogAnswers.push_back(std::vector<std::string>{folder.Path(c.container)});
+    CipherGate gate;
+    std::vector<std::string> log;
+    bool finished = false, closed = false;
+    CommandThread* self = nullptr;
+    CommandThread thread(form, [&] { loop.Post([&] { self->Drain(); }); });
+    self = &thread;
+    std::optional<FileJob> job = PrepareDecryptFile(form);
+    ASSERT_TRUE(job);
+    gate.Hold();
+    thread.Start(
+        [&](FileCommandView& view) {
+          for (Event event : c.events) {
+            loop.Post([&, event] {
+              gate.RunOrDefer([&, event] {
+                if (event == kFailingClick) throw std::runtime_error("Stopped");
+                if (event == kClose) closed = true;
+                if (event == kClick) log.push_back("click");
+              });
+            });
+          }
+          RunFileJob(*job, form.workspace, view);
+          bodyEnded = true;
+          if (c.throwsAfterBox) throw std::runtime_error("Disk full");
+        },
+        [&] { finished = true, gate.Release(); });
+    EXPECT_TRUE(loop.RunUntil([&] { return finished; })) << "the window froze";
+    EXPECT_FALSE(gate.Busy());
+    EXPECT_EQ(form.messages, c.messages);
+    EXPECT_EQ(loop.errors, c.errors);
+    EXPECT_EQ(log.size(),
+              static_cast<std::size_t>(std::count(c.events.begin(), c.events.end(), kClick)));
+    EXPECT_EQ(closed, std::count(c.events.begin(), c.events.end(), kClose) > 0);
+    EXPECT_TRUE(gate.RunOrDefer([&] { log.push_back("later click"); }));
+    EXPECT_EQ(log.back(), "later click");
+  }
 }
 
 }  // namespace
