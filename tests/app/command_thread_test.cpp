@@ -158,8 +158,9 @@ TEST(CommandThread, AWindowThatGoesAwayAnswersAWaitingQuestionWithStop) {
   EXPECT_FALSE(finished);
 }
 
-// The window's thread: posted messages, dispatched by its loop and by the loop of
-// every box it shows; an error that escapes a message goes to the error box.
+// The window's thread: its posted messages, run by its loop and by the loop of
+// every box it shows until done() holds; an error that escapes a message is what
+// the error box would show.
 struct WindowLoop {
   std::mutex mutex;
   std::deque<std::function<void()>> posted;
@@ -169,32 +170,33 @@ struct WindowLoop {
     posted.push_back(std::move(message));
   }
   bool RunUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
       std::function<void()> next;
       {
         std::lock_guard<std::mutex> lock(mutex);
         if (!posted.empty()) next = std::move(posted.front()), posted.pop_front();
       }
-      if (!next && done()) return true;
       try {
-        if (next) next();
+        if (!next) {
+          if (done()) return true;
+          std::this_thread::yield();
+        } else {
+          next();
+        }
       } catch (const std::exception& error) {
         errors.push_back(error.what());
       }
-      std::this_thread::yield();
     }
     return false;
   }
 };
 
-// Boxes that run a modal loop: a message box stays open until the command has
-// done all it does without the window; a question is answered at once, as the
-// command waits for it.
+// A message box stays open until the command has done all it does without the
+// window; a question is answered at once, as the command waits for it.
 class ModalBoxForm : public OneThreadForm {
  public:
-  ModalBoxForm(WindowLoop& loop, const std::atomic<bool>& bodyEnded)
-      : loop_(loop), ended_(bodyEnded) {}
+  ModalBoxForm(WindowLoop& loop, const std::atomic<bool>& ended) : loop_(loop), ended_(ended) {}
   void ShowMessage(const std::string& text) override {
     OneThreadForm::ShowMessage(text);
     loop_.RunUntil([this] { return ended_.load(); });
