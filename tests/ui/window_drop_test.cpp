@@ -32,7 +32,9 @@ class DropTest : public WiredFormTest {
     SendDrop(paths);
     PumpUntil([this] { return !Form().Gate().Busy(); });
   }
-  bool AcceptsFiles() { return (GetWindowLongPtrA(Window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0; }
+  bool AcceptsFiles() {
+    return (GetWindowLongPtrA(Window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
+  }
 };
 
 TEST_F(DropTest, TwoFilesArePackedAndADroppedContainerUnpacked) {
