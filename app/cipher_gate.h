@@ -20,8 +20,8 @@ class CipherGate {
   using Action = std::function<void()>;
 
   // Runs a file command with the gate held; when it ends, the held-back actions
-  // run in arrival order (after an exception they run with the next action). A file command started while
-  // another one runs is itself held back.
+  // run in arrival order (after an exception they run with the next action). A file command started
+  // while another one runs is itself held back.
   void RunFileCommand(const Action& command);
 
   // The same for a file command that goes on after the call returns (on a thread
@@ -33,7 +33,9 @@ class CipherGate {
   bool Busy() const { return holds_ > 0; }
 
   // Runs the action now, or queues it while a file command runs. Returns true when
-  // it ran at once.
+  // it ran at once (or, when called from inside a held-back action, runs as soon
+  // as that action returns); an action's failure comes out after the actions
+  // waiting with it have run.
   bool RunOrDefer(Action action);
 
   // Number of actions waiting for the running file command to end.

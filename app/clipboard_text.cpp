@@ -28,7 +28,10 @@ ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlph
       continue;  // c belongs to the current segment
     }
     const std::string_view segment = text.substr(segmentStart, j - segmentStart);
-    if (segment.size() >= 2) {
+    if (encrypt && segment.size() >= 2 && !ComesBack(cipher, segment)) {
+      result.kept.Add(0, segment);
+      result.text += segment;
+    } else if (segment.size() >= 2) {
       std::string r = encrypt ? cipher.Encrypt(segment) : cipher.Decrypt(segment);
       result.text += r;
       if (collectEcho) {

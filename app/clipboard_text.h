@@ -7,13 +7,14 @@
 
 #include "engine/cipher_workspace.h"
 #include "engine/text_cipher.h"
+#include "app/text_loss.h"
 
 namespace resicrypt {
-
 
 struct ClipboardRebuild {
   std::string text;                    // the new clipboard text
   std::vector<std::string> echoLines;  // one per enciphered or deciphered segment
+  KeptTexts kept{"segment"};           // segments left unencrypted (ComesBack)
 };
 
 // Rebuilds a clipboard text under key (already cut to 17 characters, at least 3).
@@ -24,9 +25,10 @@ struct ClipboardRebuild {
 // result (through one TextCipher for the whole text, which gives the same); a
 // one-character segment is copied unchanged (cipher text is never that short, so
 // the decrypting walk sees it again as one character and keeps it);
-// separators are copied. So decrypting the encrypted text under the same key
-// gives back the text, up to the cipher's own loss of bytes 255 at the end of a
-// segment.
+// separators are copied. A segment that would not come back from its cipher text
+// (ComesBack) is not enciphered either: it is copied and counted in kept. So
+// decrypting the encrypted text under the same key gives back the text (unless a
+// copied segment happens to read as cipher text under the key).
 //
 // With collectEcho, echoLines receives each cipher result in order; when
 // decrypting, the line of the segment closed by the last position also ends with

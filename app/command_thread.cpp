@@ -60,27 +60,30 @@ void CommandThread::Start(Body body, std::function<void()> finished) {
     Post([this, failure, finished = std::move(finished)] {
       // The body has returned; only the end of its thread is left to wait for.
       thread_.join();
-      struct Finish {
-        const std::function<void()>& finished;
-        ~Finish() {
-          if (finished) finished();
-        }
-      } finish{finished};
-      if (failure) std::rethrow_exception(failure);
+      // The finish runs also after a failure, and its own failure (a held-back
+      // event that the finish lets run) comes out of Drain as well, unless the
+      // body's came first.
+      std::exception_ptr error = failure;
+      try {
+        if (finished) finished();
+      } catch (...) {
+        if (!error) error = std::current_exception();
+      }
+      if (error) std::rethrow_exception(error);
     });
   });
 }
 
 void CommandThread::Post(std::function<void()> call) {
-  bool first = false;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (abandoned_) return;
-    first = queue_.empty();
     queue_.push_back(std::move(call));
+    wake = !armed_;
+    armed_ = true;
   }
-  // One wake-up for a run of calls: the window's Drain takes them all.
-  if (first) wake_();
+  if (wake) wake_();
 }
 
 bool CommandThread::Ask(std::function<bool()> question) {
@@ -102,19 +105,43 @@ void CommandThread::Drain() {
   std::function<void()> call;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.empty() || abandoned_) return;
+    if (queue_.empty() || abandoned_) {
+      armed_ = false;
+      return;
+    }
     call = std::move(queue_.front());
     queue_.pop_front();
-    // One call at a time: the window handles its other messages in between.
-    if (!queue_.empty()) wake_();
   }
-  call();
+  // The call may open a modal box, whose loop handles the window's messages
+  // until it closes. No wake-up is asked for meanwhile (armed_ stays set), so
+  // none can be spent on a Drain that must return at once; the calls queued
+  // meanwhile wait for the box, and the window is woken for them once it has
+  // closed, also when the call failed.
+  try {
+    call();
+  } catch (...) {
+    Rearm();
+    throw;
+  }
+  Rearm();
+}
+
+void CommandThread::Rearm() {
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // One call at a time: the window handles its other messages in between.
+    wake = !queue_.empty() && !abandoned_;
+    armed_ = wake;
+  }
+  if (wake) wake_();
 }
 
 void CommandThread::Abandon() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = true;
+    armed_ = false;
     queue_.clear();
     answered_.notify_all();
   }

@@ -5,6 +5,11 @@
 // call is queued, in order, for the window's thread, which runs the queue in
 // Drain when the wake function (called from any thread) asks it to. A question
 // waits on the command's thread until the window's thread has its answer.
+//
+// At most one wake-up is outstanding, and none while a call runs: a call that
+// opens a modal box lets the window's messages through, and a wake-up handled
+// there would find Drain busy and be lost. The Drain that ran the call asks for
+// the next wake-up when the call has returned.
 #pragma once
 
 #include <condition_variable>
@@ -32,15 +37,16 @@ class CommandThread {
   CommandThread& operator=(const CommandThread&) = delete;
 
   // Starts body on its own thread. finished runs on the window's thread, in Drain,
-  // after everything the body queued (an exception the body threw comes out of
-  // Drain just before). At most one body runs at a time.
+  // after everything the body queued, also when the body threw; then the body's
+  // exception, or else one that finished threw, comes out of Drain. At most one
+  // body runs at a time.
   void Start(Body body, std::function<void()> finished);
   bool Running() const { return thread_.joinable(); }
 
-  // The window's thread: runs the next call the command queued, and wakes the
-  // window again while more are waiting, so that its own messages come in
-  // between. A call made while one runs (a question's modal loop lets messages
-  // through) returns at once.
+  // The window's thread: runs the next call the command queued, and, once it has
+  // returned (also by an exception), wakes the window again while more are
+  // waiting, so that its own messages come in between. A call made while one
+  // runs returns at once.
   void Drain();
 
   // The window's thread, when the window goes away: a question still waiting is
@@ -52,6 +58,8 @@ class CommandThread {
   class Mailbox;
   void Post(std::function<void()> call);
   bool Ask(std::function<bool()> question);
+  // After a call: asks for the next wake-up when calls are waiting.
+  void Rearm();
 
   FileCommandView& window_;
   std::function<void()> wake_;
@@ -62,6 +70,7 @@ class CommandThread {
   std::condition_variable answered_;
   std::deque<std::function<void()>> queue_;
   bool abandoned_ = false;
+  bool armed_ = false;  // a wake-up is on its way, or the running call's Drain will ask for one
   bool draining_ = false;
 };
 

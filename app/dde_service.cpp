@@ -7,6 +7,7 @@
 
 #include "engine/text_cipher.h"
 #include "app/flag_scope.h"
+#include "app/text_loss.h"
 
 namespace resicrypt {
 
@@ -163,14 +164,20 @@ bool DdeService::TakePassword(const std::string& line, bool echo) {
   return true;
 }
 
-// Macro 4 and on: one text line; its result goes back to the caller.
+// Macro 4 and on: one text line; its result goes back to the caller. A line that
+// would not come back from its cipher text is answered with the empty text,
+// which no other non-empty line gets: neither the plain line nor a cipher text
+// that decrypts to less goes back as if it were the line's cipher text.
 void DdeService::TakeTextLine(const std::string& line, bool echo) {
   if (state_.MacroMode == ConversationMode::None) return;
   if (echo) form_.ReportAppend(line);
-  const std::string result =
-      state_.MacroMode == ConversationMode::Encrypt
-          ? EncryptText(form_.Workspace(), form_.Alphabet(), form_.WorkingPassword(), line)
-          : DecryptText(form_.Workspace(), form_.Alphabet(), form_.WorkingPassword(), line);
+  const TextCipher cipher(form_.Workspace(), form_.Alphabet(), form_.WorkingPassword());
+  std::string result;
+  if (state_.MacroMode == ConversationMode::Decrypt) {
+    result = cipher.Decrypt(line);
+  } else if (ComesBack(cipher, line)) {
+    result = cipher.Encrypt(line);
+  }
   if (echo) form_.ReportAppend(result);
   backLink_.ExecuteMacro(result, false);  // a closed link drops it
 }

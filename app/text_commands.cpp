@@ -6,6 +6,7 @@
 
 #include "engine/text_cipher.h"
 #include "app/clipboard_text.h"
+#include "app/text_loss.h"
 
 namespace resicrypt {
 
@@ -90,6 +91,7 @@ void RunClipboardCommand(FormPort& form, CipherDirection direction, const char* 
   if (echo) {
     AppendMemoLines(form, rebuilt.echoLines);
   }
+  if (rebuilt.kept.Count() > 0) form.ShowMessage(rebuilt.kept.Message());
 }
 
 // Every line goes through the cipher in place, whatever it holds; the memo is
@@ -103,13 +105,23 @@ void RunMemoCommand(FormPort& form, CipherDirection direction, const char* diffe
     return;
   }
   const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
-  for (std::string& line : lines) {
-    if (direction == CipherDirection::kEncrypt && line.size() > kMemoLineLimit) {
-      line.resize(kMemoLineLimit);
+  KeptTexts kept("line");
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string& line = lines[i];
+    if (direction == CipherDirection::kDecrypt) {
+      line = cipher.Decrypt(line);
+      continue;
     }
-    line = CipherText(cipher, direction, line);
+    const std::string_view text = std::string_view(line).substr(0, kMemoLineLimit);
+    // A line that would not come back stays as it was, uncut.
+    if (ComesBack(cipher, text)) {
+      line = cipher.Encrypt(text);
+    } else {
+      kept.Add(i + 1, line);
+    }
   }
   form.SetMemoLines(lines);
+  if (kept.Count() > 0) form.ShowMessage(kept.Message());
 }
 
 // Edit2 holds the key and Edit1 the text; the fields are not compared.
@@ -119,6 +131,13 @@ void RunLabelCommand(FormPort& form, CipherDirection direction, const char* tooS
     return;
   }
   const TextCipher cipher(form.Workspace(), form.Alphabet(), form.WorkingPassword());
+  if (direction == CipherDirection::kEncrypt && !ComesBack(cipher, text)) {
+    // The field keeps its text, which a masked field does not show in the box either.
+    KeptTexts kept("field");
+    kept.Add(0, text);
+    form.ShowMessage(kept.Message(false));
+    return;
+  }
   const std::string result = CipherText(cipher, direction, text);
   if (!form.HidePassword()) {
     form.ReportAppend(result);

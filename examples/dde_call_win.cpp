@@ -11,7 +11,8 @@
 //
 // Exit codes: 0 every line answered; 1 wrong arguments or unreadable input;
 // 2 Resicrypt could not be reached; 3 Resicrypt did not link back or a result
-// did not come in time.
+// did not come in time; 4 every line answered, but some could not be encrypted
+// (Resicrypt answers such a line with the empty text).
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -38,6 +39,7 @@ using resicrypt::examples::DdeCaller;
 constexpr int kExitUsage = 1;
 constexpr int kExitNoService = 2;
 constexpr int kExitNoReply = 3;
+constexpr int kExitNotEncrypted = 4;
 
 struct Options {
   std::string server = resicrypt::examples::kResicryptService;
@@ -197,6 +199,15 @@ int main(int argc, char** argv) {
                    "resicrypt-dde-call: warning: the result of line %zu holds a line break "
                    "byte and cannot be sent back as one line\n",
                    i + 1);
+    }
+    if (result.empty() && options.operation == "Open") {
+      // A non-empty line encrypts to something; the empty text says it would not
+      // have come back whole (a byte 255 at its end).
+      std::fprintf(stderr,
+                   "resicrypt-dde-call: line %zu was not encrypted: a byte 255 near its end "
+                   "would not come back from decryption\n",
+                   i + 1);
+      status = kExitNotEncrypted;
     }
     WriteLine(result);
   }

@@ -1,8 +1,9 @@
 // The clipboard commands' segment walk under random keys and texts. Encrypting
 // must keep every separator where it was (cipher text holds no TAB, LF or CR) and
-// echo one line per enciphered segment; decrypting the result must give the text
-// back, less the bytes 255 that the cipher drops at the end of each enciphered
-// segment. Decrypting the raw text (mostly not cipher text) must not fault either.
+// echo one line per enciphered segment, and leave as it was each segment with a
+// byte 255 in its last block (which would not come back); decrypting the result
+// must give the text back. Decrypting the raw text (mostly not cipher text) must
+// not fault either.
 //
 // Input: one byte for the key length (3 + b % 20; keys longer than 17 are cut as
 // the commands cut them), one flag byte (bit 0: collect the echo), the key, then
@@ -41,33 +42,32 @@ std::string Separators(std::string_view text) {
   return out;
 }
 
-// What decrypting a segment's cipher text gives: the segment without the bytes
-// 255 of its last block (its last L bytes, or the last c mod L).
-std::string SegmentBack(std::string_view segment, std::size_t L) {
+// Whether the walk leaves the segment as it was: a byte 255 among the bytes of its
+// last block (its last L bytes, or the last c mod L), which padding fills up.
+bool Kept(std::string_view segment, std::size_t L) {
   const std::size_t tail = segment.size() % L == 0 ? L : segment.size() % L;
-  std::string out(segment.substr(0, segment.size() - tail));
-  for (char c : segment.substr(segment.size() - tail)) {
-    if (static_cast<unsigned char>(c) != 255) out.push_back(c);
-  }
-  return out;
+  return segment.substr(segment.size() - tail).find('\xFF') != std::string_view::npos;
 }
 
 // The whole text after Encrypt then Decrypt, worked out segment by segment as the
 // commands cut it: the last character and segments shorter than two characters
-// are copied both ways.
-std::string ExpectedRoundTrip(std::string_view text, std::size_t L, std::size_t& ciphered) {
+// are copied both ways; a kept segment comes back as decrypting it gives it (the
+// segment itself, unless it happens to read as cipher text under the key).
+std::string ExpectedRoundTrip(std::string_view text, std::string_view key, std::size_t& ciphered,
+                              std::size_t& kept) {
   std::string out;
-  ciphered = 0;
+  ciphered = kept = 0;
   std::size_t start = 0;
   for (std::size_t j = 0; j < text.size(); ++j) {
     const bool last = j + 1 == text.size();
     if (!IsSeparator(text[j]) && !last) continue;
     const std::string_view segment = text.substr(start, j - start);
-    if (segment.size() >= 2) {
-      out += SegmentBack(segment, L);
-      ++ciphered;
+    if (segment.size() >= 2 && Kept(segment, key.size())) {
+      out += resicrypt::DecryptText(*workspace, alphabet, key, segment);
+      ++kept;
     } else {
       out += segment;
+      if (segment.size() >= 2) ++ciphered;
     }
     out.push_back(text[j]);
     start = j + 1;
@@ -98,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       *workspace, alphabet, key, text, CipherDirection::kEncrypt, echo);
   if (Separators(encrypted.text) != Separators(text)) Fail("separators moved");
   std::size_t ciphered = 0;
-  const std::string expected = ExpectedRoundTrip(text, key.size(), ciphered);
+  std::size_t kept = 0;
+  const std::string expected = ExpectedRoundTrip(text, key, ciphered, kept);
+  if (encrypted.kept.Count() != kept) Fail("one kept segment per segment that would not come back");
   if (echo && encrypted.echoLines.size() != ciphered) Fail("one echo line per enciphered segment");
   if (!echo && !encrypted.echoLines.empty()) Fail("echo lines without the echo");
   for (const std::string& line : encrypted.echoLines) {
@@ -108,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const resicrypt::ClipboardRebuild decrypted = resicrypt::RebuildClipboardText(
       *workspace, alphabet, key, encrypted.text, CipherDirection::kDecrypt, echo);
   if (decrypted.text != expected) Fail("decrypting the encrypted text did not give it back");
-  if (echo && decrypted.echoLines.size() != ciphered) Fail("one echo line per deciphered segment");
+  if (echo && decrypted.echoLines.size() != ciphered + kept) {
+    Fail("one echo line per deciphered segment");
+  }
 
   // Text that is not cipher text: whatever comes back, the walk must hold.
   resicrypt::RebuildClipboardText(*workspace, alphabet, key, text, CipherDirection::kDecrypt, echo);

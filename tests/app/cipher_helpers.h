@@ -4,6 +4,7 @@
 // the key once per command, are held against it.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,12 @@ class UnitCipher {
   }
   std::string D(const std::string& key, const std::string& text) {
     return resicrypt::DecryptTextReference(*ws_, alphabet_, key, text);
+  }
+  // Whether an encrypting command leaves the unit as it is: a byte 255 among the
+  // bytes of its last block (length mod L of them, or L), which padding fills up.
+  static bool Kept(const std::string& key, const std::string& unit) {
+    const std::size_t tail = unit.size() % key.size() == 0 ? key.size() : unit.size() % key.size();
+    return unit.find('\xFF', unit.size() - std::min(tail, unit.size())) != std::string::npos;
   }
 
  private:

@@ -3,13 +3,19 @@
 // goes away never leaves the command waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/cipher_gate.h"
 #include "app/command_thread.h"
 #include "app/file_commands.h"
 #include "tests/container/container_test_support.h"
@@ -140,14 +146,129 @@ TEST(CommandThread, AWindowThatGoesAwayAnswersAWaitingQuestionWithStop) {
   CommandThread thread(form, [] {});
   std::atomic<int> answer{-1};
   bool finished = false;
-  thread.Start([&answer](FileCommandView& view) { answer = view.AskOkCancel("Password is wrong",
-                                                                           "Change Password"); },
-               [&finished] { finished = true; });
+  thread.Start(
+      [&answer](FileCommandView& view) {
+        answer = view.AskOkCancel("Password is wrong", "Change Password");
+      },
+      [&finished] { finished = true; });
   while (!thread.Running()) std::this_thread::yield();
   thread.Abandon();  // never drained: the question was never shown
   EXPECT_EQ(answer.load(), 1);
   EXPECT_TRUE(form.questions.empty());
   EXPECT_FALSE(finished);
+}
+
+// The window's thread: its posted messages, run by its loop and by the loop of
+// every box it shows until done() holds; an error that escapes a message is what
+// the error box would show.
+struct WindowLoop {
+  std::mutex mutex;
+  std::deque<std::function<void()>> posted;
+  std::vector<std::string> errors;
+  void Post(std::function<void()> message) {
+    std::lock_guard<std::mutex> lock(mutex);
+    posted.push_back(std::move(message));
+  }
+  bool RunUntil(const std::function<bool()>& done) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+      std::function<void()> next;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!posted.empty()) next = std::move(posted.front()), posted.pop_front();
+      }
+      try {
+        if (!next) {
+          if (done()) return true;
+          std::this_thread::yield();
+        } else {
+          next();
+        }
+      } catch (const std::exception& error) {
+        errors.push_back(error.what());
+      }
+    }
+    return false;
+  }
+};
+
+// A message box stays open until the command has done all it does without the
+// window; a question is answered at once, as the command waits for it.
+class ModalBoxForm : public OneThreadForm {
+ public:
+  ModalBoxForm(WindowLoop& loop, const std::atomic<bool>& ended) : loop_(loop), ended_(ended) {}
+  void ShowMessage(const std::string& text) override {
+    OneThreadForm::ShowMessage(text);
+    loop_.RunUntil([this] { return ended_.load(); });
+    loop_.RunUntil([] { return true; });
+  }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    loop_.RunUntil([] { return true; });
+    return OneThreadForm::AskOkCancel(text, caption);
+  }
+
+ private:
+  WindowLoop& loop_;
+  const std::atomic<bool>& ended_;
+};
+
+// Every way a file command ends lets go of the window: the events that came
+// meanwhile (a click that fails, a click, a close) run, and a later click at once.
+TEST(CommandThread, EveryEndingOfAFileCommandLetsGoOfTheWindow) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  Encrypt(*NewForm("secret"), {folder.Path("a.txt")}, folder.Path("box.yal"));
+  const std::vector<std::string> kLength{" Password's length is wrong."};
+  const struct {
+    const char *ending, *password, *container;
+    std::deque<bool> answers;
+    bool fails;
+    std::vector<std::string> messages;
+    const char* error;
+  } kCases[] = {
+      {"wrong length", "secret1", "box.yal", {}, false, kLength, "Stopped"},
+      {"wrong password, OK", "secreT", "box.yal", {true}, false, {}, "Stopped"},
+      {"wrong password, Cancel", "secreT", "box.yal", {false}, false, {}, "Stopped"},
+      {"failed read", "secret", "gone.yal", {}, false, {}, "Stopped"},
+      {"failure after a box", "secret1", "box.yal", {}, true, kLength, "Disk full"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.ending);
+    WindowLoop loop;
+    std::atomic<bool> bodyEnded{false};
+    ModalBoxForm form(loop, bodyEnded);
+    form.edit1 = form.edit2 = c.password;
+    form.questionAnswers = c.answers;
+    form.openDialogAnswers.push_back(std::vector<std::string>{folder.Path(c.container)});
+    CipherGate gate;
+    std::vector<std::string> log;
+    CommandThread* self = nullptr;
+    CommandThread thread(form, [&] { loop.Post([&] { self->Drain(); }); });
+    self = &thread;
+    std::optional<FileJob> job = PrepareDecryptFile(form);
+    ASSERT_TRUE(job);
+    gate.Hold();
+    thread.Start(
+        [&](FileCommandView& view) {
+          for (const char* event : {"fails", "click", "close"}) {
+            loop.Post([&, event] {
+              gate.RunOrDefer([&, event] {
+                if (event == std::string("fails")) throw std::runtime_error("Stopped");
+                log.push_back(event);
+              });
+            });
+          }
+          RunFileJob(*job, form.workspace, view);
+          bodyEnded = true;
+          if (c.fails) throw std::runtime_error("Disk full");
+        },
+        [&] { log.push_back("finished"), gate.Release(); });
+    EXPECT_TRUE(loop.RunUntil([&] { return !gate.Busy(); })) << "the window froze";
+    EXPECT_EQ(form.messages, c.messages);
+    EXPECT_EQ(loop.errors, std::vector<std::string>{c.error});
+    EXPECT_TRUE(gate.RunOrDefer([&] { log.push_back("later click"); }));
+    EXPECT_EQ(log, (std::vector<std::string>{"finished", "click", "close", "later click"}));
+  }
 }
 
 }  // namespace

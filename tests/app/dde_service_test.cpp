@@ -164,6 +164,15 @@ TEST_F(DdeConversation, FullEncryptConversationLinksBackAndRepliesEachLine) {
   EXPECT_TRUE(form.messages.empty());
 }
 
+// A line that would not come back whole (a byte 255 in its last block of 7) is
+// answered with the empty text; the next line as ever.
+TEST_F(DdeConversation, ALineThatWouldNotComeBackGetsAnEmptyReply) {
+  StartConversation("Open", "secret1");
+  Macro("abc\xFF");
+  Macro("abc");
+  EXPECT_EQ(link.sent, (Lines{"", Encrypted(form, "secret1", "abc")}));
+}
+
 TEST_F(DdeConversation, DecryptConversationRepliesThePlainText) {
   const std::string plain = "attack at dawn";
   const std::string cipher = Encrypted(form, "tiger7", plain);

@@ -205,4 +205,32 @@ TEST_F(LabelCommands, StartUpFieldsHiddenEchoAndLongKey) {
   EXPECT_EQ(form.edit1, cipher.E("abcdefghijklmnopq", "secret text"));
 }
 
+// A unit with a byte 255 in its last block (the key "secret1" makes blocks of 7
+// bytes) stays as it was, and one message says how many and which came first.
+TEST(TextCommands, UnitsThatWouldNotComeBackStayAsTheyWereWithOneMessage) {
+  const std::string kTail = " left unencrypted: a byte 255 near ";
+  const std::string kEnd = " end would not come back from decryption";
+  const std::string kept = "abc\xFF", early =
+                                          "\xFF"
+                                          "1234567";  // 255 in the first block only
+  textcmdtest::UnitCipher cipher;
+  FakeForm form;
+  form.edit1 = form.edit2 = "secret1";
+  form.memo = {early, kept, "x\\y\xFFz"};
+  resicrypt::Button5Click(form);
+  EXPECT_EQ(form.memo, (std::vector<std::string>{cipher.E("secret1", early), kept, "x\\y\xFFz"}));
+  form.clipboard = kept + "\tfine\n";
+  resicrypt::Button4Click(form);
+  EXPECT_EQ(form.clipboard, kept + "\t" + cipher.E("secret1", "fine") + "\n");
+  form.edit1 = kept;
+  form.edit2 = "secret1";
+  resicrypt::Label1Click(form);
+  EXPECT_EQ(form.edit1, kept);
+  EXPECT_EQ(form.messages,
+            (std::vector<std::string>{
+                "2 lines" + kTail + "their" + kEnd + " (first: line 2, \"abc\\xFF\")",
+                "1 segment" + kTail + "its" + kEnd + " (\"abc\\xFF\")",
+                "1 field" + kTail + "its" + kEnd}));
+}
+
 }  // namespace

@@ -78,7 +78,8 @@ TEST(TextCipherPerCommand, MemoLinesAsTheStepByStepCipherGivesEachLine) {
     for (int k = 0; k < 40; ++k) {
       form->memo.push_back(
           RandomUnit(rng, std::uniform_int_distribution<std::size_t>(0, 300)(rng)));
-      expected.push_back(cipher.E(key, form->memo.back().substr(0, 255)));
+      const std::string cut = form->memo.back().substr(0, 255);
+      expected.push_back(cipher.Kept(key, cut) ? form->memo.back() : cipher.E(key, cut));
     }
     resicrypt::Button5Click(*form);
     EXPECT_EQ(form->memo, expected) << "key of " << password.size() << " bytes";
@@ -110,7 +111,7 @@ TEST(TextCipherPerCommand, ClipboardSegmentsAsTheStepByStepCipherGivesEachSegmen
           RandomUnit(rng, std::uniform_int_distribution<std::size_t>(2, 150)(rng));
       const char separator = separators[k % 3];
       plain += segment + separator;
-      expected += cipher.E(key, segment) + separator;
+      expected += (cipher.Kept(key, segment) ? segment : cipher.E(key, segment)) + separator;
     }
     form->clipboard = plain;
     resicrypt::Button4Click(*form);

@@ -365,6 +365,21 @@ TEST(DdeExampleCaller, EncryptsEachLineAndResicryptEndsAfterTheConversation) {
   DeleteFileA(output.c_str());
 }
 
+// A line with a byte 255 in its last block (of 7) is not encrypted: an empty reply,
+// an empty output line, and exit code 4; the next line as ever.
+TEST(DdeExampleCaller, ALineThatWouldNotComeBackIsAnsweredEmptyAndTheCallerSaysSo) {
+  ResicryptProcess resicrypt;
+  ASSERT_NE(resicrypt.Form(), nullptr);
+  const std::string input = TempPath("kept-in.txt");
+  const std::string output = TempPath("kept-out.txt");
+  WriteTextFile(input, "abc\xFF\nabc\n");
+  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt secret1 \"" + input + "\"", output), 4);
+  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), (Lines{"", Encrypted("secret1", "abc")}));
+  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
+}
+
 TEST(DdeExampleCaller, DecryptsCipherLinesBackToThePlainText) {
   ResicryptProcess resicrypt;
   ASSERT_NE(resicrypt.Form(), nullptr);

@@ -201,5 +201,29 @@ TEST_F(DropTest, EnterPressesTheFocusedButton) {
   EXPECT_FALSE(Form().PreTranslateMessage(enter)) << "a field keeps its Enter";
 }
 
+// The system's message box runs its own message loop inside the command; once it
+// is answered, the window takes a click and a close again.
+TEST_F(DropTest, AfterTheBoxOfAContainerOfAnotherPasswordLengthTheWindowTakesClicksAndAClose) {
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha");
+  const std::string container = folder.Add("a.yal");
+  Form().SetEdit1Text("secret");
+  Form().SetEdit2Text("secret");
+  dialogs_.saveAnswers.push_back(container);
+  Drop({a});
+  FormTest::TearDown();
+  Create(TForm1::Options{});  // both fields hold "742" again
+  ModalDriver driver;
+  driver.Answer(IDOK);
+  Drop({container});
+  ASSERT_EQ(driver.seen.size(), 1u);
+  EXPECT_EQ(driver.seen[0].text, " Password's length is wrong.");
+  Command(C::Label1, STN_CLICKED);
+  EXPECT_NE(Form().Edit1Text(), "742") << "Password1 encrypted the field";
+  const HWND window = Window();
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  PumpUntil([&] { return !IsWindow(window); });
+}
+
 }  // namespace
 }  // namespace resicrypt::testing
