@@ -37,6 +37,14 @@ std::string NotRegularLine(const FileProblem& problem) {
   return "Not a regular file (" + problem.detail + "): " + problem.path;
 }
 
+// "Container damaged (its records do not fill it): 812 bytes after record 1 not
+// unpacked": the file count says fewer records than the container holds.
+std::string BytesAfterRecordsText(const FileProblem& problem) {
+  return "Container damaged (its records do not fill it): " + problem.detail + " bytes after " +
+         (problem.record > 0 ? "record " + std::to_string(problem.record) : "its header") +
+         " not unpacked";
+}
+
 void AppendLines(FileCommandView& view, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) view.ReportAppend(line);
 }
@@ -220,6 +228,7 @@ void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandV
   AppendLines(view, UnpackStopLines(outcome));
   switch (outcome.result) {
     case UnpackResult::Unpacked:
+    case UnpackResult::BytesAfterRecords:
       view.ShowProgress(ProgressBar::Files, false);
       break;
     case UnpackResult::ContainerNotOpened:
@@ -335,6 +344,9 @@ std::vector<std::string> UnpackStopLines(const UnpackOutcome& outcome) {
       case FileProblemKind::kContainerDamaged:
         lines.push_back(" Container damaged (" + problem.detail + "), nothing unpacked");
         break;
+      case FileProblemKind::kBytesAfterRecords:
+        lines.push_back(" " + BytesAfterRecordsText(problem));
+        break;
       case FileProblemKind::kOutputNotMade:
       case FileProblemKind::kOutputNotWritten:
         lines.push_back(std::string(" ") + kWriteFileNotOpen);
@@ -354,8 +366,14 @@ std::string RecordLine(const FileProblem& problem) {
   if (problem.kind == FileProblemKind::kContainerNotRead) reason = "container could not be read";
   if (problem.kind == FileProblemKind::kOutputNotMade) reason = "output file not created";
   if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
+  if (problem.kind == FileProblemKind::kExistingFileKept) {
+    reason = "password is wrong, existing file kept";
+  }
   std::string line = " Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
-  if (problem.kind != FileProblemKind::kRecordRefused) line += ", unpacking stopped";
+  if (problem.kind != FileProblemKind::kRecordRefused &&
+      problem.kind != FileProblemKind::kExistingFileKept) {
+    line += ", unpacking stopped";
+  }
   if (!problem.path.empty()) line += ": " + PrintableName(problem.path);
   return line;
 }

@@ -128,6 +128,13 @@ void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
       case FileProblemKind::kContainerDamaged:
         Say(err, "Container damaged (" + problem.detail + "), nothing unpacked");
         break;
+      case FileProblemKind::kBytesAfterRecords:
+        Say(err, "Container damaged (its records do not fill it): " + problem.detail +
+                     " bytes after " +
+                     (problem.record > 0 ? "record " + std::to_string(problem.record)
+                                         : std::string("its header")) +
+                     " not unpacked");
+        break;
       default:
         Say(err, RecordMessage(problem));
         break;
@@ -288,6 +295,9 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
       if (outcome.refused == 0) return kExitOk;
       Say(err, Files(outcome.refused) + " not unpacked");
       return kExitFailure;
+    case UnpackResult::BytesAfterRecords:
+      if (outcome.refused > 0) Say(err, Files(outcome.refused) + " not unpacked");
+      break;
     case UnpackResult::PasswordLengthWrong:
     case UnpackResult::PasswordWrong:
       std::fprintf(err, "resicrypt-cli: wrong password for '%s'\n", container.c_str());

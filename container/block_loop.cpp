@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -49,12 +50,16 @@ struct BlockLoop::Stretch {
   // The earliest failure so far: 2 s for the read of slice s, 2 s + 1 for its write.
   std::atomic<std::size_t> failure{kNoFailure};
   static constexpr std::size_t kNoFailure = std::numeric_limits<std::size_t>::max();
+  // What the helper threw; read by the calling thread once the helper is done.
+  std::exception_ptr helperThrew;
 
   void Fail(std::size_t at) {
     std::size_t seen = failure.load();
     while (at < seen && !failure.compare_exchange_weak(seen, at)) {
     }
   }
+  // After a throw: no slice is taken any more; the ones taken are ended.
+  void Abandon() { next.store(slices); }
 };
 
 // The window's turns of a shared record: every step-th block from next on.
@@ -132,7 +137,13 @@ class BlockLoop::Helper {
       if (stretch_ == nullptr) return;
       Stretch& stretch = *stretch_;
       lock.unlock();
-      RunSlices(stretch, in_, out_, nullptr);
+      // A throw here would end the program: it goes to the calling thread.
+      try {
+        RunSlices(stretch, in_, out_, nullptr);
+      } catch (...) {
+        stretch.helperThrew = std::current_exception();
+        stretch.Abandon();
+      }
       lock.lock();
       stretch_ = nullptr;
       done_.notify_one();
@@ -217,8 +228,18 @@ BlockLoopResult BlockLoop::RunSplit(InputFile& input, OutputFile& output,
   stretch.slices = (stretch.count + stretch.sliceBlocks - 1) / stretch.sliceBlocks;
   Turns turns{work, step, step};
   helper_->Start(stretch);
-  RunSlices(stretch, in_, out_, &turns);
+  // The helper works on the stretch on this stack: whatever this thread throws,
+  // it waits for the helper before the stretch goes.
+  std::exception_ptr thrown;
+  try {
+    RunSlices(stretch, in_, out_, &turns);
+  } catch (...) {
+    thrown = std::current_exception();
+    stretch.Abandon();
+  }
   helper_->Wait();
+  if (!thrown) thrown = stretch.helperThrew;
+  if (thrown) std::rethrow_exception(thrown);
   const std::size_t failure = stretch.failure.load();
   if (failure != Stretch::kNoFailure) {
     return failure % 2 == 0 ? BlockLoopResult::ReadFailed : BlockLoopResult::WriteFailed;

@@ -10,7 +10,9 @@
 // gives the window its turns between its own slices, once the slices taken have
 // reached the turn's block, and the helper goes on meanwhile. The helper lives
 // for one pack or unpack: it starts at the first record that is split and ends
-// with the BlockLoop.
+// with the BlockLoop. Whatever either thread throws (out of memory, a throwing
+// turn), Run throws it on the calling thread once the helper has let go of the
+// record.
 #pragma once
 
 #include <cstddef>
@@ -56,7 +58,8 @@ class BlockLoop {
   ~BlockLoop();
 
   // The record's blocks from input to output; both positions end after them.
-  // On a failure, the earliest in block order (a block's read before its write).
+  // On a failure, the earliest in block order (a block's read before its write);
+  // a throw on either thread wins over failures and leaves the positions open.
   BlockLoopResult Run(InputFile& input, OutputFile& output, const RecordBlocks& record,
                       BlockWork& work);
 

@@ -22,8 +22,12 @@ enum class FileProblemKind {
   kNotWritten,         // path: a write, close or rename of the container failed
   kContainerKept,      // path: packing stopped, and the file that stood there is kept as it was
   kContainerDamaged,   // detail: why its header cannot be used; nothing unpacked
+  kBytesAfterRecords,  // path, record (the file count), detail (how many bytes, in decimal):
+                       // the counted records were unpacked, and bytes follow them
   kRecordDamaged,      // record, path (stored name), detail: unpacking stops there
   kRecordRefused,      // record, path (stored name), detail: the record is skipped
+  kExistingFileKept,   // record, path (stored name): skipped, as the check block differed
+                       // from the password and a file of its name stands in the folder
   kContainerNotRead,   // record, path (stored name): a read of its blocks failed
   kOutputNotMade,      // record, path (stored name), detail (what is in the way, if that is
                        // why): its output file could not be created

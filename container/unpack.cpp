@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
 
 #include "container/binary_file.h"
 #include "container/block_loop.h"
@@ -88,13 +89,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   CheckBlock check;
   check.length = N - 1;
   if (!container.Read(check.residues.data(), blockBytes)) return damaged("it ends in its header");
-  for (std::size_t differing = cipher.CheckBlockDifferences(check).size(); differing > 0;
-       --differing) {
+  const std::size_t differing = cipher.CheckBlockDifferences(check).size();
+  for (std::size_t asked = 0; asked < differing; ++asked) {
     if (events.WrongPassword()) {
       outcome.result = UnpackResult::PasswordWrong;
       return outcome;
     }
   }
+  // Gone on under a password whose check failed: its blocks decrypt to other
+  // bytes, which must not take the place of a file that stands in the folder.
+  const bool passwordDoubted = differing > 0;
   // File count.
   std::int32_t fileCount = 0;
   if (!container.ReadInt32(fileCount)) return damaged("it ends in its header");
@@ -150,13 +154,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       problem = "name of the container itself";
     }
     FileIdentity existing;
-    if (problem.empty() && IdentifyFile(outputPath, existing) &&
-        unpackedFiles.count(existing) != 0) {
+    const bool standing = problem.empty() && IdentifyFile(outputPath, existing);
+    if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }
-    if (!problem.empty()) {
+    if (!problem.empty() || (passwordDoubted && standing)) {
       ++outcome.refused;
-      events.RecordRefused({FileProblemKind::kRecordRefused, i, name, problem});
+      events.RecordRefused(problem.empty()
+                               ? FileProblem{FileProblemKind::kExistingFileKept, i, name, {}}
+                               : FileProblem{FileProblemKind::kRecordRefused, i, name, problem});
       if (!container.Skip(recordBlockBytes)) return stop("container could not be read");
       continue;
     }
@@ -188,11 +194,25 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
         return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
     }
     events.BlocksDone();
+    // A file that came while the record was unpacked is kept as well.
+    if (passwordDoubted && IdentifyFile(outputPath, existing)) {
+      output.Discard();
+      ++outcome.refused;
+      events.RecordRefused({FileProblemKind::kExistingFileKept, i, name, {}});
+      continue;
+    }
     if (!output.Commit()) return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
     FileIdentity made;
     if (IdentifyFile(outputPath, made)) unpackedFiles.insert(made);
     ++outcome.unpacked;
     events.RecordUnpacked(UnpackedRecord{record, B, L, N, C, T, outputPath});
+  }
+  // Bytes after the counted records: the file count is damaged (one bit of it
+  // flipped, say), and those bytes hold records that were never counted.
+  if (container.Position() < T) {
+    outcome.result = UnpackResult::BytesAfterRecords;
+    outcome.problems = {{FileProblemKind::kBytesAfterRecords, fileCount, containerPath,
+                         std::to_string(T - container.Position())}};
   }
   return outcome;
 }

@@ -30,7 +30,8 @@ struct UnpackedRecord {
 // stops the unpacking there. Then RecordsStarting once; per record RecordStarting,
 // and for a record that is written BlocksStarting, BlockDue every (B div 100) + 1
 // blocks, BlocksDone and RecordUnpacked. A record whose name may not be used is
-// passed to RecordRefused (a kRecordRefused problem) and skipped.
+// passed to RecordRefused (a kRecordRefused problem) and skipped; so is one that
+// would replace a file while the password is in doubt (kExistingFileKept).
 class UnpackEvents {
  public:
   virtual ~UnpackEvents() = default;
@@ -52,6 +53,8 @@ enum class UnpackResult {
   ContainerDamaged,     // the header cannot be read or makes no sense; nothing written
   RecordStopped,        // a damaged record stopped the unpacking before its file was begun
   OutputStopped,        // an output file could not be created, read for or written; removed
+  BytesAfterRecords,    // every counted record read, and bytes follow them: the file count
+                        // is damaged (a kBytesAfterRecords problem)
 };
 
 struct UnpackOutcome {
@@ -65,9 +68,10 @@ struct UnpackOutcome {
 // targetFolder + name (targetFolder empty or ending in a separator). An output
 // file is in place only when all its blocks were read and written; files of
 // earlier records stay. A record whose name leads to a file unpacked before in this
-// run is refused. A new file's permissions are those of the file it replaces, or
-// at most the container's (ReplacementFile). The events are called on the calling
-// thread.
+// run is refused. After a differing check block that WrongPassword let through, no
+// file that stands in the folder is replaced: its record is skipped. A new file's
+// permissions are those of the file it replaces, or at most the container's
+// (ReplacementFile). The events are called on the calling thread.
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
                               UnpackEvents& events, const FileWorkOptions& options = {});

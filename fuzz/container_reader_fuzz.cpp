@@ -59,6 +59,7 @@ class Events : public resicrypt::UnpackEvents {
     unpacked[name] = report.record.size;
   }
   void RecordRefused(const resicrypt::FileProblem& problem) override {
+    if (problem.kind == resicrypt::FileProblemKind::kExistingFileKept) return;
     if (problem.kind != resicrypt::FileProblemKind::kRecordRefused || problem.detail.empty()) {
       Fail("a refusal without its reason");
     }

@@ -185,6 +185,13 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
                 .status,
             0);
 
+  std::string miscounted = ReadBytes(box);
+  const std::size_t countAt = 3 + static_cast<std::size_t>(Le32At(miscounted, 0));
+  miscounted[countAt] = 1;  // 2 files counted as 1, then as none
+  WriteBytes(folder.Path("one.yal"), miscounted);
+  miscounted[countAt] = 0;
+  WriteBytes(folder.Path("zero.yal"), miscounted);
+
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -210,6 +217,12 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        1,
        "cannot create container"},
       {{"list", folder.Path("pw")}, 1, "cannot list"},
+      {{"unpack", "--password-file", pw, folder.Path("one.yal")},
+       1,
+       "bytes after record 1 not unpacked"},
+      {{"unpack", "--password-file", pw, folder.Path("zero.yal")},
+       1,
+       "bytes after its header not unpacked"},
   };
   for (const Case& c : cases) {
     const CliRun run = RunCli(folder, c.args);

@@ -83,6 +83,10 @@ TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
   const std::size_t countOffset = records[0].offset - 4;
   const RecordAt& second = records[1];
   const std::string stop2 = " Record 2 not unpacked (";
+  const auto bytesAfter = [&good](std::size_t end, const std::string& what) {
+    return " Container damaged (its records do not fill it): " + std::to_string(good.size() - end) +
+           " bytes after " + what + " not unpacked";
+  };
   const struct {
     std::string bytes;
     std::size_t unpacked;  // whole records before the stop
@@ -92,8 +96,8 @@ TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
        " Container damaged (negative file count), nothing unpacked"},
       {Splice(good, countOffset, 4, Le32(INT_MAX)), 3,
        " Record 4 not unpacked (container ends early), unpacking stopped"},
-      {Splice(good, countOffset, 4, Le32(0)), 0, ""},
-      {Splice(good, countOffset, 4, Le32(1)), 1, ""},  // the rest is never read
+      {Splice(good, countOffset, 4, Le32(0)), 0, bytesAfter(records[0].offset, "its header")},
+      {Splice(good, countOffset, 4, Le32(1)), 1, bytesAfter(records[0].end, "record 1")},  // 3 -> 1
       {Splice(good, second.offset, 4, Le32(INT_MIN)), 1,
        stop2 + "negative name length), unpacking stopped"},
       {Splice(good, second.blocksOffset - 4, 4, Le32(INT_MAX)), 1,

@@ -171,14 +171,19 @@ TEST(DecryptFilePassword, CheckBlockAsksPerDifferingPositionAndOkStops) {
   EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
 
   // Cancel to every question unpacks under the wrong password: stored names and
-  // sizes, other contents.
+  // sizes, other contents; a file that stands there is kept and named.
+  WriteBytes(scene.In("b.txt"), "kept as it is");
   auto cancelling = NewForm(key.wrong);
   cancelling->questionAnswers.assign(key.differing, false);
   Decrypt(*cancelling, scene.container);
   EXPECT_EQ(cancelling->questions.size(), key.differing);
   EXPECT_TRUE(cancelling->questionAnswers.empty());
-  EXPECT_EQ(cancelling->report.size(), 1u + 3 * 7);
+  ASSERT_EQ(cancelling->report.size(), 1u + 2 * 7 + 1);
+  EXPECT_EQ(cancelling->report[8],
+            " Record 2 not unpacked (password is wrong, existing file kept): b.txt");
+  EXPECT_EQ(ReadBytes(scene.In("b.txt")), "kept as it is");
   for (const auto& [name, content] : kThreeFiles) {
+    if (name == "b.txt") continue;
     const std::string unpacked = ReadBytes(scene.In(name));
     EXPECT_EQ(unpacked.size(), content.size());
     EXPECT_NE(unpacked, content);

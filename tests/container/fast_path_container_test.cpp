@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "container/block_loop.h"
@@ -193,7 +194,6 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
       sources.push_back(folder.Path(name));
       WriteBytes(sources.back(), content);
     }
-    fs::create_directory(folder.Root() / "out");
     const std::string container = folder.Path("box.yal");
     auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
     resicrypt::PackEvents quiet;
@@ -226,6 +226,8 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
         SCOPED_TRACE(label + (key == password ? ", right key of " : ", wrong key of ") +
                      std::to_string(L) + " bytes");
         RecordingUnpack events;
+        fs::remove_all(folder.Root() / "out");  // a wrong key replaces no file
+        fs::create_directory(folder.Root() / "out");
         const std::string out = (folder.Root() / "out" / "").string();
         const auto outcome =
             resicrypt::UnpackContainer(*workspace, Password(key), container, out, events, options);
@@ -381,6 +383,73 @@ TEST(BlockLoop, AFailedSliceIsReportedAsTheEarliestFailureInBlockOrder) {
       limit.reset();
     }
   }
+}
+#endif
+
+// 99 blocks of 10 bytes copied in slices of 25 on both threads, one turn per
+// block, with hooks on the helper's slices and on the calling thread's first turn
+// (after it has taken its first slice, before it reads it).
+struct HookedWork : resicrypt::BlockWork {
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    if (std::this_thread::get_id() != caller) onHelper();
+    std::copy_n(in, 10 * count, out);
+  }
+  void Due(std::int32_t block) override {
+    if (block == 1) onFirstTurn();
+  }
+  resicrypt::BlockLoopResult Run(const TempFolder& folder) {
+    WriteBytes(folder.Path("in"), RandomBytes(990, 4));
+    EXPECT_TRUE(input.Open(folder.Path("in")) && output.Create(folder.Path("out")));
+    return resicrypt::BlockLoop({nullptr, 250, 0}).Run(input, output, {99, 10, 10, 0}, *this);
+  }
+  std::thread::id caller = std::this_thread::get_id();
+  std::function<void()> onHelper, onFirstTurn;
+  resicrypt::InputFile input;
+  resicrypt::OutputFile output;
+};
+
+// A throw on the calling thread while the helper is in a slice, or on the helper:
+// Run throws it on the calling thread once the helper is through.
+TEST(BlockLoop, AThrowOnEitherThreadComesOutOfRunAfterTheHelper) {
+  TempFolder folder;
+  for (const bool onHelper : {false, true}) {
+    std::atomic<int> helper{0};  // 1 in its first slice, 2 let go, 3 through it
+    HookedWork work;
+    work.onHelper = [&] {
+      if (helper != 0) return;
+      helper = 1;
+      if (onHelper) throw std::bad_alloc();
+      while (helper != 2) std::this_thread::yield();
+      helper = 3;
+    };
+    work.onFirstTurn = [&] {
+      while (helper == 0) std::this_thread::yield();
+      if (!onHelper) helper = 2, throw std::bad_alloc();
+    };
+    EXPECT_THROW(work.Run(folder), std::bad_alloc);
+    EXPECT_EQ(helper, onHelper ? 1 : 3);
+  }
+}
+
+#ifdef __linux__
+// A later failure met first: the calling thread holds its first slice (the first
+// or the second) until the helper's write of the third has failed; then its own
+// read fails, and that earlier failure is the run's.
+TEST(BlockLoop, TheEarliestFailureWinsWhenItComesLast) {
+  TempFolder folder;
+  std::atomic<bool> turned{false};
+  std::optional<FileSizeLimit> limit;
+  HookedWork work;
+  work.onHelper = [&] {
+    while (!turned) std::this_thread::yield();
+  };
+  work.onFirstTurn = [&] {
+    limit.emplace(500);
+    turned = true;
+    while (work.output.SystemError() == 0) std::this_thread::yield();
+    fs::resize_file(folder.Root() / "in", 0);
+  };
+  EXPECT_EQ(work.Run(folder), resicrypt::BlockLoopResult::ReadFailed);
 }
 #endif
 
