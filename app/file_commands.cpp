@@ -6,6 +6,7 @@
 
 #include "container/container_path.h"
 #include "container/file_cipher.h"
+#include "container/platform_file.h"
 
 namespace resicrypt {
 
@@ -35,6 +36,20 @@ int FilesPosition(std::int32_t index, std::int32_t fileCount) {
 // a folder, a device, a pipe or a socket.
 std::string NotRegularLine(const FileProblem& problem) {
   return "Not a regular file (" + problem.detail + "): " + problem.path;
+}
+
+// One line for sources that are refused before anything is written; the two
+// files named where two would unpack to one name.
+std::string SourceProblemText(const FileProblem& problem) {
+  switch (problem.kind) {
+    case FileProblemKind::kNameTaken:
+      return problem.path + " has the same name as " + problem.detail +
+             "; pack them into two containers";
+    case FileProblemKind::kContainerIsSource:
+      return problem.path + " is the container itself; save the container under another name";
+    default:
+      return problem.path + " cannot be packed (" + problem.detail + ")";
+  }
 }
 
 void AppendLines(FileCommandView& view, const std::vector<std::string>& lines) {
@@ -147,6 +162,11 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std:
   form.ReportReplaceAll(sources);
   std::string containerPath = dropped != nullptr ? FolderPart(sources.front()) : std::string();
   if (!form.RunSaveDialog(kContainerExtension, containerPath)) return std::nullopt;
+  if (const std::vector<FileProblem> refused = SourceProblems(sources, containerPath);
+      !refused.empty()) {
+    form.ShowMessage(SourceProblemText(refused.front()));
+    return std::nullopt;
+  }
 
   SetPasswordText2(form.Workspace(), CopiedText(edit2));
   return FileJob{CipherDirection::kEncrypt, std::move(*password), std::move(sources),
@@ -215,7 +235,7 @@ void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandV
 void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
   DecryptFileEvents events(view);
   const UnpackOutcome outcome = UnpackContainer(workspace, job.password, job.container,
-                                                FolderPart(job.container), events);
+                                                FolderPart(FullPath(job.container)), events);
   AppendLines(view, UnpackStopLines(outcome));
   switch (outcome.result) {
     case UnpackResult::Unpacked:
@@ -298,6 +318,11 @@ std::vector<std::string> PackStopLines(const PackOutcome& outcome) {
         break;
       case FileProblemKind::kNotRegularFile:
         lines.push_back(NotRegularLine(problem));
+        break;
+      case FileProblemKind::kNameNotStorable:
+      case FileProblemKind::kNameTaken:
+      case FileProblemKind::kContainerIsSource:
+        lines.push_back(SourceProblemText(problem));
         break;
       case FileProblemKind::kContainerKept:
         lines.push_back("Container kept as it was: " + problem.path);
