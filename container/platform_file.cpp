@@ -288,9 +288,33 @@ void ReplacementFile::Abandon() {
 
 namespace {
 
+// What a path outside the file systems' names is: \\.\pipe\x or \\server\pipe\x
+// a named pipe, \\.\COM1 or \\?\GLOBALROOT\... a device (\\?\C:\... is a disk
+// path); kRegular for any other path. Opening one, even for its attributes,
+// would connect to the pipe or wake the device.
+FileType NamespaceType(const std::string& path) {
+  if (path.size() < 3 || !IsPathSeparator(path[0]) || !IsPathSeparator(path[1])) {
+    return FileType::kRegular;
+  }
+  const auto part = [&path](std::size_t from) {
+    std::string text;
+    for (std::size_t k = from; k < path.size() && !IsPathSeparator(path[k]); ++k) {
+      text += static_cast<char>(path[k] >= 'a' && path[k] <= 'z' ? path[k] - 'a' + 'A' : path[k]);
+    }
+    return text;
+  };
+  const std::string first = part(2);
+  const std::string second = part(2 + first.size() + 1);
+  if (second == "PIPE") return FileType::kPipe;
+  const bool drive = second.size() == 2 && second[1] == ':';
+  if ((first == "." || first == "?") && !drive && second != "UNC") return FileType::kDevice;
+  return FileType::kRegular;
+}
+
 // A handle that reads attributes only, on a file or a folder; with the flag, on a
 // link itself.
 HANDLE OpenAttributes(const std::string& path, DWORD linkFlag) {
+  if (NamespaceType(path) != FileType::kRegular) return INVALID_HANDLE_VALUE;
   return Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | linkFlag);
 }
@@ -318,6 +342,7 @@ bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
 
 // Through the ANSI calls, in the system's code page, as the files are opened.
 FileType FileTypeAt(const std::string& path) {
+  if (NamespaceType(path) != FileType::kRegular) return NamespaceType(path);
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return NothingThere(GetLastError()) ? FileType::kMissing : FileType::kRegular;
