@@ -75,21 +75,31 @@ std::string StoredNameProblem(std::string_view name) {
   return std::string();
 }
 
-bool SameExistingFile(const std::string& a, const std::string& b) {
-  // Each as itself and as what it leads to: a link to the container read through
-  // it, or a container path that is a link to a source.
-  FileIdentity one[2];
-  FileIdentity other[2];
-  const bool oneKnown[2] = {IdentifyFile(a, one[0]), IdentifyLinkedFile(a, one[1])};
-  const bool otherKnown[2] = {IdentifyFile(b, other[0]), IdentifyLinkedFile(b, other[1])};
-  for (int j = 0; j < 2; ++j) {
-    for (int k = 0; k < 2; ++k) {
-      if (oneKnown[j] && otherKnown[k] && !(one[j] < other[k]) && !(other[k] < one[j])) {
-        return true;
+namespace {
+
+// A file as itself and as what it leads to: a link to the container read through
+// it, or a container path that is a link to a source.
+struct Identities {
+  explicit Identities(const std::string& path)
+      : known{IdentifyFile(path, ids[0]), IdentifyLinkedFile(path, ids[1])} {}
+  bool Shares(const Identities& other) const {
+    for (int j = 0; j < 2; ++j) {
+      for (int k = 0; k < 2; ++k) {
+        const FileIdentity& x = ids[j];
+        const FileIdentity& y = other.ids[k];
+        if (known[j] && other.known[k] && !(x < y) && !(y < x)) return true;
       }
     }
+    return false;
   }
-  return false;
+  FileIdentity ids[2];
+  bool known[2];
+};
+
+}  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  return Identities(a).Shares(Identities(b));
 }
 
 std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
@@ -97,6 +107,7 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
   std::vector<FileProblem> problems;
   // Per key place: the key, and the source that took it first.
   std::vector<std::map<std::string, std::size_t>> taken;
+  const Identities container(containerPath);
   for (std::size_t k = 0; k < sources.size(); ++k) {
     const std::string& source = sources[k];
     if (source.size() > kMaxPathBytes) continue;  // the packer stops at it, as at a missing file
@@ -112,7 +123,7 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
       problems.push_back({FileProblemKind::kNameNotStorable, 0, source, why});
       continue;
     }
-    if (SameExistingFile(source, containerPath)) {
+    if (Identities(source).Shares(container)) {
       problems.push_back({FileProblemKind::kContainerIsSource, 0, source, {}});
     }
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
