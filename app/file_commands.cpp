@@ -6,6 +6,7 @@
 
 #include "container/container_path.h"
 #include "container/file_cipher.h"
+#include "container/platform_file.h"
 
 namespace resicrypt {
 
@@ -43,6 +44,20 @@ std::string BytesAfterRecordsText(const FileProblem& problem) {
   return "Container damaged (its records do not fill it): " + problem.detail + " bytes after " +
          (problem.record > 0 ? "record " + std::to_string(problem.record) : "its header") +
          " not unpacked";
+}
+
+// One line for sources that are refused before anything is written; the two
+// files named where two would unpack to one name.
+std::string SourceProblemText(const FileProblem& problem) {
+  switch (problem.kind) {
+    case FileProblemKind::kNameTaken:
+      return problem.path + " has the same name as " + problem.detail +
+             "; pack them into two containers";
+    case FileProblemKind::kContainerIsSource:
+      return problem.path + " is the container itself; save the container under another name";
+    default:
+      return problem.path + " cannot be packed (" + problem.detail + ")";
+  }
 }
 
 void AppendLines(FileCommandView& view, const std::vector<std::string>& lines) {
@@ -156,6 +171,11 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std:
   // The save dialog opens where the files are.
   std::string containerPath = FolderPart(sources.front());
   if (!form.RunSaveDialog(kContainerExtension, containerPath)) return std::nullopt;
+  if (const std::vector<FileProblem> refused = SourceProblems(sources, containerPath);
+      !refused.empty()) {
+    form.ShowMessage(SourceProblemText(refused.front()));
+    return std::nullopt;
+  }
 
   SetPasswordText2(form.Workspace(), CopiedText(edit2));
   return FileJob{CipherDirection::kEncrypt, std::move(*password), std::move(sources),
@@ -223,8 +243,8 @@ void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandV
 
 void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
   DecryptFileEvents events(view);
-  const UnpackOutcome outcome =
-      UnpackContainer(workspace, job.password, job.container, FolderPart(job.container), events);
+  const UnpackOutcome outcome = UnpackContainer(workspace, job.password, job.container,
+                                                FolderPart(FullPath(job.container)), events);
   AppendLines(view, UnpackStopLines(outcome));
   switch (outcome.result) {
     case UnpackResult::Unpacked:
@@ -308,6 +328,11 @@ std::vector<std::string> PackStopLines(const PackOutcome& outcome) {
         break;
       case FileProblemKind::kNotRegularFile:
         lines.push_back(NotRegularLine(problem));
+        break;
+      case FileProblemKind::kNameNotStorable:
+      case FileProblemKind::kNameTaken:
+      case FileProblemKind::kContainerIsSource:
+        lines.push_back(SourceProblemText(problem));
         break;
       case FileProblemKind::kContainerKept:
         lines.push_back("Container kept as it was: " + problem.path);

@@ -99,6 +99,11 @@ const std::vector<CommandSpec>& Commands() {
        {kPackPasswordOption,
         {"o", "OUT.yal", true, "the container to write (replaced if it is there)"}},
        1 << 30,
+       "Each file must unpack again beside the others on Windows too: two whose names\n"
+       "Windows takes for one (the same name from two folders, or names that differ\n"
+       "only in letter case or trailing dots and blanks), a source that is OUT.yal\n"
+       "itself, and on Linux a name with a backslash are refused before anything is\n"
+       "written (exit status 2).\n"
        "Only regular files are packed: a folder, device, named pipe or socket among the\n"
        "sources, or in place of OUT.yal, is refused without being opened. The new\n"
        "container replaces OUT.yal only when every file was packed; if packing stops\n"
@@ -242,9 +247,9 @@ std::string UsageText() {
       << "\nRun '" << kProgram << " COMMAND --help' for the options of a command, '" << kProgram
       << " --version' for the version.\n"
       << "Exit status: 0 done, 1 a file could not be read or written, a line could not be\n"
-      << "encrypted so as to come back, or out of memory; 2 bad arguments or password;\n"
-      << "3 decrypt-text wrote lines back unchanged that were not cipher text under the\n"
-      << "password.\n";
+      << "encrypted so as to come back, or out of memory; 2 bad arguments or password, or\n"
+      << "sources that pack refuses; 3 decrypt-text wrote lines back unchanged that were\n"
+      << "not cipher text under the password.\n";
   return out.str();
 }
 

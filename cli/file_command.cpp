@@ -1,9 +1,7 @@
 #include "cli/file_command.h"
 
-#include <filesystem>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "cli/password_prompt.h"
@@ -38,6 +36,16 @@ std::string Files(int count) {
 }
 
 std::string NotRegular(const std::string& what) { return "not a regular file (" + what + ")"; }
+
+// "cannot pack 'd2/report.txt': another source has the same name on Windows: 'd1/REPORT.txt'"
+std::string SourceProblemMessage(const FileProblem& problem) {
+  std::string why = problem.detail;
+  if (problem.kind == FileProblemKind::kNameTaken) {
+    why = "another source has the same name on Windows: '" + problem.detail + "'";
+  }
+  if (problem.kind == FileProblemKind::kContainerIsSource) why = "it is the container itself";
+  return "cannot pack '" + problem.path + "': " + why;
+}
 
 // "Record 3 not unpacked (reason)[, unpacking stopped][: name]"
 std::string RecordMessage(const FileProblem& problem) {
@@ -95,6 +103,11 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
       case FileProblemKind::kContainerKept:
         Say(err, "nothing packed; " + quoted + " kept as it was");
         containerTold = true;
+        break;
+      case FileProblemKind::kNameNotStorable:
+      case FileProblemKind::kNameTaken:
+      case FileProblemKind::kContainerIsSource:
+        Say(err, SourceProblemMessage(problem));
         break;
       case FileProblemKind::kNotKept:
       case FileProblemKind::kNotWritten:
@@ -197,30 +210,10 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
 
 // What a source is when it is no regular file; empty for a file (or nothing).
 std::string SourceTypeProblem(const std::string& source) {
-  std::error_code error;
-  const auto type = std::filesystem::status(std::filesystem::path(source), error).type();
-  switch (type) {
-    case std::filesystem::file_type::directory:
-      return "a folder, not a file";
-    case std::filesystem::file_type::fifo:
-      return NotRegular(FileTypeWords(FileType::kPipe));
-    case std::filesystem::file_type::character:
-    case std::filesystem::file_type::block:
-      return NotRegular(FileTypeWords(FileType::kDevice));
-    case std::filesystem::file_type::socket:
-      return NotRegular(FileTypeWords(FileType::kSocket));
-    case std::filesystem::file_type::unknown:
-      return NotRegular(FileTypeWords(FileType::kOther));
-    default:
-      return std::string();
-  }
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
+  const FileType type = FileTypeAt(source);
+  if (type == FileType::kFolder) return "a folder, not a file";
+  if (type == FileType::kMissing || type == FileType::kRegular) return std::string();
+  return NotRegular(FileTypeWords(type));
 }
 
 // Unpacking stops at the first wrong check-block position, as an OK answer does
@@ -251,20 +244,18 @@ std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::s
 int RunPack(const ParsedArgs& parsed, std::FILE* err) {
   const std::string& container = parsed.options.at("o");
   const std::vector<std::string>& sources = parsed.positional;
-  // Every source must unpack again under its own name, next to the others.
-  std::set<std::string> names;
+  // Every source must be a file that unpacks again under its own name, next to
+  // the others, and none may be the container.
   for (const std::string& source : sources) {
-    const std::string name = FileNamePart(source);
-    std::string problem = StoredNameProblem(name);
-    if (problem.empty()) problem = SourceTypeProblem(source);
-    if (problem.empty() && !names.insert(UpperAscii(name)).second) {
-      problem = "another source has the same name";
-    }
+    const std::string problem = SourceTypeProblem(source);
     if (!problem.empty()) {
       std::fprintf(err, "resicrypt-cli: cannot pack '%s': %s\n", source.c_str(), problem.c_str());
       return kExitUsage;
     }
   }
+  const std::vector<FileProblem> refused = SourceProblems(sources, container);
+  for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
+  if (!refused.empty()) return kExitUsage;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, true, password);
   if (status >= 0) return status;
@@ -280,8 +271,9 @@ int RunPack(const ParsedArgs& parsed, std::FILE* err) {
 int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
   const auto folderOption = parsed.options.find("C");
-  std::string folder =
-      folderOption != parsed.options.end() ? folderOption->second : FolderPart(container);
+  // Made full first: "Y:box.yal" lies in Y:'s current folder, not in ours.
+  std::string folder = folderOption != parsed.options.end() ? FullPath(folderOption->second)
+                                                            : FolderPart(FullPath(container));
   if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, false, password);

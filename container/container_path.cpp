@@ -1,8 +1,10 @@
 #include "container/container_path.h"
 
 #include <array>
-#include <filesystem>
-#include <system_error>
+#include <map>
+
+#include "container/file_name_key.h"
+#include "container/platform_file.h"
 
 namespace resicrypt {
 
@@ -73,15 +75,69 @@ std::string StoredNameProblem(std::string_view name) {
   return std::string();
 }
 
-bool SameExistingFile(const std::string& a, const std::string& b) {
-  // A path that the file system layer cannot convert is no file it could match.
-  try {
-    std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) &&
-           !error;
-  } catch (...) {
+namespace {
+
+// A file as itself and as what it leads to: a link to the container read through
+// it, or a container path that is a link to a source.
+struct Identities {
+  explicit Identities(const std::string& path)
+      : known{IdentifyFile(path, ids[0]), IdentifyLinkedFile(path, ids[1])} {}
+  bool Shares(const Identities& other) const {
+    for (int j = 0; j < 2; ++j) {
+      for (int k = 0; k < 2; ++k) {
+        const FileIdentity& x = ids[j];
+        const FileIdentity& y = other.ids[k];
+        if (known[j] && other.known[k] && !(x < y) && !(y < x)) return true;
+      }
+    }
     return false;
   }
+  FileIdentity ids[2];
+  bool known[2];
+};
+
+}  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  return Identities(a).Shares(Identities(b));
+}
+
+std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
+                                        const std::string& containerPath) {
+  std::vector<FileProblem> problems;
+  // Per key place: the key, and the source that took it first.
+  std::vector<std::map<std::string, std::size_t>> taken;
+  const Identities container(containerPath);
+  for (std::size_t k = 0; k < sources.size(); ++k) {
+    const std::string& source = sources[k];
+    if (source.size() > kMaxPathBytes) continue;  // the packer stops at it, as at a missing file
+    std::string name = FileNamePart(source);
+    std::string why = StoredNameProblem(name);
+#ifndef _WIN32
+    // A backslash is a character of a name here; FileNamePart stopped at it.
+    if (source.find('\\', source.rfind('/') + 1) != std::string::npos) {
+      why = "backslash in name (a separator on Windows)";
+    }
+#endif
+    if (!why.empty()) {
+      problems.push_back({FileProblemKind::kNameNotStorable, 0, source, why});
+      continue;
+    }
+    if (Identities(source).Shares(container)) {
+      problems.push_back({FileProblemKind::kContainerIsSource, 0, source, {}});
+    }
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    const std::vector<std::string> keys = FileNameKeys(name);
+    taken.resize(keys.size());
+    for (std::size_t place = 0; place < keys.size(); ++place) {
+      const auto [first, inserted] = taken[place].emplace(keys[place], k);
+      if (!inserted) {
+        problems.push_back({FileProblemKind::kNameTaken, 0, source, sources[first->second]});
+        break;
+      }
+    }
+  }
+  return problems;
 }
 
 std::string PrintableName(std::string_view name) {

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "container/file_problem.h"
 
 namespace resicrypt {
 
@@ -31,9 +34,23 @@ std::string FolderPart(std::string_view path);
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
 std::string StoredNameProblem(std::string_view name);
 
-// True when both paths name one existing file (the same directory entry, or a
-// link to the same file). False when either is missing or cannot be told.
+// True when both paths name one existing file: the same directory entry, a link
+// to the other, or links to one file. False when either is missing or cannot be
+// told. Told by the files' identities, through the system's own calls (on
+// Windows in its ANSI code page, as the files are opened).
 bool SameExistingFile(const std::string& a, const std::string& b);
+
+// Why sources may not be packed together into the container, before anything is
+// written; empty when they may. Each record must unpack again, on Windows too,
+// under its own name beside the others, and the container must replace none of
+// them. In source order:
+// - kNameNotStorable: a name that StoredNameProblem refuses, or (outside Windows)
+//   one that holds a backslash, which Windows would take as a separator;
+// - kNameTaken: a name that is one Windows file name with an earlier source's
+//   (FileNameKeys, trailing dots and blanks dropped), detail that source;
+// - kContainerIsSource: a source that is the container's own file.
+std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
+                                        const std::string& containerPath);
 
 // The name as a report line can show it: control characters become '?', and
 // names longer than 255 bytes are cut.

@@ -32,6 +32,10 @@ enum class FileProblemKind {
   kOutputNotMade,      // record, path (stored name), detail (what is in the way, if that is
                        // why): its output file could not be created
   kOutputNotWritten,   // record, path (stored name): a write, close or rename failed
+  kNameNotStorable,    // path, detail (why): a source whose name no record could carry
+  kNameTaken,          // path, detail (the other source): two sources that would unpack
+                       // to one file name on Windows
+  kContainerIsSource,  // path: a source that is the container itself
 };
 
 struct FileProblem {

@@ -87,6 +87,12 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   };
   if (containerPath.size() > kMaxPathBytes) return notCreated(FileProblemKind::kPathTooLong);
   if (sources.size() > 0x7FFFFFFFu) return notCreated(FileProblemKind::kTooManyFiles);
+  // A record that could not be unpacked, or a source the container would replace.
+  if (std::vector<FileProblem> refused = SourceProblems(sources, containerPath); !refused.empty()) {
+    outcome.result = PackResult::ContainerNotCreated;
+    outcome.problems = std::move(refused);
+    return outcome;
+  }
   if (!container.Create(containerPath)) {
     // A folder in the way has always been a container that could not be made.
     const FileType refused = container.Refused();

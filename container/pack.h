@@ -42,7 +42,9 @@ struct PackOutcome {
   std::int32_t packed = 0;            // records complete in the container
 };
 
-// Writes the container in one pass: header, then one record per source. The file
+// Writes the container in one pass: header, then one record per source. Sources
+// that SourceProblems refuses are refused before anything is written
+// (ContainerNotCreated, with its problems). The file
 // count says sources.size() from the start; a source that cannot be opened or read
 // to its end stops the packing. Where no file stood, the container is then left
 // with the complete records before that source; a file that stood there is never

@@ -40,7 +40,7 @@ std::string TemporaryNameBeside(const std::string& path) {
   const std::uint32_t draw = state.fetch_add(0x9E3779B9u) * 1664525u + 1013904223u;
   char name[20];
   std::snprintf(name, sizeof name, "~rc%06x.tmp", static_cast<unsigned>(draw >> 8));
-  return FolderPart(path) + name;
+  return FolderPart(FullPath(path)) + name;  // "Y:box.yal": in Y:'s folder, not ours
 }
 
 constexpr int kNameAttempts = 16;
@@ -439,10 +439,40 @@ void EndProcessLeavingNoFile(int status) {
   ExitProcess(static_cast<UINT>(status));  // not reached
 }
 
-bool IdentifyFile(const std::string& path, FileIdentity& identity) {
-  const HANDLE handle =
-      Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+namespace {
+
+// What a path outside the file systems' names is: \\.\pipe\x or \\server\pipe\x
+// a named pipe, \\.\COM1 or \\?\GLOBALROOT\... a device (\\?\C:\... is a disk
+// path); kRegular for any other path. Opening one, even for its attributes,
+// would connect to the pipe or wake the device.
+FileType NamespaceType(const std::string& path) {
+  if (path.size() < 3 || !IsPathSeparator(path[0]) || !IsPathSeparator(path[1])) {
+    return FileType::kRegular;
+  }
+  const auto part = [&path](std::size_t from) {
+    std::string text;
+    for (std::size_t k = from; k < path.size() && !IsPathSeparator(path[k]); ++k) {
+      text += static_cast<char>(path[k] >= 'a' && path[k] <= 'z' ? path[k] - 'a' + 'A' : path[k]);
+    }
+    return text;
+  };
+  const std::string first = part(2);
+  const std::string second = part(2 + first.size() + 1);
+  if (second == "PIPE") return FileType::kPipe;
+  const bool drive = second.size() == 2 && second[1] == ':';
+  if ((first == "." || first == "?") && !drive && second != "UNC") return FileType::kDevice;
+  return FileType::kRegular;
+}
+
+// A handle that reads attributes only, on a file or a folder; with the flag, on a
+// link itself.
+HANDLE OpenAttributes(const std::string& path, DWORD linkFlag) {
+  if (NamespaceType(path) != FileType::kRegular) return INVALID_HANDLE_VALUE;
+  return Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | linkFlag);
+}
+
+bool IdentifyOpened(HANDLE handle, FileIdentity& identity) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   const bool known = GetFileInformationByHandle(handle, &info) != 0;
@@ -451,6 +481,38 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
   identity.volume = info.dwVolumeSerialNumber;
   identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
+}
+
+}  // namespace
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  return IdentifyOpened(OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT), identity);
+}
+
+bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
+  return IdentifyOpened(OpenAttributes(path, 0), identity);
+}
+
+// Through the ANSI calls, in the system's code page, as the files are opened.
+FileType FileTypeAt(const std::string& path) {
+  if (NamespaceType(path) != FileType::kRegular) return NamespaceType(path);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return NothingThere(GetLastError()) ? FileType::kMissing : FileType::kRegular;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileType::kFolder;
+  const HANDLE handle = OpenAttributes(path, 0);
+  if (handle == INVALID_HANDLE_VALUE) return FileType::kRegular;
+  const FileType type = TypeOfHandle(handle);
+  CloseHandle(handle);
+  return type;
+}
+
+std::string FullPath(const std::string& path) {
+  char full[1024];
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return path;
+  return std::string(full, length);
 }
 
 std::string SystemErrorText(int error) {
@@ -824,6 +886,23 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
   identity.index = static_cast<std::uint64_t>(status.st_ino);
   return true;
 }
+
+bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(status.st_dev);
+  identity.index = static_cast<std::uint64_t>(status.st_ino);
+  return true;
+}
+
+FileType FileTypeAt(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0) return TypeOf(status.st_mode);
+  return errno == ENOENT || errno == ENOTDIR ? FileType::kMissing : FileType::kRegular;
+}
+
+// No drive has a folder of its own here: a relative path is the process's.
+std::string FullPath(const std::string& path) { return path; }
 
 std::string SystemErrorText(int error) { return std::generic_category().message(error); }
 

@@ -162,6 +162,19 @@ struct FileIdentity {
   }
 };
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
+// The same for the file that opening the path reaches: a final link followed.
+bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity);
+
+// What stands at a path, told without opening it for reading or writing (a link
+// followed): kMissing when nothing is there, kRegular too when the type cannot
+// be told (opening the file then says why).
+FileType FileTypeAt(const std::string& path);
+
+// The path made full where a drive's own current folder would decide it: on
+// Windows "Y:box.yal" lies in Y:'s current folder, not in the process's, so its
+// folder cannot be taken from its spelling. Unchanged elsewhere, and when the
+// system cannot make it full.
+std::string FullPath(const std::string& path);
 
 // The system's words for an error code from Error().
 std::string SystemErrorText(int error);

@@ -4,6 +4,12 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
 #include "container_test_support.h"
@@ -253,6 +259,78 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   EXPECT_EQ(damaged.status, 1);
   EXPECT_NE(damaged.err.find("Record 2 not unpacked"), std::string::npos) << damaged.err;
 }
+
+#ifdef _WIN32
+std::string MakeFolder(const std::string& path) {  // narrow, in the system's code page
+  return CreateDirectoryA(path.c_str(), nullptr), path + "\\";
+}
+#else
+std::string MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0700), path + "/"; }
+#endif
+
+// In a folder named with code page 1252's bytes 0x80-0x9F ("€–“”"), which the C
+// locale cannot convert: sources that could not all be unpacked again beside each
+// other, the container among its sources and a folder are refused before
+// anything is written; a record named like its container is refused, the others
+// unpacked.
+TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
+  TempFolder root;
+  const std::string at = MakeFolder(root.Folder() + "\x80\x96\x93\x94");
+  const std::string d1 = MakeFolder(at + "d1"), d2 = MakeFolder(at + "d2");
+  WriteBytes(at + "doc1", "document");
+  WriteBytes(at + "pw", "secret\n");
+  const std::string same = "another source has the same name on Windows: '" + d1;
+  const std::vector<std::vector<std::string>> cases = {
+      // sources; what is said of the last one
+      {d1 + "report.txt", d2 + "REPORT.txt", same + "report.txt'"},
+      {d1 + "a.txt", d2 + "a.txt. .", same + "a.txt'"},
+      {d1 + "\xE9.txt", d2 + "\xC9.txt", same + "\xE9.txt'"},  // é É in code page 1252
+      {d1 + "\x9A", d2 + "\x8A", same + "\x9A'"},              // š Š
+#ifndef _WIN32
+      {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
+      {at + "notes\\2024", "backslash in name (a separator on Windows)"},
+#endif
+      {at + "doc1", "it is the container itself"},
+      {d1, "a folder, not a file"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"pack", "--password-file", at + "pw", "-o", at + "doc1"};
+    args.insert(args.end(), c.begin(), c.end() - 1);
+    const CliRun run = RunCli(root, args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "resicrypt-cli: cannot pack '" + c[c.size() - 2] + "': " + c.back() + "\n");
+    EXPECT_EQ(ReadBytes(at + "doc1"), "document");
+  }
+  const std::string src = MakeFolder(at + "src"), in = MakeFolder(at + "in");
+  for (const char* name : {"a.txt", "box.yal", "c.txt"}) WriteBytes(src + name, name);
+  RunCli(root, {"pack", "--password-file", at + "pw", "-o", in + "box.yal", src + "a.txt",
+                src + "box.yal", src + "c.txt"});
+  const CliRun unpacked = RunCli(root, {"unpack", "--password-file", at + "pw", in + "box.yal"});
+  EXPECT_NE(unpacked.err.find("(name of the container itself): box.yal"), std::string::npos);
+  EXPECT_EQ(ReadBytes(in + "a.txt") + ReadBytes(in + "c.txt"), "a.txtc.txt");
+}
+
+#ifdef _WIN32
+// "C:box.yal" lies in C:'s own current folder (kept in the "=C:" variable, as
+// cmd.exe keeps it) while the process works on another drive: the container is
+// written and unpacked there, not in the process's folder.
+TEST(CliFileCommands, ADriveRelativeContainerStaysInItsDrivesFolder) {
+  TempFolder there;
+  const std::string drive = there.Folder().substr(0, 2), previous = fs::current_path().string();
+  std::string root = "Z:\\";  // the root of another drive becomes the current folder
+  while (root[0] > 'A' && (root[0] == drive[0] || !SetCurrentDirectoryA(root.c_str()))) --root[0];
+  if (root[0] == 'A') GTEST_SKIP() << "no second drive";
+  SetEnvironmentVariableA(("=" + drive).c_str(), there.Folder().c_str());
+  const std::string source = MakeFolder(there.Path("src")) + "a.txt";
+  WriteBytes(source, "packed");
+  WriteBytes(there.Path("pw"), "secret\n");
+  RunCli(there, {"pack", "--password-file", there.Path("pw"), "-o", drive + "box.yal", source});
+  RunCli(there, {"unpack", "--password-file", there.Path("pw"), drive + "box.yal"});
+  fs::current_path(previous);
+  SetEnvironmentVariableA(("=" + drive).c_str(), nullptr);
+  EXPECT_EQ(ReadBytes(there.Path("a.txt")), "packed");
+}
+#endif
 
 }  // namespace
 }  // namespace containertest

@@ -218,6 +218,23 @@ TEST(EncryptFileFailures, SourcePathLongerThan255Bytes) {
                               {"Read File not Open ", "Path longer than 255 bytes: " + longPath});
 }
 
+// A source that grows once open holds more than the size taken then: packed, it
+// would be cut short without a word.
+TEST(EncryptFileFailures, SourceThatGrowsOnceOpenStopsThePacking) {
+  TempFolder folder;
+  WriteBytes(folder.Path("big.bin"), RandomBytes(1 << 20, 5));
+  struct Grow : resicrypt::PackEvents {
+    fs::path file;
+    void BlocksStarting(std::int32_t) override { fs::resize_file(file, (1 << 20) + 1); }
+  } events;
+  events.file = folder.Root() / "big.bin";
+  auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+  const auto outcome = resicrypt::PackContainer(
+      *workspace, Password("secret"), folder.Path("box.yal"), {folder.Path("big.bin")}, events);
+  ASSERT_EQ(outcome.problems.size(), 1u);
+  EXPECT_EQ(outcome.problems[0].kind, resicrypt::FileProblemKind::kGrewWhileRead);
+}
+
 TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {
   TempFolder folder;
   WriteBytes(folder.Path("a.txt"), "twelve bytes");
@@ -277,6 +294,13 @@ TEST(EncryptFileFailures, WriteErrorsAreReportedAndLeaveTheEarlierContainer) {
   }
 }
 #endif
+
+// A drop of one container alone is unpacked, in any letter case; any other drop packed.
+TEST(FileDrop, OneContainerAloneIsUnpackedAnyOtherDropPacked) {
+  using resicrypt::CipherDirection, resicrypt::DropDirection;
+  EXPECT_EQ(DropDirection({"C:\\in\\BOX.YAL"}), CipherDirection::kDecrypt);
+  EXPECT_EQ(DropDirection({"C:\\in\\box.yal", "C:\\in\\a.txt"}), CipherDirection::kEncrypt);
+}
 
 }  // namespace
 }  // namespace containertest

@@ -99,6 +99,23 @@ TEST_F(DropTest, RefusedDropsRunNothing) {
   EXPECT_EQ(Form().ReportLine(0), report[0]);
 }
 
+// Files whose records could not all be unpacked again beside each other, or a
+// container saved onto a dropped file: one message naming the files, nothing written.
+TEST_F(DropTest, FilesThatCouldNotComeBackAreRefusedBeforeAnythingIsWritten) {
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha");
+  const std::string other = folder.Path() + "\\d2\\A.TXT";
+  dialogs_.saveAnswers.push_back(folder.Path() + "\\box.yal");
+  Drop({a, other});
+  dialogs_.saveAnswers.push_back(a);
+  Drop({a});
+  EXPECT_EQ(dialogs_.messages.at(0).second,
+            other + " has the same name as " + a + "; pack them into two containers");
+  EXPECT_EQ(dialogs_.messages.at(1).second,
+            a + " is the container itself; save the container under another name");
+  EXPECT_EQ(TempFolder::Read(folder.Path() + "\\box.yal") + TempFolder::Read(a), "<missing>alpha");
+}
+
 TEST_F(DropTest, ADropDuringAFileCommandWaitsForIt) {
   FormTest::TearDown();
   std::promise<void> release;
