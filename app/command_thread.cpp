@@ -34,6 +34,9 @@ class CommandThread::Mailbox final : public FileCommandView {
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     return owner_.Ask([this, text, caption] { return owner_.window_.AskOkCancel(text, caption); });
   }
+  void BlockTurn() override {
+    if (owner_.stopRequested_) throw CommandStopped();
+  }
 
  private:
   CommandThread& owner_;
@@ -46,6 +49,7 @@ CommandThread::~CommandThread() { Abandon(); }
 
 void CommandThread::Start(Body body, std::function<void()> finished) {
   if (thread_.joinable()) thread_.join();  // a body that ended, its finish already run
+  stopRequested_ = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = false;

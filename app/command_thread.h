@@ -12,6 +12,7 @@
 // the next wake-up when the call has returned.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -43,6 +44,10 @@ class CommandThread {
   void Start(Body body, std::function<void()> finished);
   bool Running() const { return thread_.joinable(); }
 
+  // The window's thread: the running command stops at its next block turn, as a
+  // failed run stops (CommandStopped).
+  void RequestStop() { stopRequested_ = true; }
+
   // The window's thread: runs the next call the command queued, and, once it has
   // returned (also by an exception), wakes the window again while more are
   // waiting, so that its own messages come in between. A call made while one
@@ -69,6 +74,7 @@ class CommandThread {
   std::mutex mutex_;
   std::condition_variable answered_;
   std::deque<std::function<void()>> queue_;
+  std::atomic<bool> stopRequested_{false};
   bool abandoned_ = false;
   bool armed_ = false;  // a wake-up is on its way, or the running call's Drain will ask for one
   bool draining_ = false;

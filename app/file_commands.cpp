@@ -274,10 +274,20 @@ void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandV
 }  // namespace
 
 void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
-  if (job.direction == CipherDirection::kEncrypt) {
-    RunEncryptFile(job, workspace, view);
-  } else {
-    RunDecryptFile(job, workspace, view);
+  try {
+    if (job.direction == CipherDirection::kEncrypt) {
+      RunEncryptFile(job, workspace, view);
+    } else {
+      RunDecryptFile(job, workspace, view);
+    }
+  } catch (const CommandStopped&) {
+    // What a failed run leaves: the container's path as it was; the records
+    // unpacked before, and no part of the one under way.
+    view.ReportAppend(job.direction == CipherDirection::kEncrypt
+                          ? "Stopped: " + job.container + " left as it was"
+                          : " Stopped: the file being unpacked was not kept");
+    view.ShowProgress(ProgressBar::Blocks, false);
+    view.ShowProgress(ProgressBar::Files, false);
   }
 }
 

@@ -37,8 +37,14 @@ class FileCommandView {
 
   // The command's turn before every (total div 100) + 1-th block of a file: the
   // blocks before it are written and the bar is about to move (or has moved).
+  // Throws CommandStopped when the user has stopped the command.
   virtual void BlockTurn() {}
 };
+
+// Thrown at a block turn of a command the user stopped. The container code lets
+// it through as any failure: the new files are given up, the files that stood
+// there kept.
+struct CommandStopped {};
 
 class FormPort : public FileCommandView {
  public:

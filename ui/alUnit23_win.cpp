@@ -9,6 +9,7 @@
 #include "ui/clipboard_win.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/wide_names_win.h"
+#include "app/flag_scope.h"
 #include "app/file_commands.h"
 
 namespace resicrypt {
@@ -368,7 +369,9 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnActivate(wParam);
       return 0;
     case WM_CLOSE:
-      // A running file command finishes first; the window closes after it.
+      // A running file command finishes first, or stops if the user says so; the
+      // window closes after it.
+      AskToStopFileCommand();
       if (gate_.Busy()) {
         gate_.RunOrDefer([window] { PostMessageA(window, WM_CLOSE, 0, 0); });
         return 0;
@@ -487,6 +490,10 @@ void TForm1::OnLeftButtonUp(LPARAM lParam) {
 bool TForm1::PreTranslateMessage(const MSG& message) {
   if (message.message != WM_KEYDOWN || window_ == nullptr) return false;
   if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+  if (message.wParam == VK_ESCAPE && commandThread_.Running()) {
+    AskToStopFileCommand();
+    return true;
+  }
   if (message.wParam == VK_TAB) {
     if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
     FocusNextControl(GetKeyState(VK_SHIFT) < 0);
@@ -710,6 +717,14 @@ void TForm1::RunFileCommand(const FileFormCommand& command) {
     return;
   }
   commandThread_.Start(std::move(body), [this] { EndFileCommand(); });
+}
+
+void TForm1::AskToStopFileCommand() {
+  if (!commandThread_.Running() || askingToStop_) return;
+  FlagScope asking(askingToStop_);
+  if (dialogs_->AskYesNo(window_, "A file command is running. Stop it?", title_)) {
+    commandThread_.RequestStop();
+  }
 }
 
 void TForm1::EndFileCommand() {

@@ -161,6 +161,8 @@ class TForm1 final : public FormPort {
   bool UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files);
   // On the window's thread once the command's thread has ended.
   void EndFileCommand();
+  // Close or Escape while a file command runs: Yes stops it, No lets it finish.
+  void AskToStopFileCommand();
   void RunCipherCommand(const FormCommand& command);
 
   void SetHidePasswordChecked(bool checked);
@@ -190,6 +192,7 @@ class TForm1 final : public FormPort {
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;
+  bool askingToStop_ = false;
   std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
   CipherGate gate_;
   CommandThread commandThread_;

@@ -163,6 +163,10 @@ void SystemDialogs::ShowMessage(HWND owner, const std::string& title, const std:
   CentredMessageBox(owner, text, title, MB_OK);
 }
 
+bool SystemDialogs::AskYesNo(HWND owner, const std::string& text, const std::string& caption) {
+  return CentredMessageBox(owner, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
 bool SystemDialogs::AskOkCancel(HWND owner, const std::string& text, const std::string& caption) {
   return CentredMessageBox(owner, text, caption, MB_OKCANCEL) == IDOK;
 }

@@ -31,6 +31,8 @@ class FormDialogs {
   // Modal boxes, centred on the screen; the owner takes no input meanwhile.
   virtual void ShowMessage(HWND owner, const std::string& title, const std::string& text) = 0;
   virtual bool AskOkCancel(HWND owner, const std::string& text, const std::string& caption) = 0;
+  // The Yes/No question box: true for Yes.
+  virtual bool AskYesNo(HWND owner, const std::string& text, const std::string& caption) = 0;
   virtual void ShowError(HWND owner, const std::string& title, const std::string& text) = 0;
   // The message box for a text that the ANSI code page cannot hold (a file name).
   virtual void ShowWideMessage(HWND owner, const std::string& title, const std::wstring& text) = 0;
@@ -47,6 +49,7 @@ class SystemDialogs final : public FormDialogs {
   bool RunSaveDialog(HWND owner, const std::string& defaultExtension, std::string& path) override;
   void ShowMessage(HWND owner, const std::string& title, const std::string& text) override;
   bool AskOkCancel(HWND owner, const std::string& text, const std::string& caption) override;
+  bool AskYesNo(HWND owner, const std::string& text, const std::string& caption) override;
   void ShowError(HWND owner, const std::string& title, const std::string& text) override;
   void ShowWideMessage(HWND owner, const std::string& title, const std::wstring& text) override;
 

@@ -37,6 +37,11 @@ class FixedDialogs final : public resicrypt::FormDialogs {
     std::fprintf(stderr, "message: %s\n", text.c_str());
     ++boxes;
   }
+  bool AskYesNo(HWND, const std::string& text, const std::string&) override {
+    std::fprintf(stderr, "question: %s\n", text.c_str());
+    ++boxes;
+    return false;
+  }
   bool AskOkCancel(HWND, const std::string& text, const std::string&) override {
     std::fprintf(stderr, "question: %s\n", text.c_str());
     ++boxes;

@@ -63,6 +63,9 @@ class ScriptedDialogs final : public FormDialogs {
   void ShowMessage(HWND, const std::string& title, const std::string& text) override {
     messages.emplace_back(title, text);
   }
+  bool AskYesNo(HWND owner, const std::string& text, const std::string& caption) override {
+    return AskOkCancel(owner, text, caption);
+  }
   bool AskOkCancel(HWND, const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
     if (questionAnswers.empty()) return true;

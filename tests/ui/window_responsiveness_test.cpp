@@ -65,5 +65,58 @@ TEST_F(ResponsivenessTest, TheWindowAnswersThroughoutALargeEncryptAndDecryptFile
   EXPECT_LT(slowest.load(), 100u);
 }
 
+// Closing the window or pressing Escape while a file command runs asks whether to
+// stop it. Yes stops it as a failed run stops: an old container is kept byte for
+// byte, a file being unpacked is not left behind, no temporary stays; a close then
+// goes on to close. No lets it finish.
+TEST_F(ResponsivenessTest, AFileCommandStopsWhenTheUserSaysSo) {
+  TempFolder folder;
+  std::string bytes(std::size_t{300} << 20, '\0');
+  for (std::size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(k >> 12);
+  const std::string source = folder.Add("large.bin", bytes);
+  const std::string container = folder.Add("large.yal", "an older container");
+  const auto stopWith = [&](C button, UINT stopMessage, bool yes) {
+    dialogs_.openAnswers.push_back(
+        std::vector<std::string>{button == C::Button2 ? source : container});
+    dialogs_.saveAnswers.push_back(container);
+    dialogs_.questionAnswers.push_back(yes);
+    const HWND window = Window();
+    StartCommand(button);
+    if (stopMessage == WM_CLOSE) {
+      SendMessageA(window, WM_CLOSE, 0, 0);
+      PumpUntil([&] { return !IsWindow(window); });
+      FormTest::TearDown();
+      SetUp();
+    } else {
+      Form().PreTranslateMessage(MSG{Item(button), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}});
+      PumpUntil([this] { return !Form().Gate().Busy(); });
+    }
+  };
+  stopWith(C::Button2, WM_KEYDOWN, true);
+  EXPECT_EQ(TempFolder::Read(container), "an older container");
+  EXPECT_EQ(Form().ReportLine(Form().ReportCount() - 1),
+            "Stopped: " + container + " left as it was");
+  stopWith(C::Button2, WM_CLOSE, false);
+  DeleteFileA(source.c_str());
+  stopWith(C::Button1, WM_KEYDOWN, true);
+  EXPECT_EQ(TempFolder::Read(source), "<missing>");
+  EXPECT_EQ(Form().ReportLine(Form().ReportCount() - 1),
+            " Stopped: the file being unpacked was not kept");
+  stopWith(C::Button1, WM_CLOSE, true);
+  EXPECT_EQ(TempFolder::Read(source), "<missing>");
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((folder.Path() + "\\*").c_str(), &found);
+  std::vector<std::string> names;
+  do {
+    names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "large.yal"})) << "no temporary left";
+  ASSERT_EQ(dialogs_.questions.size(), 4u);
+  EXPECT_EQ(dialogs_.questions[0].first, "A file command is running. Stop it?");
+  stopWith(C::Button1, WM_CLOSE, false);  // No: the container made under No unpacks whole
+  EXPECT_EQ(TempFolder::Read(source), bytes);
+}
+
 }  // namespace
 }  // namespace resicrypt::testing
