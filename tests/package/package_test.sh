@@ -108,7 +108,7 @@ msi_install() {
   check "Start menu shortcut" test -f "$shortcut"
   check "Send to shortcut" test -f "$sendto"
   # The .yal file type, per user; the program's path as Windows spells it.
-  local exe classes='HKCU\Software\Classes'
+  local exe classes='HKCU\Software\Classes' tries
   exe=$("$W" winepath -w "$program/Resicrypt.exe" 2>/dev/null | tr -d '\r')
   check ".yal" same "$(default_value "$classes\.yal")" Resicrypt.Container
   check "file type name" same "$(default_value "$classes\Resicrypt.Container")" \
@@ -118,6 +118,19 @@ msi_install() {
   check "open command" same \
     "$(default_value "$classes\Resicrypt.Container\shell\open\command")" "\"$exe\" \"%1\""
   check "a silent install started the program" same "$(pgrep -f 'Resicrypt\\Resicrypt.exe')" ""
+  # Wine's shell reads no per-user classes (Windows merges them): the same keys in
+  # HKLM, in this prefix only, show what a double-click on a .yal starts.
+  local key
+  for key in .yal Resicrypt.Container Resicrypt.Container\\shell\\open\\command; do
+    "$W" reg add "HKLM\\Software\\Classes\\$key" /ve /d "$(default_value "$classes\\$key")" /f >/dev/null 2>&1
+  done
+  cp data.bin "double click.yal"
+  "$W" start "$("$W" winepath -w "$PWD/double click.yal" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
+  for tries in $(seq 40); do pgrep -f 'Resicrypt\\Resicrypt.exe' >/dev/null || sleep 0.25; done
+  check "a double-clicked .yal opens in Resicrypt" grep -q 'Resicrypt.exe .*double click.yal' \
+    <<<"$(pgrep -af 'Resicrypt\\Resicrypt.exe')"
+  pkill -f 'Resicrypt\\Resicrypt.exe'
+  for key in .yal Resicrypt.Container; do "$W" reg delete "HKLM\\Software\\Classes\\$key" /f >/dev/null 2>&1; done
   one_entry "$version"
   check "DisplayName, Publisher" same "$(value "$(entries)" DisplayName),$(value "$(entries)" \
     Publisher)" "Resicrypt,The Resicrypt developers"
