@@ -111,22 +111,23 @@ TEST(ResicryptExe, IconsAre32By32In16ColoursAndManifestDeclaresDpiAwareness) {
   EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
 }
 
+// A top-level window of one process and class.
 struct FoundWindow {
   DWORD process;
   HWND window;
+  const char* className = "TForm1";
 };
 
-BOOL CALLBACK FindForm(HWND window, LPARAM param) {
+BOOL CALLBACK FindWindowOf(HWND window, LPARAM param) {
   auto* found = reinterpret_cast<FoundWindow*>(param);
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   char className[32] = {};
   GetClassNameA(window, className, static_cast<int>(sizeof className));
-  if (process == found->process && std::strcmp(className, "TForm1") == 0) {
+  if (process == found->process && std::strcmp(className, found->className) == 0) {
     found->window = window;
-    return FALSE;
   }
-  return TRUE;
+  return found->window == nullptr;
 }
 
 // Starts Resicrypt.exe with arguments (a wide command line, as Explorer gives it)
@@ -144,7 +145,7 @@ HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
   FoundWindow found{process.dwProcessId, nullptr};
   for (int i = 0; i < 200 && found.window == nullptr; ++i) {
     Sleep(50);
-    EnumWindows(&FindForm, reinterpret_cast<LPARAM>(&found));
+    EnumWindows(&FindWindowOf, reinterpret_cast<LPARAM>(&found));
   }
   return found.window;
 }
@@ -160,16 +161,6 @@ DWORD CloseExe(HWND form, PROCESS_INFORMATION& process) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return exitCode;
-}
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  auto* found = reinterpret_cast<FoundWindow*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char className[32] = {};
-  GetClassNameA(window, className, static_cast<int>(sizeof className));
-  if (process == found->process && std::strcmp(className, "#32770") == 0) found->window = window;
-  return found->window == nullptr;
 }
 
 TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
@@ -227,12 +218,10 @@ TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
   EXPECT_EQ(std::wstring(line), std::wstring(container.begin(), container.end()));
 
   PROCESS_INFORMATION second{};
-  FoundWindow secondBox{0, StartExe(L"", second)};
-  secondBox.process = second.dwProcessId;
-  EXPECT_NE(secondBox.window, nullptr) << "the second instance's Form1";
-  HWND secondForm = secondBox.window;
-  secondBox.window = nullptr;
-  EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&secondBox));
+  const HWND secondForm = StartExe(L"", second);
+  EXPECT_NE(secondForm, nullptr) << "the second instance's Form1";
+  FoundWindow secondBox{second.dwProcessId, nullptr, "#32770"};
+  EnumWindows(&FindWindowOf, reinterpret_cast<LPARAM>(&secondBox));
   EXPECT_EQ(secondBox.window, nullptr) << "a box in the second instance";
   EXPECT_EQ(CloseExe(secondForm, second), 0u);
 
