@@ -4,15 +4,18 @@
 # this processor has (RESICRYPT_CODEC=portable, avx2, avx512).
 #   bench/speed.sh [SIZE_MIB] [ROUNDS]      default 256 MiB, 7 rounds
 #   RESICRYPT_SPEED_NATIVE_BUILD=DIR RESICRYPT_SPEED_WINDOWS_BUILD=DIR bench/speed.sh
+#   RESICRYPT_SPEED_LACKS=avx512 bench/speed.sh   # as on a processor without AVX-512
 # Every timed run writes a new output after a sync. A round runs every tool once,
 # in turn; a ratio is taken within each round and its median over the rounds is
 # held against the target (the machines this runs on drift between rounds).
 # Exits 1 when a target is missed:
-#   best level:  pack <= 1.8 x dd bs=1M, unpack <= 2.0 x dd,
+#   avx512:      pack <= 1.8 x dd bs=1M, unpack <= 2.0 x dd,
 #                pack <= 0.6 x age -r (X25519), unpack <= 0.85 x 7z x (-mx0 -p archive)
-#   avx2:        pack <= 1.0 x age, unpack <= 1.0 x 7z x
+#   avx2:        pack <= 1.0 x age, unpack <= 1.0 x 7z x; where it is the best level
+#                also pack <= 2.2 x dd, unpack <= 1.8 x dd
 #   portable:    pack <= 1.0 x openssl enc -aes-256-cbc -pbkdf2, unpack <= 1.0 x openssl enc -d
-#   (all with the 23-byte password; the 3-byte one is timed on the best level)
+#   (all with the 23-byte password; the 3-byte one, the text, the memory and the
+#   Wine figures are timed on the best level)
 #   peak memory of pack and unpack < 32 MiB
 #   EncryptText and DecryptText >= 150 MB/s on a 10 MB text, 17-byte password
 #   Encrypt File and Decrypt File through the real window under Wine <= 1.3 x
@@ -36,14 +39,20 @@ cli="$nbuild/cli/resicrypt-cli"
 cmake --preset windows -B "$wbuild" >/dev/null
 cmake --build "$wbuild" -j "$(jobs_count)" --target resicrypt-cli window_speed >/dev/null
 
-# The codec levels this processor has: the CLI refuses the others.
+# The codec levels this processor has: the CLI refuses the others, with exit code
+# 2 and a line that names RESICRYPT_CODEC (its own status is not the test: any
+# command it exits non-zero on would do). RESICRYPT_SPEED_LACKS="avx512" times a
+# machine without the levels it names (on one with them). Every command but the
+# per-level ones runs on the best level left, as the programs would pick it.
 levels=()
 for level in portable avx2 avx512; do
-  if ! RESICRYPT_CODEC=$level "$cli" --help 2>&1 >/dev/null | grep -q RESICRYPT_CODEC; then
-    levels+=("$level")
-  fi
+  case " ${RESICRYPT_SPEED_LACKS:-} " in *" $level "*) continue ;; esac
+  refusal=$(RESICRYPT_CODEC=$level "$cli" --help 2>&1 >/dev/null || true)
+  if [[ $refusal != *RESICRYPT_CODEC* ]]; then levels+=("$level"); fi
 done
 best=${levels[${#levels[@]}-1]}
+export RESICRYPT_CODEC=$best
+echo "codec levels timed: ${levels[*]} (best: $best)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/resicrypt-speed.XXXXXX")
 trap 'stop_wineserver; rm -rf "$work"' EXIT
@@ -245,13 +254,19 @@ for level in "${levels[@]}"; do
     avx2)
       check "pack / age (avx2)" "$(median_ratio pack_avx2 age)" "<=" 1.0
       check "unpack / 7z x (avx2)" "$(median_ratio unpack_avx2 7z_x)" "<=" 1.0
+      if [ "$best" = avx2 ]; then
+        check "pack / dd (avx2)" "$(median_ratio pack_avx2 dd)" "<=" 2.2
+        check "unpack / dd (avx2)" "$(median_ratio unpack_avx2 dd)" "<=" 1.8
+      fi
+      ;;
+    avx512)
+      check "pack / dd (avx512)" "$(median_ratio pack_avx512 dd)" "<=" 1.8
+      check "unpack / dd (avx512)" "$(median_ratio unpack_avx512 dd)" "<=" 2.0
+      check "pack / age (avx512)" "$(median_ratio pack_avx512 age)" "<=" 0.6
+      check "unpack / 7z x (avx512)" "$(median_ratio unpack_avx512 7z_x)" "<=" 0.85
       ;;
   esac
 done
-check "pack / dd ($best)" "$(median_ratio "pack_$best" dd)" "<=" 1.8
-check "unpack / dd ($best)" "$(median_ratio "unpack_$best" dd)" "<=" 2.0
-check "pack / age ($best)" "$(median_ratio "pack_$best" age)" "<=" 0.6
-check "unpack / 7z x ($best)" "$(median_ratio "unpack_$best" 7z_x)" "<=" 0.85
 check "peak memory pack (MiB)" "$(echo "scale=1; $m_pack / 1024" | bc -l)" "<" 32
 check "peak memory unpack (MiB)" "$(echo "scale=1; $m_unpack / 1024" | bc -l)" "<" 32
 check "window Encrypt File / CLI pack" "$(median_ratio window_enc wcli_pack)" "<=" 1.3

@@ -152,27 +152,43 @@ struct DecodeLanes {
 };
 
 // Encoding with AVX2: 8 lanes of 32 bits per vector, lane j of vector s for
-// output byte 8 s + j of the step (residue i of block t). The bytes of a block go
-// in pairs, two words of 16 bits in a 32-bit lane (bytes 2k and 2k + 1, "pair
-// k"), and vpmaddwd multiplies them by the two weights 256^(2k) and 256^(2k+1)
-// mod m(i) (between -127 and 127, 0 above the block): the sum is that of the
-// AVX-512 encoder, below 2^20 in magnitude, and its remainder is found the same
-// way. A step holds one block, whose pairs each go to all lanes, or (when R is
-// at most 8) as many blocks as fit 16 lanes: then the pairs of all of them come
-// from one 16-byte window and each lane picks those of its own block.
+// output byte 8 s + j of the step (residue i of block t), products by vpmaddwd.
+// - One block a step (R above 8, or too many bytes for one window): the block's
+//   bytes go in chunks of four, each broadcast to all lanes as two 16-bit words
+//   (bytes 4k, 4k + 1 and 4k + 2, 4k + 3: "chunk k") with the top bit of each word
+//   flipped, which makes the word W - 2^15 as vpmaddwd reads it (signed). Chunk k
+//   has the weights 256^(4k) and 256^(4k+2) mod m(i) (between -127 and 127, 0
+//   above the block; a block byte past L in the last chunk is masked off). Lane
+//   start `start`, a residue of 2^15 (sum of the weights of the words in use + 1)
+//   mod m, puts the flips right. The sum x stays below 6 * 2 * 2^15 * 127 + 255
+//   < 2^26 in magnitude and is folded: with x's low word flipped too, vpmaddwd by
+//   (1, 2^16 mod m) gives x - 2^15 mod m, below 2^15 + 2^10 * 127 < 2^20 in
+//   magnitude; its remainder is found as in the AVX-512 encoder.
+// - Several blocks a step (R at most 8): as many blocks as fit 16 lanes take
+//   their bytes in pairs, two zero-extended 16-bit words in a 32-bit lane (bytes
+//   2k and 2k + 1, "pair k") with the weights 256^(2k) and 256^(2k+1) mod m(i);
+//   the pairs of all of them come from one 16-byte window and each lane picks
+//   those of its own block. The sum, below 12 * 2 * 255 * 127 < 2^20, needs no fold.
 constexpr int kPairLanes = 8;
 constexpr int kMaxPairVectors = (kMaxResidues + kPairLanes - 1) / kPairLanes;
 constexpr int kMaxBlockPairs = 12;  // ceil(24 bytes / 2)
 struct EncodePairLanes {
   int blocksPerStep = 0;
   int vectors = 0;  // V
-  int pairs = 0;    // ceil(L / 2)
+  int pairs = 0;    // ceil(L / 2), several blocks a step
+  int chunks = 0;   // ceil(L / 4), one block a step
+  // One block a step: the bytes of the last chunk that belong to the block.
+  std::uint32_t lastChunkMask = 0;
   // Several blocks a step: byte x of the 32-byte pair vector is window byte
   // windowIndex[x] (0x80: zero), for pair k of block t in 32-bit slot
   // t ceil(L / 2) + k; lane j of vector s takes slot pick[s][k][j].
   unsigned char windowIndex[32] = {};
   std::int32_t pick[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  // The two 16-bit weights of pair k (several a step) or chunk k (one a step).
   std::uint32_t weight[kMaxPairVectors][kMaxBlockPairs][kPairLanes] = {};
+  // One block a step: the lane's start and its fold's weights (1, 2^16 mod m).
+  std::int32_t start[kMaxPairVectors][kPairLanes] = {};
+  std::uint32_t fold[kMaxPairVectors][kPairLanes] = {};
   float modulus[kMaxPairVectors][kPairLanes] = {};
   float inverse[kMaxPairVectors][kPairLanes] = {};
   float halfInverse[kMaxPairVectors][kPairLanes] = {};

@@ -234,6 +234,9 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
   using codec_kernels::kPairLanes;
   const int K = (L + 1) / 2;
   lanes.pairs = K;
+  lanes.chunks = (L + 3) / 4;
+  const int lastBytes = L - 4 * (lanes.chunks - 1);
+  lanes.lastChunkMask = lastBytes == 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * lastBytes)) - 1;
   const int several = 2 * kPairLanes / R;  // blocks in two vectors
   if (several >= 2 && several * L <= 16 && several * K <= kPairLanes) {
     lanes.blocksPerStep = several;
@@ -242,8 +245,9 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
     lanes.blocksPerStep = 1;
     lanes.vectors = (R + kPairLanes - 1) / kPairLanes;
   }
+  const bool words = lanes.blocksPerStep == 1;
   for (int x = 0; x < 32; ++x) lanes.windowIndex[x] = 0x80;
-  if (lanes.blocksPerStep > 1) {
+  if (!words) {
     for (int t = 0; t < lanes.blocksPerStep; ++t) {
       for (int k = 0; k < K; ++k) {
         const int slot = t * K + k;  // bytes 4 slot.. of the vector, 16-byte halves alike
@@ -253,6 +257,9 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
       }
     }
   }
+  // Weight b of chunk (pair) k belongs to the word (byte) 2 k + b, which starts
+  // at block byte step (2 k + b).
+  const int step = words ? 2 : 1;
   for (int s = 0; s < lanes.vectors; ++s) {
     for (int j = 0; j < kPairLanes; ++j) {
       const int o = kPairLanes * s + j;  // output byte of the step
@@ -261,15 +268,26 @@ void FillEncodePairLanes(codec_kernels::EncodePairLanes& lanes, const std::uint3
       const std::uint32_t m = used ? moduli[o % R] : 1;
       SetLaneModulus(lanes, s, j, m);
       std::uint32_t power = 1 % m;  // 256^p mod m
-      for (int k = 0; k < K; ++k) {
+      std::uint32_t weightSum = 0;  // of the words in use, mod m
+      for (int k = 0; k < (words ? lanes.chunks : K); ++k) {
         int weight[2] = {};
         for (int b = 0; b < 2; ++b) {
-          if (used && 2 * k + b < L) weight[b] = SignedWeight(power, m);
+          const int p = step * (2 * k + b);
+          if (used && p < L) {
+            weight[b] = SignedWeight(power, m);
+            weightSum = (weightSum + power) % m;
+          }
           power = power * 256 % m;
+          if (words) power = power * 256 % m;
         }
         lanes.weight[s][k][j] = (static_cast<std::uint32_t>(weight[0]) & 0xFFFF) |
                                 (static_cast<std::uint32_t>(weight[1]) << 16);
         lanes.pick[s][k][j] = t * K + k;
+      }
+      if (words) {
+        // 2^15 (weightSum + 1) mod m, and 2^16 mod m as a signed weight.
+        lanes.start[s][j] = static_cast<std::int32_t>((32768 % m) * (weightSum + 1) % m);
+        lanes.fold[s][j] = 1u | (static_cast<std::uint32_t>(SignedWeight(65536 % m, m)) << 16);
       }
     }
   }

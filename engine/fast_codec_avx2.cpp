@@ -86,17 +86,19 @@ RESICRYPT_AVX2 inline __m256i PackBytes(__m256i a, __m256i b, __m256i c, __m256i
   return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
-// One step of V vectors; data(s, k) gives the pair vector of chunk k for vector s.
-// The residue bytes of the step go to out, 32 bytes per four vectors (the bytes
-// past the step's blocks are scrap that the next step overwrites).
-template <int V, int K, typename Data>
+// One step of V vectors; data(s, k) gives the word vector of chunk (or pair) k
+// for vector s. With Fold, the lanes start at lanes.start and their sums are
+// folded before the remainder (codec_kernels.h). The residue bytes of the step go
+// to out, 32 bytes per four vectors (the bytes past the step's blocks are scrap
+// that the next step overwrites).
+template <int V, int K, bool Fold, typename Data>
 RESICRYPT_AVX2 inline void EncodeVectors(const EncodePairLanes& lanes, Data data,
                                          unsigned char* out) {
   __m256i residues[(V + 3) / 4 * 4];
   RESICRYPT_UNROLL
   for (int s = 0; s < V; ++s) {
     // Two chains, so that the additions wait on each other half as long.
-    __m256i sum = _mm256_setzero_si256();
+    __m256i sum = Fold ? Load(lanes.start[s]) : _mm256_setzero_si256();
     __m256i other = _mm256_setzero_si256();
     RESICRYPT_UNROLL
     for (int k = 0; k < K; ++k) {
@@ -107,8 +109,12 @@ RESICRYPT_AVX2 inline void EncodeVectors(const EncodePairLanes& lanes, Data data
         other = _mm256_add_epi32(other, product);
       }
     }
-    residues[s] = Remainder(_mm256_add_epi32(sum, other), lanes.modulus[s], lanes.inverse[s],
-                            lanes.halfInverse[s]);
+    sum = _mm256_add_epi32(sum, other);
+    if (Fold) {
+      sum =
+          _mm256_madd_epi16(_mm256_xor_si256(sum, _mm256_set1_epi32(0x8000)), Load(lanes.fold[s]));
+    }
+    residues[s] = Remainder(sum, lanes.modulus[s], lanes.inverse[s], lanes.halfInverse[s]);
   }
   RESICRYPT_UNROLL
   for (int s = V; s < (V + 3) / 4 * 4; ++s) residues[s] = _mm256_setzero_si256();
@@ -126,10 +132,10 @@ RESICRYPT_AVX2 inline void EncodeVectors(const EncodePairLanes& lanes, Data data
 // Bytes a step may store: 16 for up to two vectors, else 32 per four.
 constexpr int StoreBytes(int V) { return V <= 2 ? 16 : (V + 3) / 4 * 32; }
 
-// The pair vectors of a step (a lambda would not take the target attribute).
-struct BroadcastPairs {
-  const std::int32_t* pairs;
-  RESICRYPT_AVX2 __m256i operator()(int, int k) const { return _mm256_set1_epi32(pairs[k]); }
+// The word vectors of a step (a lambda would not take the target attribute).
+struct BroadcastChunks {
+  const __m256i* chunks;
+  RESICRYPT_AVX2 __m256i operator()(int, int k) const { return chunks[k]; }
 };
 struct PickedPairs {
   const EncodePairLanes& lanes;
@@ -139,56 +145,49 @@ struct PickedPairs {
   }
 };
 
-// One block a step: its bytes widened to 16 bits (16 at a time), each pair
-// broadcast to all lanes.
-template <int V, int K>
-RESICRYPT_AVX2 inline void EncodeOne(const EncodePairLanes& lanes, const unsigned char* block,
-                                     unsigned char* out) {
-  alignas(32) std::int32_t pairs[(K + 7) / 8 * 8];
+// One block a step of C chunks: each chunk broadcast from the block to all
+// lanes, its words' top bits flipped; lastMask keeps the block's bytes of the last.
+template <int V, int C>
+RESICRYPT_AVX2 inline void EncodeOne(const EncodePairLanes& lanes, __m256i lastMask,
+                                     const unsigned char* block, unsigned char* out) {
+  const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80008000u));
+  __m256i chunks[C];
   RESICRYPT_UNROLL
-  for (int h = 0; h < (K + 7) / 8; ++h) {
-    Store(pairs + 8 * h,
-          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * h))));
+  for (int k = 0; k < C; ++k) {
+    std::int32_t word;
+    std::memcpy(&word, block + 4 * k, sizeof word);
+    __m256i chunk = _mm256_set1_epi32(word);
+    if (k == C - 1) chunk = _mm256_and_si256(chunk, lastMask);
+    chunks[k] = _mm256_xor_si256(chunk, flip);
   }
-  EncodeVectors<V, K>(lanes, BroadcastPairs{pairs}, out);
+  EncodeVectors<V, C, true>(lanes, BroadcastChunks{chunks}, out);
 }
 
-// Several blocks a step, from one 16-byte window.
+// Several blocks a step of K pairs each, from one 16-byte window, in two vectors.
 template <int K>
-RESICRYPT_AVX2 inline void EncodeSeveral(const EncodePairLanes& lanes, const unsigned char* window,
-                                         unsigned char* out) {
+RESICRYPT_AVX2 inline void EncodeSeveral(const EncodePairLanes& lanes, __m256i,
+                                         const unsigned char* window, unsigned char* out) {
   const __m256i bytes =
       _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(window)));
   const __m256i pairs = _mm256_shuffle_epi8(bytes, Load(lanes.windowIndex));
-  EncodeVectors<2, K>(lanes, PickedPairs{lanes, pairs}, out);
+  EncodeVectors<2, K, false>(lanes, PickedPairs{lanes, pairs}, out);
 }
 
-template <int V, int K>
-RESICRYPT_AVX2 inline void EncodeStep(const EncodePairLanes& lanes, bool several,
-                                      const unsigned char* in, unsigned char* out) {
-  if constexpr (V == 2) {
-    if (several) {
-      EncodeSeveral<K>(lanes, in, out);
-      return;
-    }
-  }
-  EncodeOne<V, K>(lanes, in, out);
-}
-
-template <int V, int K>
-RESICRYPT_AVX2 void EncodeRun(const EncodePairLanes& lanes, int L, int R, const unsigned char* in,
-                              std::size_t count, unsigned char* out) {
+// The steps over count blocks; Step is EncodeOne or EncodeSeveral, which reads
+// `reads` bytes of its first block and stores `writes` bytes.
+template <void (*Step)(const EncodePairLanes&, __m256i, const unsigned char*, unsigned char*),
+          std::ptrdiff_t kReads, std::ptrdiff_t kWrites>
+RESICRYPT_AVX2 void EncodeSteps(const EncodePairLanes& lanes, int L, int R, const unsigned char* in,
+                                std::size_t count, unsigned char* out) {
   const auto G = static_cast<std::size_t>(lanes.blocksPerStep);
-  const bool several = G > 1;
   const std::size_t inStep = G * static_cast<std::size_t>(L);
   const std::size_t outStep = G * static_cast<std::size_t>(R);
-  const std::ptrdiff_t reads = several ? 16 : (K + 7) / 8 * 16;
-  constexpr std::ptrdiff_t kWrites = StoreBytes(V);
+  const __m256i lastMask = _mm256_set1_epi32(static_cast<int>(lanes.lastChunkMask));
   const unsigned char* const inEnd = in + count * static_cast<std::size_t>(L);
   unsigned char* const outEnd = out + count * static_cast<std::size_t>(R);
   // Full steps whose reads and stores stay inside the buffers.
-  while (count >= G && inEnd - in >= reads && outEnd - out >= kWrites) {
-    EncodeStep<V, K>(lanes, several, in, out);
+  while (count >= G && inEnd - in >= kReads && outEnd - out >= kWrites) {
+    Step(lanes, lastMask, in, out);
     in += inStep;
     out += outStep;
     count -= G;
@@ -199,7 +198,7 @@ RESICRYPT_AVX2 void EncodeRun(const EncodePairLanes& lanes, int L, int R, const 
     alignas(32) unsigned char window[32] = {};
     alignas(32) unsigned char scratch[kWrites];
     std::memcpy(window, in, blocks * static_cast<std::size_t>(L));
-    EncodeStep<V, K>(lanes, several, window, scratch);
+    Step(lanes, lastMask, window, scratch);
     std::memcpy(out, scratch, blocks * static_cast<std::size_t>(R));
     in += blocks * static_cast<std::size_t>(L);
     out += blocks * static_cast<std::size_t>(R);
@@ -209,11 +208,17 @@ RESICRYPT_AVX2 void EncodeRun(const EncodePairLanes& lanes, int L, int R, const 
 
 using EncodeRunner = void (*)(const EncodePairLanes&, int, int, const unsigned char*, std::size_t,
                               unsigned char*);
+template <int V, int C>
+constexpr EncodeRunner kOneRun = EncodeSteps<EncodeOne<V, C>, 4 * C, StoreBytes(V)>;
 template <int V>
-constexpr EncodeRunner kEncodeRuns[kMaxBlockPairs] = {
-    EncodeRun<V, 1>, EncodeRun<V, 2>,  EncodeRun<V, 3>,  EncodeRun<V, 4>,
-    EncodeRun<V, 5>, EncodeRun<V, 6>,  EncodeRun<V, 7>,  EncodeRun<V, 8>,
-    EncodeRun<V, 9>, EncodeRun<V, 10>, EncodeRun<V, 11>, EncodeRun<V, 12>};
+constexpr EncodeRunner kOneRuns[kMaxBlockPairs / 2] = {kOneRun<V, 1>, kOneRun<V, 2>, kOneRun<V, 3>,
+                                                       kOneRun<V, 4>, kOneRun<V, 5>, kOneRun<V, 6>};
+template <int K>
+constexpr EncodeRunner kSeveralRun = EncodeSteps<EncodeSeveral<K>, 16, StoreBytes(2)>;
+constexpr EncodeRunner kSeveralRuns[kMaxBlockPairs] = {
+    kSeveralRun<1>, kSeveralRun<2>,  kSeveralRun<3>,  kSeveralRun<4>,
+    kSeveralRun<5>, kSeveralRun<6>,  kSeveralRun<7>,  kSeveralRun<8>,
+    kSeveralRun<9>, kSeveralRun<10>, kSeveralRun<11>, kSeveralRun<12>};
 
 // The 15-bit decoder (fast_codec_wide.h) on 8 lanes.
 struct Avx2Vector {
@@ -253,22 +258,26 @@ struct Avx2Vector {
 
 void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned char* blocks,
                       std::size_t count, unsigned char* residues) {
-  const int k = lanes.pairs - 1;
+  if (lanes.blocksPerStep > 1) {
+    kSeveralRuns[lanes.pairs - 1](lanes, L, R, blocks, count, residues);
+    return;
+  }
+  const int c = lanes.chunks - 1;
   switch (lanes.vectors) {
     case 1:
-      kEncodeRuns<1>[k](lanes, L, R, blocks, count, residues);
+      kOneRuns<1>[c](lanes, L, R, blocks, count, residues);
       break;
     case 2:
-      kEncodeRuns<2>[k](lanes, L, R, blocks, count, residues);
+      kOneRuns<2>[c](lanes, L, R, blocks, count, residues);
       break;
     case 3:
-      kEncodeRuns<3>[k](lanes, L, R, blocks, count, residues);
+      kOneRuns<3>[c](lanes, L, R, blocks, count, residues);
       break;
     case 4:
-      kEncodeRuns<4>[k](lanes, L, R, blocks, count, residues);
+      kOneRuns<4>[c](lanes, L, R, blocks, count, residues);
       break;
     default:
-      kEncodeRuns<5>[k](lanes, L, R, blocks, count, residues);
+      kOneRuns<5>[c](lanes, L, R, blocks, count, residues);
       break;
   }
 }

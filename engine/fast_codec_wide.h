@@ -46,12 +46,48 @@ RESICRYPT_WIDE_TARGET inline Split<Vector> SplitQuad(typename Vector::Type quad)
   return {Vector::And(quad, Vector::Set1(0x00FF00FF)), Vector::HighBytes(quad)};
 }
 
-// The column sum of Q quads against weights[j][0..1] (codec_kernels.h), in two
-// chains.
+// Columns 0..B-1 of rows (row b: the weights [j][0..1] of quad j,
+// codec_kernels.h) summed over Q quads into sums[0..B-1]. Each quad's words are
+// read once for all B columns, whose sums stay in registers, one chain each;
+// read column by column, the quads (more than the registers hold) came from the
+// stack for every multiply-add, and every step waited on loads.
+template <typename Vector, int Q, int B, int kRowQuads>
+RESICRYPT_WIDE_TARGET __attribute__((always_inline)) inline void Columns(
+    typename Vector::Type* sums, const Split<Vector>* quads,
+    const std::uint32_t (*rows)[kRowQuads][2]) {
+  using V = typename Vector::Type;
+  V acc[B];
+  RESICRYPT_UNROLL
+  for (int b = 0; b < B; ++b) acc[b] = Vector::Zero();
+  RESICRYPT_UNROLL
+  for (int j = 0; j < Q; ++j) {
+    const V even = quads[j].even;
+    const V odd = quads[j].odd;
+    RESICRYPT_UNROLL
+    for (int b = 0; b < B; ++b) {
+      const V products =
+          Vector::Add(Vector::Madd(even, Vector::Set1(static_cast<int>(rows[b][j][0]))),
+                      Vector::Madd(odd, Vector::Set1(static_cast<int>(rows[b][j][1]))));
+      acc[b] = Vector::Add(acc[b], products);
+      // As a register here: else GCC reassociates each chain into one tree over
+      // all the quads, whose products it keeps on the stack until the end.
+      asm("" : "+x"(acc[b]));
+    }
+  }
+  RESICRYPT_UNROLL
+  for (int b = 0; b < B; ++b) sums[b] = acc[b];
+}
+
+// Up to kFewQuads quads, each column is summed where its carry is taken (in two
+// chains), with no round trip through memory: the words of a step stay in
+// registers as they are, or (SSE2's 4 lanes, up to 6 quads) the loads are few
+// beside the multiply-adds. engine_bench found this order faster there.
+template <typename Vector>
+constexpr int kFewQuads = Vector::kLanes == 4 ? 6 : 3;
 template <typename Vector, int Q>
-RESICRYPT_WIDE_TARGET inline typename Vector::Type Column(typename Vector::Type column,
-                                                          const Split<Vector>* quads,
+RESICRYPT_WIDE_TARGET inline typename Vector::Type Column(const Split<Vector>* quads,
                                                           const std::uint32_t (*weights)[2]) {
+  typename Vector::Type column = Vector::Zero();
   typename Vector::Type other = Vector::Zero();
   RESICRYPT_UNROLL
   for (int j = 0; j < Q; ++j) {
@@ -61,6 +97,47 @@ RESICRYPT_WIDE_TARGET inline typename Vector::Type Column(typename Vector::Type 
                         Vector::Madd(quads[j].odd, Vector::Set1(static_cast<int>(weights[j][1]))));
   }
   return Vector::Add(column, other);
+}
+
+// Column p: from sums (AllColumns) when there are more than kFewQuads quads.
+template <typename Vector, int Q, int kRowQuads>
+RESICRYPT_WIDE_TARGET __attribute__((always_inline)) inline typename Vector::Type ColumnAt(
+    const typename Vector::Type* sums, const Split<Vector>* quads,
+    const std::uint32_t (*rows)[kRowQuads][2], int p) {
+  if constexpr (Q <= kFewQuads<Vector>) {
+    return Column<Vector, Q>(quads, rows[p]);
+  } else {
+    return sums[p];
+  }
+}
+
+// Columns 0..count-1 of rows, kColumnBlock at a time, when there are more than
+// kFewQuads quads. These are inlined into the step: a call would leave no vector
+// in a register across it.
+constexpr int kColumnBlock = 4;
+// The last left < kColumnBlock columns: Columns with B = left.
+template <typename Vector, int Q, int B, int kRowQuads>
+RESICRYPT_WIDE_TARGET __attribute__((always_inline)) inline void LastColumns(
+    typename Vector::Type* sums, const Split<Vector>* quads,
+    const std::uint32_t (*rows)[kRowQuads][2], int left) {
+  if constexpr (B > 0) {
+    if (left == B) {
+      Columns<Vector, Q, B>(sums, quads, rows);
+    } else {
+      LastColumns<Vector, Q, B - 1>(sums, quads, rows, left);
+    }
+  }
+}
+template <typename Vector, int Q, int kRowQuads>
+RESICRYPT_WIDE_TARGET __attribute__((always_inline)) inline void AllColumns(
+    typename Vector::Type* sums, const Split<Vector>* quads,
+    const std::uint32_t (*rows)[kRowQuads][2], int count) {
+  if constexpr (Q <= kFewQuads<Vector>) return;
+  int p = 0;
+  for (; p + kColumnBlock <= count; p += kColumnBlock) {
+    Columns<Vector, Q, kColumnBlock>(sums + p, quads, rows + p);
+  }
+  LastColumns<Vector, Q, kColumnBlock - 1>(sums + p, quads, rows + p, count - p);
 }
 
 // kLanes blocks a step, one per lane: Q residue quads per block, R = 4 (Q - 1) +
@@ -115,17 +192,20 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     RESICRYPT_UNROLL
     for (int j = 0; j < Q; ++j) split[j] = SplitQuad<Vector>(quads[j]);
 
-    // The quotient q' and whether the lane is doubtful (fraction digits 1..F-1 all 0).
-    V carry = zero;
+    // The quotient q' and whether the lane is doubtful (fraction digits 1..F-1 all
+    // 0). The columns first, the carries after them (a carry that fed the next
+    // column would chain every multiply-add of the step).
+    V sums[kMaxWideColumns];
+    AllColumns<Vector, Q>(sums, split, lanes.wideFractionWeight, F + 1);
+    V carry = Vector::Set1(lanes.bias);
     V fractionBits = zero;
     for (int c = 0; c < F; ++c) {
-      const V start = c == 0 ? Vector::Set1(lanes.bias) : zero;
       const V column =
-          Vector::Add(Column<Vector, Q>(start, split, lanes.wideFractionWeight[c]), carry);
+          Vector::Add(ColumnAt<Vector, Q>(sums, split, lanes.wideFractionWeight, c), carry);
       carry = Vector::ShiftRightSigned(column, 15);
       if (c >= 1) fractionBits = Vector::Or(fractionBits, column);
     }
-    const V q = Vector::Add(Column<Vector, Q>(zero, split, lanes.wideFractionWeight[F]), carry);
+    const V q = Vector::Add(ColumnAt<Vector, Q>(sums, split, lanes.wideFractionWeight, F), carry);
     const unsigned doubtful = Vector::ZeroLanes(Vector::And(fractionBits, digitMask));
     // q' (below 2^14) into the 16-bit half of slot R.
     constexpr int kOutQuads = Tail == 0 ? Q + 1 : Q;
@@ -144,6 +224,7 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     V packed[kOutRows * kSteps];
     RESICRYPT_UNROLL
     for (int k = 0; k < kOutRows * kSteps; ++k) packed[k] = zero;
+    AllColumns<Vector, kOutQuads>(sums, split, lanes.wideColumnWeight, P);
     carry = zero;
     unsigned negative = 0;
     V word = zero;
@@ -151,7 +232,7 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     int done = 0;      // words filled
     for (int p = 0; p < P; ++p) {
       const V column =
-          Vector::Add(Column<Vector, kOutQuads>(zero, split, lanes.wideColumnWeight[p]), carry);
+          Vector::Add(ColumnAt<Vector, kOutQuads>(sums, split, lanes.wideColumnWeight, p), carry);
       carry = Vector::ShiftRightSigned(column, 15);
       if (p == P - 1) negative = Vector::SignLanes(Vector::ShiftLeft(column, 17));
       if (done < words) {
