@@ -122,6 +122,12 @@ inline std::string Le32(std::int32_t value) {
   return bytes;
 }
 
+// bytes with removed bytes at offset replaced by inserted.
+inline std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
+                          const std::string& inserted) {
+  return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
+}
+
 inline resicrypt::FilePassword Password(const std::string& text) {
   return resicrypt::FilePassword::From(text).value();
 }

@@ -269,32 +269,6 @@ TEST(EncryptFileMended, ReadOnlySourcesArePacked) {
   EXPECT_EQ(ReadBytes(folder.Path("ro.txt")), "read only but readable");
 }
 
-#ifdef __linux__
-TEST(EncryptFileFailures, WriteErrorsAreReportedAndLeaveTheEarlierContainer) {
-  // A full disk while blocks are written, and one that shows only when the
-  // buffered rest is flushed at the close.
-  for (const std::size_t sourceSize : {std::size_t{3} << 20, std::size_t{5000}}) {
-    TempFolder folder;
-    WriteBytes(folder.Path("a.bin"), RandomBytes(sourceSize, 9));
-    WriteBytes(folder.Path("box.yal"), "earlier container");
-    auto form = NewForm("secret");
-    {
-      FileSizeLimit limit(1024);
-      Encrypt(*form, {folder.Path("a.bin")}, folder.Path("box.yal"));
-    }
-    // The small file's blocks all fit the buffer: its lines come before the close fails.
-    std::vector<std::string> expected = {folder.Path("a.bin")};
-    if (sourceSize == 5000) Append(expected, FourLines(5000, 6, ReferenceCipher("secret").N()));
-    Append(expected, {"Write File not Open ", "Container not written: " + folder.Path("box.yal")});
-    EXPECT_EQ(form->report, expected) << sourceSize;
-    EXPECT_FALSE(form->progress1.visible);
-    EXPECT_FALSE(form->progress2.visible);
-    EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "box.yal"}));  // no leftovers
-  }
-}
-#endif
-
 // A drop of one container alone is unpacked, in any letter case; any other drop packed.
 TEST(FileDrop, OneContainerAloneIsUnpackedAnyOtherDropPacked) {
   using resicrypt::CipherDirection, resicrypt::DropDirection;
