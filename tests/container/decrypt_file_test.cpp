@@ -1,6 +1,7 @@
-// Decrypt File through the fake window: password checks, the residue-count and
-// check-block tests, report lines, bars and pending events, every failure, and
-// hostile containers.
+// Decrypt File through the fake window: the residue-count and check-block tests,
+// report lines, bars and pending events, failures, and hostile names. Refused
+// passwords: tests/app/memo_label_commands_test.cpp; full disks and damaged
+// containers: container_hostile_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,9 +13,6 @@ namespace containertest {
 namespace {
 
 const char kProduct[] = " Product = E-mail: resicrypt@example.org";
-const char kMismatch[] = "Password 1 and Password 2 must equal ";
-const char kShort[] = "Password 1 and Password 2 must equal or small than three  ";
-const char kLong[] = "Password 1 and Password 2 must equal or small than three ";
 
 std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, int L, int N,
                                     std::int32_t index, std::int64_t T) {
@@ -30,24 +28,6 @@ std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, 
 
 const std::vector<std::pair<std::string, std::string>> kThreeFiles = {
     {"a.txt", "first file, 26 bytes long."}, {"b.txt", "second"}, {"c.txt", "third file"}};
-
-TEST(DecryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
-  const std::string long300(300, 'y');
-  const struct {
-    std::string edit1, edit2, message;
-  } cases[] = {
-      {"ab", "cd", kMismatch},
-      {"abc", "abC", kMismatch},
-      {long300, long300 + "z", kMismatch},
-      {"ab", "ab", kShort},  // two trailing blanks
-      {"", "", kShort},
-      {std::string(24, 'x'), std::string(24, 'x'), kLong},  // one trailing blank
-      {long300, long300, kLong},
-  };
-  for (const auto& c : cases) {
-    ExpectRefusedBeforeCopy(resicrypt::Button1Click, c.edit1, c.edit2, c.message);
-  }
-}
 
 TEST(DecryptFileDialogs, ProductLineAppendedAndYalFilter) {
   auto form = NewForm("secret");

@@ -1,5 +1,7 @@
-// Encrypt File through the fake window: password checks, dialogs, report lines,
+// Encrypt File through the fake window: passwords it takes, dialogs, report lines,
 // progress bars and pending events, and every failure with what it leaves behind.
+// Refused passwords: tests/app/memo_label_commands_test.cpp; full disks and damaged
+// containers: container_hostile_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,8 +12,6 @@ namespace containertest {
 namespace {
 
 const char kProduct[] = " Product = E-mail: resicrypt@example.org";
-const char kMismatch[] = "Password 1 and Password 2 must equal. ";
-const char kLength[] = "Password 1 and Password 2 must equal or small than three ";
 const char kFilter[] =
     "All(*.*)|*.*|Text(*.TXT)|*.TXT|Word(*.DOC)|*.DOC|Excel(*.XLS)|*.XLS|Pic(*.JPG)|*.JPG|"
     "CPP(*.CPP)|*.CPP|HTML(*.HTM)|*.HTM|";
@@ -20,26 +20,6 @@ std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
   return {"File Byte Amount = " + std::to_string(size),
           "File Byte Part   = " + std::to_string(size / L),
           "Open Long Byte   = " + std::to_string(L), "Close Long Byte  = " + std::to_string(N)};
-}
-
-TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
-  const std::string long300(300, 'y');
-  const struct {
-    std::string edit1, edit2, message;
-  } cases[] = {
-      {"ab", "cd", kMismatch},  // compared before the length is tested
-      {"abc", "abd", kMismatch},
-      {"Secret", "secret", kMismatch},
-      {"abc", "abc ", kMismatch},
-      {long300, long300 + "z", kMismatch},
-      {"ab", "ab", kLength},
-      {"", "", kLength},
-      {std::string(24, 'x'), std::string(24, 'x'), kLength},
-      {long300, long300, kLength},  // longer than either password buffer
-  };
-  for (const auto& c : cases) {
-    ExpectRefusedBeforeCopy(resicrypt::Button2Click, c.edit1, c.edit2, c.message);
-  }
 }
 
 TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
