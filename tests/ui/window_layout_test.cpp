@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tests/ui/ui_test_support.h"
 
@@ -237,15 +238,25 @@ TEST_F(StartUpTest, ProgressBarsRangeFrom0To100) {
 }
 
 TEST_F(StartUpTest, TabWalksTheTabOrderOverShownControls) {
-  // Edit1 0, Button1 1, Edit2 2, CheckBox1 3, ListBox1 4, the selected radio button 7,
-  // Button2 15; hidden buttons, the memo and the progress bars are passed over.
-  const std::array<ControlId, 8> order{C::Button1,      C::Edit2,   C::CheckBox1, C::ListBox1,
-                                       C::RadioButton1, C::Button2, C::Edit1,     C::Button1};
-  ASSERT_EQ(GetFocus(), Item(C::Edit1));
-  for (ControlId expected : order) {
+  // The table's tab order over the shown controls that take the focus; of the
+  // radio group only the selected button, and the walk wraps round.
+  std::vector<const ControlSpec*> rows;
+  for (const ControlSpec& row : kControlTable) {
+    const bool radio = (row.style & BS_TYPEMASK) == BS_RADIOBUTTON && row.className[0] == 'B';
+    if (row.tabOrder >= 0 && (row.style & WS_TABSTOP) != 0 && Shown(row.id) &&
+        (!radio || Checked(row.id))) {
+      rows.push_back(&row);
+    }
+  }
+  std::sort(rows.begin(), rows.end(),
+            [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+  ASSERT_EQ(rows.size(), 7u);  // Edit1, Button1, Edit2, CheckBox1, ListBox1, RadioButton1, Button2
+  ASSERT_EQ(GetFocus(), Item(rows[0]->id));
+  for (std::size_t k = 1; k <= rows.size() + 1; ++k) {
+    const ControlSpec& expected = *rows[k % rows.size()];
     MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
     ASSERT_TRUE(Form().PreTranslateMessage(tab));
-    EXPECT_EQ(GetFocus(), Item(expected)) << SpecOf(expected).name;
+    EXPECT_EQ(GetFocus(), Item(expected.id)) << expected.name;
   }
   // Down in the radio group selects the next mode.
   Click(C::RadioButton1);
