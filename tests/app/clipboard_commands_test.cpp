@@ -125,20 +125,6 @@ TEST_F(ClipboardCommands, EmptyClipboardIsWrittenEmptyWithoutMessage) {
   }
 }
 
-TEST_F(ClipboardCommands, TwentyCharacterPasswordsUseTheirFirstSeventeen) {
-  const std::string longKey = "abcdefghijklmnopqrst";
-  const std::string cut = "abcdefghijklmnopq";
-  const std::string plain = "first cell\tsecond cell\r\nthird line";
-  SetKey(longKey);
-  form.clipboard = plain;
-  resicrypt::Button4Click(form);
-  EXPECT_EQ(form.workingPassword, cut);
-  EXPECT_EQ(form.clipboard, cipher.E(cut, "first cell") + "\t" + cipher.E(cut, "second cell") +
-                                "\r\n" + cipher.E(cut, "third lin") + "e");
-  resicrypt::Button3Click(form);
-  EXPECT_EQ(form.clipboard, plain);
-}
-
 // A clipboard that cannot be opened, or refuses the write, is reported and keeps
 // its text; the memo gets no echo of a result that never reached the clipboard.
 class WriteRefusingForm : public FakeForm {

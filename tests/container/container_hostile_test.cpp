@@ -1,7 +1,7 @@
-// Hostile and faulty containers beyond the single damaged fields of the Decrypt
-// File tests: a cut at every byte, extreme values in every integer field, a record
-// that names the container itself, and write failures at several points of a
-// large file, while packing and while unpacking.
+// Hostile and faulty containers: a cut at every byte, damaged and extreme values
+// in every integer field, a record that names the container itself, and write
+// failures at several points of a file, while packing and while unpacking. The
+// one table of each for the file commands.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,11 +11,6 @@
 
 namespace containertest {
 namespace {
-
-std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
-                   const std::string& inserted) {
-  return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
-}
 
 std::vector<std::string> RootNames(const Scene& scene) {
   std::vector<std::string> names;
@@ -75,7 +70,8 @@ TEST(ContainerTruncated, EveryPrefixUnpacksTheWholeRecordsAndNamesTheFirstMissin
   }
 }
 
-// The largest and smallest values of every 32-bit field that a reader trusts.
+// The largest and smallest values of every 32-bit field that a reader trusts, and
+// cuts inside a record's head.
 TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
   Scene scene("secret", kFiles);
   const std::string good = scene.Bytes();
@@ -100,10 +96,21 @@ TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
       {Splice(good, countOffset, 4, Le32(1)), 1, bytesAfter(records[0].end, "record 1")},  // 3 -> 1
       {Splice(good, second.offset, 4, Le32(INT_MIN)), 1,
        stop2 + "negative name length), unpacking stopped"},
+      {Splice(good, second.offset, 4, Le32(INT_MAX)), 1,
+       stop2 + "container ends in its name), unpacking stopped"},
       {Splice(good, second.blocksOffset - 4, 4, Le32(INT_MAX)), 1,
+       stop2 + "size larger than the container), unpacking stopped: e"},
+      {Splice(good, second.blocksOffset - 4, 4, Le32(1000000)), 1,
        stop2 + "size larger than the container), unpacking stopped: e"},
       {Splice(good, second.blocksOffset - 4, 4, Le32(INT_MIN)), 1,
        stop2 + "negative size), unpacking stopped: e"},
+      // Cut inside record 2's head: in its name length, in its size.
+      {good.substr(0, second.offset + 2), 1, stop2 + "container ends early), unpacking stopped"},
+      {good.substr(0, second.blocksOffset - 2), 1,
+       stop2 + "container ends early), unpacking stopped: e"},
+      // Record 2 made the last one and cut short: C stays below T, its blocks do not fit.
+      {Splice(good.substr(0, second.end - 3), countOffset, 4, Le32(2)), 1,
+       stop2 + "blocks run past the end of the container), unpacking stopped: e"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lastLine);
@@ -113,6 +120,7 @@ TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
     Decrypt(*form, scene.container);
     const std::size_t lines = 1 + 7 * c.unpacked + (c.lastLine.empty() ? 0 : 1);
     ASSERT_EQ(form->report.size(), lines);
+    EXPECT_FALSE(form->progress2.visible);
     if (!c.lastLine.empty()) {
       EXPECT_EQ(form->report.back(), c.lastLine);
     }
@@ -169,44 +177,63 @@ TEST(ContainerOwnName, RecordNamedLikeTheContainerIsRefusedAndTheContainerKept) 
 
   // Unpacked elsewhere, the record is an ordinary file.
   TempFolder elsewhere;
-  const auto moved =
-      resicrypt::UnpackContainer(*workspace, Password("secret"), scene.container, elsewhere.Folder(), events);
+  const auto moved = resicrypt::UnpackContainer(*workspace, Password("secret"), scene.container,
+                                                elsewhere.Folder(), events);
   EXPECT_EQ(moved.unpacked, 3);
   EXPECT_EQ(ReadBytes(elsewhere.Path("box.yal")), "an older container");
 }
 
 #ifdef __linux__
 // A disk that fills up at different points of a 3 MiB container: while the first
-// buffer is written, between buffers, and at the last byte of the final flush.
+// buffer is written, between buffers, and at the last byte of the final flush; and
+// a small container whose blocks all fit the buffer, so that only the close fails
+// and the file's lines come before the failure.
 TEST(ContainerWriteFailures, PackingReportsEveryFullDiskAndTouchesNoSource) {
   TempFolder folder;
   const std::string big = RandomBytes((std::size_t{3} << 20) + 11, 31);
+  const std::string mid = RandomBytes(5000, 9);
   WriteBytes(folder.Path("big.bin"), big);
+  WriteBytes(folder.Path("mid.bin"), mid);
   WriteBytes(folder.Path("small.txt"), "small source");
-  const std::vector<std::string> sources = {folder.Path("small.txt"), folder.Path("big.bin")};
+  const std::vector<std::string> both = {folder.Path("small.txt"), folder.Path("big.bin")};
   auto first = NewForm("secret");
-  Encrypt(*first, sources, folder.Path("full.yal"));
+  Encrypt(*first, both, folder.Path("full.yal"));
   const auto fullSize = static_cast<rlim_t>(ReadBytes(folder.Path("full.yal")).size());
   fs::remove(folder.Path("full.yal"));
 
-  for (const rlim_t limit :
-       {rlim_t{0}, (rlim_t{1} << 20) - 1, (rlim_t{2} << 20) + 7, fullSize - 1}) {
-    SCOPED_TRACE(limit);
+  const struct {
+    std::vector<std::string> sources;
+    rlim_t limit;
+    std::size_t reportSize;  // 0: as far as the disk lets it come
+  } cases[] = {
+      {both, 0, 0},
+      {both, (rlim_t{1} << 20) - 1, 0},
+      {both, (rlim_t{2} << 20) + 7, 0},
+      {both, fullSize - 1, 0},
+      {{folder.Path("mid.bin")}, 1024, 1 + 4 + 2},  // path, four lines, failure
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
     WriteBytes(folder.Path("box.yal"), "earlier container");
     auto form = NewForm("secret");
     {
-      FileSizeLimit fileLimit(limit);
-      Encrypt(*form, sources, folder.Path("box.yal"));
+      FileSizeLimit fileLimit(c.limit);
+      Encrypt(*form, c.sources, folder.Path("box.yal"));
     }
     ASSERT_GE(form->report.size(), 2u);
+    if (c.reportSize != 0) {
+      EXPECT_EQ(form->report.size(), c.reportSize);
+    }
     EXPECT_EQ(form->report[form->report.size() - 2], "Write File not Open ");
     EXPECT_EQ(form->report.back(), "Container not written: " + folder.Path("box.yal"));
     EXPECT_FALSE(form->progress1.visible);
     EXPECT_FALSE(form->progress2.visible);
     EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
     EXPECT_EQ(ReadBytes(folder.Path("big.bin")), big);
+    EXPECT_EQ(ReadBytes(folder.Path("mid.bin")), mid);
     EXPECT_EQ(ReadBytes(folder.Path("small.txt")), "small source");
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"big.bin", "box.yal", "small.txt"}));
+    EXPECT_EQ(folder.Names(),
+              (std::vector<std::string>{"big.bin", "box.yal", "mid.bin", "small.txt"}));
   }
 }
 
@@ -228,6 +255,8 @@ TEST(ContainerWriteFailures, UnpackingReportsEveryFullDiskAndKeepsTheContainer) 
     EXPECT_EQ(form->report[8], " Write File not Open ");
     EXPECT_EQ(form->report[9],
               " Record 2 not unpacked (output file not written), unpacking stopped: big.bin");
+    EXPECT_FALSE(form->progress1.visible);
+    EXPECT_FALSE(form->progress2.visible);
     EXPECT_EQ(ReadBytes(scene.In("big.bin")), "earlier big.bin");
     EXPECT_EQ(ReadBytes(scene.In("a.txt")), "small");
     EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "big.bin", "box.yal"}));

@@ -122,6 +122,12 @@ inline std::string Le32(std::int32_t value) {
   return bytes;
 }
 
+// bytes with removed bytes at offset replaced by inserted.
+inline std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
+                          const std::string& inserted) {
+  return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
+}
+
 inline resicrypt::FilePassword Password(const std::string& text) {
   return resicrypt::FilePassword::From(text).value();
 }
@@ -134,24 +140,6 @@ inline std::unique_ptr<FakeForm> NewForm(const std::string& password) {
   form->edit2 = password;
   form->report.clear();
   return form;
-}
-
-// A file command refused by its password checks: exactly the one message, the
-// report as it was, no dialog run, and neither password buffer written.
-inline void ExpectRefusedBeforeCopy(void (*command)(resicrypt::FormPort&), const std::string& edit1,
-                                    const std::string& edit2, const std::string& message) {
-  auto form = NewForm(edit1);
-  form->edit2 = edit2;
-  form->report = {"earlier line"};
-  std::fill(std::begin(form->workspace.passwordText), std::end(form->workspace.passwordText), 0x5A);
-  std::fill(std::begin(form->workspace.passwordText2), std::end(form->workspace.passwordText2),
-            0x5A);
-  command(*form);
-  EXPECT_EQ(form->messages, std::vector<std::string>{message}) << edit1.size();
-  EXPECT_EQ(form->report, std::vector<std::string>{"earlier line"});
-  EXPECT_TRUE(form->openDialogFilters.empty());
-  for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
-  for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);
 }
 
 inline void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {

@@ -1,6 +1,7 @@
-// Decrypt File through the fake window: password checks, the residue-count and
-// check-block tests, report lines, bars and pending events, every failure, and
-// hostile containers.
+// Decrypt File through the fake window: the residue-count and check-block tests,
+// report lines, bars and pending events, failures, and hostile names. Refused
+// passwords: tests/app/memo_label_commands_test.cpp; full disks and damaged
+// containers: container_hostile_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,9 +13,6 @@ namespace containertest {
 namespace {
 
 const char kProduct[] = " Product = E-mail: resicrypt@example.org";
-const char kMismatch[] = "Password 1 and Password 2 must equal ";
-const char kShort[] = "Password 1 and Password 2 must equal or small than three  ";
-const char kLong[] = "Password 1 and Password 2 must equal or small than three ";
 
 std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, int L, int N,
                                     std::int32_t index, std::int64_t T) {
@@ -28,31 +26,8 @@ std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, 
           "Close File Byte yes   = " + std::to_string(T)};
 }
 
-std::string Splice(const std::string& bytes, std::size_t offset, std::size_t removed,
-                   const std::string& inserted) {
-  return bytes.substr(0, offset) + inserted + bytes.substr(offset + removed);
-}
-
 const std::vector<std::pair<std::string, std::string>> kThreeFiles = {
     {"a.txt", "first file, 26 bytes long."}, {"b.txt", "second"}, {"c.txt", "third file"}};
-
-TEST(DecryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
-  const std::string long300(300, 'y');
-  const struct {
-    std::string edit1, edit2, message;
-  } cases[] = {
-      {"ab", "cd", kMismatch},
-      {"abc", "abC", kMismatch},
-      {long300, long300 + "z", kMismatch},
-      {"ab", "ab", kShort},  // two trailing blanks
-      {"", "", kShort},
-      {std::string(24, 'x'), std::string(24, 'x'), kLong},  // one trailing blank
-      {long300, long300, kLong},
-  };
-  for (const auto& c : cases) {
-    ExpectRefusedBeforeCopy(resicrypt::Button1Click, c.edit1, c.edit2, c.message);
-  }
-}
 
 TEST(DecryptFileDialogs, ProductLineAppendedAndYalFilter) {
   auto form = NewForm("secret");
@@ -213,25 +188,6 @@ TEST(DecryptFileFailures, ContainerThatCannotBeOpened) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
-TEST(DecryptFileFailures, RecordThatFailsThePlausibilityCheckIsNamed) {
-  Scene scene("secret", kThreeFiles);
-  const auto records = WalkRecords(scene.Bytes(), 6);
-  ASSERT_EQ(records.size(), 3u);
-  // Record 2 claims a million bytes: C = (N - 1) x B + 2 exceeds T.
-  scene.SetBytes(Splice(scene.Bytes(), records[1].blocksOffset - 4, 4, Le32(1000000)));
-  auto form = NewForm("secret");
-  Decrypt(*form, scene.container);
-  const int N = ReferenceCipher("secret").N();
-  std::vector<std::string> expected = {scene.container};
-  Append(expected,
-         SevenLines("a.txt", 26, 6, N, 1, static_cast<std::int64_t>(scene.Bytes().size())));
-  expected.push_back(
-      " Record 2 not unpacked (size larger than the container), unpacking stopped: b.txt");
-  EXPECT_EQ(form->report, expected);
-  EXPECT_FALSE(form->progress2.visible);
-  EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "box.yal"}));
-}
-
 TEST(DecryptFileFailures, OutputFileThatCannotBeCreated) {
   Scene scene("secret", kThreeFiles);
   fs::create_directory(scene.root.Root() / "in" / "b.txt");  // a folder in the way
@@ -249,30 +205,6 @@ TEST(DecryptFileFailures, OutputFileThatCannotBeCreated) {
   EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "b.txt", "box.yal"}));
   EXPECT_TRUE(fs::is_directory(scene.root.Root() / "in" / "b.txt"));
 }
-
-#ifdef __linux__
-TEST(DecryptFileFailures, WriteErrorsRemoveThePartialFileAndKeepTheEarlierOne) {
-  for (const std::size_t size : {std::size_t{3} << 20, std::size_t{5000}}) {
-    Scene scene("secret", {{"a.txt", "small"}, {"big.bin", RandomBytes(size, 8)}});
-    WriteBytes(scene.In("big.bin"), "earlier big.bin");
-    auto form = NewForm("secret");
-    {
-      FileSizeLimit limit(1024);
-      Decrypt(*form, scene.container);
-    }
-    ASSERT_GE(form->report.size(), 3u);
-    EXPECT_EQ(form->report[form->report.size() - 2], " Write File not Open ");
-    EXPECT_EQ(form->report.back(),
-              " Record 2 not unpacked (output file not written), unpacking stopped: big.bin");
-    EXPECT_EQ(form->report.size(), 1u + 7 + 2);
-    EXPECT_FALSE(form->progress1.visible);
-    EXPECT_FALSE(form->progress2.visible);
-    EXPECT_EQ(ReadBytes(scene.In("a.txt")), "small");
-    EXPECT_EQ(ReadBytes(scene.In("big.bin")), "earlier big.bin");
-    EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "big.bin", "box.yal"}));
-  }
-}
-#endif
 
 TEST(DecryptFileMended, ReadOnlyContainerAndReplacedOutputs) {
   Scene scene("secret", kThreeFiles);
@@ -347,64 +279,6 @@ TEST(DecryptFileHostile, NameEndsAtItsFirstNulAndOutputPathsStayWithin255Bytes) 
   ASSERT_EQ(longForm->report.size(), 1u + 7 + 1 + 7);
   EXPECT_EQ(longForm->report[8],
             " Record 2 not unpacked (output path longer than 255 bytes): " + longName);
-}
-
-TEST(DecryptFileHostile, DamagedRecordHeadsStopWithALineAndKeepEarlierFiles) {
-  Scene scene("secret", kThreeFiles);
-  const std::string good = scene.Bytes();
-  const auto records = WalkRecords(good, 6);
-  const RecordAt& b = records[1];
-  const std::pair<std::string, std::string> cases[] = {
-      {Splice(good, b.offset, 4, Le32(-1)), "(negative name length), unpacking stopped"},
-      {Splice(good, b.offset, 4, Le32(0x7FFFFFFF)),
-       "(container ends in its name), unpacking stopped"},
-      {Splice(good, b.blocksOffset - 4, 4, Le32(-5)), "(negative size), unpacking stopped: b.txt"},
-      {good.substr(0, b.blocksOffset - 2), "(container ends early), unpacking stopped: b.txt"},
-      {good.substr(0, b.offset + 2), "(container ends early), unpacking stopped"},
-      // Record 2 made the last one and cut short: C stays below T, its blocks do not fit.
-      {Splice(good.substr(0, b.end - 3), 4 + static_cast<std::size_t>(Le32At(good, 0)) - 1, 4,
-              Le32(2)),
-       "(blocks run past the end of the container), unpacking stopped: b.txt"},
-  };
-  for (const auto& [bytes, tail] : cases) {
-    scene.SetBytes(bytes);
-    for (const char* name : {"a.txt", "b.txt", "c.txt"}) fs::remove(scene.In(name));
-    auto form = NewForm("secret");
-    Decrypt(*form, scene.container);
-    ASSERT_EQ(form->report.size(), 1u + 7 + 1) << tail;
-    EXPECT_EQ(form->report.back(), " Record 2 not unpacked " + tail);
-    EXPECT_FALSE(form->progress2.visible);
-    EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "box.yal"})) << tail;
-  }
-}
-
-TEST(DecryptFileHostile, DamagedHeadersUnpackNothing) {
-  Scene scene("secret", kThreeFiles);
-  const std::string good = scene.Bytes();
-  const std::size_t countOffset = 4 + static_cast<std::size_t>(Le32At(good, 0)) - 1;
-  const std::pair<std::string, std::string> cases[] = {
-      {"", " Container damaged (it ends in its header), nothing unpacked"},
-      {good.substr(0, 4), " Container damaged (it ends in its header), nothing unpacked"},
-      {good.substr(0, countOffset + 2),
-       " Container damaged (it ends in its header), nothing unpacked"},
-      {Splice(good, countOffset, 4, Le32(-1)),
-       " Container damaged (negative file count), nothing unpacked"},
-  };
-  for (const auto& [bytes, line] : cases) {
-    scene.SetBytes(bytes);
-    auto form = NewForm("secret");
-    Decrypt(*form, scene.container);
-    EXPECT_EQ(form->report, (std::vector<std::string>{scene.container, line})) << bytes.size();
-    EXPECT_TRUE(form->messages.empty());
-    EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
-  }
-  // A file count above the records held: the missing record is named.
-  scene.SetBytes(Splice(good, countOffset, 4, Le32(5)));
-  auto form = NewForm("secret");
-  Decrypt(*form, scene.container);
-  ASSERT_EQ(form->report.size(), 1u + 3 * 7 + 1);
-  EXPECT_EQ(form->report.back(),
-            " Record 4 not unpacked (container ends early), unpacking stopped");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Encrypt File through the fake window: password checks, dialogs, report lines,
+// Encrypt File through the fake window: passwords it takes, dialogs, report lines,
 // progress bars and pending events, and every failure with what it leaves behind.
+// Refused passwords: tests/app/memo_label_commands_test.cpp; full disks and damaged
+// containers: container_hostile_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,8 +12,6 @@ namespace containertest {
 namespace {
 
 const char kProduct[] = " Product = E-mail: resicrypt@example.org";
-const char kMismatch[] = "Password 1 and Password 2 must equal. ";
-const char kLength[] = "Password 1 and Password 2 must equal or small than three ";
 const char kFilter[] =
     "All(*.*)|*.*|Text(*.TXT)|*.TXT|Word(*.DOC)|*.DOC|Excel(*.XLS)|*.XLS|Pic(*.JPG)|*.JPG|"
     "CPP(*.CPP)|*.CPP|HTML(*.HTM)|*.HTM|";
@@ -20,26 +20,6 @@ std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
   return {"File Byte Amount = " + std::to_string(size),
           "File Byte Part   = " + std::to_string(size / L),
           "Open Long Byte   = " + std::to_string(L), "Close Long Byte  = " + std::to_string(N)};
-}
-
-TEST(EncryptFilePasswords, RefusedBeforeAnythingIsCopiedOrAsked) {
-  const std::string long300(300, 'y');
-  const struct {
-    std::string edit1, edit2, message;
-  } cases[] = {
-      {"ab", "cd", kMismatch},  // compared before the length is tested
-      {"abc", "abd", kMismatch},
-      {"Secret", "secret", kMismatch},
-      {"abc", "abc ", kMismatch},
-      {long300, long300 + "z", kMismatch},
-      {"ab", "ab", kLength},
-      {"", "", kLength},
-      {std::string(24, 'x'), std::string(24, 'x'), kLength},
-      {long300, long300, kLength},  // longer than either password buffer
-  };
-  for (const auto& c : cases) {
-    ExpectRefusedBeforeCopy(resicrypt::Button2Click, c.edit1, c.edit2, c.message);
-  }
 }
 
 TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
@@ -268,32 +248,6 @@ TEST(EncryptFileMended, ReadOnlySourcesArePacked) {
   EXPECT_EQ(form->report, expected);
   EXPECT_EQ(ReadBytes(folder.Path("ro.txt")), "read only but readable");
 }
-
-#ifdef __linux__
-TEST(EncryptFileFailures, WriteErrorsAreReportedAndLeaveTheEarlierContainer) {
-  // A full disk while blocks are written, and one that shows only when the
-  // buffered rest is flushed at the close.
-  for (const std::size_t sourceSize : {std::size_t{3} << 20, std::size_t{5000}}) {
-    TempFolder folder;
-    WriteBytes(folder.Path("a.bin"), RandomBytes(sourceSize, 9));
-    WriteBytes(folder.Path("box.yal"), "earlier container");
-    auto form = NewForm("secret");
-    {
-      FileSizeLimit limit(1024);
-      Encrypt(*form, {folder.Path("a.bin")}, folder.Path("box.yal"));
-    }
-    // The small file's blocks all fit the buffer: its lines come before the close fails.
-    std::vector<std::string> expected = {folder.Path("a.bin")};
-    if (sourceSize == 5000) Append(expected, FourLines(5000, 6, ReferenceCipher("secret").N()));
-    Append(expected, {"Write File not Open ", "Container not written: " + folder.Path("box.yal")});
-    EXPECT_EQ(form->report, expected) << sourceSize;
-    EXPECT_FALSE(form->progress1.visible);
-    EXPECT_FALSE(form->progress2.visible);
-    EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "box.yal"}));  // no leftovers
-  }
-}
-#endif
 
 // A drop of one container alone is unpacked, in any letter case; any other drop packed.
 TEST(FileDrop, OneContainerAloneIsUnpackedAnyOtherDropPacked) {

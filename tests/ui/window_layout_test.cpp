@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tests/ui/ui_test_support.h"
 
@@ -10,9 +11,69 @@ namespace {
 
 using C = ControlId;
 
-class StartUpTest : public FormTest {
+// What the table's font names stand for: character height at 96 DPI, and bold.
+struct FontFact {
+  int height;
+  bool bold;
+};
+constexpr std::array<FontFact, kFontCount> kFontFacts{
+    {{11, false}, {13, false}, {13, true}, {16, true}}};
+
+// The checks read the window back and compare it with the layout table (the one
+// place of every number); only the scaling is worked out here on its own.
+class LayoutTest : public FormTest {
  protected:
-  void SetUp() override { CreateWithScriptedDialogs(); }
+  // Pixels at 96 DPI on a screen of dpi, halves rounded away from zero.
+  static int Scaled(int pixels96, int dpi) { return (2 * pixels96 * dpi + 96) / 192; }
+
+  void ExpectFrameAt(int dpi) {
+    RECT outer{};
+    GetWindowRect(Window(), &outer);
+    EXPECT_EQ(outer.left, Scaled(kFormLeft, dpi));
+    EXPECT_EQ(outer.top, Scaled(kFormTop, dpi));
+    EXPECT_EQ(outer.right - outer.left, Scaled(kFormWidth, dpi));
+    EXPECT_EQ(outer.bottom - outer.top, Scaled(kFormHeight, dpi));
+  }
+
+  void ExpectControlsAt(int dpi) {
+    for (const ControlSpec& row : kControlTable) {
+      SCOPED_TRACE(row.name);
+      const HWND item = Item(row.id);
+      char className[32] = {};
+      GetClassNameA(item, className, static_cast<int>(sizeof className));
+      EXPECT_EQ(lstrcmpiA(className, row.className), 0) << className;
+      EXPECT_EQ(GetDlgCtrlID(item), CommandIdOf(row.id));
+      const auto style = static_cast<DWORD>(GetWindowLongPtrA(item, GWL_STYLE));
+      // Scroll bars come and go with the content.
+      const DWORD fixedStyle = row.style & ~static_cast<DWORD>(WS_VSCROLL | WS_HSCROLL);
+      EXPECT_EQ(style & fixedStyle, fixedStyle);
+      const auto exStyle = static_cast<DWORD>(GetWindowLongPtrA(item, GWL_EXSTYLE));
+      EXPECT_EQ(exStyle & row.exStyle, row.exStyle);
+
+      const LOGFONTA font = FontOf(row.id);
+      const FontFact& fact = kFontFacts[static_cast<std::size_t>(row.font)];
+      EXPECT_STREQ(font.lfFaceName, kFontFace);
+      EXPECT_EQ(font.lfHeight, -Scaled(fact.height, dpi));
+      EXPECT_EQ(font.lfWeight >= FW_BOLD, fact.bold);
+
+      // A label is as wide as its caption in its own font; other controls as the row says.
+      const bool label = lstrcmpiA(row.className, "STATIC") == 0;
+      const RECT at = Place(row.id);
+      EXPECT_EQ(at.left, Scaled(row.left, dpi));
+      EXPECT_EQ(at.top, Scaled(row.top, dpi));
+      EXPECT_EQ(at.right - at.left, label ? CaptionWidth(row.id) : Scaled(row.width, dpi));
+      if (!label) {
+        EXPECT_EQ(at.bottom - at.top, Scaled(row.height, dpi));
+      }
+      // Label3 and Label4 show the start's date and time; the memo its first line.
+      if (row.id != C::Label3 && row.id != C::Label4 && row.id != C::Memo1) {
+        EXPECT_EQ(TextOf(item), row.caption);
+      }
+      ExpectColours(row);
+    }
+    EXPECT_EQ(SendMessageA(Item(C::ListBox1), LB_GETITEMHEIGHT, 0, 0),
+              Scaled(kListItemHeight, dpi));
+  }
 
   LOGFONTA FontOf(ControlId id) {
     LOGFONTA font{};
@@ -21,15 +82,46 @@ class StartUpTest : public FormTest {
     return font;
   }
 
-  // The colours the window hands a control when it paints.
-  std::pair<COLORREF, COLORREF> ColoursOf(ControlId id, UINT message) {
+  int CaptionWidth(ControlId id) {
+    HDC dc = GetDC(Item(id));
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(Item(id), WM_GETFONT, 0, 0)));
+    const std::string caption = TextOf(Item(id));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(Item(id), dc);
+    return size.cx;
+  }
+
+  // The colours the window hands a control when it paints: labels, the check box
+  // and the radio buttons on the window's tooltip colour, fields and the list on
+  // the window colour. Push buttons and bars paint themselves.
+  void ExpectColours(const ControlSpec& row) {
+    const std::string kind = row.className;
+    const DWORD buttonType = row.style & BS_TYPEMASK;
+    UINT message = 0;
+    int background = COLOR_INFOBK;
+    if (kind == "STATIC" || (kind == "BUTTON" && buttonType != BS_PUSHBUTTON)) {
+      message = WM_CTLCOLORSTATIC;
+    } else if (kind == "EDIT" || kind == "LISTBOX") {
+      message = kind == "EDIT" ? WM_CTLCOLOREDIT : WM_CTLCOLORLISTBOX;
+      background = COLOR_WINDOW;
+    } else {
+      return;
+    }
     HDC dc = CreateCompatibleDC(nullptr);
     SendMessageA(Window(), message, reinterpret_cast<WPARAM>(dc),
-                 reinterpret_cast<LPARAM>(Item(id)));
-    const std::pair<COLORREF, COLORREF> colours{GetTextColor(dc), GetBkColor(dc)};
+                 reinterpret_cast<LPARAM>(Item(row.id)));
+    EXPECT_EQ(GetTextColor(dc), TextColourValue(row.colour));
+    EXPECT_EQ(GetBkColor(dc), GetSysColor(background));
     DeleteDC(dc);
-    return colours;
   }
+};
+
+class StartUpTest : public LayoutTest {
+ protected:
+  void SetUp() override { CreateWithScriptedDialogs(); }
 };
 
 TEST_F(StartUpTest, ScreenIs96DpiUnderTheTestDisplay) {
@@ -40,15 +132,9 @@ TEST_F(StartUpTest, ScreenIs96DpiUnderTheTestDisplay) {
 }
 
 TEST_F(StartUpTest, WindowFrameCaptionAndBackground) {
-  RECT outer{};
-  GetWindowRect(Window(), &outer);
-  EXPECT_EQ(outer.left, 3);
-  EXPECT_EQ(outer.top, 115);
-  EXPECT_EQ(outer.right - outer.left, 444);
-  EXPECT_EQ(outer.bottom - outer.top, 505);
-
+  ExpectFrameAt(96);
   const std::string caption = TextOf(Window());
-  EXPECT_NE(caption.find("Resicrypt"), std::string::npos);
+  EXPECT_EQ(caption, kFormCaption);
   ASSERT_GE(caption.size(), 6u);
   EXPECT_EQ(caption.substr(caption.size() - 6), " V3.01");
 
@@ -61,91 +147,18 @@ TEST_F(StartUpTest, WindowFrameCaptionAndBackground) {
 
   char className[32] = {};
   GetClassNameA(Window(), className, static_cast<int>(sizeof className));
-  EXPECT_STREQ(className, "TForm1");
+  EXPECT_STREQ(className, kFormClassName);
   EXPECT_EQ(GetClassLongPtrA(Window(), GCLP_HBRBACKGROUND),
             static_cast<ULONG_PTR>(COLOR_INFOBK + 1));
 }
 
-TEST_F(StartUpTest, ControlsSitWhereTheLayoutPutsThem) {
-  struct Place96 {
-    ControlId id;
-    int left, top, width, height;
-  };
-  // Labels take the width of their caption, so only their corner is fixed.
-  const std::array<Place96, 16> boxes{{
-      {C::CheckBox1, 8, 0, 97, 17},
-      {C::RadioButton1, 8, 24, 129, 17},
-      {C::Button2, 120, 24, 145, 17},
-      {C::Button1, 272, 24, 145, 17},
-      {C::RadioButton2, 8, 48, 113, 17},
-      {C::Button4, 120, 48, 145, 17},
-      {C::Button3, 272, 48, 145, 17},
-      {C::RadioButton3, 8, 72, 105, 17},
-      {C::Button5, 120, 72, 145, 17},
-      {C::Button6, 272, 72, 145, 17},
-      {C::Edit2, 120, 96, 297, 21},
-      {C::Edit1, 120, 128, 297, 21},
-      {C::ListBox1, 8, 160, 409, 241},
-      {C::Memo1, 8, 160, 409, 241},
-      {C::ProgressBar1, 8, 408, 401, 17},
-      {C::ProgressBar2, 8, 432, 401, 17},
-  }};
-  for (const Place96& box : boxes) {
-    const RECT at = Place(box.id);
-    EXPECT_EQ(at.left, box.left) << SpecOf(box.id).name;
-    EXPECT_EQ(at.top, box.top) << SpecOf(box.id).name;
-    EXPECT_EQ(at.right - at.left, box.width) << SpecOf(box.id).name;
-    EXPECT_EQ(at.bottom - at.top, box.height) << SpecOf(box.id).name;
-  }
-  const std::array<Place96, 4> labels{{
-      {C::Label3, 120, 8, 0, 0},
-      {C::Label4, 272, 8, 0, 0},
-      {C::Label1, 16, 96, 0, 0},
-      {C::Label2, 16, 128, 0, 0},
-  }};
-  for (const Place96& label : labels) {
-    const RECT at = Place(label.id);
-    EXPECT_EQ(at.left, label.left) << SpecOf(label.id).name;
-    EXPECT_EQ(at.top, label.top) << SpecOf(label.id).name;
-    // The label is as wide as its caption in its own font.
-    HDC dc = GetDC(Item(label.id));
-    HGDIOBJ old =
-        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(Item(label.id), WM_GETFONT, 0, 0)));
-    const std::string caption = TextOf(Item(label.id));
-    SIZE size{};
-    GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(Item(label.id), dc);
-    EXPECT_EQ(at.right - at.left, size.cx) << SpecOf(label.id).name;
-  }
-}
-
-TEST_F(StartUpTest, CaptionsAndInitialContent) {
-  EXPECT_EQ(TextOf(Item(C::CheckBox1)), "Hide Password");
-  EXPECT_EQ(TextOf(Item(C::RadioButton1)), "Use File");
-  EXPECT_EQ(TextOf(Item(C::RadioButton2)), "Use Board");
-  EXPECT_EQ(TextOf(Item(C::RadioButton3)), "Use Memo");
-  EXPECT_EQ(TextOf(Item(C::Button2)), "Encrypt  File");
-  EXPECT_EQ(TextOf(Item(C::Button1)), "Decrypt  File");
-  EXPECT_EQ(TextOf(Item(C::Button4)), "Encrypt  Clipboard");
-  EXPECT_EQ(TextOf(Item(C::Button3)), "Decrypt  Clipboard");
-  EXPECT_EQ(TextOf(Item(C::Button5)), "Encrypt  Memo");
-  EXPECT_EQ(TextOf(Item(C::Button6)), "Decrypt  Memo");
-  EXPECT_EQ(TextOf(Item(C::Label1)), "Password1");
-  EXPECT_EQ(TextOf(Item(C::Label2)), "Password2");
-  EXPECT_EQ(TextOf(Item(C::Edit1)), "742");
-  EXPECT_EQ(TextOf(Item(C::Edit2)), "742");
-
+TEST_F(StartUpTest, EveryControlRealisesItsRowOfTheLayoutTable) {
+  ExpectControlsAt(96);
   ASSERT_EQ(SendMessageA(Item(C::ListBox1), LB_GETCOUNT, 0, 0), 1);
-  EXPECT_EQ(Form().ReportLine(0), "View  Encrypt File the Report  or Decrypt  File the Report");
-  ASSERT_EQ(Form().MemoLineCount(), 1);
-  EXPECT_EQ(Form().MemoLine(0), " Write here data for Encrypt or Decrypt");
-  char line[128] = {};
-  *reinterpret_cast<WORD*>(line) = sizeof line - 1;
-  const LRESULT length =
-      SendMessageA(Item(C::Memo1), EM_GETLINE, 0, reinterpret_cast<LPARAM>(line));
-  EXPECT_EQ(std::string(line, static_cast<std::size_t>(length)),
-            " Write here data for Encrypt or Decrypt");
+  char item[128] = {};
+  SendMessageA(Item(C::ListBox1), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
+  EXPECT_STREQ(item, kReportListFirstItem);
+  EXPECT_EQ(Form().MemoLines(), std::vector<std::string>{kMemoFirstLine});
 }
 
 TEST_F(StartUpTest, DateAndTimeLabelsShowTheStart) {
@@ -203,38 +216,6 @@ TEST_F(StartUpTest, TextAlphabetIsBuilt) {
   EXPECT_EQ(alphabet.byteToIndex[161], 95);
 }
 
-TEST_F(StartUpTest, FontsAreMsSansSerifAtTheirCharacterHeights) {
-  struct Expected {
-    ControlId id;
-    LONG height;
-    bool bold;
-  };
-  for (const Expected& e : {Expected{C::CheckBox1, -11, false}, Expected{C::Label3, -11, false},
-                            Expected{C::RadioButton2, -13, true}, Expected{C::Button5, -11, false},
-                            Expected{C::Label1, -16, true}, Expected{C::Edit1, -11, false},
-                            Expected{C::ListBox1, -13, false}, Expected{C::Memo1, -13, false}}) {
-    const LOGFONTA font = FontOf(e.id);
-    EXPECT_STREQ(font.lfFaceName, "MS Sans Serif") << SpecOf(e.id).name;
-    EXPECT_EQ(font.lfHeight, e.height) << SpecOf(e.id).name;
-    EXPECT_EQ(font.lfWeight >= FW_BOLD, e.bold) << SpecOf(e.id).name;
-  }
-  EXPECT_EQ(SendMessageA(Item(C::ListBox1), LB_GETITEMHEIGHT, 0, 0), 16);
-}
-
-TEST_F(StartUpTest, ColoursOfTextAndBackground) {
-  const COLORREF tooltip = GetSysColor(COLOR_INFOBK);
-  const COLORREF window = GetSysColor(COLOR_WINDOW);
-  EXPECT_EQ(ColoursOf(C::CheckBox1, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 0, 255), tooltip));
-  EXPECT_EQ(ColoursOf(C::Label3, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 128, 128), tooltip));
-  EXPECT_EQ(ColoursOf(C::Label4, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 128, 128), tooltip));
-  EXPECT_EQ(ColoursOf(C::RadioButton3, WM_CTLCOLORSTATIC), std::make_pair(RGB(0, 0, 0), tooltip));
-  EXPECT_EQ(ColoursOf(C::Label2, WM_CTLCOLORSTATIC), std::make_pair(RGB(255, 0, 0), tooltip));
-  EXPECT_EQ(ColoursOf(C::Edit2, WM_CTLCOLOREDIT),
-            std::make_pair(GetSysColor(COLOR_WINDOWTEXT), window));
-  EXPECT_EQ(ColoursOf(C::Memo1, WM_CTLCOLOREDIT), std::make_pair(RGB(0, 0, 255), window));
-  EXPECT_EQ(ColoursOf(C::ListBox1, WM_CTLCOLORLISTBOX), std::make_pair(RGB(255, 0, 0), window));
-}
-
 TEST_F(StartUpTest, FieldsTakeTextsLongerThanTheSystemDefault) {
   const std::string longText(40000, 'k');
   Form().SetEdit1Text(longText);
@@ -253,15 +234,25 @@ TEST_F(StartUpTest, ProgressBarsRangeFrom0To100) {
 }
 
 TEST_F(StartUpTest, TabWalksTheTabOrderOverShownControls) {
-  // Edit1 0, Button1 1, Edit2 2, CheckBox1 3, ListBox1 4, the selected radio button 7,
-  // Button2 15; hidden buttons, the memo and the progress bars are passed over.
-  const std::array<ControlId, 8> order{C::Button1,      C::Edit2,   C::CheckBox1, C::ListBox1,
-                                       C::RadioButton1, C::Button2, C::Edit1,     C::Button1};
-  ASSERT_EQ(GetFocus(), Item(C::Edit1));
-  for (ControlId expected : order) {
+  // The table's tab order over the shown controls that take the focus; of the
+  // radio group only the selected button, and the walk wraps round.
+  std::vector<const ControlSpec*> rows;
+  for (const ControlSpec& row : kControlTable) {
+    const bool radio = (row.style & BS_TYPEMASK) == BS_RADIOBUTTON && row.className[0] == 'B';
+    if (row.tabOrder >= 0 && (row.style & WS_TABSTOP) != 0 && Shown(row.id) &&
+        (!radio || Checked(row.id))) {
+      rows.push_back(&row);
+    }
+  }
+  std::sort(rows.begin(), rows.end(),
+            [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
+  ASSERT_EQ(rows.size(), 7u);  // Edit1, Button1, Edit2, CheckBox1, ListBox1, RadioButton1, Button2
+  ASSERT_EQ(GetFocus(), Item(rows[0]->id));
+  for (std::size_t k = 1; k <= rows.size() + 1; ++k) {
+    const ControlSpec& expected = *rows[k % rows.size()];
     MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
     ASSERT_TRUE(Form().PreTranslateMessage(tab));
-    EXPECT_EQ(GetFocus(), Item(expected)) << SpecOf(expected).name;
+    EXPECT_EQ(GetFocus(), Item(expected.id)) << expected.name;
   }
   // Down in the radio group selects the next mode.
   Click(C::RadioButton1);
@@ -289,30 +280,13 @@ TEST_F(StartUpTest, ResizingMovesNoControl) {
   }
 }
 
-TEST_F(FormTest, LayoutAndFontsScaleWithTheDpi) {
+TEST_F(LayoutTest, EveryRowScalesWithTheDpi) {
   TForm1::Options options;
   options.dialogs = &dialogs_;
-  options.dpi = 144;  // one and a half times 96; halves round away from zero
+  options.dpi = 144;  // one and a half times 96
   Create(std::move(options));
-  RECT outer{};
-  GetWindowRect(Window(), &outer);
-  EXPECT_EQ(outer.left, 5);
-  EXPECT_EQ(outer.top, 173);
-  EXPECT_EQ(outer.right - outer.left, 666);
-  EXPECT_EQ(outer.bottom - outer.top, 758);
-  const RECT edit1 = Place(C::Edit1);
-  EXPECT_EQ(edit1.left, 180);
-  EXPECT_EQ(edit1.top, 192);
-  EXPECT_EQ(edit1.right - edit1.left, 446);
-  EXPECT_EQ(edit1.bottom - edit1.top, 32);
-  LOGFONTA font{};
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Label1), WM_GETFONT, 0, 0)), sizeof font,
-             &font);
-  EXPECT_EQ(font.lfHeight, -24);
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(C::Edit1), WM_GETFONT, 0, 0)), sizeof font,
-             &font);
-  EXPECT_EQ(font.lfHeight, -17);
-  EXPECT_EQ(SendMessageA(Item(C::ListBox1), LB_GETITEMHEIGHT, 0, 0), 24);
+  ExpectFrameAt(144);
+  ExpectControlsAt(144);
 }
 
 }  // namespace
