@@ -220,13 +220,21 @@ TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {
   WriteBytes(folder.Path("a.txt"), "twelve bytes");
   WriteBytes(folder.Path("big.bin"), RandomBytes(3 << 20, 5));
   const std::vector<std::string> sources = {folder.Path("a.txt"), folder.Path("big.bin")};
-  auto form = NewForm("secret");
-  bool cut = false;
-  form->onPendingEvents = [&] {
-    if (form->report.size() > 2 && !cut) {  // inside the second file
-      fs::resize_file(folder.Root() / "big.bin", 100);
-      cut = true;
+  // Cut once the second file is open and measured, before any of its blocks is
+  // read: a turn inside its blocks may come after the helper thread read them all.
+  struct CutWhenBlocksStart : FakeForm {
+    std::function<void()> cut;
+    void SetProgressRange(resicrypt::ProgressBar bar, int minimum, int maximum) override {
+      FakeForm::SetProgressRange(bar, minimum, maximum);
+      if (bar == resicrypt::ProgressBar::Blocks && report.size() > 2 && cut) std::exchange(cut, nullptr)();
     }
+  };
+  auto form = std::make_unique<CutWhenBlocksStart>();
+  form->edit1 = form->edit2 = "secret";
+  bool cut = false;
+  form->cut = [&] {
+    fs::resize_file(folder.Root() / "big.bin", 100);
+    cut = true;
   };
   Encrypt(*form, sources, folder.Path("box.yal"));
   EXPECT_TRUE(cut);
