@@ -135,6 +135,11 @@ class ReplacementFile {
   FileType Refused() const { return refused_; }
 
  private:
+  // Each system's halves of Begin. CheckTarget sets replaces_ and mode_ (or
+  // refused_ or error_ when the target may not be replaced); MakeFile opens file_.
+  bool CheckTarget();
+  bool MakeFile();
+
   FileHandle file_;
   std::string path_;
   std::string temporaryPath_;  // empty while the file has no name

@@ -20,7 +20,7 @@ constexpr std::array<const char*, 3> kPrivacyFormats{
 
 // Puts a DWORD 0 on the open clipboard in the given format.
 void SetZeroWord(UINT format) {
-  GlobalMemory memory(sizeof(DWORD));
+  GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD)));
   if (!memory) return;
   {
     GlobalLockScope lock(memory.Get());
@@ -53,7 +53,7 @@ bool ReadClipboardText(HWND owner, std::string& text) {
 bool WriteClipboardText(HWND owner, const std::string& text, bool privateText) {
   // The memory is filled before the clipboard is opened and emptied, so a failed
   // allocation leaves the old content in place.
-  GlobalMemory memory(text.size() + 1);
+  GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
   if (!memory) return false;
   {
     GlobalLockScope lock(memory.Get());

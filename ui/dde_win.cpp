@@ -37,50 +37,12 @@ void HandleSentMessagesFor(DWORD milliseconds) {
   }
 }
 
-// A process or thread handle.
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-  ~KernelHandle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 bool IsExistingFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// String handles
-
-DdeStringHandle::DdeStringHandle(DWORD instance, const std::string& text)
-    : instance_(instance), handle_(DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI)) {}
-
-DdeStringHandle::DdeStringHandle(DdeStringHandle&& other) noexcept
-    : instance_(other.instance_), handle_(std::exchange(other.handle_, nullptr)) {}
-
-DdeStringHandle& DdeStringHandle::operator=(DdeStringHandle&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    instance_ = other.instance_;
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-void DdeStringHandle::Reset() {
-  if (handle_ != nullptr) DdeFreeStringHandle(instance_, handle_);
-  handle_ = nullptr;
-}
 
 // ---------------------------------------------------------------------------
 // DdeClientConv1
@@ -142,7 +104,7 @@ bool DdemlClientConversation::OpenLink() {
   if (Connect()) return true;
   HANDLE started = nullptr;
   if (serviceApplication_.empty() || !StartServiceApplication(started)) return false;
-  const KernelHandle process(started);
+  const win::KernelHandle process(started);
   // The started program needs a moment before it offers its service.
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < startTimeout_) {
@@ -360,9 +322,7 @@ LRESULT CALLBACK DdeServer::EventWindowProcedure(HWND window, UINT message, WPAR
 
 // ---------------------------------------------------------------------------
 
-std::string ExecutableServiceName() {
-  return DdeServiceName(ExecutablePath());
-}
+std::string ExecutableServiceName() { return DdeServiceName(ExecutablePath()); }
 
 std::string DdeStartErrorText(UINT code) {
   return DdeStartErrorText(code, code == DMLERR_MEMORY_ERROR);

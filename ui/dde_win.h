@@ -26,27 +26,15 @@
 #include "app/cipher_gate.h"
 #include "app/dde_service.h"
 #include "app/form_port.h"
+#include "ui/win_handles_win.h"
 
 namespace resicrypt {
 
-// A DDEML string handle, freed with its owner.
-class DdeStringHandle {
- public:
+// A DDEML string handle of an instance, freed with its owner.
+struct DdeStringHandle : win::UniqueHandle<HSZ, DdeFreeStringHandle, DWORD> {
   DdeStringHandle() = default;
-  DdeStringHandle(DWORD instance, const std::string& text);
-  ~DdeStringHandle() { Reset(); }
-  DdeStringHandle(DdeStringHandle&& other) noexcept;
-  DdeStringHandle& operator=(DdeStringHandle&& other) noexcept;
-  DdeStringHandle(const DdeStringHandle&) = delete;
-  DdeStringHandle& operator=(const DdeStringHandle&) = delete;
-
-  HSZ Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  void Reset();
-  DWORD instance_ = 0;
-  HSZ handle_ = nullptr;
+  DdeStringHandle(DWORD instance, const std::string& text)
+      : UniqueHandle(DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI), instance) {}
 };
 
 // DdeClientConv1: a DDEML client conversation with its own client-only instance.

@@ -24,7 +24,7 @@ constexpr DWORD kSaveBufferSize = 32768;
 // request and the innermost one is served first.
 class ScreenCentring {
  public:
-  ScreenCentring() : previous_(active_), hook_(WH_CBT, &HookProcedure) { active_ = this; }
+  ScreenCentring() : previous_(active_) { active_ = this; }
   ~ScreenCentring() { active_ = previous_; }
   ScreenCentring(const ScreenCentring&) = delete;
   ScreenCentring& operator=(const ScreenCentring&) = delete;
@@ -60,7 +60,7 @@ class ScreenCentring {
   static ScreenCentring* active_;  // the window's one thread only
   ScreenCentring* previous_;
   bool done_ = false;
-  win::ThreadHook hook_;
+  win::ThreadHook hook_{SetWindowsHookExA(WH_CBT, &HookProcedure, nullptr, GetCurrentThreadId())};
 };
 
 ScreenCentring* ScreenCentring::active_ = nullptr;

@@ -1,6 +1,8 @@
 // Owners for the Win32 handles the window uses: GDI objects, device contexts,
-// the clipboard, global memory and hooks. Each releases its handle when it goes
-// out of scope, so no early return or exception leaves one behind.
+// global memory, hooks, kernel objects and DDE string handles. Each releases its
+// handle when it goes out of scope, so no early return or exception leaves one
+// behind. The scope guards below them put a state back instead (the clipboard
+// opened, an object selected, a block locked).
 #pragma once
 
 #ifndef NOMINMAX
@@ -8,55 +10,62 @@
 #endif
 #include <windows.h>
 
+#include <cstddef>
+#include <type_traits>
 #include <utility>
 
 namespace resicrypt::win {
 
-// A GDI object (font, brush) created by the window and deleted with it.
-class GdiObject {
+// One handle, given to Close when its owner ends or takes another. A closer that
+// needs a second value (ReleaseDC's window, DdeFreeStringHandle's instance) takes
+// it first: the Context kept beside the handle.
+template <class Handle, auto Close, class Context = std::nullptr_t>
+class UniqueHandle {
  public:
-  GdiObject() = default;
-  explicit GdiObject(HGDIOBJ object) : object_(object) {}
-  ~GdiObject() { Reset(); }
-  GdiObject(GdiObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  GdiObject& operator=(GdiObject&& other) noexcept {
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle, Context context = {}) : handle_(handle), context_(context) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept
+      : handle_(other.Release()), context_(other.context_) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       Reset();
-      object_ = std::exchange(other.object_, nullptr);
+      context_ = other.context_;
+      handle_ = other.Release();
     }
     return *this;
   }
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
 
-  HGDIOBJ Get() const { return object_; }
-  HFONT Font() const { return static_cast<HFONT>(object_); }
-  explicit operator bool() const { return object_ != nullptr; }
+  Handle Get() const { return handle_; }
+  // Hands the handle on (global memory to the clipboard): no longer closed here.
+  Handle Release() { return std::exchange(handle_, Handle{}); }
+  explicit operator bool() const { return handle_ != Handle{}; }
+  void Reset() {
+    if (handle_ == Handle{}) return;
+    if constexpr (std::is_same_v<Context, std::nullptr_t>) {
+      Close(Release());
+    } else {
+      Close(context_, Release());
+    }
+  }
 
  private:
-  void Reset() {
-    if (object_ != nullptr) DeleteObject(object_);
-    object_ = nullptr;
-  }
-  HGDIOBJ object_ = nullptr;
+  Handle handle_{};
+  Context context_{};
 };
 
+// A GDI object (font, brush) created by the window and deleted with it.
+using GdiObject = UniqueHandle<HGDIOBJ, DeleteObject>;
+// Movable global memory, freed unless ownership passed to the system (Release).
+using GlobalMemory = UniqueHandle<HGLOBAL, GlobalFree>;
+// A hook of this thread.
+using ThreadHook = UniqueHandle<HHOOK, UnhookWindowsHookEx>;
+// A process or thread handle.
+using KernelHandle = UniqueHandle<HANDLE, CloseHandle>;
+
 // The device context of a window (or of the screen for a null window).
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_ != nullptr) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-
-  HDC Get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HWND window_;
-  HDC dc_;
+struct WindowDc : UniqueHandle<HDC, ReleaseDC, HWND> {
+  explicit WindowDc(HWND window) : UniqueHandle(GetDC(window), window) {}
 };
 
 // Selects an object into a device context and puts the previous one back.
@@ -96,24 +105,6 @@ class ClipboardSession {
   bool open_ = false;
 };
 
-// Movable global memory, freed unless ownership passed to the system (Release).
-class GlobalMemory {
- public:
-  explicit GlobalMemory(SIZE_T size) : memory_(GlobalAlloc(GMEM_MOVEABLE, size)) {}
-  ~GlobalMemory() {
-    if (memory_ != nullptr) GlobalFree(memory_);
-  }
-  GlobalMemory(const GlobalMemory&) = delete;
-  GlobalMemory& operator=(const GlobalMemory&) = delete;
-
-  HGLOBAL Get() const { return memory_; }
-  HGLOBAL Release() { return std::exchange(memory_, nullptr); }
-  explicit operator bool() const { return memory_ != nullptr; }
-
- private:
-  HGLOBAL memory_;
-};
-
 // A lock on global memory, for reading or filling it.
 class GlobalLockScope {
  public:
@@ -130,21 +121,6 @@ class GlobalLockScope {
  private:
   HGLOBAL memory_;
   void* data_;
-};
-
-// A hook of this thread, removed when the scope ends.
-class ThreadHook {
- public:
-  ThreadHook(int kind, HOOKPROC procedure)
-      : hook_(SetWindowsHookExA(kind, procedure, nullptr, GetCurrentThreadId())) {}
-  ~ThreadHook() {
-    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
-  }
-  ThreadHook(const ThreadHook&) = delete;
-  ThreadHook& operator=(const ThreadHook&) = delete;
-
- private:
-  HHOOK hook_;
 };
 
 }  // namespace resicrypt::win
