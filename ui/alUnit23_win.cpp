@@ -616,10 +616,7 @@ void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
 void TForm1::OnDropFiles(HDROP drop) {
   std::vector<std::wstring> wide;
   {
-    struct Finish {
-      HDROP drop;
-      ~Finish() { DragFinish(drop); }
-    } finish{drop};
+    const win::UniqueHandle<HDROP, DragFinish> finish(drop);
     if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT k = 0; k < count; ++k) {
