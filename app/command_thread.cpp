@@ -3,8 +3,6 @@
 #include <optional>
 #include <utility>
 
-#include "app/flag_scope.h"
-
 namespace resicrypt {
 
 // What the command's thread sees of the window: each call goes into the queue.
@@ -43,7 +41,7 @@ class CommandThread::Mailbox final : public FileCommandView {
 };
 
 CommandThread::CommandThread(FileCommandView& window, std::function<void()> wake)
-    : window_(window), wake_(std::move(wake)), mailbox_(std::make_unique<Mailbox>(*this)) {}
+    : window_(window), handOff_(std::move(wake)), mailbox_(std::make_unique<Mailbox>(*this)) {}
 
 CommandThread::~CommandThread() { Abandon(); }
 
@@ -54,6 +52,7 @@ void CommandThread::Start(Body body, std::function<void()> finished) {
     std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = false;
   }
+  handOff_.Open();
   thread_ = std::thread([this, body = std::move(body), finished = std::move(finished)]() mutable {
     std::exception_ptr failure;
     try {
@@ -78,17 +77,7 @@ void CommandThread::Start(Body body, std::function<void()> finished) {
   });
 }
 
-void CommandThread::Post(std::function<void()> call) {
-  bool wake = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (abandoned_) return;
-    queue_.push_back(std::move(call));
-    wake = !armed_;
-    armed_ = true;
-  }
-  if (wake) wake_();
-}
+void CommandThread::Post(std::function<void()> call) { handOff_.Post(std::move(call)); }
 
 bool CommandThread::Ask(std::function<bool()> question) {
   auto answer = std::make_shared<std::optional<bool>>();
@@ -103,50 +92,13 @@ bool CommandThread::Ask(std::function<bool()> question) {
   return answer->has_value() ? **answer : true;
 }
 
-void CommandThread::Drain() {
-  if (draining_) return;
-  FlagScope scope(draining_);
-  std::function<void()> call;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.empty() || abandoned_) {
-      armed_ = false;
-      return;
-    }
-    call = std::move(queue_.front());
-    queue_.pop_front();
-  }
-  // The call may open a modal box, whose loop handles the window's messages
-  // until it closes. No wake-up is asked for meanwhile (armed_ stays set), so
-  // none can be spent on a Drain that must return at once; the calls queued
-  // meanwhile wait for the box, and the window is woken for them once it has
-  // closed, also when the call failed.
-  try {
-    call();
-  } catch (...) {
-    Rearm();
-    throw;
-  }
-  Rearm();
-}
-
-void CommandThread::Rearm() {
-  bool wake = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // One call at a time: the window handles its other messages in between.
-    wake = !queue_.empty() && !abandoned_;
-    armed_ = wake;
-  }
-  if (wake) wake_();
-}
+void CommandThread::Drain() { handOff_.Drain(); }
 
 void CommandThread::Abandon() {
+  handOff_.Close();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = true;
-    armed_ = false;
-    queue_.clear();
     answered_.notify_all();
   }
   if (thread_.joinable()) thread_.join();

@@ -6,15 +6,12 @@
 // Drain when the wake function (called from any thread) asks it to. A question
 // waits on the command's thread until the window's thread has its answer.
 //
-// At most one wake-up is outstanding, and none while a call runs: a call that
-// opens a modal box lets the window's messages through, and a wake-up handled
-// there would find Drain busy and be lost. The Drain that ran the call asks for
-// the next wake-up when the call has returned.
+// The calls reach the window through a WindowHandOff, which cannot lose a
+// wake-up to a modal box that a call opens.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -22,6 +19,7 @@
 #include <thread>
 
 #include "app/form_port.h"
+#include "app/window_hand_off.h"
 
 namespace resicrypt {
 
@@ -63,21 +61,16 @@ class CommandThread {
   class Mailbox;
   void Post(std::function<void()> call);
   bool Ask(std::function<bool()> question);
-  // After a call: asks for the next wake-up when calls are waiting.
-  void Rearm();
 
   FileCommandView& window_;
-  std::function<void()> wake_;
+  WindowHandOff handOff_;
   std::unique_ptr<Mailbox> mailbox_;
   std::thread thread_;
 
   std::mutex mutex_;
   std::condition_variable answered_;
-  std::deque<std::function<void()>> queue_;
   std::atomic<bool> stopRequested_{false};
   bool abandoned_ = false;
-  bool armed_ = false;  // a wake-up is on its way, or the running call's Drain will ask for one
-  bool draining_ = false;
 };
 
 }  // namespace resicrypt

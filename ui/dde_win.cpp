@@ -162,6 +162,11 @@ void DdemlClientConversation::CloseLink() {
 // ---------------------------------------------------------------------------
 // DdeServerConv1
 
+DdeServer::DdeServer()
+    : handOff_([this] {
+        if (eventWindow_ != nullptr) PostMessageA(eventWindow_, kRunEventsMessage, 0, 0);
+      }) {}
+
 DdeServer::~DdeServer() { Stop(); }
 
 UINT DdeServer::Start(const std::string& serviceName) {
@@ -205,9 +210,7 @@ void DdeServer::Attach(FormPort& form, CipherGate* gate,
   queue_ = std::make_unique<DdeEventQueue>(*service_, gate);
   for (DdeEvent& event : early_) queue_->Post(std::move(event));
   early_.clear();
-  if (queue_->PendingCount() > 0 && eventWindow_ != nullptr) {
-    PostMessageA(eventWindow_, kRunEventsMessage, 0, 0);
-  }
+  if (queue_->PendingCount() > 0) handOff_.Post([this] { queue_->Pump(); });
 }
 
 void DdeServer::Detach() {
@@ -292,18 +295,21 @@ HDDEDATA DdeServer::OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2
 }
 
 void DdeServer::Post(DdeEvent event) {
-  if (queue_ != nullptr) {
-    queue_->Post(std::move(event));
-  } else {
+  handOff_.Post([this, event] { Deliver(event); });
+}
+
+void DdeServer::Deliver(DdeEvent event) {
+  if (queue_ == nullptr) {
     early_.push_back(std::move(event));
+    return;
   }
-  if (eventWindow_ != nullptr) PostMessageA(eventWindow_, kRunEventsMessage, 0, 0);
+  queue_->Post(std::move(event));
+  queue_->Pump();
 }
 
 void DdeServer::Pump() {
-  if (queue_ == nullptr) return;
   try {
-    queue_->Pump();
+    handOff_.Drain();
   } catch (const std::exception& error) {
     if (showError_) showError_(error.what());
   } catch (...) {

@@ -25,6 +25,7 @@
 
 #include "app/cipher_gate.h"
 #include "app/dde_service.h"
+#include "app/window_hand_off.h"
 #include "app/form_port.h"
 #include "ui/win_handles_win.h"
 
@@ -87,7 +88,7 @@ class DdemlClientConversation final : public DdeClientConversation {
 // DdeServerConv1 on DDEML, with the event queue that runs its handlers.
 class DdeServer {
  public:
-  DdeServer() = default;
+  DdeServer();
   ~DdeServer();
   DdeServer(const DdeServer&) = delete;
   DdeServer& operator=(const DdeServer&) = delete;
@@ -125,6 +126,9 @@ class DdeServer {
   bool Accepts(HSZ topic, HSZ service) const;
   HDDEDATA WildConnect(HSZ topic, HSZ service) const;
   void Post(DdeEvent event);
+  // Runs on the window's thread through the hand-off: the event waits for Attach,
+  // or goes to the queue, which runs what it can.
+  void Deliver(DdeEvent event);
   void Pump();
 
   std::string serviceName_;
@@ -134,6 +138,7 @@ class DdeServer {
   HWND eventWindow_ = nullptr;
   std::set<HCONV> conversations_;  // the server conversations that are open
   std::deque<DdeEvent> early_;     // events before Attach
+  WindowHandOff handOff_;          // from DDEML's callback to the window's turn
   DdemlClientConversation backLink_;
   std::unique_ptr<DdeService> service_;
   std::unique_ptr<DdeEventQueue> queue_;
