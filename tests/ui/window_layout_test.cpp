@@ -137,9 +137,9 @@ TEST_F(StartUpTest, CaptionsAndInitialContent) {
   EXPECT_EQ(TextOf(Item(C::Edit2)), "742");
 
   ASSERT_EQ(SendMessageA(Item(C::ListBox1), LB_GETCOUNT, 0, 0), 1);
-  EXPECT_EQ(Form().ReportLine(0), "View  Encrypt File the Report  or Decrypt  File the Report");
-  ASSERT_EQ(Form().MemoLineCount(), 1);
-  EXPECT_EQ(Form().MemoLine(0), " Write here data for Encrypt or Decrypt");
+  EXPECT_EQ(ReportLine(Form(), 0), "View  Encrypt File the Report  or Decrypt  File the Report");
+  EXPECT_EQ(Form().MemoLines(),
+            std::vector<std::string>{" Write here data for Encrypt or Decrypt"});
   char line[128] = {};
   *reinterpret_cast<WORD*>(line) = sizeof line - 1;
   const LRESULT length =
