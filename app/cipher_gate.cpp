@@ -7,22 +7,6 @@
 
 namespace resicrypt {
 
-void CipherGate::RunFileCommand(const Action& command) {
-  if (Busy()) {
-    pending_.push_back([this, command] { RunFileCommand(command); });
-    return;
-  }
-  ++holds_;
-  try {
-    command();
-  } catch (...) {
-    --holds_;
-    throw;
-  }
-  --holds_;
-  RunPending();
-}
-
 void CipherGate::Release() {
   if (holds_ > 0) --holds_;
   RunPending();

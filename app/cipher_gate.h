@@ -19,14 +19,10 @@ class CipherGate {
  public:
   using Action = std::function<void()>;
 
-  // Runs a file command with the gate held; when it ends, the held-back actions
-  // run in arrival order (after an exception they run with the next action). A file command started
-  // while another one runs is itself held back.
-  void RunFileCommand(const Action& command);
-
-  // The same for a file command that goes on after the call returns (on a thread
-  // of its own): Hold when it starts, Release when it has ended, which runs the
-  // held-back actions.
+  // A file command holds the gate from its start (Hold) until it has ended, also
+  // on its own thread (Release, which runs the held-back actions in arrival
+  // order). A file command that starts while another one runs waits with the
+  // other held-back actions.
   void Hold() { ++holds_; }
   void Release();
 

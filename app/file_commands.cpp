@@ -291,18 +291,6 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
   }
 }
 
-void Button2Click(FormPort& form) {
-  if (const std::optional<FileJob> job = PrepareEncryptFile(form)) {
-    RunFileJob(*job, form.Workspace(), form);
-  }
-}
-
-void Button1Click(FormPort& form) {
-  if (const std::optional<FileJob> job = PrepareDecryptFile(form)) {
-    RunFileJob(*job, form.Workspace(), form);
-  }
-}
-
 // Encrypt File's lines: "Write File not Open " when the container cannot be made
 // or written, "Read File not Open " and what the source did when one stops the
 // packing, and then whether a container that stood there was kept.

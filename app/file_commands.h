@@ -2,8 +2,7 @@
 //
 // Each runs in two halves: the checks and dialogs, which need the window, and the
 // packing or unpacking (the job), which only reports to it. The window runs the
-// job on a thread of its own (CommandThread); Button1Click and Button2Click run
-// both halves on the calling thread.
+// job on a thread of its own (CommandThread).
 #pragma once
 
 #include <functional>
@@ -47,10 +46,6 @@ CipherDirection DropDirection(const std::vector<std::string>& files);
 // report lines and, for a container whose check block differs from the password,
 // the question whether to stop.
 void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view);
-
-// Both halves on the calling thread.
-void Button2Click(FormPort& form);
-void Button1Click(FormPort& form);
 
 // The report lines of a stopped pack or unpack, and of a refused record.
 std::vector<std::string> PackStopLines(const PackOutcome& outcome);

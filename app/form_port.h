@@ -58,26 +58,16 @@ class FormPort : public FileCommandView {
 
   virtual void ReportReplaceAll(const std::vector<std::string>& lines) = 0;
   virtual void ReportClear() = 0;
-  virtual int ReportCount() const = 0;
-  virtual std::string ReportLine(int index) const = 0;
 
   // The memo's lines. MemoLines/SetMemoLines move the whole memo at once, which
   // the memo commands use so that a long memo is not rewritten line by line.
-  virtual int MemoLineCount() const = 0;
-  virtual std::string MemoLine(int index) const = 0;
-  virtual void MemoReplaceLine(int index, const std::string& line) = 0;
   virtual void MemoAppend(const std::string& line) = 0;
-  virtual void MemoClear() = 0;
   virtual std::vector<std::string> MemoLines() const = 0;
   virtual void SetMemoLines(const std::vector<std::string>& lines) = 0;
 
   // The date and time labels, which the DDE service reuses for its state.
   virtual void SetLabel3Caption(const std::string& caption) = 0;
   virtual void SetLabel4Caption(const std::string& caption) = 0;
-
-  virtual void ShowProgress(ProgressBar bar, bool visible) = 0;
-  virtual void SetProgressRange(ProgressBar bar, int minimum, int maximum) = 0;
-  virtual void SetProgressPosition(ProgressBar bar, int position) = 0;
 
   // OpenDialog1. The filter is written as label|pattern|label|pattern|...; the
   // multi-select option, once set, stays on for every later run of the dialog.
@@ -88,11 +78,6 @@ class FormPort : public FileCommandView {
   // SaveDialog1 with a default extension (without the dot); it opens in the folder
   // path names on entry (empty: the system's choice). False on cancel.
   virtual bool RunSaveDialog(const std::string& defaultExtension, std::string& path) = 0;
-
-  // The modal one-line message box (OK only), and the OK/Cancel question box:
-  // true when OK was pressed.
-  virtual void ShowMessage(const std::string& text) = 0;
-  virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
 
   // The clipboard in its plain 8-bit text format. ReadClipboardText gives the whole
   // text up to its first NUL (empty when the clipboard holds no text); both return

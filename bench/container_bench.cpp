@@ -18,6 +18,7 @@
 #include "container/pack.h"
 #include "container/unpack.h"
 #include "fake_form.h"
+#include "file_clicks.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ void Pack(benchmark::State& state) {
     auto form = FormWithKey(state.range(0));
     form->openDialogAnswers.push_back(std::vector<std::string>{folder.Source()});
     form->saveDialogAnswers.push_back(folder.Container());
-    resicrypt::Button2Click(*form);
+    resicrypt::testing::Button2Click(*form);
     if (form->report.size() != 5) state.SkipWithError("Encrypt File failed");
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFileBytes));
@@ -90,11 +91,11 @@ void Unpack(benchmark::State& state) {
   auto packer = FormWithKey(state.range(0));
   packer->openDialogAnswers.push_back(std::vector<std::string>{folder.Source()});
   packer->saveDialogAnswers.push_back(folder.Container());
-  resicrypt::Button2Click(*packer);
+  resicrypt::testing::Button2Click(*packer);
   for (auto _ : state) {
     auto form = FormWithKey(state.range(0));
     form->openDialogAnswers.push_back(std::vector<std::string>{folder.Container()});
-    resicrypt::Button1Click(*form);
+    resicrypt::testing::Button1Click(*form);
     if (form->report.size() != 8) state.SkipWithError("Decrypt File failed");
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFileBytes));

@@ -40,6 +40,25 @@ class BlockWork {
   virtual void Due(std::int32_t block) = 0;
 };
 
+// A record's blocks through one of the cipher's block functions (EncryptBlocks
+// when packing, DecryptBlocks when unpacking), and the events' turns.
+template <typename Events>
+class CipherBlockWork final : public BlockWork {
+ public:
+  using Blocks = void (FileCipher::*)(const unsigned char*, std::size_t, unsigned char*) const;
+  CipherBlockWork(const FileCipher& cipher, Blocks blocks, Events& events)
+      : cipher_(cipher), blocks_(blocks), events_(events) {}
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    (cipher_.*blocks_)(in, count, out);
+  }
+  void Due(std::int32_t block) override { events_.BlockDue(block); }
+
+ private:
+  const FileCipher& cipher_;
+  Blocks blocks_;
+  Events& events_;
+};
+
 // The blocks of one record, one after the other from the input's and the
 // output's positions: total blocks of inBytes in and outBytes out, the last one
 // written lastShortBy bytes short.

@@ -42,20 +42,6 @@ FileProblem NotOpened(const InputFile& source, const std::string& path) {
   return {FileProblemKind::kNotOpened, 0, path, {}, source.SystemError()};
 }
 
-// Full blocks: L source bytes in, N - 1 residue bytes out.
-class PackWork : public BlockWork {
- public:
-  PackWork(const FileCipher& cipher, PackEvents& events) : cipher_(cipher), events_(events) {}
-  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
-    cipher_.EncryptBlocks(in, count, out);
-  }
-  void Due(std::int32_t block) override { events_.BlockDue(block); }
-
- private:
-  const FileCipher& cipher_;
-  PackEvents& events_;
-};
-
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
                        PackOutcome outcome) {
   const int error = container.SystemError();
@@ -140,7 +126,8 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     container.Write(record.name.data(), record.name.size());
     container.WriteInt32(record.size);
 
-    PackWork work(cipher, events);
+    // Full blocks: L source bytes in, N - 1 residue bytes out.
+    CipherBlockWork work(cipher, &FileCipher::EncryptBlocks, events);
     switch (loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work)) {
       case BlockLoopResult::Done:
         break;

@@ -26,22 +26,6 @@ bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
   return true;
 }
 
-// The blocks of one record: N - 1 residue bytes in, the L bytes of block
-// positions 1..L out. All L of a full block are written, the first r of the final
-// block B; padding stays out.
-class UnpackWork : public BlockWork {
- public:
-  UnpackWork(const FileCipher& cipher, UnpackEvents& events) : cipher_(cipher), events_(events) {}
-  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
-    cipher_.DecryptBlocks(in, count, out);
-  }
-  void Due(std::int32_t block) override { events_.BlockDue(block); }
-
- private:
-  const FileCipher& cipher_;
-  UnpackEvents& events_;
-};
-
 }  // namespace
 
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
@@ -181,7 +165,9 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     }
     events.BlocksStarting(B);
 
-    UnpackWork work(cipher, events);
+    // N - 1 residue bytes in, the L bytes of block positions 1..L out. All L of a
+    // full block are written, the first r of the final block B; padding stays out.
+    CipherBlockWork work(cipher, &FileCipher::DecryptBlocks, events);
     const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
     switch (loop.Run(container, output, blocks, work)) {
       case BlockLoopResult::Done:

@@ -135,9 +135,9 @@ class Harness {
         break;
       case 6: {
         const std::size_t count = Byte() % 8;
-        gate.RunFileCommand([this, count] {
-          for (std::size_t k = 0; k < count && next_ < size_; ++k) Step();
-        });
+        gate.Hold();
+        for (std::size_t k = 0; k < count && next_ < size_; ++k) Step();
+        gate.Release();
         break;
       }
       case 7:

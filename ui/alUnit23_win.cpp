@@ -140,10 +140,6 @@ std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
   return {ProgressPace(frame), ProgressPace(frame)};
 }
 
-[[noreturn]] void ThrowIndexOutOfBounds(int index) {
-  throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-}
-
 bool IsPushButton(ControlId id) {
   return id == ControlId::Button1 || id == ControlId::Button2 || id == ControlId::Button3 ||
          id == ControlId::Button4 || id == ControlId::Button5 || id == ControlId::Button6;
@@ -860,46 +856,6 @@ void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
 }
 
 void TForm1::ReportClear() { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
-
-int TForm1::ReportCount() const {
-  return static_cast<int>(SendMessageA(Control(ControlId::ListBox1), LB_GETCOUNT, 0, 0));
-}
-
-std::string TForm1::ReportLine(int index) const {
-  if (index < 0 || index >= ReportCount()) ThrowIndexOutOfBounds(index);
-  const HWND list = Control(ControlId::ListBox1);
-  const auto item = static_cast<WPARAM>(index);
-  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const LRESULT copied =
-      SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return text;
-}
-
-int TForm1::MemoLineCount() const { return static_cast<int>(MemoLines().size()); }
-
-std::string TForm1::MemoLine(int index) const {
-  std::vector<std::string> lines = MemoLines();
-  if (index < 0 || index >= static_cast<int>(lines.size())) ThrowIndexOutOfBounds(index);
-  return std::move(lines[static_cast<std::size_t>(index)]);
-}
-
-void TForm1::MemoReplaceLine(int index, const std::string& line) {
-  const std::string text = ControlText(ControlId::Memo1);
-  std::size_t start = 0;
-  for (int i = 0; i < index && start < text.size(); ++i) {
-    const std::size_t end = text.find("\r\n", start);
-    start = end == std::string::npos ? text.size() : end + 2;
-  }
-  if (index < 0 || start >= text.size()) ThrowIndexOutOfBounds(index);
-  std::size_t end = text.find("\r\n", start);
-  if (end == std::string::npos) end = text.size();
-  const HWND memo = Control(ControlId::Memo1);
-  SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
-  SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
-}
 
 void TForm1::MemoAppend(const std::string& line) {
   // As a list of lines adds one: after a last line that ends in CR LF, or on a new

@@ -83,14 +83,8 @@ class TForm1 final : public FormPort {
   void ReportAppend(const std::string& line) override;
   void ReportReplaceAll(const std::vector<std::string>& lines) override;
   void ReportClear() override;
-  int ReportCount() const override;
-  std::string ReportLine(int index) const override;
 
-  int MemoLineCount() const override;
-  std::string MemoLine(int index) const override;
-  void MemoReplaceLine(int index, const std::string& line) override;
   void MemoAppend(const std::string& line) override;
-  void MemoClear() override;
   std::vector<std::string> MemoLines() const override;
   void SetMemoLines(const std::vector<std::string>& lines) override;
 
@@ -173,6 +167,7 @@ class TForm1 final : public FormPort {
   void KeepFocusVisible();
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
+  void MemoClear();
   void SetLabelCaption(ControlId label, const std::string& caption);
   HWND ProgressHandle(ProgressBar bar) const;
   ProgressPace& PaceOf(ProgressBar bar);

@@ -107,7 +107,7 @@ bool DdemlClientConversation::OpenLink() {
   const win::KernelHandle process(started);
   // The started program needs a moment before it offers its service.
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < startTimeout_) {
+  while (GetTickCount() - start < kStartTimeout) {
     HandleSentMessagesFor(kConnectRetryPause);
     if (Connect()) return true;
     if (WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) return Connect();  // it ended

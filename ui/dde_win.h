@@ -60,14 +60,13 @@ class DdemlClientConversation final : public DdeClientConversation {
   bool ExecuteMacro(const std::string& text, bool waitForReply) override;
   void CloseLink() override;
 
-  bool Connected() const { return conversation_ != nullptr; }
-
-  // How long a started service application may take to offer its service.
-  void SetStartTimeout(DWORD milliseconds) { startTimeout_ = milliseconds; }
   // The service this program offers, which the link never connects to.
   void SetOwnService(const std::string& service) { ownService_ = service; }
 
  private:
+  // How long a started service application may take to offer its service.
+  static constexpr DWORD kStartTimeout = 10000;
+
   static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1, HSZ hsz2,
                                     HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
   bool EnsureInstance();
@@ -80,7 +79,6 @@ class DdemlClientConversation final : public DdeClientConversation {
   std::string service_;
   std::string topic_;
   std::string ownService_;
-  DWORD startTimeout_ = 10000;
   DWORD instance_ = 0;
   HCONV conversation_ = nullptr;
 };

@@ -114,7 +114,12 @@ int main(int argc, char** argv) {
   double decrypt = Click(form, ControlId::Button1);
 
   std::printf("encrypt %.3f\ndecrypt %.3f\n", encrypt, decrypt);
-  for (int i = 0; i < form.ReportCount(); ++i)
-    std::fprintf(stderr, "%s\n", form.ReportLine(i).c_str());
+  // The report list, read through its messages.
+  const HWND list = form.Control(ControlId::ListBox1);
+  for (WPARAM i = 0; i < static_cast<WPARAM>(SendMessageA(list, LB_GETCOUNT, 0, 0)); ++i) {
+    std::string line(static_cast<std::size_t>(SendMessageA(list, LB_GETTEXTLEN, i, 0)) + 1, '\0');
+    SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
   return dialogs.boxes == 0 ? 0 : 1;
 }

@@ -1,6 +1,5 @@
 #include "app/cipher_gate.h"
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,15 +19,15 @@ TEST(CipherGate, RunsAtOnceWhenNoFileCommandRuns) {
 TEST(CipherGate, HoldsBackEventsUntilTheFileCommandEndsInArrivalOrder) {
   CipherGate gate;
   std::vector<std::string> log;
-  gate.RunFileCommand([&] {
-    log.push_back("encrypt file starts");
-    // Events let through in the middle of the command.
-    EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("clipboard"); }));
-    EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("dde line"); }));
-    EXPECT_TRUE(gate.Busy());
-    EXPECT_EQ(gate.PendingCount(), 2u);
-    log.push_back("encrypt file ends");
-  });
+  gate.Hold();
+  log.push_back("encrypt file starts");
+  // Events let through in the middle of the command.
+  EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("clipboard"); }));
+  EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("dde line"); }));
+  EXPECT_TRUE(gate.Busy());
+  EXPECT_EQ(gate.PendingCount(), 2u);
+  log.push_back("encrypt file ends");
+  gate.Release();
   EXPECT_EQ(log, (std::vector<std::string>{"encrypt file starts", "encrypt file ends",
                                            "clipboard", "dde line"}));
   EXPECT_EQ(gate.PendingCount(), 0u);
@@ -38,30 +37,19 @@ TEST(CipherGate, HoldsBackEventsUntilTheFileCommandEndsInArrivalOrder) {
 TEST(CipherGate, ASecondFileCommandWaitsForTheFirstAndKeepsItsPlaceInTheQueue) {
   CipherGate gate;
   std::vector<std::string> log;
-  gate.RunFileCommand([&] {
-    gate.RunFileCommand([&] {
-      log.push_back("decrypt file");
-      // While the second command runs, the gate is held again.
-      EXPECT_TRUE(gate.Busy());
-      gate.RunOrDefer([&] { log.push_back("late label"); });
-    });
-    gate.RunOrDefer([&] { log.push_back("memo"); });
-    log.push_back("encrypt file");
+  gate.Hold();
+  gate.RunOrDefer([&] {
+    gate.Hold();
+    log.push_back("decrypt file");
+    // While the second command runs, the gate is held again.
+    EXPECT_TRUE(gate.Busy());
+    gate.RunOrDefer([&] { log.push_back("late label"); });
+    gate.Release();
   });
+  gate.RunOrDefer([&] { log.push_back("memo"); });
+  log.push_back("encrypt file");
+  gate.Release();
   EXPECT_EQ(log, (std::vector<std::string>{"encrypt file", "decrypt file", "memo", "late label"}));
-}
-
-TEST(CipherGate, AFailingFileCommandReleasesTheGateAndHeldEventsRunWithTheNextOne) {
-  CipherGate gate;
-  std::vector<std::string> log;
-  EXPECT_THROW(gate.RunFileCommand([&] {
-    gate.RunOrDefer([&] { log.push_back("held"); });
-    throw std::runtime_error("disk gone");
-  }),
-               std::runtime_error);
-  EXPECT_FALSE(gate.Busy());
-  EXPECT_TRUE(gate.RunOrDefer([&] { log.push_back("next"); }));
-  EXPECT_EQ(log, (std::vector<std::string>{"held", "next"}));
 }
 
 }  // namespace

@@ -370,10 +370,10 @@ TEST_F(DdeQueue, TextLinesDuringFileCommandAreAnsweredAfterItInOrder) {
     PostMacro("second");
     queue.Pump();
   };
-  gate.RunFileCommand([&] {
-    form.ProcessPendingEvents();
-    sentDuringCommand = link.sent.size();
-  });
+  gate.Hold();
+  form.ProcessPendingEvents();
+  sentDuringCommand = link.sent.size();
+  gate.Release();
   EXPECT_EQ(sentDuringCommand, 0u);
   EXPECT_EQ(link.sent,
             (Lines{Encrypted(form, "secret", "first"), Encrypted(form, "secret", "second")}));
@@ -389,10 +389,10 @@ TEST_F(DdeQueue, ClosingDuringFileCommandWaitsForItAndLaterEventsAreDropped) {
     queue.Post({DdeEvent::Kind::Open, {}});
     queue.Pump();
   };
-  gate.RunFileCommand([&] {
-    form.ProcessPendingEvents();
-    closedDuringCommand = form.closed;
-  });
+  gate.Hold();
+  form.ProcessPendingEvents();
+  closedDuringCommand = form.closed;
+  gate.Release();
   EXPECT_FALSE(closedDuringCommand);
   EXPECT_TRUE(form.closed);
   EXPECT_TRUE(queue.Ended());

@@ -22,6 +22,7 @@
 #include "engine/engine.h"
 #include "engine/reference/reference.h"
 #include "fake_form.h"
+#include "file_clicks.h"
 
 namespace containertest {
 
@@ -151,13 +152,13 @@ inline void Encrypt(FakeForm& form, const std::vector<std::string>& sources,
                     const std::string& container) {
   form.openDialogAnswers.push_back(sources);
   form.saveDialogAnswers.push_back(container);
-  resicrypt::Button2Click(form);
+  resicrypt::testing::Button2Click(form);
 }
 
 // Decrypt File with the open dialog answered.
 inline void Decrypt(FakeForm& form, const std::string& container) {
   form.openDialogAnswers.push_back(std::vector<std::string>{container});
-  resicrypt::Button1Click(form);
+  resicrypt::testing::Button1Click(form);
 }
 
 // The file cipher worked out on a workspace of the test's own: the password's

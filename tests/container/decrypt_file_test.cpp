@@ -32,7 +32,7 @@ const std::vector<std::pair<std::string, std::string>> kThreeFiles = {
 TEST(DecryptFileDialogs, ProductLineAppendedAndYalFilter) {
   auto form = NewForm("secret");
   form->report = {"kept line"};
-  resicrypt::Button1Click(*form);  // dialog cancelled
+  resicrypt::testing::Button1Click(*form);  // dialog cancelled
   EXPECT_EQ(form->report, (std::vector<std::string>{"kept line", kProduct}));
   EXPECT_EQ(form->openDialogFilters, std::vector<std::string>{"*.*|*.yal"});
   EXPECT_FALSE(form->openDialogMultiSelect);  // the options are not touched here
@@ -53,7 +53,7 @@ TEST(DecryptFileReport, ChosenPathsThenSevenLinesPerFileIntoTheContainersFolder)
   // Several containers chosen: all are listed, the first is unpacked.
   form->openDialogAnswers.push_back(
       std::vector<std::string>{scene.container, scene.In("other.yal")});
-  resicrypt::Button1Click(*form);
+  resicrypt::testing::Button1Click(*form);
   std::vector<std::string> expected = {scene.container, scene.In("other.yal")};
   Append(expected, SevenLines("notes", 12, 5, 8, 1, T));  // C = 7 x 3 + 1 = 22
   Append(expected, SevenLines("e", 0, 5, 8, 2, T));       // C = 7 x 1 + 2 = 9

@@ -26,7 +26,7 @@ TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
   for (const std::string& password : {std::string("abc"), std::string("\xE7\xF6\xFC\xC7\x80\xFF"
                                                                       "abcdefghijklmnopq")}) {
     auto form = NewForm(password);
-    resicrypt::Button2Click(*form);
+    resicrypt::testing::Button2Click(*form);
     EXPECT_TRUE(form->messages.empty());
     EXPECT_EQ(form->openDialogFilters.size(), 1u);
   }
@@ -39,7 +39,7 @@ TEST(EncryptFileDialogs, ProductLineFilterMultiSelectAndDefaultExtension) {
   auto form = NewForm("secret");
   form->report = {"View  Encrypt File the Report  or Decrypt  File the Report"};
 
-  resicrypt::Button2Click(*form);  // open dialog cancelled
+  resicrypt::testing::Button2Click(*form);  // open dialog cancelled
   EXPECT_EQ(form->report, std::vector<std::string>{kProduct});
   EXPECT_TRUE(form->openDialogMultiSelect);
   EXPECT_EQ(form->openDialogFilters, std::vector<std::string>{kFilter});
@@ -47,7 +47,7 @@ TEST(EncryptFileDialogs, ProductLineFilterMultiSelectAndDefaultExtension) {
 
   const std::vector<std::string> chosen = {folder.Path("a.txt"), folder.Path("b.txt")};
   form->openDialogAnswers.push_back(chosen);
-  resicrypt::Button2Click(*form);  // save dialog cancelled
+  resicrypt::testing::Button2Click(*form);  // save dialog cancelled
   EXPECT_EQ(form->report, chosen);
   EXPECT_EQ(form->saveDialogExtensions, std::vector<std::string>{"yal"});
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));

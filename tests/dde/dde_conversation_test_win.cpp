@@ -595,7 +595,7 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     if (!releasedYet && form.Handle() != nullptr) {
-      reportDuringCommand.push_back(form.ReportCount());
+      reportDuringCommand.push_back(testing::ReportCount(form));
       if (dde.PendingEventCount() >= 2 || GetTickCount() - start > kWait / 2) {
         heldBack = dde.PendingEventCount();
         release.set_value();

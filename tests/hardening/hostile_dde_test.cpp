@@ -154,7 +154,9 @@ TEST_F(DdeUnderLoad, ThousandsOfTextLinesInOneConversation) {
       expected.push_back(plain);
       // A few lines arrive while a file command holds the gate: they wait, in order.
       if (k % 1000 == 500) {
-        gate.RunFileCommand([&] { post({DdeEvent::Kind::Macro, {cipher}}); });
+        gate.Hold();
+        post({DdeEvent::Kind::Macro, {cipher}});
+        gate.Release();
       } else {
         post({DdeEvent::Kind::Macro, {cipher}});
       }
@@ -190,12 +192,12 @@ TEST_F(DdeUnderLoad, CallerThatGoesAwayMidConversation) {
 
   // Its last lines and its disconnection arrive during a file command; lines the
   // DDE layer still delivers after the disconnection never run.
-  gate.RunFileCommand([&] {
-    Macro("last line");
-    Close();
-    Macro("after the close");
-    EXPECT_EQ(link.attempts, 20);
-  });
+  gate.Hold();
+  Macro("last line");
+  Close();
+  Macro("after the close");
+  EXPECT_EQ(link.attempts, 20);
+  gate.Release();
   EXPECT_EQ(link.attempts, 21);
   EXPECT_TRUE(queue.Ended());
   EXPECT_TRUE(form.closed);

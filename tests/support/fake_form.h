@@ -70,18 +70,8 @@ class FakeForm : public FormPort {
   void ReportAppend(const std::string& line) override { report.push_back(line); }
   void ReportReplaceAll(const std::vector<std::string>& lines) override { report = lines; }
   void ReportClear() override { report.clear(); }
-  int ReportCount() const override { return static_cast<int>(report.size()); }
-  std::string ReportLine(int index) const override {
-    return report.at(static_cast<std::size_t>(index));
-  }
 
-  int MemoLineCount() const override { return static_cast<int>(memo.size()); }
-  std::string MemoLine(int index) const override { return memo.at(static_cast<std::size_t>(index)); }
-  void MemoReplaceLine(int index, const std::string& line) override {
-    memo.at(static_cast<std::size_t>(index)) = line;
-  }
   void MemoAppend(const std::string& line) override { memo.push_back(line); }
-  void MemoClear() override { memo.clear(); }
   std::vector<std::string> MemoLines() const override { return memo; }
   void SetMemoLines(const std::vector<std::string>& lines) override { memo = lines; }
 

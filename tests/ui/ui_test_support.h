@@ -87,6 +87,24 @@ inline std::string TextOf(HWND window) {
   return text;
 }
 
+// The report list's lines, read from ListBox1 through its messages.
+inline int ReportCount(const TForm1& form) {
+  return static_cast<int>(SendMessageA(form.Control(ControlId::ListBox1), LB_GETCOUNT, 0, 0));
+}
+inline std::string ReportLine(const TForm1& form, int index) {
+  const HWND list = form.Control(ControlId::ListBox1);
+  const auto item = static_cast<WPARAM>(index);
+  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
+  if (length < 0) {
+    ADD_FAILURE() << "the report list has no line " << index;
+    return {};
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
 // A folder of its own under the temporary folder, removed afterwards.
 class TempFolder {
  public:

@@ -59,11 +59,11 @@ TEST_F(DropTest, TwoFilesArePackedAndADroppedContainerUnpacked) {
   ASSERT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(dialogs_.openRuns.empty()) << "the drop takes the open dialog's place";
   EXPECT_EQ(dialogs_.saveFolders, std::vector<std::string>{folder.Path() + "\\"});
-  ASSERT_EQ(Form().ReportCount(), 2 + 4 + 4);
-  EXPECT_EQ(Form().ReportLine(0), b);  // the drop's order
-  EXPECT_EQ(Form().ReportLine(1), a);
-  EXPECT_EQ(Form().ReportLine(2), "File Byte Amount = 12");
-  EXPECT_EQ(Form().ReportLine(6), "File Byte Amount = 31");
+  ASSERT_EQ(ReportCount(Form()), 2 + 4 + 4);
+  EXPECT_EQ(ReportLine(Form(), 0), b);  // the drop's order
+  EXPECT_EQ(ReportLine(Form(), 1), a);
+  EXPECT_EQ(ReportLine(Form(), 2), "File Byte Amount = 12");
+  EXPECT_EQ(ReportLine(Form(), 6), "File Byte Amount = 31");
 
   DeleteFileA(a.c_str());
   DeleteFileA(b.c_str());
@@ -77,7 +77,7 @@ TEST_F(DropTest, TwoFilesArePackedAndADroppedContainerUnpacked) {
 TEST_F(DropTest, RefusedDropsRunNothing) {
   TempFolder folder;
   const std::string a = folder.Add("a.txt", "alpha");
-  const std::vector<std::string> report = {Form().ReportLine(0)};
+  const std::vector<std::string> report = {ReportLine(Form(), 0)};
   // In Use Memo mode the window takes no files; a drop that comes anyway is let go.
   Click(C::RadioButton3);
   EXPECT_FALSE(AcceptsFiles());
@@ -95,8 +95,8 @@ TEST_F(DropTest, RefusedDropsRunNothing) {
   EXPECT_EQ(dialogs_.messages[1].second,
             "Password 1 and Password 2 must equal or small than three ");
   EXPECT_TRUE(dialogs_.saveExtensions.empty());
-  EXPECT_EQ(Form().ReportCount(), 1);
-  EXPECT_EQ(Form().ReportLine(0), report[0]);
+  EXPECT_EQ(ReportCount(Form()), 1);
+  EXPECT_EQ(ReportLine(Form(), 0), report[0]);
 }
 
 // Files whose records could not all be unpacked again beside each other, or a
@@ -136,8 +136,8 @@ TEST_F(DropTest, ADropDuringAFileCommandWaitsForIt) {
   EXPECT_TRUE(dialogs_.saveExtensions.empty()) << "the drop waits";
   release.set_value();
   PumpUntil([this] { return dialogs_.saveExtensions.size() == 1 && !Form().Gate().Busy(); });
-  EXPECT_EQ(Form().ReportLine(0), a);
-  EXPECT_EQ(Form().ReportLine(1), "File Byte Amount = 5");
+  EXPECT_EQ(ReportLine(Form(), 0), a);
+  EXPECT_EQ(ReportLine(Form(), 1), "File Byte Amount = 5");
 }
 
 // Names outside the ANSI code page cannot be stored in a container: refused by
@@ -179,15 +179,15 @@ TEST_F(DropTest, HeldFilesTakeTheOpenDialogsPlaceOnce) {
   const std::string a = folder.Add("a.txt", "alpha beta");
   const std::string container = folder.Add("held.yal");
   Form().HoldFiles({WidePath(a)});
-  ASSERT_EQ(Form().ReportCount(), 1);
-  EXPECT_EQ(Form().ReportLine(0), a);
+  ASSERT_EQ(ReportCount(Form()), 1);
+  EXPECT_EQ(ReportLine(Form(), 0), a);
   Command(C::Button1);  // a held file is no container: Decrypt File asks as always
   EXPECT_EQ(dialogs_.openRuns.size(), 1u);
   dialogs_.saveAnswers.push_back(container);
   Command(C::Button2);
   EXPECT_EQ(dialogs_.openRuns.size(), 1u) << "the held file is packed";
   EXPECT_EQ(dialogs_.saveFolders, std::vector<std::string>{folder.Path() + "\\"});
-  EXPECT_EQ(Form().ReportLine(1), "File Byte Amount = 10");
+  EXPECT_EQ(ReportLine(Form(), 1), "File Byte Amount = 10");
   Command(C::Button2);  // taken: the next Encrypt File asks
   EXPECT_EQ(dialogs_.openRuns.size(), 2u);
 

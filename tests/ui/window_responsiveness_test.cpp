@@ -94,13 +94,13 @@ TEST_F(ResponsivenessTest, AFileCommandStopsWhenTheUserSaysSo) {
   };
   stopWith(C::Button2, WM_KEYDOWN, true);
   EXPECT_EQ(TempFolder::Read(container), "an older container");
-  EXPECT_EQ(Form().ReportLine(Form().ReportCount() - 1),
+  EXPECT_EQ(ReportLine(Form(), ReportCount(Form()) - 1),
             "Stopped: " + container + " left as it was");
   stopWith(C::Button2, WM_CLOSE, false);
   DeleteFileA(source.c_str());
   stopWith(C::Button1, WM_KEYDOWN, true);
   EXPECT_EQ(TempFolder::Read(source), "<missing>");
-  EXPECT_EQ(Form().ReportLine(Form().ReportCount() - 1),
+  EXPECT_EQ(ReportLine(Form(), ReportCount(Form()) - 1),
             " Stopped: the file being unpacked was not kept");
   stopWith(C::Button1, WM_CLOSE, true);
   EXPECT_EQ(TempFolder::Read(source), "<missing>");
