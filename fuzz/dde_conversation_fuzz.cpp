@@ -187,7 +187,16 @@ class Harness {
     if (state.MacroMode != model_.mode) Fail("mode differs from the model");
     if (queue.Ended() != model_.ended || form.closed != model_.ended) Fail("end differs");
     if (form.workingPassword.size() > resicrypt::kMaxTextPasswordLength) Fail("password over 17");
-    if (link.executed != model_.replies) Fail("replies differ from the model");
+    if (link.executed != model_.replies) {
+      for (std::size_t k = 0; k < std::max(link.executed.size(), model_.replies.size()); ++k) {
+        const auto shown = [k](const std::vector<std::string>& replies) {
+          return k < replies.size() ? "\"" + replies[k] + "\"" : std::string("none");
+        };
+        std::fprintf(stderr, "reply %zu: %s, model %s\n", k, shown(link.executed).c_str(),
+                     shown(model_.replies).c_str());
+      }
+      Fail("replies differ from the model");
+    }
     if (form.memo.size() != initialMemo_ + model_.memoLines) Fail("memo echo differs");
     if (!model_.ended && form.report.size() != initialReport_ + model_.reportLines) {
       Fail("list echo differs");
@@ -226,11 +235,15 @@ class Harness {
     } else if (model_.mode != ConversationMode::None) {
       if (echo) model_.reportLines += 2;
       // A line with a byte 255 among the bytes of its last block (length mod L of
-      // them, or L) would not come back: it gets the empty reply.
-      const std::size_t L = model_.password.size();
-      const std::size_t tail = line.size() % L == 0 ? L : line.size() % L;
+      // them, or L), or with a NUL anywhere, would not come back: it gets the
+      // empty reply. The key ends at a NUL, as the workspace copies it.
+      const std::size_t L = std::min(model_.password.size(), model_.password.find('\0'));
+      // A key of fewer than 3 bytes encrypts nothing, and loses nothing.
+      const std::size_t tail = L == 0 || line.size() % L == 0 ? L : line.size() % L;
       const bool kept =
-          line.find('\xFF', line.size() - std::min(tail, line.size())) != std::string::npos;
+          L >= 3 &&
+          (line.find('\xFF', line.size() - std::min(tail, line.size())) != std::string::npos ||
+           line.find('\0') != std::string::npos);
       model_.replies.push_back(
           model_.mode == ConversationMode::Decrypt
               ? resicrypt::DecryptText(*workspace_, form.alphabet, model_.password, line)
