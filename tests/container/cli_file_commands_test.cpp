@@ -26,7 +26,8 @@ struct CliRun {
   std::string err;
 };
 
-CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args,
+              const std::string& in = {}) {
   const resicrypt::cli::ParsedArgs parsed = ParseArgs(args);
   CliRun run;
   if (!parsed.error.empty()) {
@@ -36,14 +37,16 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
   }
   const std::string outPath = folder.Path("cli.out");
   const std::string errPath = folder.Path("cli.err");
+  WriteBytes(folder.Path("cli.in"), in);
+  std::FILE* input = std::fopen(folder.Path("cli.in").c_str(), "rb");
   std::FILE* out = std::fopen(outPath.c_str(), "wb");
   std::FILE* err = std::fopen(errPath.c_str(), "wb");
   switch (parsed.command) {
     case resicrypt::cli::CommandId::kPack:
-      run.status = resicrypt::cli::RunPack(parsed, err);
+      run.status = resicrypt::cli::RunPack(parsed, input, out, err);
       break;
     case resicrypt::cli::CommandId::kUnpack:
-      run.status = resicrypt::cli::RunUnpack(parsed, err);
+      run.status = resicrypt::cli::RunUnpack(parsed, out, err);
       break;
     case resicrypt::cli::CommandId::kList:
       run.status = resicrypt::cli::RunList(parsed, out, err);
@@ -51,12 +54,14 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
     default:
       break;
   }
+  std::fclose(input);
   std::fclose(out);
   std::fclose(err);
   run.out = ReadBytes(outPath);
   run.err = ReadBytes(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
+  std::remove(folder.Path("cli.in").c_str());
   return run;
 }
 
@@ -217,8 +222,8 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "a folder, not a file"},
       {{"pack", "--password-file", pw, "-o", folder.Path("part.yal"), folder.Path("a.txt"),
         folder.Path("gone.txt")},
-       1,
-       "1 of 2 files packed"},
+       2,
+       "cannot pack '" + folder.Path("gone.txt") + "': "},
       {{"pack", "--password-file", pw, "-o", folder.Path("no") + "/x.yal", folder.Path("a.txt")},
        1,
        "cannot create container"},
@@ -236,6 +241,7 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
+  EXPECT_FALSE(fs::exists(folder.Root() / "part.yal"));
 
   // A hostile name is refused and the rest unpacked, with a non-zero status.
   std::string bytes = ReadBytes(box);
@@ -284,10 +290,14 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
       // sources; what is said of the last one
       {d1 + "report.txt", d2 + "REPORT.txt", same + "report.txt'"},
       {d1 + "a.txt", d2 + "a.txt. .", same + "a.txt'"},
+#ifdef _WIN32
       {d1 + "\xE9.txt", d2 + "\xC9.txt", same + "\xE9.txt'"},  // é É in code page 1252
       {d1 + "\x9A", d2 + "\x8A", same + "\x9A'"},              // š Š
-#ifndef _WIN32
+#else
       {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
+      {d1 + "\xC5\xA1", d2 + "\xC5\xA0", same + "\xC5\xA1'"},              // š Š
+      {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
+      {at + "\xE9.txt", "name not in code page 1252"},  // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
 #endif
       {at + "doc1", "it is the container itself"},
@@ -296,6 +306,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {"pack", "--password-file", at + "pw", "-o", at + "doc1"};
     args.insert(args.end(), c.begin(), c.end() - 1);
+    for (auto source = c.begin(); source + 1 != c.end(); ++source) {
+      if (!fs::exists(*source)) WriteBytes(*source, "source");
+    }
     const CliRun run = RunCli(root, args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "resicrypt-cli: cannot pack '" + c[c.size() - 2] + "': " + c.back() + "\n");
