@@ -323,6 +323,98 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   EXPECT_EQ(ReadBytes(in + "a.txt") + ReadBytes(in + "c.txt"), "a.txtc.txt");
 }
 
+// A typo among the sources: every problem is told, nothing is written, and the
+// container that stood at -o stays byte for byte; standard input is not read.
+TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
+  TempFolder folder;
+  const std::string box = folder.Path("box.yal");
+  WriteBytes(box, "old container");
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  WriteBytes(folder.Path("A.TXT."), "same name on Windows");
+  std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "-o", box,
+                                   "--stdin-name", "a.txt", folder.Path("a.txt"), "-",
+                                   folder.Path("missing.txt"), folder.Root().string()};
+  std::string expected = "resicrypt-cli: cannot pack '-': another source has the same name on "
+                         "Windows: '" + folder.Path("a.txt") + "'\n";
+  expected += "resicrypt-cli: cannot pack '" + folder.Path("missing.txt") + "': ";
+#ifdef _WIN32
+  expected += "";  // the system's words differ between versions
+#else
+  expected += "No such file or directory\n";
+  args.push_back(folder.Path("A.TXT."));
+  WriteBytes(folder.Path("huge.bin"), "");
+  fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
+  args.push_back(folder.Path("huge.bin"));
+#endif
+  const CliRun run = RunCli(folder, args, "standard input");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.substr(0, expected.size()), expected);
+  EXPECT_NE(run.err.find("cannot pack '" + folder.Root().string() + "': a folder, not a file\n"),
+            std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(run.err.find("cannot pack '" + folder.Path("A.TXT.") + "': another source"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("huge.bin': larger than 2147483647 bytes\n"), std::string::npos);
+#endif
+  EXPECT_EQ(ReadBytes(box), "old container");
+}
+
+// Names are stored as bytes of a Windows code page (1252 unless --codepage says
+// otherwise), as the window stores them; Linux converts from and to UTF-8, Windows
+// keeps its ANSI code page (1252 under Wine in the C locale) unless told.
+TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
+  struct Case {
+    std::string codePage, name, stored;  // stored empty: refused
+  };
+  const Case cases[] = {
+#ifdef _WIN32
+      {"", "\xDCn\xEF" "c\xF6" "d\xE9.txt", "\xDCn\xEF" "c\xF6" "d\xE9.txt"},
+      {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},  // Ä Š
+      {"1250", "\xA3.txt", ""},                  // £: Ł's byte there
+#else
+      {"", "\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9.txt", "\xDCn\xEF" "c\xF6" "d\xE9.txt"},  // Ünïcödé
+      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                     // При
+      {"1252", "\xD0\x9F.txt", ""},
+#endif
+  };
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  for (const Case& c : cases) {
+    WriteBytes(folder.Path(c.name), "content");
+    std::vector<std::string> options = {"--password-file", folder.Path("pw")};
+    if (!c.codePage.empty()) options.insert(options.end(), {"--codepage", c.codePage});
+    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"), folder.Path(c.name)};
+    pack.insert(pack.begin() + 1, options.begin(), options.end());
+    const CliRun packed = RunCli(folder, pack);
+    if (c.stored.empty()) {
+      EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + folder.Path(c.name) +
+                                "': name not in code page " + c.codePage + "\n");
+      continue;
+    }
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(WalkRecords(ReadBytes(folder.Path("n.yal")), 6).at(0).name, c.stored);
+    fs::remove(folder.Path(c.name));
+    std::vector<std::string> list = {"list", folder.Path("n.yal")};
+    list.insert(list.begin() + 1, options.begin() + 2, options.end());
+    EXPECT_EQ(RunCli(folder, list).out, "          7  " + c.name + "\n");
+    std::vector<std::string> unpack = {"unpack", folder.Path("n.yal")};
+    unpack.insert(unpack.begin() + 1, options.begin(), options.end());
+    EXPECT_EQ(RunCli(folder, unpack).status, 0);
+    EXPECT_EQ(ReadBytes(folder.Path(c.name)), "content");
+  }
+#ifdef _WIN32
+  // The Linux command line's container (the first case's bytes) in the window:
+  // the file comes back under its name in UTF-16 as well.
+  fs::remove(folder.Path(cases[0].name));
+  RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", folder.Path("n.yal"),
+                  (WriteBytes(folder.Path(cases[0].name), "window"), folder.Path(cases[0].name))});
+  fs::remove(folder.Path(cases[0].name));
+  Decrypt(*NewForm("secret"), folder.Path("n.yal"));
+  EXPECT_EQ(ReadBytes((folder.Root() / L"\u00DCn\u00EFc\u00F6d\u00E9.txt").string()), "window");
+#endif
+}
+
 #ifdef _WIN32
 // "C:box.yal" lies in C:'s own current folder (kept in the "=C:" variable, as
 // cmd.exe keeps it) while the process works on another drive: the container is
