@@ -297,22 +297,33 @@ std::string UsageText() {
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
       << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
       << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
+      << "They fit pipes: 'pack -o -' writes the container to standard output, a source\n"
+      << "'-' is standard input (stored as --stdin-name NAME), and 'unpack --to-stdout'\n"
+      << "writes one file to standard output:\n"
+      << "  tar c d | " << kProgram
+      << " pack --password-file pw -o - --stdin-name d.tar - > d.yal\n"
+      << "  " << kProgram << " unpack --password-file pw --to-stdout d.yal | tar x\n"
+      << "Stored names are bytes of a Windows code page, as the window writes them: on\n"
+      << "Linux they are converted from and to UTF-8 through code page 1252 (or\n"
+      << "--codepage N); on Windows the system's ANSI code page is used as it is.\n"
       << "A line of any length is ciphered in bounded memory: a line longer than 1 MiB\n"
       << "is held in a temporary file (in TMPDIR or /tmp; on Windows in TEMP) until it\n"
       << "has ended.\n"
       << "\nRun '" << kProgram << " COMMAND --help' for the options of a command, '" << kProgram
       << " --version' for the version.\n"
-      << "Exit status: 0 done, 1 a file could not be read or written, a line could not be\n"
-      << "encrypted so as to come back, or out of memory; 2 bad arguments or password, or\n"
-      << "sources that pack refuses; 3 decrypt-text wrote lines back unchanged that were\n"
-      << "not cipher text under the password.\n";
+      << "Exit status: 0 done; 1 a file could not be read or written, a container is\n"
+      << "damaged, a line could not be encrypted so as to come back, or out of memory;\n"
+      << "2 bad arguments or password, sources that pack refuses, a -C folder that is not\n"
+      << "there; 3 decrypt-text wrote lines back unchanged that were not cipher text under\n"
+      << "the password; 130 (Windows) stopped by Ctrl-C, Ctrl-Break or closing the console.\n";
   return out.str();
 }
 
 std::string UsageError(const ParsedArgs& parsed) {
   const CommandSpec* command = FindCommand(parsed.command);
-  const std::string help =
-      command != nullptr ? std::string(kProgram) + " " + command->name + " --help" : std::string(kProgram) + " --help";
+  const std::string help = command != nullptr
+                               ? std::string(kProgram) + " " + command->name + " --help"
+                               : std::string(kProgram) + " --help";
   return std::string(kProgram) + ": " + parsed.error + "\nTry '" + help + "'\n";
 }
 

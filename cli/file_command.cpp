@@ -35,9 +35,7 @@ std::string SystemReason(const FileProblem& problem) {
 }
 
 // "1 file", "2 files".
-std::string Files(int count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
-}
+std::string Files(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
 std::string NotRegular(const std::string& what) { return "not a regular file (" + what + ")"; }
 
@@ -59,7 +57,7 @@ std::string SourceProblemMessage(const FileProblem& problem) {
       break;
     case FileProblemKind::kNotRegularFile:
       why = problem.detail == FileTypeWords(FileType::kFolder) ? "a folder, not a file"
-                                                                 : NotRegular(problem.detail);
+                                                               : NotRegular(problem.detail);
       break;
     case FileProblemKind::kTooLarge:
       why = "larger than 2147483647 bytes";
@@ -107,7 +105,8 @@ std::string RecordMessage(const FileProblem& problem, const NameCodePage& codePa
   }
   if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
   reason += SystemReason(problem);
-  std::string message = "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
+  std::string message =
+      "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
   if (problem.kind != FileProblemKind::kRecordRefused) message += ", unpacking stopped";
   if (!problem.path.empty()) message += ": " + ShownName(codePage, problem.path);
   return message;
@@ -123,7 +122,7 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
     switch (problem.kind) {
       case FileProblemKind::kPathTooLong:
         Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
-                                                                     : "cannot pack ") +
+                                                                    : "cannot pack ") +
                      quoted + ": path longer than 255 bytes");
         break;
       case FileProblemKind::kTooManyFiles:
@@ -135,7 +134,7 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
         break;
       case FileProblemKind::kNotRegularFile:
         Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
-                                                                     : "cannot pack ") +
+                                                                    : "cannot pack ") +
                      quoted + ": " + NotRegular(problem.detail));
         break;
       case FileProblemKind::kNotOpened:
@@ -450,9 +449,9 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
     const FileType type = FileTypeAt(folderOption->second);
     if (type != FileType::kFolder) {
       Say(err, "cannot unpack into '" + folderOption->second + "': " +
-                   (type == FileType::kMissing ? std::string("no such folder")
-                                               : "not a folder (" +
-                                                     std::string(FileTypeWords(type)) + ")"));
+                   (type == FileType::kMissing
+                        ? std::string("no such folder")
+                        : "not a folder (" + std::string(FileTypeWords(type)) + ")"));
       return kExitUsage;
     }
   }

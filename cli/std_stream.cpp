@@ -40,9 +40,8 @@ bool PrivateFolder::Create() {
   if (length == 0 || length > MAX_PATH) return false;
   // The temporary folder is the user's own on Windows.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string path = std::string(folder) + "rcl" +
-                             std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(GetTickCount() + attempt);
+    const std::string path = std::string(folder) + "rcl" + std::to_string(GetCurrentProcessId()) +
+                             "-" + std::to_string(GetTickCount() + attempt);
     if (CreateDirectoryA(path.c_str(), nullptr)) {
       path_ = path + "\\";
       return true;
@@ -62,7 +61,7 @@ bool PrivateFolder::Create() {
 
 PrivateFolder::~PrivateFolder() {
   if (path_.empty()) return;
-  // Only the files this run put there.
+    // Only the files this run put there.
 #ifdef _WIN32
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA((path_ + "*").c_str(), &found);

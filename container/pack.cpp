@@ -132,9 +132,9 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
       return stop({FileProblemKind::kTooLarge, 0, path, {}});
     }
-    FileRecord record{storedNames.empty() ? FileNamePart(path)
-                                          : storedNames[static_cast<std::size_t>(k)],
-                      static_cast<std::int32_t>(source.Size())};
+    FileRecord record{
+        storedNames.empty() ? FileNamePart(path) : storedNames[static_cast<std::size_t>(k)],
+        static_cast<std::int32_t>(source.Size())};
     const std::int32_t full = record.FullBlocks(L);
     const int r = record.Remainder(L);
     events.BlocksStarting(full);

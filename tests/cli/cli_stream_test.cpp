@@ -24,12 +24,14 @@ std::string ReadFile(const fs::path& path) {
 }
 
 TEST(CliStreams, PipelinesRefusalsAndUsageErrors) {
-  const fs::path dir = fs::temp_directory_path() / ("resicrypt-streams-" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("resicrypt-streams-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "d" / "sub");
   std::ofstream(dir / "pw") << "pipe key\n";
   std::ofstream(dir / "d" / "a.txt") << "alpha\n";
-  std::ofstream(dir / "d" / "sub" / "b.bin", std::ios::binary) << std::string(70000, '\xFF') << '\0';
+  std::ofstream(dir / "d" / "sub" / "b.bin", std::ios::binary)
+      << std::string(70000, '\xFF') << '\0';
   std::ofstream(dir / "two.txt") << "two\n";
   const std::string cli = std::string("\"") + RESICRYPT_CLI_EXE + "\"";
   struct Case {
@@ -43,19 +45,23 @@ TEST(CliStreams, PipelinesRefusalsAndUsageErrors) {
        ""},
       {"diff -r d out/d", 0, ""},
       {cli + " pack --password-file pw -o two.yal d/a.txt two.txt", 0, ""},
-      {cli + " unpack --password-file pw --to-stdout two.yal two.txt > got && test \"$(cat got)\" = two",
+      {cli + " unpack --password-file pw --to-stdout two.yal two.txt > got && test \"$(cat got)\" "
+             "= two",
        0, ""},
       {cli + " unpack --password-file pw --to-stdout two.yal > got", 2,
        "resicrypt-cli: 'two.yal' holds 2 files: name the one for standard output (see "
        "'resicrypt-cli list')\n"},
-      {"script -qec '" + cli + " pack --password-file pw -o - two.txt' /dev/null > got; "
-       "s=$?; grep -q 'not written to a terminal' got && exit $s", 2, ""},
+      {"script -qec '" + cli +
+           " pack --password-file pw -o - two.txt' /dev/null > got; "
+           "s=$?; grep -q 'not written to a terminal' got && exit $s",
+       2, ""},
       {cli + " pack --password-file pw -o x.yal - < two.txt", 2,
        "resicrypt-cli: the source '-' (standard input) needs --stdin-name NAME\n"
        "Try 'resicrypt-cli pack --help'\n"},
       {cli + " unpack --password-file pw -C nowhere two.yal", 2,
        "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
-      {cli + " frobnicate", 2, "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+      {cli + " frobnicate", 2,
+       "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
       {cli + " list --codepage 437 two.yal", 2, "*"},
   };
   for (const Case& c : cases) {

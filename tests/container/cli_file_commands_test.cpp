@@ -297,7 +297,7 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
       {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
       {d1 + "\xC5\xA1", d2 + "\xC5\xA0", same + "\xC5\xA1'"},              // š Š
       {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
-      {at + "\xE9.txt", "name not in code page 1252"},  // no UTF-8
+      {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
 #endif
       {at + "doc1", "it is the container itself"},
@@ -332,11 +332,21 @@ TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
   WriteBytes(folder.Path("pw"), "secret\n");
   WriteBytes(folder.Path("a.txt"), "alpha");
   WriteBytes(folder.Path("A.TXT."), "same name on Windows");
-  std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "-o", box,
-                                   "--stdin-name", "a.txt", folder.Path("a.txt"), "-",
-                                   folder.Path("missing.txt"), folder.Root().string()};
-  std::string expected = "resicrypt-cli: cannot pack '-': another source has the same name on "
-                         "Windows: '" + folder.Path("a.txt") + "'\n";
+  std::vector<std::string> args = {"pack",
+                                   "--password-file",
+                                   folder.Path("pw"),
+                                   "-o",
+                                   box,
+                                   "--stdin-name",
+                                   "a.txt",
+                                   folder.Path("a.txt"),
+                                   "-",
+                                   folder.Path("missing.txt"),
+                                   folder.Root().string()};
+  std::string expected =
+      "resicrypt-cli: cannot pack '-': another source has the same name on "
+      "Windows: '" +
+      folder.Path("a.txt") + "'\n";
   expected += "resicrypt-cli: cannot pack '" + folder.Path("missing.txt") + "': ";
 #ifdef _WIN32
   expected += "";  // the system's words differ between versions
@@ -369,12 +379,24 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
   };
   const Case cases[] = {
 #ifdef _WIN32
-      {"", "\xDCn\xEF" "c\xF6" "d\xE9.txt", "\xDCn\xEF" "c\xF6" "d\xE9.txt"},
+      {"",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt"},
       {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},  // Ä Š
       {"1250", "\xA3.txt", ""},                  // £: Ł's byte there
 #else
-      {"", "\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9.txt", "\xDCn\xEF" "c\xF6" "d\xE9.txt"},  // Ünïcödé
-      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                     // При
+      {"",
+       "\xC3\x9Cn\xC3\xAF"
+       "c\xC3\xB6"
+       "d\xC3\xA9.txt",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt"},                                                 // Ünïcödé
+      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},  // При
       {"1252", "\xD0\x9F.txt", ""},
 #endif
   };
@@ -384,7 +406,8 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
     WriteBytes((folder.Folder() + c.name), "content");
     std::vector<std::string> options = {"--password-file", folder.Path("pw")};
     if (!c.codePage.empty()) options.insert(options.end(), {"--codepage", c.codePage});
-    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"), (folder.Folder() + c.name)};
+    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"),
+                                     (folder.Folder() + c.name)};
     pack.insert(pack.begin() + 1, options.begin(), options.end());
     const CliRun packed = RunCli(folder, pack);
     if (c.stored.empty()) {
@@ -408,7 +431,8 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
   // the file comes back under its name in UTF-16 as well.
   fs::remove((folder.Folder() + cases[0].name));
   RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", folder.Path("n.yal"),
-                  (WriteBytes((folder.Folder() + cases[0].name), "window"), (folder.Folder() + cases[0].name))});
+                  (WriteBytes((folder.Folder() + cases[0].name), "window"),
+                   (folder.Folder() + cases[0].name))});
   fs::remove((folder.Folder() + cases[0].name));
   Decrypt(*NewForm("secret"), folder.Path("n.yal"));
   std::error_code error;
