@@ -288,15 +288,15 @@ class StreamUnpackEvents : public CliUnpackEvents {
   static constexpr const char* kFileName = "file";
   StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted)
       : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)) {}
-  std::string OutputName(const std::string& storedName, std::string& problem) override {
+  // The name matters only to find the record: one that has none here is
+  // written all the same when it is the one wanted.
+  std::string OutputName(const std::string& storedName, std::string& /*problem*/) override {
     ++records_;
-    const std::string name = CliUnpackEvents::OutputName(storedName, problem);
-    if (taken_ || (!wanted_.empty() && (!problem.empty() || name != wanted_))) {
-      problem.clear();
-      return std::string();
-    }
-    taken_ = problem.empty();
-    return taken_ ? kFileName : std::string();
+    std::string unconverted;
+    const std::string name = CliUnpackEvents::OutputName(storedName, unconverted);
+    const bool chosen = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
+    taken_ = taken_ || chosen;
+    return chosen ? kFileName : std::string();
   }
   bool Taken() const { return taken_; }
   int Records() const { return records_; }
@@ -362,11 +362,10 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
     Say(err, "cannot make a temporary folder for standard input or output");
     return kExitFailure;
   }
-  const std::string stdinPath = scratch.Path() + "stdin";
+  HeldStream held;
   for (std::string& source : sources) {
     if (!source.empty()) continue;
-    source = stdinPath;
-    switch (StreamToFile(in, source, std::numeric_limits<std::int32_t>::max())) {
+    switch (held.Hold(in, scratch, std::numeric_limits<std::int32_t>::max())) {
       case StreamCopy::kDone:
         break;
       case StreamCopy::kTooLong:
@@ -379,7 +378,9 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
         Say(err, "cannot pack '-': no room for it in the temporary folder " + scratch.Path());
         return kExitFailure;
     }
+    source = held.Path();
   }
+  const std::string& stdinPath = held.Path();
   const std::string container = toStdout ? scratch.Path() + "container.yal" : target;
   auto workspace = std::make_unique<CipherWorkspace>();
   PackEvents events;
@@ -392,7 +393,10 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
     return kExitFailure;
   }
   for (FileProblem& problem : outcome.problems) {
-    if (problem.path == stdinPath || (toStdout && problem.path == container)) problem.path = "-";
+    if ((!stdinPath.empty() && problem.path == stdinPath) ||
+        (toStdout && problem.path == container)) {
+      problem.path = "-";
+    }
   }
   if (toStdout) outcome.problems.push_back({FileProblemKind::kContainerKept, 0, "-", {}});
   SayPackProblems(err, outcome, target, static_cast<int>(sources.size()));

@@ -87,26 +87,47 @@ PrivateFolder::~PrivateFolder() {
 #endif
 }
 
-StreamCopy StreamToFile(std::FILE* in, const std::string& path, std::int64_t limit) {
-  File out(std::fopen(path.c_str(), "wb"));
-  if (!out) return StreamCopy::kNotWritten;
+HeldStream::~HeldStream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+StreamCopy HeldStream::Hold(std::FILE* in, const PrivateFolder& folder, std::int64_t limit) {
+  path_ = folder.Path() + "stdin";
+#ifdef _WIN32
+  file_ = std::fopen(path_.c_str(), "w+b");
+#else
+  std::string name = path_ + "-XXXXXX";
+  const int fd = access("/proc/self/fd", X_OK) == 0 ? mkstemp(name.data()) : -1;
+  if (fd >= 0) {
+    unlink(name.c_str());
+    path_ = "/proc/self/fd/" + std::to_string(fd);
+    file_ = fdopen(fd, "w+b");
+    if (file_ == nullptr) close(fd);
+  } else {
+    file_ = std::fopen(path_.c_str(), "w+b");
+  }
+#endif
+  if (file_ == nullptr) return StreamCopy::kNotWritten;
   std::vector<char> chunk(kChunkBytes);
   std::int64_t total = 0;
   for (;;) {
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
     total += static_cast<std::int64_t>(got);
     if (total > limit) return StreamCopy::kTooLong;
-    if (got > 0 && std::fwrite(chunk.data(), 1, got, out.get()) != got) {
-      return StreamCopy::kNotWritten;
-    }
+    if (got > 0 && std::fwrite(chunk.data(), 1, got, file_) != got) return StreamCopy::kNotWritten;
     if (got < chunk.size()) break;
   }
   if (std::ferror(in)) return StreamCopy::kNotRead;
-  return std::fclose(out.release()) == 0 ? StreamCopy::kDone : StreamCopy::kNotWritten;
+  return std::fflush(file_) == 0 ? StreamCopy::kDone : StreamCopy::kNotWritten;
 }
 
 StreamCopy FileToStream(const std::string& path, std::FILE* out) {
+#ifdef _WIN32
+  File in(std::fopen(path.c_str(), "rbD"));  // D: deleted when closed
+#else
   File in(std::fopen(path.c_str(), "rb"));
+  unlink(path.c_str());
+#endif
   if (!in) return StreamCopy::kNotRead;
   std::vector<char> chunk(kChunkBytes);
   for (;;) {

@@ -31,10 +31,30 @@ class PrivateFolder {
 
 enum class StreamCopy { kDone, kTooLong, kNotRead, kNotWritten };
 
-// Copies in to the file at path (made anew), a chunk at a time, no more than
-// limit bytes (kTooLong when in holds more).
-StreamCopy StreamToFile(std::FILE* in, const std::string& path, std::int64_t limit);
-// Copies the file at path to out and flushes it.
+// A stream held whole in a file of a private folder, for code that opens files
+// by their paths. On Linux the file has no name from the start: Path() is
+// /proc/self/fd/N of a descriptor kept open, so that no copy of the bytes
+// outlives the process however it ends. Elsewhere (or without /proc) it is a
+// file of the folder until the folder goes.
+class HeldStream {
+ public:
+  HeldStream() = default;
+  HeldStream(const HeldStream&) = delete;
+  HeldStream& operator=(const HeldStream&) = delete;
+  ~HeldStream();
+
+  // Copies in, a chunk at a time, no more than limit bytes (kTooLong when in
+  // holds more).
+  StreamCopy Hold(std::FILE* in, const PrivateFolder& folder, std::int64_t limit);
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+};
+
+// Copies the file at path to out and flushes it; the file loses its name (on
+// Windows once it is closed) before the first byte is copied.
 StreamCopy FileToStream(const std::string& path, std::FILE* out);
 
 }  // namespace resicrypt::cli
