@@ -314,8 +314,9 @@ std::string UsageText() {
       << "Exit status: 0 done; 1 a file could not be read or written, a container is\n"
       << "damaged, a line could not be encrypted so as to come back, or out of memory;\n"
       << "2 bad arguments or password, sources that pack refuses, a -C folder that is not\n"
-      << "there; 3 decrypt-text wrote lines back unchanged that were not cipher text under\n"
-      << "the password; 130 (Windows) stopped by Ctrl-C, Ctrl-Break or closing the console.\n";
+      << "there, --to-stdout without a name for a container of several files;\n"
+      << "3 decrypt-text wrote lines back unchanged that were not cipher text under the\n"
+      << "password; 130 (Windows) stopped by Ctrl-C, Ctrl-Break or closing the console.\n";
   return out.str();
 }
 
