@@ -89,7 +89,9 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   if (containerPath.size() > kMaxPathBytes) return notCreated(FileProblemKind::kPathTooLong);
   if (sources.size() > 0x7FFFFFFFu) return notCreated(FileProblemKind::kTooManyFiles);
   // A record that could not be unpacked, or a source the container would replace.
-  if (std::vector<FileProblem> refused = SourceProblems(sources, containerPath, storedNames);
+  // Names the caller gives it has checked in its own form (SourceProblems).
+  if (std::vector<FileProblem> refused =
+          storedNames.empty() ? SourceProblems(sources, containerPath) : std::vector<FileProblem>{};
       !refused.empty()) {
     outcome.result = PackResult::ContainerNotCreated;
     outcome.problems = std::move(refused);

@@ -50,7 +50,8 @@ struct PackOutcome {
 // with the complete records before that source; a file that stood there is never
 // replaced by an incomplete container (kContainerKept). The events are called on
 // the calling thread. storedNames, when given, holds the name each record stores
-// (the caller has checked them); otherwise a record stores its path's file name.
+// (the caller has checked them with SourceProblems, in the file system's form,
+// and they are not checked again); otherwise a record stores its path's file name.
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
                           PackEvents& events, const FileWorkOptions& options = {},
