@@ -5,7 +5,6 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -27,7 +26,9 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool StdoutIsTerminal() {
 #ifdef _WIN32
-  return _isatty(_fileno(stdout)) != 0;
+  // The console, not any character device: "> NUL" is no terminal.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 #else
   return isatty(STDOUT_FILENO) != 0;
 #endif

@@ -9,7 +9,7 @@
 
 namespace resicrypt::cli {
 
-// True when standard output is a terminal (or the Windows console).
+// True when standard output is a terminal (on Windows the console).
 bool StdoutIsTerminal();
 
 // A new folder in the temporary folder (TMPDIR or /tmp; on Windows TEMP) that
