@@ -151,13 +151,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     }
 
     // Only plain names, and only inside the target folder.
-    std::string problem = static_cast<std::size_t>(n) > kMaxNameBytes ? "name longer than 255 bytes"
-                                                                      : StoredNameProblem(name);
-    const std::string outputName = problem.empty() ? events.OutputName(name, problem) : name;
-    if (problem.empty() && outputName.empty()) {
+    std::string problem;
+    const bool longName = static_cast<std::size_t>(n) > kMaxNameBytes;
+    const std::string outputName = longName ? name : events.OutputName(name, problem);
+    if (longName) problem = "name longer than 255 bytes";
+    if (problem.empty() && outputName.empty() && !name.empty()) {  // skipped
       if (!container.Skip(recordBlockBytes)) return stop("container could not be read");
       continue;
     }
+    if (problem.empty()) problem = StoredNameProblem(outputName);
     const std::string outputPath = targetFolder + outputName;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";

@@ -44,9 +44,10 @@ class UnpackEvents {
   virtual void BlocksDone() {}
   virtual void RecordUnpacked(const UnpackedRecord& /*report*/) {}
   virtual void RecordRefused(const FileProblem& /*problem*/) {}
-  // The name a record's file takes in the target folder, for its stored name
-  // (one StoredNameProblem lets through): the stored name unless the caller
-  // converts it. A problem set refuses the record; an empty name skips it unsaid.
+  // The name a record's file takes in the target folder, for its stored name:
+  // the stored name unless the caller converts it; StoredNameProblem then
+  // judges the name given. A problem set refuses the record; an empty name for
+  // a stored name that is not empty skips it unsaid.
   virtual std::string OutputName(const std::string& storedName, std::string& /*problem*/) {
     return storedName;
   }
