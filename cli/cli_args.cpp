@@ -1,6 +1,9 @@
 #include "cli/cli_args.h"
 
+#include <algorithm>
 #include <sstream>
+
+#include "cli/code_page.h"
 
 namespace resicrypt::cli {
 
@@ -23,6 +26,12 @@ const OptionSpec kUnpackPasswordOption = {
     "password-file", "FILE", false,
     "read the password from the first line of FILE (its line ending excluded), 3 to 23 "
     "bytes, all of them used; without it the password is asked for once on the terminal"};
+
+const OptionSpec kCodePageOption = {
+    "codepage", "N", false,
+    "the Windows code page of the names stored in the container: 1250 to 1258 or 874 "
+    "(default: 1252 on Linux, the system's ANSI code page on Windows, as the window uses); "
+    "65001 reads the UTF-8 names of containers that 3.01's Linux command line made"};
 
 // "-o" for one-letter options, "--name" otherwise.
 std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
@@ -53,12 +62,38 @@ std::string CheckCommand(const ParsedArgs& parsed) {
       return "--password-file - is not allowed: standard input carries the text";
     }
   }
-  if (parsed.command == CommandId::kPack && parsed.positional.empty()) {
-    return "pack needs at least one source file";
+  const auto codePage = parsed.options.find("codepage");
+  if (codePage != parsed.options.end()) {
+    const std::string& value = codePage->second;
+    const bool digits = !value.empty() && value.size() <= 5 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || !NameCodePage::Numbered(std::stoi(value))) {
+      return "--codepage " + value + " is not a code page for names (1250 to 1258, 874, 65001)";
+    }
+    if (parsed.command == CommandId::kPack && value == "65001") {
+      return "--codepage 65001 only reads containers; pack stores names in a single-byte "
+             "code page";
+    }
+  }
+  if (parsed.command == CommandId::kPack) {
+    if (parsed.positional.empty()) return "pack needs at least one source file";
+    const auto dashes = std::count(parsed.positional.begin(), parsed.positional.end(), "-");
+    const bool named = parsed.options.count("stdin-name") != 0;
+    if (dashes > 1) return "standard input ('-') can be one source only";
+    if (dashes == 1 && !named) return "the source '-' (standard input) needs --stdin-name NAME";
+    if (dashes == 0 && named) return "--stdin-name is for the source '-' (standard input)";
+  }
+  const bool toStdout = parsed.options.count("to-stdout") != 0;
+  if (parsed.command == CommandId::kUnpack && toStdout && parsed.options.count("C") != 0) {
+    return "--to-stdout writes no files: -C has nothing to do";
   }
   if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
-      parsed.positional.size() != 1) {
+      parsed.positional.empty()) {
     return "give one container file";
+  }
+  if (parsed.command == CommandId::kUnpack && !toStdout && parsed.positional.size() > 1) {
+    return "unexpected argument '" + parsed.positional[1] +
+           "' (a stored name follows the container only with --to-stdout)";
   }
   return std::string();
 }
@@ -94,31 +129,47 @@ const std::vector<CommandSpec>& Commands() {
        "and the exit status is 3.\n"},
       {"pack",
        CommandId::kPack,
-       "[--password-file FILE] -o OUT.yal SRC...",
+       "[--password-file FILE] [--codepage N] [--stdin-name NAME] -o OUT.yal SRC...",
        "pack the source files into one new container OUT.yal, as Encrypt File does",
        {kPackPasswordOption,
-        {"o", "OUT.yal", true, "the container to write (replaced if it is there)"}},
+        {"o", "OUT.yal", true,
+         "the container to write (replaced if it is there); '-' writes it to standard output, "
+         "which may not be a terminal"},
+        {"stdin-name", "NAME", false,
+         "the name under which the source '-', standard input, is stored (needed with it)"},
+        kCodePageOption},
        1 << 30,
+       "Every source is checked before anything is written: one that is missing, cannot\n"
+       "be read, is not a regular file (a folder, device, named pipe or socket) or holds\n"
+       "more than 2147483647 bytes, and one whose name the code page cannot hold, is\n"
+       "named, and nothing is written (exit status 2); a container at OUT.yal stays as it\n"
+       "was. Standard input ('-') is held in a private temporary file until it ends,\n"
+       "since a record needs its size first; so is a container for '-o -'.\n"
        "Each file must unpack again beside the others on Windows too: two whose names\n"
        "Windows takes for one (the same name from two folders, or names that differ\n"
        "only in letter case or trailing dots and blanks), a source that is OUT.yal\n"
        "itself, and on Linux a name with a backslash are refused before anything is\n"
        "written (exit status 2).\n"
-       "Only regular files are packed: a folder, device, named pipe or socket among the\n"
-       "sources, or in place of OUT.yal, is refused without being opened. The new\n"
-       "container replaces OUT.yal only when every file was packed; if packing stops\n"
-       "(a file that cannot be read, or one that changes meanwhile), a container that\n"
+       "A folder, device, named pipe or socket in place of OUT.yal is refused without\n"
+       "being opened. The new container replaces OUT.yal only when every file was\n"
+       "packed; if packing stops (a file that cannot be read to its end, or one that\n"
+       "changes meanwhile), a container that\n"
        "was there is kept as it was, and a new one is left with the files before the\n"
        "one that failed. Until it is complete the new container is private to you and\n"
        "goes away if the run is interrupted or killed. It keeps the permissions of the\n"
        "file it replaces.\n"},
       {"unpack",
        CommandId::kUnpack,
-       "[--password-file FILE] [-C DIR] CONTAINER.yal",
+       "[--password-file FILE] [--codepage N] [-C DIR | --to-stdout] CONTAINER.yal [NAME]",
        "unpack every file of the container into its folder (or DIR), as Decrypt File does",
        {kUnpackPasswordOption,
-        {"C", "DIR", false, "the folder to unpack into (default: the container's folder)"}},
-       1,
+        {"C", "DIR", false,
+         "the folder to unpack into, which must exist (default: the container's folder)"},
+        {"to-stdout", nullptr, false,
+         "write the file NAME (or the container's only file) to standard output, and no "
+         "file to disk"},
+        kCodePageOption},
+       2,
        "Each file is written privately and takes its name only when it is complete:\n"
        "an interrupted or killed run leaves no partial file behind, and a file it would\n"
        "replace stays as it was. A replaced file keeps its permissions; a new one is\n"
@@ -128,11 +179,12 @@ const std::vector<CommandSpec>& Commands() {
        "where a folder, device, named pipe or socket stands at a file's name.\n"},
       {"list",
        CommandId::kList,
-       "[--password-file FILE] CONTAINER.yal",
+       "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "list the names and sizes of the files in the container (stored in the clear)",
        {{"password-file", "FILE", false,
          "only the length of the password is used, for the rare container whose block "
-         "length cannot be told from the container alone"}},
+         "length cannot be told from the container alone"},
+        kCodePageOption},
        1},
   };
   return commands;
@@ -199,7 +251,11 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     if (option == nullptr)
       return Fail(parsed, "unknown option '--" + name + "' for " + command->name);
     std::string value;
-    if (equals != std::string::npos) {
+    if (option->valueName == nullptr) {
+      if (equals != std::string::npos) {
+        return Fail(parsed, "option " + OptionFlag(name) + " takes no value");
+      }
+    } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
     } else if (k + 1 < args.size()) {
       value = args[++k];
@@ -241,16 +297,35 @@ std::string UsageText() {
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
       << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
       << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
+      << "They fit pipes: 'pack -o -' writes the container to standard output, a source\n"
+      << "'-' is standard input (stored as --stdin-name NAME), and 'unpack --to-stdout'\n"
+      << "writes one file to standard output:\n"
+      << "  tar c d | " << kProgram
+      << " pack --password-file pw -o - --stdin-name d.tar - > d.yal\n"
+      << "  " << kProgram << " unpack --password-file pw --to-stdout d.yal | tar x\n"
+      << "Stored names are bytes of a Windows code page, as the window writes them: on\n"
+      << "Linux they are converted from and to UTF-8 through code page 1252 (or\n"
+      << "--codepage N); on Windows the system's ANSI code page is used as it is.\n"
       << "A line of any length is ciphered in bounded memory: a line longer than 1 MiB\n"
       << "is held in a temporary file (in TMPDIR or /tmp; on Windows in TEMP) until it\n"
       << "has ended.\n"
       << "\nRun '" << kProgram << " COMMAND --help' for the options of a command, '" << kProgram
       << " --version' for the version.\n"
-      << "Exit status: 0 done, 1 a file could not be read or written, a line could not be\n"
-      << "encrypted so as to come back, or out of memory; 2 bad arguments or password, or\n"
-      << "sources that pack refuses; 3 decrypt-text wrote lines back unchanged that were\n"
-      << "not cipher text under the password.\n";
+      << "Exit status: 0 done; 1 a file could not be read or written, a container is\n"
+      << "damaged, a line could not be encrypted so as to come back, or out of memory;\n"
+      << "2 bad arguments or password, sources that pack refuses, a -C folder that is not\n"
+      << "there, --to-stdout without a name for a container of several files;\n"
+      << "3 decrypt-text wrote lines back unchanged that were not cipher text under the\n"
+      << "password; 130 (Windows) stopped by Ctrl-C, Ctrl-Break or closing the console.\n";
   return out.str();
+}
+
+std::string UsageError(const ParsedArgs& parsed) {
+  const CommandSpec* command = FindCommand(parsed.command);
+  const std::string help = command != nullptr
+                               ? std::string(kProgram) + " " + command->name + " --help"
+                               : std::string(kProgram) + " --help";
+  return std::string(kProgram) + ": " + parsed.error + "\nTry '" + help + "'\n";
 }
 
 std::string CommandHelp(const CommandSpec& command) {
@@ -258,8 +333,9 @@ std::string CommandHelp(const CommandSpec& command) {
   out << "Usage: " << kProgram << " " << command.name << " " << command.synopsis << "\n\n"
       << command.summary << ".\n\nOptions:\n";
   for (const OptionSpec& option : command.options) {
-    out << "  " << OptionFlag(option.name) << " " << option.valueName << "\n      " << option.help
-        << "\n";
+    out << "  " << OptionFlag(option.name)
+        << (option.valueName != nullptr ? std::string(" ") + option.valueName : "") << "\n      "
+        << option.help << "\n";
   }
   out << "  --help\n      show this help\n";
   if (command.details != nullptr) out << "\n" << command.details;

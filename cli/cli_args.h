@@ -22,7 +22,7 @@ constexpr int kExitNotCipherText = 3;  // decrypt-text wrote lines back unchange
 
 struct OptionSpec {
   const char* name;       // without the leading "--"; a one-letter name is given as "-x"
-  const char* valueName;  // shown in help, e.g. "FILE"
+  const char* valueName;  // shown in help, e.g. "FILE"; nullptr for a flag, which takes none
   bool required;
   const char* help;
 };
@@ -49,6 +49,9 @@ struct ParsedArgs {
   std::vector<std::string> positional;
   std::string error;  // not empty: a usage error, exit kExitUsage
 };
+
+// The two lines a usage error prints: what is wrong, and where help is.
+std::string UsageError(const ParsedArgs& parsed);
 
 // Parses the arguments after the program name.
 ParsedArgs ParseArgs(const std::vector<std::string>& args);

@@ -1,10 +1,14 @@
 #include "cli/file_command.h"
 
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "cli/code_page.h"
 #include "cli/password_prompt.h"
+#include "cli/std_stream.h"
 #include "container/container_path.h"
 #include "container/file_cipher.h"
 #include "container/pack.h"
@@ -31,24 +35,68 @@ std::string SystemReason(const FileProblem& problem) {
 }
 
 // "1 file", "2 files".
-std::string Files(int count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
-}
+std::string Files(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
 std::string NotRegular(const std::string& what) { return "not a regular file (" + what + ")"; }
+
+// The source '-' is standard input; its path is empty until it is held in a file.
+std::string SourceShown(const std::string& path) { return path.empty() ? "-" : path; }
 
 // "cannot pack 'd2/report.txt': another source has the same name on Windows: 'd1/REPORT.txt'"
 std::string SourceProblemMessage(const FileProblem& problem) {
   std::string why = problem.detail;
-  if (problem.kind == FileProblemKind::kNameTaken) {
-    why = "another source has the same name on Windows: '" + problem.detail + "'";
+  switch (problem.kind) {
+    case FileProblemKind::kNameTaken:
+      why = "another source has the same name on Windows: '" + SourceShown(problem.detail) + "'";
+      break;
+    case FileProblemKind::kContainerIsSource:
+      why = "it is the container itself";
+      break;
+    case FileProblemKind::kNotOpened:
+      why = problem.systemError != 0 ? SystemErrorText(problem.systemError) : "cannot be opened";
+      break;
+    case FileProblemKind::kNotRegularFile:
+      why = problem.detail == FileTypeWords(FileType::kFolder) ? "a folder, not a file"
+                                                               : NotRegular(problem.detail);
+      break;
+    case FileProblemKind::kTooLarge:
+      why = "larger than 2147483647 bytes";
+      break;
+    default:
+      break;
   }
-  if (problem.kind == FileProblemKind::kContainerIsSource) why = "it is the container itself";
-  return "cannot pack '" + problem.path + "': " + why;
+  return "cannot pack '" + SourceShown(problem.path) + "': " + why;
+}
+
+NameCodePage CodePageOf(const ParsedArgs& parsed) {
+  const auto option = parsed.options.find("codepage");
+  if (option == parsed.options.end()) return NameCodePage();
+  return *NameCodePage::Numbered(std::stoi(option->second));  // checked by ParseArgs
+}
+
+// A stored name as this system writes it; bytes that do not convert show as '?'.
+std::string ShownName(const NameCodePage& codePage, const std::string& stored) {
+  std::string name;
+  if (codePage.FromStored(stored, name)) return PrintableName(name);
+  name = PrintableName(stored);
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return name;
+}
+
+// The name of a source as the file system spells it; on Linux a backslash is a
+// character of it.
+std::string OwnName(const std::string& path) {
+#ifdef _WIN32
+  return FileNamePart(path);
+#else
+  return path.substr(path.rfind('/') + 1);
+#endif
 }
 
 // "Record 3 not unpacked (reason)[, unpacking stopped][: name]"
-std::string RecordMessage(const FileProblem& problem) {
+std::string RecordMessage(const FileProblem& problem, const NameCodePage& codePage) {
   std::string reason = problem.detail;
   if (problem.kind == FileProblemKind::kContainerNotRead) reason = "container could not be read";
   if (problem.kind == FileProblemKind::kOutputNotMade) {
@@ -57,9 +105,10 @@ std::string RecordMessage(const FileProblem& problem) {
   }
   if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
   reason += SystemReason(problem);
-  std::string message = "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
+  std::string message =
+      "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
   if (problem.kind != FileProblemKind::kRecordRefused) message += ", unpacking stopped";
-  if (!problem.path.empty()) message += ": " + PrintableName(problem.path);
+  if (!problem.path.empty()) message += ": " + ShownName(codePage, problem.path);
   return message;
 }
 
@@ -73,7 +122,7 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
     switch (problem.kind) {
       case FileProblemKind::kPathTooLong:
         Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
-                                                                     : "cannot pack ") +
+                                                                    : "cannot pack ") +
                      quoted + ": path longer than 255 bytes");
         break;
       case FileProblemKind::kTooManyFiles:
@@ -85,7 +134,7 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
         break;
       case FileProblemKind::kNotRegularFile:
         Say(err, (outcome.result == PackResult::ContainerNotCreated ? "cannot create container "
-                                                                     : "cannot pack ") +
+                                                                    : "cannot pack ") +
                      quoted + ": " + NotRegular(problem.detail));
         break;
       case FileProblemKind::kNotOpened:
@@ -101,7 +150,8 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
         Say(err, "File changed while it was read: " + problem.path);
         break;
       case FileProblemKind::kContainerKept:
-        Say(err, "nothing packed; " + quoted + " kept as it was");
+        Say(err, problem.path == "-" ? std::string("nothing written to standard output")
+                                     : "nothing packed; " + quoted + " kept as it was");
         containerTold = true;
         break;
       case FileProblemKind::kNameNotStorable:
@@ -125,7 +175,7 @@ void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::stri
 }
 
 // What stopped an unpack.
-void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
+void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome, const NameCodePage& codePage) {
   for (const FileProblem& problem : outcome.problems) {
     const std::string quoted = "'" + problem.path + "'";
     switch (problem.kind) {
@@ -149,7 +199,7 @@ void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome) {
                      " not unpacked");
         break;
       default:
-        Say(err, RecordMessage(problem));
+        Say(err, RecordMessage(problem, codePage));
         break;
     }
   }
@@ -208,24 +258,53 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
   return -1;
 }
 
-// What a source is when it is no regular file; empty for a file (or nothing).
-std::string SourceTypeProblem(const std::string& source) {
-  const FileType type = FileTypeAt(source);
-  if (type == FileType::kFolder) return "a folder, not a file";
-  if (type == FileType::kMissing || type == FileType::kRegular) return std::string();
-  return NotRegular(FileTypeWords(type));
-}
-
 // Unpacking stops at the first wrong check-block position, as an OK answer does
-// in the window; refused records are reported as they come.
+// in the window; refused records are reported as they come. Names are converted
+// from the container's code page.
 class CliUnpackEvents : public UnpackEvents {
  public:
-  explicit CliUnpackEvents(std::FILE* err) : err_(err) {}
+  CliUnpackEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
   bool WrongPassword() override { return true; }
-  void RecordRefused(const FileProblem& problem) override { Say(err_, RecordMessage(problem)); }
+  void RecordRefused(const FileProblem& problem) override {
+    Say(err_, RecordMessage(problem, codePage_));
+  }
+  std::string OutputName(const std::string& storedName, std::string& problem) override {
+    std::string name;
+    if (!codePage_.FromStored(storedName, name)) {
+      problem = "name not in code page " + std::to_string(codePage_.Number());
+    }
+    return name;
+  }
+
+ protected:
+  std::FILE* err_;
+  NameCodePage codePage_;
+};
+
+// --to-stdout: only the record asked for (or the first, when none is named) is
+// unpacked, under a fixed name in a private folder; the others are counted.
+class StreamUnpackEvents : public CliUnpackEvents {
+ public:
+  static constexpr const char* kFileName = "file";
+  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted)
+      : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)) {}
+  // The name matters only to find the record: one that has none here is
+  // written all the same when it is the one wanted.
+  std::string OutputName(const std::string& storedName, std::string& /*problem*/) override {
+    ++records_;
+    std::string unconverted;
+    const std::string name = CliUnpackEvents::OutputName(storedName, unconverted);
+    const bool chosen = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
+    taken_ = taken_ || chosen;
+    return chosen ? kFileName : std::string();
+  }
+  bool Taken() const { return taken_; }
+  int Records() const { return records_; }
 
  private:
-  std::FILE* err_;
+  std::string wanted_;
+  bool taken_ = false;
+  int records_ = 0;
 };
 
 }  // namespace
@@ -241,36 +320,145 @@ std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::s
   return password;
 }
 
-int RunPack(const ParsedArgs& parsed, std::FILE* err) {
-  const std::string& container = parsed.options.at("o");
-  const std::vector<std::string>& sources = parsed.positional;
-  // Every source must be a file that unpacks again under its own name, next to
-  // the others, and none may be the container.
-  for (const std::string& source : sources) {
-    const std::string problem = SourceTypeProblem(source);
-    if (!problem.empty()) {
-      std::fprintf(err, "resicrypt-cli: cannot pack '%s': %s\n", source.c_str(), problem.c_str());
-      return kExitUsage;
+int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  const std::string& target = parsed.options.at("o");
+  const bool toStdout = target == "-";
+  if (toStdout && StdoutIsTerminal()) {
+    Say(err, "a container is not written to a terminal: redirect standard output, or give -o FILE");
+    return kExitUsage;
+  }
+  const NameCodePage codePage = CodePageOf(parsed);
+  // Every source must be a readable file that unpacks again under its own name,
+  // next to the others, and none may be the container: all are checked, and all
+  // problems told, before anything is written. The source '-' has no file yet.
+  std::vector<std::string> sources = parsed.positional;
+  std::vector<std::string> names;
+  std::vector<std::string> storedNames;
+  std::vector<FileProblem> refused;
+  for (std::string& source : sources) {
+    const bool isStdin = source == "-";
+    names.push_back(isStdin ? parsed.options.at("stdin-name") : OwnName(source));
+    if (isStdin) source.clear();
+    storedNames.emplace_back();
+    if (!codePage.ToStored(names.back(), storedNames.back())) {
+      refused.push_back({FileProblemKind::kNameNotStorable, 0, source,
+                         "name not in code page " + std::to_string(codePage.Number())});
     }
   }
-  const std::vector<FileProblem> refused = SourceProblems(sources, container);
+  for (FileProblem& problem : SourceProblems(sources, toStdout ? std::string() : target, names,
+                                             SourceCheck::kNamesAndFiles)) {
+    refused.push_back(std::move(problem));
+  }
   for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
   if (!refused.empty()) return kExitUsage;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, true, password);
   if (status >= 0) return status;
 
+  // Standard input and a container for standard output pass through files.
+  PrivateFolder scratch;
+  const bool fromStdin = parsed.options.count("stdin-name") != 0;
+  if ((fromStdin || toStdout) && !scratch.Create()) {
+    Say(err, "cannot make a temporary folder for standard input or output");
+    return kExitFailure;
+  }
+  HeldStream held;
+  for (std::string& source : sources) {
+    if (!source.empty()) continue;
+    switch (held.Hold(in, scratch, std::numeric_limits<std::int32_t>::max())) {
+      case StreamCopy::kDone:
+        break;
+      case StreamCopy::kTooLong:
+        Say(err, "cannot pack '-': standard input holds more than 2147483647 bytes");
+        return kExitUsage;
+      case StreamCopy::kNotRead:
+        Say(err, "cannot pack '-': standard input could not be read");
+        return kExitFailure;
+      default:
+        Say(err, "cannot pack '-': no room for it in the temporary folder " + scratch.Path());
+        return kExitFailure;
+    }
+    source = held.Path();
+  }
+  const std::string& stdinPath = held.Path();
+  const std::string container = toStdout ? scratch.Path() + "container.yal" : target;
   auto workspace = std::make_unique<CipherWorkspace>();
   PackEvents events;
-  const PackOutcome outcome = PackContainer(*workspace, *password, container, sources, events);
-  if (outcome.result == PackResult::Packed) return kExitOk;
-  SayPackProblems(err, outcome, container, static_cast<int>(sources.size()));
+  PackOutcome outcome =
+      PackContainer(*workspace, *password, container, sources, events, {}, storedNames);
+  if (outcome.result == PackResult::Packed) {
+    if (!toStdout) return kExitOk;
+    if (FileToStream(container, out) == StreamCopy::kDone) return kExitOk;
+    Say(err, "standard output could not be written");
+    return kExitFailure;
+  }
+  for (FileProblem& problem : outcome.problems) {
+    if ((!stdinPath.empty() && problem.path == stdinPath) ||
+        (toStdout && problem.path == container)) {
+      problem.path = "-";
+    }
+  }
+  if (toStdout) outcome.problems.push_back({FileProblemKind::kContainerKept, 0, "-", {}});
+  SayPackProblems(err, outcome, target, static_cast<int>(sources.size()));
   return kExitFailure;
 }
 
-int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
+namespace {
+
+// unpack --to-stdout: the one file goes to out, nothing stays on disk.
+int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
+                   const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
+  const std::string& container = parsed.positional.at(0);
+  const std::string wanted = parsed.positional.size() > 1 ? parsed.positional[1] : std::string();
+  PrivateFolder scratch;
+  if (!scratch.Create()) {
+    Say(err, "cannot make a temporary folder for standard output");
+    return kExitFailure;
+  }
+  StreamUnpackEvents events(err, CodePageOf(parsed), wanted);
+  const UnpackOutcome outcome =
+      UnpackContainer(workspace, password, container, scratch.Path(), events);
+  if (outcome.result == UnpackResult::PasswordLengthWrong ||
+      outcome.result == UnpackResult::PasswordWrong) {
+    Say(err, "wrong password for '" + container + "'");
+    return kExitUsage;
+  }
+  if (outcome.result != UnpackResult::Unpacked) {
+    SayUnpackProblems(err, outcome, CodePageOf(parsed));
+    return kExitFailure;
+  }
+  if (wanted.empty() && events.Records() > 1) {
+    Say(err, "'" + container + "' holds " + Files(events.Records()) +
+                 ": name the one for standard output (see 'resicrypt-cli list')");
+    return kExitUsage;
+  }
+  if (!events.Taken()) {
+    Say(err, wanted.empty() ? "'" + container + "' holds no file"
+                            : "no file '" + wanted + "' in '" + container + "'");
+    return kExitFailure;
+  }
+  if (FileToStream(scratch.Path() + StreamUnpackEvents::kFileName, out) != StreamCopy::kDone) {
+    Say(err, "standard output could not be written");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
   const auto folderOption = parsed.options.find("C");
+  if (folderOption != parsed.options.end()) {
+    const FileType type = FileTypeAt(folderOption->second);
+    if (type != FileType::kFolder) {
+      Say(err, "cannot unpack into '" + folderOption->second + "': " +
+                   (type == FileType::kMissing
+                        ? std::string("no such folder")
+                        : "not a folder (" + std::string(FileTypeWords(type)) + ")"));
+      return kExitUsage;
+    }
+  }
   // Made full first: "Y:box.yal" lies in Y:'s current folder, not in ours.
   std::string folder = folderOption != parsed.options.end() ? FullPath(folderOption->second)
                                                             : FolderPart(FullPath(container));
@@ -280,7 +468,11 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
-  CliUnpackEvents events(err);
+  if (parsed.options.count("to-stdout") != 0) {
+    return UnpackToStream(*workspace, *password, parsed, out, err);
+  }
+  const NameCodePage codePage = CodePageOf(parsed);
+  CliUnpackEvents events(err, codePage);
   const UnpackOutcome outcome = UnpackContainer(*workspace, *password, container, folder, events);
   switch (outcome.result) {
     case UnpackResult::Unpacked:
@@ -300,7 +492,7 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* err) {
     case UnpackResult::OutputStopped:
       break;
   }
-  SayUnpackProblems(err, outcome);
+  SayUnpackProblems(err, outcome, codePage);
   return kExitFailure;
 }
 
@@ -314,14 +506,30 @@ int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
     blockLength = password->Length();
   }
   const ContainerListing listing = ListContainer(container, blockLength);
-  if (!listing.ok) {
-    std::fprintf(err, "resicrypt-cli: cannot list '%s': %s\n", container.c_str(),
-                 listing.problem.c_str());
+  std::string problem;
+  switch (listing.result) {
+    case ListResult::Listed:
+      break;
+    case ListResult::NotOpened:
+      problem = listing.fileType != FileType::kRegular ? NotRegular(FileTypeWords(listing.fileType))
+                                                       : "container cannot be opened";
+      if (listing.systemError != 0) problem += ": " + SystemErrorText(listing.systemError);
+      break;
+    case ListResult::Damaged:
+      problem = "container damaged (its records do not fill it)";
+      break;
+    case ListResult::BlockLengthUnknown:
+      problem = "block length cannot be told from the container; give the password";
+      break;
+  }
+  if (!problem.empty()) {
+    Say(err, "cannot list '" + container + "': " + problem);
     return kExitFailure;
   }
+  const NameCodePage codePage = CodePageOf(parsed);
   for (const FileRecord& record : listing.records) {
     std::fprintf(out, "%11d  %s\n", static_cast<int>(record.size),
-                 PrintableName(record.name).c_str());
+                 ShownName(codePage, record.name).c_str());
   }
   return std::fflush(out) == 0 ? kExitOk : kExitFailure;
 }

@@ -16,9 +16,10 @@ namespace resicrypt::cli {
 std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::string& message);
 
 // Each returns the exit code: 0 only when every file was packed or unpacked
-// (listed); messages go to err, the listing to out.
-int RunPack(const ParsedArgs& parsed, std::FILE* err);
-int RunUnpack(const ParsedArgs& parsed, std::FILE* err);
+// (listed); messages go to err, the listing to out. in is read for the source
+// '-', out takes the container of '-o -' and the file of --to-stdout.
+int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err);
+int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
 int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
 
 }  // namespace resicrypt::cli

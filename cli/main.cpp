@@ -64,7 +64,7 @@ int Run(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const ParsedArgs parsed = ParseArgs(args);
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "resicrypt-cli: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
+    std::fputs(UsageError(parsed).c_str(), stderr);
     return kExitUsage;
   }
   if (parsed.version) {
@@ -84,9 +84,9 @@ int Run(int argc, char** argv) {
                                                                       : resicrypt::CipherDirection::kDecrypt,
                             parsed.options.at("password-file"), stdin, stdout, stderr);
     case CommandId::kPack:
-      return RunPack(parsed, stderr);
+      return RunPack(parsed, stdin, stdout, stderr);
     case CommandId::kUnpack:
-      return RunUnpack(parsed, stderr);
+      return RunUnpack(parsed, stdout, stderr);
     case CommandId::kList:
       return RunList(parsed, stdout, stderr);
     case CommandId::kNone:

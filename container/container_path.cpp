@@ -1,7 +1,10 @@
 #include "container/container_path.h"
 
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <map>
+#include <optional>
 
 #include "container/file_name_key.h"
 #include "container/platform_file.h"
@@ -102,20 +105,49 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
   return Identities(a).Shares(Identities(b));
 }
 
+namespace {
+
+// Why a source cannot be read whole into a record; nullopt when it can.
+std::optional<FileProblem> FileProblemOf(const std::string& source) {
+  const FileHandle file = FileHandle::OpenForReading(source);
+  if (!file.IsOpen()) {
+    if (file.Refused() != FileType::kRegular) {
+      return FileProblem{FileProblemKind::kNotRegularFile, 0, source,
+                         FileTypeWords(file.Refused())};
+    }
+    return FileProblem{FileProblemKind::kNotOpened, 0, source, {}, file.Error()};
+  }
+  if (file.Size() > std::numeric_limits<std::int32_t>::max()) {
+    return FileProblem{FileProblemKind::kTooLarge, 0, source, {}};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
-                                        const std::string& containerPath) {
+                                        const std::string& containerPath,
+                                        const std::vector<std::string>& names, SourceCheck check) {
   std::vector<FileProblem> problems;
-  // Per key place: the key, and the source that took it first.
-  std::vector<std::map<std::string, std::size_t>> taken;
+  // The key of each name, and the source that took it first.
+  std::map<std::string, std::size_t> taken;
   const Identities container(containerPath);
   for (std::size_t k = 0; k < sources.size(); ++k) {
     const std::string& source = sources[k];
     if (source.size() > kMaxPathBytes) continue;  // the packer stops at it, as at a missing file
-    std::string name = FileNamePart(source);
+    if (check == SourceCheck::kNamesAndFiles && !source.empty()) {
+      if (std::optional<FileProblem> problem = FileProblemOf(source)) {
+        problems.push_back(std::move(*problem));
+        continue;
+      }
+    }
+    const bool fromPath = names.empty();
+    std::string name = fromPath ? FileNamePart(source) : names[k];
     std::string why = StoredNameProblem(name);
 #ifndef _WIN32
     // A backslash is a character of a name here; FileNamePart stopped at it.
-    if (source.find('\\', source.rfind('/') + 1) != std::string::npos) {
+    if (fromPath ? source.find('\\', source.rfind('/') + 1) != std::string::npos
+                 : name.find('\\') != std::string::npos) {
       why = "backslash in name (a separator on Windows)";
     }
 #endif
@@ -123,18 +155,13 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
       problems.push_back({FileProblemKind::kNameNotStorable, 0, source, why});
       continue;
     }
-    if (Identities(source).Shares(container)) {
+    if (!source.empty() && Identities(source).Shares(container)) {
       problems.push_back({FileProblemKind::kContainerIsSource, 0, source, {}});
     }
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-    const std::vector<std::string> keys = FileNameKeys(name);
-    taken.resize(keys.size());
-    for (std::size_t place = 0; place < keys.size(); ++place) {
-      const auto [first, inserted] = taken[place].emplace(keys[place], k);
-      if (!inserted) {
-        problems.push_back({FileProblemKind::kNameTaken, 0, source, sources[first->second]});
-        break;
-      }
+    const auto [first, inserted] = taken.emplace(FileNameKey(name), k);
+    if (!inserted) {
+      problems.push_back({FileProblemKind::kNameTaken, 0, source, sources[first->second]});
     }
   }
   return problems;

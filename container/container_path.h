@@ -40,17 +40,28 @@ std::string StoredNameProblem(std::string_view name);
 // Windows in its ANSI code page, as the files are opened).
 bool SameExistingFile(const std::string& a, const std::string& b);
 
+// What SourceProblems looks at: the names alone (the window, which stops at a
+// source it cannot read, as it always has), or the files as well.
+enum class SourceCheck { kNames, kNamesAndFiles };
+
 // Why sources may not be packed together into the container, before anything is
 // written; empty when they may. Each record must unpack again, on Windows too,
 // under its own name beside the others, and the container must replace none of
-// them. In source order:
+// them. names gives each source's name in the file system's form where it is not
+// the path's file name (empty: every name from its path). A source with an empty
+// path has no file yet (standard input): only its name is checked. In source
+// order, at most one per source:
+// - with kNamesAndFiles: kNotOpened (missing or unreadable, with the system's
+//   code), kNotRegularFile (detail what it is), kTooLarge;
 // - kNameNotStorable: a name that StoredNameProblem refuses, or (outside Windows)
 //   one that holds a backslash, which Windows would take as a separator;
 // - kNameTaken: a name that is one Windows file name with an earlier source's
-//   (FileNameKeys, trailing dots and blanks dropped), detail that source;
+//   (FileNameKey, trailing dots and blanks dropped), detail that source;
 // - kContainerIsSource: a source that is the container's own file.
 std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
-                                        const std::string& containerPath);
+                                        const std::string& containerPath,
+                                        const std::vector<std::string>& names = {},
+                                        SourceCheck check = SourceCheck::kNames);
 
 // The name as a report line can show it: control characters become '?', and
 // names longer than 255 bytes are cut.

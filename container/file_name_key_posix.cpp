@@ -68,19 +68,9 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// A byte of code page 1252 in upper case: a-z, š œ ž ÿ, à..þ but ÷.
-char UpperCp1252(char byte) {
-  const auto b = static_cast<unsigned char>(byte);
-  if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7))
-    return static_cast<char>(b - 0x20);
-  if (b == 0x9A || b == 0x9C || b == 0x9E) return static_cast<char>(b - 0x10);
-  if (b == 0xFF) return static_cast<char>(0x9F);
-  return byte;
-}
-
 }  // namespace
 
-std::vector<std::string> FileNameKeys(std::string_view name) {
+std::string FileNameKey(std::string_view name) {
   // Bytes that are no UTF-8 stay as they are: no letter decoded elsewhere can
   // become them.
   std::string letters;
@@ -94,9 +84,7 @@ std::vector<std::string> FileNameKeys(std::string_view name) {
     AppendUtf8(letters, UpperLetter(c));
     at += static_cast<std::size_t>(length);
   }
-  std::string bytes(name);
-  for (char& byte : bytes) byte = UpperCp1252(byte);
-  return {letters, bytes};
+  return letters;
 }
 
 }  // namespace resicrypt

@@ -4,7 +4,7 @@
 
 namespace resicrypt {
 
-std::vector<std::string> FileNameKeys(std::string_view name) {
+std::string FileNameKey(std::string_view name) {
   const int size = static_cast<int>(name.size());
   std::wstring wide(name.size(), L'\0');
   const int length =
@@ -21,7 +21,7 @@ std::vector<std::string> FileNameKeys(std::string_view name) {
     key += static_cast<char>(unit & 0xFF);
     key += static_cast<char>((unit >> 8) & 0xFF);
   }
-  return {key};
+  return key;
 }
 
 }  // namespace resicrypt

@@ -55,7 +55,8 @@ PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
 
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
-                          PackEvents& events, const FileWorkOptions& options) {
+                          PackEvents& events, const FileWorkOptions& options,
+                          const std::vector<std::string>& storedNames) {
   PackOutcome outcome;
   FileCipher cipher(workspace, password);
   const int L = cipher.BlockLength();
@@ -74,7 +75,10 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   if (containerPath.size() > kMaxPathBytes) return notCreated(FileProblemKind::kPathTooLong);
   if (sources.size() > 0x7FFFFFFFu) return notCreated(FileProblemKind::kTooManyFiles);
   // A record that could not be unpacked, or a source the container would replace.
-  if (std::vector<FileProblem> refused = SourceProblems(sources, containerPath); !refused.empty()) {
+  // Names the caller gives it has checked in its own form (SourceProblems).
+  if (std::vector<FileProblem> refused =
+          storedNames.empty() ? SourceProblems(sources, containerPath) : std::vector<FileProblem>{};
+      !refused.empty()) {
     outcome.result = PackResult::ContainerNotCreated;
     outcome.problems = std::move(refused);
     return outcome;
@@ -116,7 +120,9 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
     if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
       return stop({FileProblemKind::kTooLarge, 0, path, {}});
     }
-    FileRecord record{FileNamePart(path), static_cast<std::int32_t>(source.Size())};
+    FileRecord record{
+        storedNames.empty() ? FileNamePart(path) : storedNames[static_cast<std::size_t>(k)],
+        static_cast<std::int32_t>(source.Size())};
     const std::int32_t full = record.FullBlocks(L);
     const int r = record.Remainder(L);
     events.BlocksStarting(full);

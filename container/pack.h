@@ -49,9 +49,12 @@ struct PackOutcome {
 // to its end stops the packing. Where no file stood, the container is then left
 // with the complete records before that source; a file that stood there is never
 // replaced by an incomplete container (kContainerKept). The events are called on
-// the calling thread.
+// the calling thread. storedNames, when given, holds the name each record stores
+// (the caller has checked them with SourceProblems, in the file system's form,
+// and they are not checked again); otherwise a record stores its path's file name.
 PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& password,
                           const std::string& containerPath, const std::vector<std::string>& sources,
-                          PackEvents& events, const FileWorkOptions& options = {});
+                          PackEvents& events, const FileWorkOptions& options = {},
+                          const std::vector<std::string>& storedNames = {});
 
 }  // namespace resicrypt

@@ -26,6 +26,19 @@ bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
   return true;
 }
 
+// Record head: name length, name, file size. Nullptr when it is whole and
+// plausible as far as it goes, else why not.
+const char* ReadRecordHead(InputFile& container, std::int64_t T, FileRecord& record,
+                           std::int32_t& n) {
+  if (!container.ReadInt32(n)) return "container ends early";
+  if (n < 0) return "negative name length";
+  if (n > T - container.Position()) return "container ends in its name";
+  if (!ReadName(container, n, record.name)) return "container could not be read";
+  if (!container.ReadInt32(record.size)) return "container ends early";
+  if (record.size < 0) return "negative size";
+  return nullptr;
+}
+
 }  // namespace
 
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
@@ -106,15 +119,11 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       return outcome;
     };
 
-    // Record head: name length, name, file size.
     std::int32_t n = 0;
-    if (!container.ReadInt32(n)) return stop("container ends early");
-    if (n < 0) return stop("negative name length");
-    if (n > T - container.Position()) return stop("container ends in its name");
-    if (!ReadName(container, n, name)) return stop("container could not be read");
-    FileRecord record{name, 0};
-    if (!container.ReadInt32(record.size)) return stop("container ends early");
-    if (record.size < 0) return stop("negative size");
+    FileRecord record;
+    const char* headProblem = ReadRecordHead(container, T, record, n);
+    name = record.name;
+    if (headProblem != nullptr) return stop(headProblem);
     const std::int32_t B = record.BlockCount(L);
     const int r = record.Remainder(L);
     const std::int64_t C = static_cast<std::int64_t>(N - 1) * B + i;
@@ -126,9 +135,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     }
 
     // Only plain names, and only inside the target folder.
-    std::string problem = static_cast<std::size_t>(n) > kMaxNameBytes ? "name longer than 255 bytes"
-                                                                      : StoredNameProblem(name);
-    const std::string outputPath = targetFolder + name;
+    std::string problem;
+    const bool longName = static_cast<std::size_t>(n) > kMaxNameBytes;
+    const std::string outputName = longName ? name : events.OutputName(name, problem);
+    if (longName) problem = "name longer than 255 bytes";
+    if (problem.empty() && outputName.empty() && !name.empty()) {  // skipped
+      if (!container.Skip(recordBlockBytes)) return stop("container could not be read");
+      continue;
+    }
+    if (problem.empty()) problem = StoredNameProblem(outputName);
+    const std::string outputPath = targetFolder + outputName;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
@@ -221,11 +237,7 @@ bool WalkRecords(const std::string& containerPath, int L, ContainerListing& list
   for (std::int32_t k = 0; k < fileCount; ++k) {
     FileRecord record;
     std::int32_t n = 0;
-    if (!container.ReadInt32(n) || n < 0 || n > T - container.Position() ||
-        !ReadName(container, n, record.name) || !container.ReadInt32(record.size) ||
-        record.size < 0) {
-      return false;
-    }
+    if (ReadRecordHead(container, T, record, n) != nullptr) return false;
     const std::int64_t blocks = static_cast<std::int64_t>(record.BlockCount(L)) * (N - 1);
     if (blocks > T - container.Position() || !container.Skip(blocks)) return false;
     listing.records.push_back(std::move(record));
@@ -245,16 +257,10 @@ bool SameRecords(const std::vector<FileRecord>& a, const std::vector<FileRecord>
 ContainerListing ListContainer(const std::string& containerPath, int blockLength) {
   ContainerListing result;
   InputFile probe;
-  if (containerPath.size() > kMaxPathBytes) {
-    result.problem = "container cannot be opened";
-    return result;
-  }
+  if (containerPath.size() > kMaxPathBytes) return result;
   if (!probe.Open(containerPath)) {
-    result.problem =
-        probe.Refused() != FileType::kRegular
-            ? std::string("not a regular file (") + FileTypeWords(probe.Refused()) + ")"
-            : "container cannot be opened";
-    if (probe.SystemError() != 0) result.problem += ": " + SystemErrorText(probe.SystemError());
+    result.fileType = probe.Refused();
+    result.systemError = probe.SystemError();
     return result;
   }
   probe.Close();
@@ -265,16 +271,14 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
     ContainerListing candidate;
     if (!WalkRecords(containerPath, L, candidate)) continue;
     if (found && !SameRecords(candidate.records, result.records)) {
-      result.ok = false;
-      result.problem = "block length cannot be told from the container; give the password";
+      result.result = ListResult::BlockLengthUnknown;
       result.records.clear();
       return result;
     }
     if (!found) result = std::move(candidate);
     found = true;
   }
-  result.ok = found;
-  if (!found) result.problem = "container damaged (its records do not fill it)";
+  result.result = found ? ListResult::Listed : ListResult::Damaged;
   return result;
 }
 

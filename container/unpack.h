@@ -9,6 +9,7 @@
 
 #include "container/file_cipher.h"
 #include "container/file_problem.h"
+#include "container/platform_file.h"
 #include "engine/cipher_workspace.h"
 #include "engine/keys.h"
 
@@ -43,6 +44,13 @@ class UnpackEvents {
   virtual void BlocksDone() {}
   virtual void RecordUnpacked(const UnpackedRecord& /*report*/) {}
   virtual void RecordRefused(const FileProblem& /*problem*/) {}
+  // The name a record's file takes in the target folder, for its stored name:
+  // the stored name unless the caller converts it; StoredNameProblem then
+  // judges the name given. A problem set refuses the record; an empty name for
+  // a stored name that is not empty skips it unsaid.
+  virtual std::string OutputName(const std::string& storedName, std::string& /*problem*/) {
+    return storedName;
+  }
 };
 
 enum class UnpackResult {
@@ -80,9 +88,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
 // length is not stored: with blockLength 0 it is taken as the length from 3 to 23
 // for which the records fill the container exactly; when lengths that fit give
 // different listings, or none fits, the container cannot be listed.
+enum class ListResult {
+  Listed,
+  NotOpened,           // systemError, or fileType when it is no regular file
+  Damaged,             // no block length lets the records fill it
+  BlockLengthUnknown,  // lengths that fit give different listings: give the password
+};
 struct ContainerListing {
-  bool ok = false;
-  std::string problem;  // why not, when !ok
+  ListResult result = ListResult::NotOpened;
+  FileType fileType = FileType::kRegular;  // NotOpened: what stands there instead
+  int systemError = 0;                     // NotOpened: the system's code, if it gave one
   int residueCount = 0;
   std::vector<FileRecord> records;
 };

@@ -67,15 +67,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (parsed.positional.size() > static_cast<std::size_t>(command->maxPositional)) {
     Fail("too many arguments");
   }
+  const std::size_t containers =
+      parsed.positional.size() - (parsed.options.count("to-stdout") != 0 ? 1 : 0);
   if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
-      parsed.positional.size() != 1) {
-    Fail("unpack and list take one container");
+      parsed.positional.size() != 1 && (parsed.command == CommandId::kList || containers != 1)) {
+    Fail("unpack and list take one container (and unpack --to-stdout a name)");
   }
   if (parsed.command == CommandId::kPack && parsed.positional.empty()) Fail("pack without sources");
 
   // The same request written out in the long form.
   std::vector<std::string> again = {command->name};
-  for (const auto& [name, value] : parsed.options) again.push_back("--" + name + "=" + value);
+  for (const auto& [name, value] : parsed.options) {
+    again.push_back("--" + name +
+                    (Option(*command, name)->valueName != nullptr ? "=" + value : ""));
+  }
   again.push_back("--");
   for (const std::string& arg : parsed.positional) again.push_back(arg);
   const ParsedArgs reparsed = ParseArgs(again);

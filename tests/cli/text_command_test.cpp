@@ -289,12 +289,65 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
 
   EXPECT_EQ(run("encrypt-text --password-file -", "plain", "out"), 2);
   EXPECT_EQ(run("encrypt-text --frob", "plain", "out"), 2);
-  EXPECT_NE(ReadFile(dir / "stderr").find("Usage:"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "stderr"),
+            "resicrypt-cli: unknown option '--frob' for encrypt-text\n"
+            "Try 'resicrypt-cli encrypt-text --help'\n");
   EXPECT_EQ(run("--help", "plain", "out"), 0);
   EXPECT_NE(ReadFile(dir / "out").find("decrypt-text"), std::string::npos);
   EXPECT_EQ(
       run("encrypt-text --password-file \"" + WriteFile("short", "xy\n") + "\"", "plain", "out"),
       2);
+}
+#endif
+
+#ifdef RESICRYPT_CLI_EXE
+// Containers through pipes and tar, the refusals of standard streams, and usage
+// errors of one line.
+using CliStreams = TextCommand;
+TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
+  fs::create_directories(dir / "d" / "sub");
+  std::ofstream(dir / "pw") << "pipe key\n";
+  std::ofstream(dir / "d" / "a.txt") << "alpha\n";
+  std::ofstream(dir / "d" / "sub" / "b.bin", std::ios::binary)
+      << std::string(70000, '\xFF') << '\0';
+  std::ofstream(dir / "two.txt") << "two\n";
+  const std::string cli = std::string("\"") + RESICRYPT_CLI_EXE + "\"";
+  struct Case {
+    std::string command;  // run in dir, standard error to the file err
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"tar c d | " + cli +
+           " pack --password-file pw -o - --stdin-name d.tar - > d.yal && mkdir o && " + cli +
+           " unpack --password-file pw --to-stdout d.yal | tar x -C o && diff -r d o/d",
+       0, ""},
+      {cli + " pack --password-file pw -o two.yal d/a.txt two.txt && " + cli +
+           " unpack --password-file pw --to-stdout two.yal two.txt > got && test \"$(cat got)\" = "
+           "two",
+       0, ""},
+      {cli + " unpack --password-file pw --to-stdout two.yal > got", 2,
+       "resicrypt-cli: 'two.yal' holds 2 files: name the one for standard output (see "
+       "'resicrypt-cli list')\n"},
+      {"script -qec '" + cli +
+           " pack --password-file pw -o - two.txt' /dev/null > got; "
+           "s=$?; grep -q 'not written to a terminal' got && exit $s",
+       2, ""},
+      {cli + " pack --password-file pw -o x.yal - < two.txt", 2,
+       "resicrypt-cli: the source '-' (standard input) needs --stdin-name NAME\n"
+       "Try 'resicrypt-cli pack --help'\n"},
+      {cli + " unpack --password-file pw -C nowhere two.yal", 2,
+       "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
+      {cli + " frobnicate", 2,
+       "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string command = "cd \"" + dir.string() + "\" && { " + c.command + "; } 2> err";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status == -1 ? -1 : (status >> 8) & 0xFF, c.status) << c.command;
+    EXPECT_EQ(ReadFile(dir / "err"), c.err) << c.command;
+  }
+  EXPECT_FALSE(fs::exists(dir / "x.yal"));
 }
 #endif
 

@@ -26,7 +26,8 @@ struct CliRun {
   std::string err;
 };
 
-CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args,
+              const std::string& in = {}) {
   const resicrypt::cli::ParsedArgs parsed = ParseArgs(args);
   CliRun run;
   if (!parsed.error.empty()) {
@@ -36,14 +37,16 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
   }
   const std::string outPath = folder.Path("cli.out");
   const std::string errPath = folder.Path("cli.err");
+  WriteBytes(folder.Path("cli.in"), in);
+  std::FILE* input = std::fopen(folder.Path("cli.in").c_str(), "rb");
   std::FILE* out = std::fopen(outPath.c_str(), "wb");
   std::FILE* err = std::fopen(errPath.c_str(), "wb");
   switch (parsed.command) {
     case resicrypt::cli::CommandId::kPack:
-      run.status = resicrypt::cli::RunPack(parsed, err);
+      run.status = resicrypt::cli::RunPack(parsed, input, out, err);
       break;
     case resicrypt::cli::CommandId::kUnpack:
-      run.status = resicrypt::cli::RunUnpack(parsed, err);
+      run.status = resicrypt::cli::RunUnpack(parsed, out, err);
       break;
     case resicrypt::cli::CommandId::kList:
       run.status = resicrypt::cli::RunList(parsed, out, err);
@@ -51,12 +54,14 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args) {
     default:
       break;
   }
+  std::fclose(input);
   std::fclose(out);
   std::fclose(err);
   run.out = ReadBytes(outPath);
   run.err = ReadBytes(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
+  std::remove(folder.Path("cli.in").c_str());
   return run;
 }
 
@@ -217,8 +222,8 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "a folder, not a file"},
       {{"pack", "--password-file", pw, "-o", folder.Path("part.yal"), folder.Path("a.txt"),
         folder.Path("gone.txt")},
-       1,
-       "1 of 2 files packed"},
+       2,
+       "cannot pack '" + folder.Path("gone.txt") + "': "},
       {{"pack", "--password-file", pw, "-o", folder.Path("no") + "/x.yal", folder.Path("a.txt")},
        1,
        "cannot create container"},
@@ -236,6 +241,7 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
+  EXPECT_FALSE(fs::exists(folder.Root() / "part.yal"));
 
   // A hostile name is refused and the rest unpacked, with a non-zero status.
   std::string bytes = ReadBytes(box);
@@ -284,10 +290,14 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
       // sources; what is said of the last one
       {d1 + "report.txt", d2 + "REPORT.txt", same + "report.txt'"},
       {d1 + "a.txt", d2 + "a.txt. .", same + "a.txt'"},
+#ifdef _WIN32
       {d1 + "\xE9.txt", d2 + "\xC9.txt", same + "\xE9.txt'"},  // é É in code page 1252
       {d1 + "\x9A", d2 + "\x8A", same + "\x9A'"},              // š Š
-#ifndef _WIN32
+#else
       {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
+      {d1 + "\xC5\xA1", d2 + "\xC5\xA0", same + "\xC5\xA1'"},              // š Š
+      {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
+      {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
 #endif
       {at + "doc1", "it is the container itself"},
@@ -296,6 +306,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {"pack", "--password-file", at + "pw", "-o", at + "doc1"};
     args.insert(args.end(), c.begin(), c.end() - 1);
+    for (auto source = c.begin(); source + 1 != c.end(); ++source) {
+      if (*source != at + "doc1" && *source != d1) WriteBytes(*source, "source");
+    }
     const CliRun run = RunCli(root, args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "resicrypt-cli: cannot pack '" + c[c.size() - 2] + "': " + c.back() + "\n");
@@ -308,6 +321,121 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   const CliRun unpacked = RunCli(root, {"unpack", "--password-file", at + "pw", in + "box.yal"});
   EXPECT_NE(unpacked.err.find("(name of the container itself): box.yal"), std::string::npos);
   EXPECT_EQ(ReadBytes(in + "a.txt") + ReadBytes(in + "c.txt"), "a.txtc.txt");
+}
+
+// A typo among the sources: every problem is told, nothing is written, and the
+// container that stood at -o stays byte for byte; standard input is not read.
+TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
+  TempFolder folder;
+  const std::string box = folder.Path("box.yal");
+  WriteBytes(box, "old container");
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("a.txt"), "alpha");
+  WriteBytes(folder.Path("A.TXT."), "same name on Windows");
+  std::vector<std::string> args = {"pack",
+                                   "--password-file",
+                                   folder.Path("pw"),
+                                   "-o",
+                                   box,
+                                   "--stdin-name",
+                                   "a.txt",
+                                   folder.Path("a.txt"),
+                                   "-",
+                                   folder.Path("missing.txt"),
+                                   folder.Root().string()};
+  std::string expected =
+      "resicrypt-cli: cannot pack '-': another source has the same name on "
+      "Windows: '" +
+      folder.Path("a.txt") + "'\n";
+  expected += "resicrypt-cli: cannot pack '" + folder.Path("missing.txt") + "': ";
+#ifndef _WIN32
+  expected += "No such file or directory\n";
+  args.push_back(folder.Path("A.TXT."));
+  WriteBytes(folder.Path("huge.bin"), "");
+  fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
+  args.push_back(folder.Path("huge.bin"));
+#endif
+  const CliRun run = RunCli(folder, args, "standard input");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.substr(0, expected.size()), expected);
+  EXPECT_NE(run.err.find("cannot pack '" + folder.Root().string() + "': a folder, not a file\n"),
+            std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(run.err.find("cannot pack '" + folder.Path("A.TXT.") + "': another source"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("huge.bin': larger than 2147483647 bytes\n"), std::string::npos);
+#endif
+  EXPECT_EQ(ReadBytes(box), "old container");
+}
+
+// Names are stored as bytes of a Windows code page (1252 unless --codepage says
+// otherwise), as the window stores them; Linux converts from and to UTF-8, Windows
+// keeps its ANSI code page (1252 under Wine in the C locale) unless told.
+TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
+  struct Case {
+    std::string codePage, name, stored;  // stored empty: refused
+  };
+  const Case cases[] = {
+#ifdef _WIN32
+      {"",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt"},
+      {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},  // Ä Š
+      {"1250", "\xA3.txt", ""},                  // £: Ł's byte there
+#else
+      {"",
+       "\xC3\x9Cn\xC3\xAF"
+       "c\xC3\xB6"
+       "d\xC3\xA9.txt",
+       "\xDCn\xEF"
+       "c\xF6"
+       "d\xE9.txt"},                                                 // Ünïcödé
+      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},  // При
+      {"1252", "\xD0\x9F.txt", ""},
+#endif
+  };
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  for (const Case& c : cases) {
+    WriteBytes((folder.Folder() + c.name), "content");
+    std::vector<std::string> options = {"--password-file", folder.Path("pw")};
+    if (!c.codePage.empty()) options.insert(options.end(), {"--codepage", c.codePage});
+    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"),
+                                     (folder.Folder() + c.name)};
+    pack.insert(pack.begin() + 1, options.begin(), options.end());
+    const CliRun packed = RunCli(folder, pack);
+    if (c.stored.empty()) {
+      EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + (folder.Folder() + c.name) +
+                                "': name not in code page " + c.codePage + "\n");
+      continue;
+    }
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(WalkRecords(ReadBytes(folder.Path("n.yal")), 6).at(0).name, c.stored);
+    fs::remove((folder.Folder() + c.name));
+    std::vector<std::string> list = {"list", folder.Path("n.yal")};
+    list.insert(list.begin() + 1, options.begin() + 2, options.end());
+    EXPECT_EQ(RunCli(folder, list).out, "          7  " + c.name + "\n");
+    std::vector<std::string> unpack = {"unpack", folder.Path("n.yal")};
+    unpack.insert(unpack.begin() + 1, options.begin(), options.end());
+    EXPECT_EQ(RunCli(folder, unpack).status, 0);
+    EXPECT_EQ(ReadBytes((folder.Folder() + c.name)), "content");
+  }
+#ifdef _WIN32
+  // The Linux command line's container (the first case's bytes) in the window:
+  // the file comes back under its name in UTF-16 as well.
+  fs::remove((folder.Folder() + cases[0].name));
+  RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", folder.Path("n.yal"),
+                  (WriteBytes((folder.Folder() + cases[0].name), "window"),
+                   (folder.Folder() + cases[0].name))});
+  fs::remove((folder.Folder() + cases[0].name));
+  Decrypt(*NewForm("secret"), folder.Path("n.yal"));
+  std::error_code error;
+  EXPECT_EQ(fs::file_size(folder.Root() / L"\u00DCn\u00EFc\u00F6d\u00E9.txt", error), 6u);
+#endif
 }
 
 #ifdef _WIN32

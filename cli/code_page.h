@@ -1,0 +1,36 @@
+// Names between the file system and a container. A record stores its name as
+// bytes of a Windows single-byte code page, as the window writes it with the
+// ANSI calls. On Windows the command line's names are in the system's ANSI code
+// page already; on Linux they are UTF-8 and are converted both ways.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace resicrypt::cli {
+
+class NameCodePage {
+ public:
+  // The code page stored names are in unless told otherwise: the system's ANSI
+  // code page on Windows (the window's), 1252 (Western) elsewhere.
+  NameCodePage() = default;
+  // The single-byte Windows code pages 874 and 1250 to 1258, or 65001 (UTF-8),
+  // in which 3.01's Linux command line stored names as they were; none otherwise.
+  static std::optional<NameCodePage> Numbered(int number);
+
+  // The number shown in messages ("1252"; on Windows by default the ANSI one).
+  int Number() const;
+  // The stored bytes for a name of the file system; false when a character of it
+  // has no byte in this code page.
+  bool ToStored(std::string_view name, std::string& stored) const;
+  // The file system's name for stored bytes; false when one of them is no
+  // character of this code page, or has none in the file system's code page.
+  bool FromStored(std::string_view stored, std::string& name) const;
+
+ private:
+  explicit NameCodePage(int number) : number_(number) {}
+  int number_ = 0;  // 0: the default
+};
+
+}  // namespace resicrypt::cli
