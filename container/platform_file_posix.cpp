@@ -355,20 +355,26 @@ void ReplacementFile::Abandon() {
 
 void AllowUnnamedFiles(bool allowed) { unnamedAllowed.store(allowed); }
 
-bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+namespace {
+
+// The identity lstat (the link itself) or stat (what it leads to) gives.
+bool IdentifyBy(int (*look)(const char*, struct stat*), const std::string& path,
+                FileIdentity& identity) {
   struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return false;
+  if (look(path.c_str(), &status) != 0) return false;
   identity.volume = static_cast<std::uint64_t>(status.st_dev);
   identity.index = static_cast<std::uint64_t>(status.st_ino);
   return true;
 }
 
+}  // namespace
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  return IdentifyBy(&::lstat, path, identity);
+}
+
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) return false;
-  identity.volume = static_cast<std::uint64_t>(status.st_dev);
-  identity.index = static_cast<std::uint64_t>(status.st_ino);
-  return true;
+  return IdentifyBy(&::stat, path, identity);
 }
 
 FileType FileTypeAt(const std::string& path) {

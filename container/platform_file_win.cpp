@@ -394,10 +394,14 @@ FileType FileTypeAt(const std::string& path) {
 }
 
 std::string FullPath(const std::string& path) {
-  char full[1024];
-  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  if (length == 0 || length >= sizeof full) return path;
-  return std::string(full, length);
+  // The first call tells the room the full path needs, its NUL included.
+  const DWORD room = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (room == 0) return path;
+  std::string full(room, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), room, full.data(), nullptr);
+  if (length == 0 || length >= room) return path;
+  full.resize(length);
+  return full;
 }
 
 std::string SystemErrorText(int error) {
