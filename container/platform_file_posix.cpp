@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -50,7 +51,7 @@ struct PendingSlot {
   std::atomic<int> state{0};
   dev_t device = 0;
   ino_t inode = 0;
-  char path[512];
+  char path[PATH_MAX];  // any path the system takes
 };
 PendingSlot pending[kPendingSlots];
 
