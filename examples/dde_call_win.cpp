@@ -13,9 +13,6 @@
 // 2 Resicrypt could not be reached; 3 Resicrypt did not link back or a result
 // did not come in time; 4 every line answered, but some could not be encrypted
 // (Resicrypt answers such a line with the empty text).
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <fcntl.h>

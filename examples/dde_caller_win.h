@@ -16,9 +16,6 @@
 // it waits for the link back and for the results.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <ddeml.h>

@@ -3,9 +3,6 @@
 // and the form port through which the commands read and write the window.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <array>

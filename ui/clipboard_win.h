@@ -1,9 +1,6 @@
 // The clipboard in its plain 8-bit text format (CF_TEXT).
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <string>

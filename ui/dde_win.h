@@ -10,9 +10,6 @@
 // stalls while the caller still waits for its answer.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <ddeml.h>

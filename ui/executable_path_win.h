@@ -1,9 +1,6 @@
 // The full path of the running executable, however long it is.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <string>

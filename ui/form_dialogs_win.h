@@ -3,9 +3,6 @@
 // FormDialogs so that tests can put scripted dialogs in their place.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <string>

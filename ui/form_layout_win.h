@@ -4,9 +4,6 @@
 // Positions and sizes are pixels at 96 DPI; TForm1 scales them to the screen.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <array>

@@ -1,7 +1,4 @@
 // Resicrypt.exe: creates Form1 and runs its event loop until the window closes.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <shellapi.h>
 

@@ -3,9 +3,6 @@
 // the window, the container code and the container's stored names work.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <optional>

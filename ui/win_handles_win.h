@@ -5,9 +5,6 @@
 // opened, an object selected, a block locked).
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <cstddef>

@@ -3,9 +3,6 @@
 // answered by the program. bench/speed.sh compares the times with resicrypt-cli.
 //   window_speed.exe SOURCE CONTAINER PASSWORD
 // The container is unpacked into its own folder, as Decrypt File always does.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <chrono>

@@ -2,9 +2,6 @@
 // encrypting and decrypting, this test process as a caller that watches the
 // window, the back link starting the caller's program, a caller that does not
 // answer, and the program ending when the caller disconnects.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <ddeml.h>

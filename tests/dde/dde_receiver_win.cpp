@@ -9,9 +9,6 @@
 //   disconnected
 //
 // It ends when the link is closed, or after 30 seconds.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <ddeml.h>

@@ -1,8 +1,5 @@
 // Resicrypt.exe itself: its version information, icon and manifest, and a start
 // that opens Form1 and a close that ends the program.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <shellapi.h>
 

@@ -2,9 +2,6 @@
 // dialogs, and a driver that answers the thread's modal boxes from a timer.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <commctrl.h>
