@@ -34,9 +34,6 @@ class CipherGate {
   // waiting with it have run.
   bool RunOrDefer(Action action);
 
-  // Number of actions waiting for the running file command to end.
-  std::size_t PendingCount() const { return pending_.size(); }
-
  private:
   void RunPending();
 

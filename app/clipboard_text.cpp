@@ -2,12 +2,6 @@
 
 namespace resicrypt {
 
-namespace {
-
-bool IsSeparator(char c) { return c == '\t' || c == '\n' || c == '\r'; }
-
-}  // namespace
-
 ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                                       std::string_view key, std::string_view text,
                                       CipherDirection direction, bool collectEcho) {
@@ -24,7 +18,7 @@ ClipboardRebuild RebuildClipboardText(CipherWorkspace& workspace, const TextAlph
   for (std::size_t j = 0; j < n; ++j) {
     const char c = text[j];
     const bool lastPosition = j + 1 == n;
-    if (!IsSeparator(c) && !lastPosition) {
+    if (c != '\t' && c != '\n' && c != '\r' && !lastPosition) {
       continue;  // c belongs to the current segment
     }
     const std::string_view segment = text.substr(segmentStart, j - segmentStart);

@@ -11,23 +11,24 @@ class CommandThread::Mailbox final : public FileCommandView {
   explicit Mailbox(CommandThread& owner) : owner_(owner) {}
 
   void ShowEdit1() override {
-    owner_.Post([this] { owner_.window_.ShowEdit1(); });
+    owner_.handOff_.Post([this] { owner_.window_.ShowEdit1(); });
   }
   void ReportAppend(const std::string& line) override {
-    owner_.Post([this, line] { owner_.window_.ReportAppend(line); });
+    owner_.handOff_.Post([this, line] { owner_.window_.ReportAppend(line); });
   }
   void ShowProgress(ProgressBar bar, bool visible) override {
-    owner_.Post([this, bar, visible] { owner_.window_.ShowProgress(bar, visible); });
+    owner_.handOff_.Post([this, bar, visible] { owner_.window_.ShowProgress(bar, visible); });
   }
   void SetProgressRange(ProgressBar bar, int minimum, int maximum) override {
-    owner_.Post(
+    owner_.handOff_.Post(
         [this, bar, minimum, maximum] { owner_.window_.SetProgressRange(bar, minimum, maximum); });
   }
   void SetProgressPosition(ProgressBar bar, int position) override {
-    owner_.Post([this, bar, position] { owner_.window_.SetProgressPosition(bar, position); });
+    owner_.handOff_.Post(
+        [this, bar, position] { owner_.window_.SetProgressPosition(bar, position); });
   }
   void ShowMessage(const std::string& text) override {
-    owner_.Post([this, text] { owner_.window_.ShowMessage(text); });
+    owner_.handOff_.Post([this, text] { owner_.window_.ShowMessage(text); });
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     return owner_.Ask([this, text, caption] { return owner_.window_.AskOkCancel(text, caption); });
@@ -60,7 +61,7 @@ void CommandThread::Start(Body body, std::function<void()> finished) {
     } catch (...) {
       failure = std::current_exception();
     }
-    Post([this, failure, finished = std::move(finished)] {
+    handOff_.Post([this, failure, finished = std::move(finished)] {
       // The body has returned; only the end of its thread is left to wait for.
       thread_.join();
       // The finish runs also after a failure, and its own failure (a held-back
@@ -77,11 +78,9 @@ void CommandThread::Start(Body body, std::function<void()> finished) {
   });
 }
 
-void CommandThread::Post(std::function<void()> call) { handOff_.Post(std::move(call)); }
-
 bool CommandThread::Ask(std::function<bool()> question) {
   auto answer = std::make_shared<std::optional<bool>>();
-  Post([this, question = std::move(question), answer] {
+  handOff_.Post([this, question = std::move(question), answer] {
     const bool ok = question();
     std::lock_guard<std::mutex> lock(mutex_);
     *answer = ok;

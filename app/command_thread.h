@@ -59,7 +59,6 @@ class CommandThread {
 
  private:
   class Mailbox;
-  void Post(std::function<void()> call);
   bool Ask(std::function<bool()> question);
 
   FileCommandView& window_;

@@ -1,8 +1,8 @@
 #include "app/dde_service.h"
 
-#include <limits>
-
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "engine/text_cipher.h"
@@ -13,24 +13,23 @@ namespace resicrypt {
 
 std::vector<std::string> SplitMacroLines(std::string_view text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
     lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
   }
   return lines;
 }
 
+namespace {
+
+// The file name of a path: the text after the last "\", "/" or drive colon.
 std::string_view PathFileName(std::string_view path) {
   std::size_t cut = path.find_last_of("\\/:");
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
+
+}  // namespace
 
 std::string DdeServiceName(std::string_view executablePath) {
   std::string_view name = PathFileName(executablePath);
@@ -72,12 +71,9 @@ bool IsCallerProgramPath(std::string_view path) {
     }
   }
   constexpr std::string_view kExtension = ".exe";
-  if (path.size() < names + kExtension.size()) return false;
-  const std::string_view extension = path.substr(path.size() - kExtension.size());
-  for (std::size_t k = 0; k < kExtension.size(); ++k) {
-    if (lower(extension[k]) != kExtension[k]) return false;
-  }
-  return true;
+  return path.size() >= names + kExtension.size() &&
+         std::equal(kExtension.begin(), kExtension.end(), path.end() - kExtension.size(),
+                    [&](char wanted, char c) { return lower(c) == wanted; });
 }
 
 std::string CallerProgramCommandLine(std::string_view path) {
@@ -86,17 +82,16 @@ std::string CallerProgramCommandLine(std::string_view path) {
 
 std::string DdeStartErrorText(unsigned code, bool outOfMemory) {
   char text[96];
-  if (outOfMemory) {
-    std::snprintf(text, sizeof text, "Error occurred when DDE ran out of memory ($0%x)", code);
-  } else {
-    std::snprintf(text, sizeof text, "An error returned from DDE  ($0%x)", code);
-  }
+  std::snprintf(text, sizeof text,
+                outOfMemory ? "Error occurred when DDE ran out of memory ($0%x)"
+                            : "An error returned from DDE  ($0%x)",
+                code);
   return text;
 }
 
 void DdeService::DdeServerConv1Open() {
   state_.MacroMode = ConversationMode::None;
-  form_.SetLabel3Caption(kLabelConnected);
+  form_.SetLabel3Caption("Connected");
   state_.MacroStep = 0;
 }
 
@@ -134,19 +129,20 @@ void DdeService::TakeFileName(const std::string& line, bool echo) {
   backLink_.SetServiceApplication(state_.CallerPath);
   backLink_.SetLink(CallerServiceName(state_.CallerPath), kDdeTopic);
   if (backLink_.OpenLink()) {
-    form_.SetLabel4Caption(kLabelCallConnect);
+    form_.SetLabel4Caption("Call Connect");
   } else {
     // The conversation goes on; results are then dropped by the closed link.
-    form_.ShowMessage(kMessageDisconnect);
+    form_.ShowMessage("Disconnect");
   }
 }
 
-// Macro 2: "Open" encrypts, "Close" decrypts; any other word leaves the mode.
+// Macro 2: "Open" encrypts, "Close" decrypts (letter case counts); any other word
+// leaves the mode.
 void DdeService::TakeOperation(const std::string& line, bool echo) {
   state_.OperationWord = line;
-  if (state_.OperationWord == kOperationEncrypt) {
+  if (state_.OperationWord == "Open") {
     state_.MacroMode = ConversationMode::Encrypt;
-  } else if (state_.OperationWord == kOperationDecrypt) {
+  } else if (state_.OperationWord == "Close") {
     state_.MacroMode = ConversationMode::Decrypt;
   }
   if (echo) form_.ReportAppend(line);
@@ -185,8 +181,8 @@ void DdeService::TakeTextLine(const std::string& line, bool echo) {
 void DdeService::DdeServerConv1Close() {
   state_.MacroStep = 0;
   state_.MacroMode = ConversationMode::None;
-  form_.SetLabel3Caption(kLabelDisconnect);
-  form_.SetLabel4Caption(kLabelCallDisconnect);
+  form_.SetLabel3Caption("Disconnect");
+  form_.SetLabel4Caption("Call Disconnect");
   backLink_.CloseLink();
   if (form_.HidePassword()) form_.ReportClear();
   form_.CloseWindow();

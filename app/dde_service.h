@@ -27,17 +27,6 @@ namespace resicrypt {
 // The topic of the server conversation, also used on the link back to the caller.
 inline constexpr const char kDdeTopic[] = "DdeServerConv1";
 
-// Texts the service writes into the two small labels and the message box.
-inline constexpr const char kLabelConnected[] = "Connected";
-inline constexpr const char kLabelCallConnect[] = "Call Connect";
-inline constexpr const char kLabelDisconnect[] = "Disconnect";
-inline constexpr const char kLabelCallDisconnect[] = "Call Disconnect";
-inline constexpr const char kMessageDisconnect[] = "Disconnect";
-
-// The operation words of the second macro (letter case counts).
-inline constexpr const char kOperationEncrypt[] = "Open";
-inline constexpr const char kOperationDecrypt[] = "Close";
-
 enum class ConversationMode { None, Encrypt, Decrypt };
 
 // The state of the DDE conversation. One for the whole program, not one per
@@ -79,9 +68,6 @@ class DdeClientConversation {
 // break at the very end does not start another line, so "" has no lines and
 // "a\r\n" has one.
 std::vector<std::string> SplitMacroLines(std::string_view text);
-
-// The file name of a path: the text after the last "\", "/" or drive colon.
-std::string_view PathFileName(std::string_view path);
 
 // This program's DDE service name: the executable's file name cut before its
 // first "." (C:\Apps\Resicrypt.exe gives Resicrypt).

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "container/container_path.h"
@@ -10,10 +11,10 @@
 
 namespace resicrypt {
 
-const char kProductLine[] = " Product = E-mail: resicrypt@example.org";
-
 namespace {
 
+// The contact line that opens the report of both file commands.
+constexpr char kProductLine[] = " Product = E-mail: resicrypt@example.org";
 constexpr char kEncryptFilter[] =
     "All(*.*)|*.*|Text(*.TXT)|*.TXT|Word(*.DOC)|*.DOC|Excel(*.XLS)|*.XLS|Pic(*.JPG)|*.JPG|"
     "CPP(*.CPP)|*.CPP|HTML(*.HTM)|*.HTM|";
@@ -21,6 +22,9 @@ constexpr char kDecryptFilter[] = "*.*|*.yal";
 constexpr char kContainerExtension[] = "yal";
 constexpr char kWriteFileNotOpen[] = "Write File not Open ";
 constexpr char kReadFileNotOpen[] = "Read File not Open ";
+// The one message for a password that is too long or holds a NUL, and Encrypt
+// File's for one that is too short.
+constexpr char kPasswordNotUsable[] = "Password 1 and Password 2 must equal or small than three ";
 
 // The password as the workspace takes it: the field's text up to a NUL byte.
 std::string_view CopiedText(const std::string& text) {
@@ -32,36 +36,71 @@ int FilesPosition(std::int32_t index, std::int32_t fileCount) {
   return static_cast<int>(static_cast<std::int64_t>(index) * 1000 / fileCount);
 }
 
-// "Not a regular file (a named pipe): path": a source, container or target that is
-// a folder, a device, a pipe or a socket.
-std::string NotRegularLine(const FileProblem& problem) {
-  return "Not a regular file (" + problem.detail + "): " + problem.path;
+// "Path longer than 255 bytes: path" and the other lines that name the file a
+// problem is about, such as "Not a regular file (a named pipe): path" for a
+// source, container or target that is a folder, a device, a pipe or a socket.
+// Empty for the other kinds.
+std::string PathLine(const FileProblem& problem) {
+  static constexpr std::pair<FileProblemKind, const char*> kPathTexts[] = {
+      {FileProblemKind::kPathTooLong, "Path longer than 255 bytes"},
+      {FileProblemKind::kTooLarge, "File larger than 2147483647 bytes"},
+      {FileProblemKind::kNotReadToEnd, "File could not be read to its end"},
+      {FileProblemKind::kGrewWhileRead, "File changed while it was read"},
+      {FileProblemKind::kContainerKept, "Container kept as it was"},
+      {FileProblemKind::kNotWritten, "Container not written"},
+  };
+  if (problem.kind == FileProblemKind::kNotRegularFile) {
+    return "Not a regular file (" + problem.detail + "): " + problem.path;
+  }
+  for (const auto& [kind, text] : kPathTexts) {
+    if (kind == problem.kind) return text + (": " + problem.path);
+  }
+  return {};
 }
 
-// "Container damaged (its records do not fill it): 812 bytes after record 1 not
-// unpacked": the file count says fewer records than the container holds.
-std::string BytesAfterRecordsText(const FileProblem& problem) {
-  return "Container damaged (its records do not fill it): " + problem.detail + " bytes after " +
-         (problem.record > 0 ? "record " + std::to_string(problem.record) : "its header") +
-         " not unpacked";
-}
-
-// One line for sources that are refused before anything is written; the two
-// files named where two would unpack to one name.
-std::string SourceProblemText(const FileProblem& problem) {
+// Encrypt File's line for a problem: for sources refused before anything is
+// written (the two files named where two would unpack to one name), and for what
+// stopped the packing; empty where the first line of the stop says it all.
+std::string PackProblemLine(const FileProblem& problem) {
   switch (problem.kind) {
+    case FileProblemKind::kNameNotStorable:
+      return problem.path + " cannot be packed (" + problem.detail + ")";
     case FileProblemKind::kNameTaken:
       return problem.path + " has the same name as " + problem.detail +
              "; pack them into two containers";
     case FileProblemKind::kContainerIsSource:
       return problem.path + " is the container itself; save the container under another name";
+    case FileProblemKind::kTooManyFiles:
+      return "Too many files";
+    case FileProblemKind::kNotKept:
+      return kWriteFileNotOpen;
     default:
-      return problem.path + " cannot be packed (" + problem.detail + ")";
+      return PathLine(problem);
   }
 }
 
-void AppendLines(FileCommandView& view, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) view.ReportAppend(line);
+// The two fields must hold the same text, and that text must make a file
+// password. The fields are compared, then measured, before anything is copied
+// into the workspace, so no text can overrun its password buffer.
+std::optional<FilePassword> TakeFilePassword(FormPort& form, const char* differMessage,
+                                             const char* tooShortMessage) {
+  const std::string edit1 = form.Edit1Text();
+  if (edit1 != form.Edit2Text()) {
+    form.ShowMessage(differMessage);
+    return std::nullopt;
+  }
+  KeyProblem problem = KeyProblem::kNone;
+  std::optional<FilePassword> password = FilePassword::From(CopiedText(edit1), &problem);
+  if (!password) {
+    form.ShowMessage(problem == KeyProblem::kTooShort ? tooShortMessage : kPasswordNotUsable);
+  }
+  return password;
+}
+
+// Hides ProgressBar1, then ProgressBar2, as asked.
+void HideBars(FileCommandView& view, bool blocks, bool files) {
+  if (blocks) view.ShowProgress(ProgressBar::Blocks, false);
+  if (files) view.ShowProgress(ProgressBar::Files, false);
 }
 
 // Encrypt File's view of the packing: ProgressBar2 over the files, ProgressBar1
@@ -140,22 +179,79 @@ class DecryptFileEvents : public UnpackEvents {
   FileCommandView& form_;
 };
 
+// Encrypt File's stop: "Write File not Open " when the container cannot be made
+// or written, "Read File not Open " and what the source did when one stops the
+// packing, and then whether a container that stood there was kept; the bars
+// that are still shown are hidden.
+void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
+  EncryptFileEvents events(view);
+  const PackOutcome outcome =
+      PackContainer(workspace, job.password, job.container, job.sources, events);
+  const PackResult result = outcome.result;
+  if (result != PackResult::Packed) {
+    view.ReportAppend(result == PackResult::SourceNotRead ? kReadFileNotOpen : kWriteFileNotOpen);
+    for (const FileProblem& problem : outcome.problems) {
+      if (const std::string line = PackProblemLine(problem); !line.empty()) view.ReportAppend(line);
+    }
+  }
+  HideBars(view, result == PackResult::SourceNotRead || result == PackResult::ContainerNotWritten,
+           result != PackResult::ContainerNotCreated);
+}
+
+// Decrypt File's stop lines, which begin with a blank, then the bars or the
+// password field.
+void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
+  DecryptFileEvents events(view);
+  const UnpackOutcome outcome = UnpackContainer(workspace, job.password, job.container,
+                                                FolderPart(FullPath(job.container)), events);
+  for (const FileProblem& problem : outcome.problems) {
+    switch (problem.kind) {
+      case FileProblemKind::kNotOpened:
+        view.ReportAppend(std::string(" ") + kReadFileNotOpen);
+        break;
+      case FileProblemKind::kPathTooLong:
+      case FileProblemKind::kNotRegularFile:
+        view.ReportAppend(std::string(" ") + kReadFileNotOpen);
+        view.ReportAppend(" " + PathLine(problem));
+        break;
+      case FileProblemKind::kContainerDamaged:
+        view.ReportAppend(" Container damaged (" + problem.detail + "), nothing unpacked");
+        break;
+      case FileProblemKind::kBytesAfterRecords:
+        // The file count says fewer records than the container holds: " Container
+        // damaged (its records do not fill it): 812 bytes after record 1 not unpacked".
+        view.ReportAppend(
+            " Container damaged (its records do not fill it): " + problem.detail + " bytes after " +
+            (problem.record > 0 ? "record " + std::to_string(problem.record) : "its header") +
+            " not unpacked");
+        break;
+      case FileProblemKind::kOutputNotMade:
+      case FileProblemKind::kOutputNotWritten:
+        view.ReportAppend(std::string(" ") + kWriteFileNotOpen);
+        view.ReportAppend(RecordLine(problem));
+        break;
+      default:
+        view.ReportAppend(RecordLine(problem));
+        break;
+    }
+  }
+  const UnpackResult result = outcome.result;
+  if (result == UnpackResult::PasswordLengthWrong) view.ShowMessage(" Password's length is wrong.");
+  if (result == UnpackResult::PasswordLengthWrong || result == UnpackResult::PasswordWrong) {
+    view.ShowEdit1();
+  } else {
+    HideBars(
+        view, result == UnpackResult::OutputStopped,
+        result != UnpackResult::ContainerNotOpened && result != UnpackResult::ContainerDamaged);
+  }
+}
+
 }  // namespace
 
 std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std::string>* dropped) {
-  // The fields are compared, then measured, before anything is copied into the
-  // workspace, so no text can overrun its password buffer.
-  const std::string edit1 = form.Edit1Text();
-  const std::string edit2 = form.Edit2Text();
-  if (edit1 != edit2) {
-    form.ShowMessage("Password 1 and Password 2 must equal. ");
-    return std::nullopt;
-  }
-  std::optional<FilePassword> password = FilePassword::From(CopiedText(edit1));
-  if (!password) {
-    form.ShowMessage("Password 1 and Password 2 must equal or small than three ");
-    return std::nullopt;
-  }
+  std::optional<FilePassword> password =
+      TakeFilePassword(form, "Password 1 and Password 2 must equal. ", kPasswordNotUsable);
+  if (!password) return std::nullopt;
 
   form.ReportClear();
   form.ReportAppend(kProductLine);
@@ -173,31 +269,21 @@ std::optional<FileJob> PrepareEncryptFile(FormPort& form, const std::vector<std:
   if (!form.RunSaveDialog(kContainerExtension, containerPath)) return std::nullopt;
   if (const std::vector<FileProblem> refused = SourceProblems(sources, containerPath);
       !refused.empty()) {
-    form.ShowMessage(SourceProblemText(refused.front()));
+    form.ShowMessage(PackProblemLine(refused.front()));
     return std::nullopt;
   }
 
-  SetPasswordText2(form.Workspace(), CopiedText(edit2));
+  SetPasswordText2(form.Workspace(), password->Bytes());
   return FileJob{CipherDirection::kEncrypt, std::move(*password), std::move(sources),
                  std::move(containerPath)};
 }
 
 std::optional<FileJob> PrepareDecryptFile(FormPort& form, const std::string* dropped) {
-  const std::string edit1 = form.Edit1Text();
-  const std::string edit2 = form.Edit2Text();
-  if (edit1 != edit2) {
-    form.ShowMessage("Password 1 and Password 2 must equal ");
-    return std::nullopt;
-  }
-  KeyProblem problem = KeyProblem::kNone;
-  std::optional<FilePassword> password = FilePassword::From(CopiedText(edit1), &problem);
-  if (!password) {
-    // The two texts differ in their trailing blanks.
-    form.ShowMessage(problem == KeyProblem::kTooShort
-                         ? "Password 1 and Password 2 must equal or small than three  "
-                         : "Password 1 and Password 2 must equal or small than three ");
-    return std::nullopt;
-  }
+  // The too-short message differs from Encrypt File's in its trailing blanks.
+  std::optional<FilePassword> password =
+      TakeFilePassword(form, "Password 1 and Password 2 must equal ",
+                       "Password 1 and Password 2 must equal or small than three  ");
+  if (!password) return std::nullopt;
 
   form.ReportAppend(kProductLine);
   std::vector<std::string> chosen;
@@ -208,7 +294,7 @@ std::optional<FileJob> PrepareDecryptFile(FormPort& form, const std::string* dro
   }
   form.ReportReplaceAll(chosen);
 
-  SetPasswordText2(form.Workspace(), CopiedText(edit2));
+  SetPasswordText2(form.Workspace(), password->Bytes());
   return FileJob{CipherDirection::kDecrypt, std::move(*password), {}, chosen.front()};
 }
 
@@ -219,59 +305,6 @@ CipherDirection DropDirection(const std::vector<std::string>& files) {
   for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return end == ".yal" ? CipherDirection::kDecrypt : CipherDirection::kEncrypt;
 }
-
-namespace {
-
-void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
-  EncryptFileEvents events(view);
-  const PackOutcome outcome =
-      PackContainer(workspace, job.password, job.container, job.sources, events);
-  AppendLines(view, PackStopLines(outcome));
-  switch (outcome.result) {
-    case PackResult::Packed:
-      view.ShowProgress(ProgressBar::Files, false);
-      break;
-    case PackResult::ContainerNotCreated:
-      break;
-    case PackResult::SourceNotRead:
-    case PackResult::ContainerNotWritten:
-      view.ShowProgress(ProgressBar::Blocks, false);
-      view.ShowProgress(ProgressBar::Files, false);
-      break;
-  }
-}
-
-void RunDecryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
-  DecryptFileEvents events(view);
-  const UnpackOutcome outcome = UnpackContainer(workspace, job.password, job.container,
-                                                FolderPart(FullPath(job.container)), events);
-  AppendLines(view, UnpackStopLines(outcome));
-  switch (outcome.result) {
-    case UnpackResult::Unpacked:
-    case UnpackResult::BytesAfterRecords:
-      view.ShowProgress(ProgressBar::Files, false);
-      break;
-    case UnpackResult::ContainerNotOpened:
-    case UnpackResult::ContainerDamaged:
-      break;
-    case UnpackResult::PasswordLengthWrong:
-      view.ShowMessage(" Password's length is wrong.");
-      view.ShowEdit1();
-      break;
-    case UnpackResult::PasswordWrong:
-      view.ShowEdit1();
-      break;
-    case UnpackResult::RecordStopped:
-      view.ShowProgress(ProgressBar::Files, false);
-      break;
-    case UnpackResult::OutputStopped:
-      view.ShowProgress(ProgressBar::Blocks, false);
-      view.ShowProgress(ProgressBar::Files, false);
-      break;
-  }
-}
-
-}  // namespace
 
 void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
   try {
@@ -286,101 +319,8 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
     view.ReportAppend(job.direction == CipherDirection::kEncrypt
                           ? "Stopped: " + job.container + " left as it was"
                           : " Stopped: the file being unpacked was not kept");
-    view.ShowProgress(ProgressBar::Blocks, false);
-    view.ShowProgress(ProgressBar::Files, false);
+    HideBars(view, true, true);
   }
-}
-
-// Encrypt File's lines: "Write File not Open " when the container cannot be made
-// or written, "Read File not Open " and what the source did when one stops the
-// packing, and then whether a container that stood there was kept.
-std::vector<std::string> PackStopLines(const PackOutcome& outcome) {
-  std::vector<std::string> lines;
-  switch (outcome.result) {
-    case PackResult::Packed:
-      return lines;
-    case PackResult::ContainerNotCreated:
-    case PackResult::ContainerNotWritten:
-      lines.push_back(kWriteFileNotOpen);
-      break;
-    case PackResult::SourceNotRead:
-      lines.push_back(kReadFileNotOpen);
-      break;
-  }
-  for (const FileProblem& problem : outcome.problems) {
-    switch (problem.kind) {
-      case FileProblemKind::kPathTooLong:
-        lines.push_back("Path longer than 255 bytes: " + problem.path);
-        break;
-      case FileProblemKind::kTooManyFiles:
-        lines.push_back("Too many files");
-        break;
-      case FileProblemKind::kTooLarge:
-        lines.push_back("File larger than 2147483647 bytes: " + problem.path);
-        break;
-      case FileProblemKind::kNotReadToEnd:
-        lines.push_back("File could not be read to its end: " + problem.path);
-        break;
-      case FileProblemKind::kGrewWhileRead:
-        lines.push_back("File changed while it was read: " + problem.path);
-        break;
-      case FileProblemKind::kNotRegularFile:
-        lines.push_back(NotRegularLine(problem));
-        break;
-      case FileProblemKind::kNameNotStorable:
-      case FileProblemKind::kNameTaken:
-      case FileProblemKind::kContainerIsSource:
-        lines.push_back(SourceProblemText(problem));
-        break;
-      case FileProblemKind::kContainerKept:
-        lines.push_back("Container kept as it was: " + problem.path);
-        break;
-      case FileProblemKind::kNotKept:
-        lines.push_back(kWriteFileNotOpen);
-        break;
-      case FileProblemKind::kNotWritten:
-        lines.push_back("Container not written: " + problem.path);
-        break;
-      default:
-        break;  // the first line says it all
-    }
-  }
-  return lines;
-}
-
-// Decrypt File's lines begin with a blank.
-std::vector<std::string> UnpackStopLines(const UnpackOutcome& outcome) {
-  std::vector<std::string> lines;
-  for (const FileProblem& problem : outcome.problems) {
-    switch (problem.kind) {
-      case FileProblemKind::kNotOpened:
-        lines.push_back(std::string(" ") + kReadFileNotOpen);
-        break;
-      case FileProblemKind::kPathTooLong:
-        lines.push_back(std::string(" ") + kReadFileNotOpen);
-        lines.push_back(" Path longer than 255 bytes: " + problem.path);
-        break;
-      case FileProblemKind::kNotRegularFile:
-        lines.push_back(std::string(" ") + kReadFileNotOpen);
-        lines.push_back(" " + NotRegularLine(problem));
-        break;
-      case FileProblemKind::kContainerDamaged:
-        lines.push_back(" Container damaged (" + problem.detail + "), nothing unpacked");
-        break;
-      case FileProblemKind::kBytesAfterRecords:
-        lines.push_back(" " + BytesAfterRecordsText(problem));
-        break;
-      case FileProblemKind::kOutputNotMade:
-      case FileProblemKind::kOutputNotWritten:
-        lines.push_back(std::string(" ") + kWriteFileNotOpen);
-        lines.push_back(RecordLine(problem));
-        break;
-      default:
-        lines.push_back(RecordLine(problem));
-        break;
-    }
-  }
-  return lines;
 }
 
 // " Record 3 not unpacked (reason)[, unpacking stopped][: name]"

@@ -5,7 +5,6 @@
 // job on a thread of its own (CommandThread).
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,9 +15,6 @@
 #include "engine/keys.h"
 
 namespace resicrypt {
-
-// The contact line that opens the report of both file commands.
-extern const char kProductLine[];
 
 // A file command after its dialogs.
 struct FileJob {
@@ -47,9 +43,8 @@ CipherDirection DropDirection(const std::vector<std::string>& files);
 // the question whether to stop.
 void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view);
 
-// The report lines of a stopped pack or unpack, and of a refused record.
-std::vector<std::string> PackStopLines(const PackOutcome& outcome);
-std::vector<std::string> UnpackStopLines(const UnpackOutcome& outcome);
+// Decrypt File's report line of a refused record, or of one that stopped the
+// unpacking.
 std::string RecordLine(const FileProblem& problem);
 
 }  // namespace resicrypt

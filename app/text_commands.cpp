@@ -1,7 +1,7 @@
 #include "app/text_commands.h"
 
+#include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/text_cipher.h"
@@ -48,26 +48,6 @@ bool TakeMatchingKey(FormPort& form, const char* differMessage) {
   return TakeKey(form, password2, kKeyTooShort);
 }
 
-// EncryptText or DecryptText under WorkingPassword, with the key prepared once for
-// all the units of one command.
-std::string CipherText(const TextCipher& cipher, CipherDirection direction, std::string_view text) {
-  return direction == CipherDirection::kEncrypt ? cipher.Encrypt(text) : cipher.Decrypt(text);
-}
-
-// Memo lines are added in one rewrite of the memo: appending a long run of lines
-// one by one to an edit control costs time quadratic in their number.
-void AppendMemoLines(FormPort& form, std::vector<std::string>& lines) {
-  if (lines.empty()) {
-    return;
-  }
-  std::vector<std::string> memo = form.MemoLines();
-  memo.reserve(memo.size() + lines.size());
-  for (std::string& line : lines) {
-    memo.push_back(std::move(line));
-  }
-  form.SetMemoLines(memo);
-}
-
 // The clipboard is read once and written once, with the whole new text, so a
 // failure leaves it as it was. Plain text from Decrypt Clipboard is marked
 // private, which keeps it out of clipboard history and monitors.
@@ -88,8 +68,13 @@ void RunClipboardCommand(FormPort& form, CipherDirection direction, const char* 
     form.ShowMessage(kClipboardNotOpened);
     return;
   }
-  if (echo) {
-    AppendMemoLines(form, rebuilt.echoLines);
+  if (echo && !rebuilt.echoLines.empty()) {
+    // Memo lines are added in one rewrite of the memo: appending a long run of
+    // lines one by one to an edit control costs time quadratic in their number.
+    std::vector<std::string> memo = form.MemoLines();
+    memo.insert(memo.end(), std::make_move_iterator(rebuilt.echoLines.begin()),
+                std::make_move_iterator(rebuilt.echoLines.end()));
+    form.SetMemoLines(memo);
   }
   if (rebuilt.kept.Count() > 0) form.ShowMessage(rebuilt.kept.Message());
 }
@@ -138,7 +123,8 @@ void RunLabelCommand(FormPort& form, CipherDirection direction, const char* tooS
     form.ShowMessage(kept.Message(false));
     return;
   }
-  const std::string result = CipherText(cipher, direction, text);
+  const std::string result =
+      direction == CipherDirection::kEncrypt ? cipher.Encrypt(text) : cipher.Decrypt(text);
   if (!form.HidePassword()) {
     form.ReportAppend(result);
   }

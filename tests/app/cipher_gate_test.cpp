@@ -25,12 +25,10 @@ TEST(CipherGate, HoldsBackEventsUntilTheFileCommandEndsInArrivalOrder) {
   EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("clipboard"); }));
   EXPECT_FALSE(gate.RunOrDefer([&] { log.push_back("dde line"); }));
   EXPECT_TRUE(gate.Busy());
-  EXPECT_EQ(gate.PendingCount(), 2u);
   log.push_back("encrypt file ends");
   gate.Release();
-  EXPECT_EQ(log, (std::vector<std::string>{"encrypt file starts", "encrypt file ends",
-                                           "clipboard", "dde line"}));
-  EXPECT_EQ(gate.PendingCount(), 0u);
+  EXPECT_EQ(log, (std::vector<std::string>{"encrypt file starts", "encrypt file ends", "clipboard",
+                                           "dde line"}));
   EXPECT_FALSE(gate.Busy());
 }
 
