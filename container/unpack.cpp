@@ -52,18 +52,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   const auto plainBytes = static_cast<std::size_t>(L);
 
   InputFile container;
-  const auto notOpened = [&outcome, &containerPath](FileProblemKind kind,
-                                                    const std::string& detail = {}, int error = 0) {
+  const auto notOpened = [&outcome](FileProblem problem) {
     outcome.result = UnpackResult::ContainerNotOpened;
-    outcome.problems = {{kind, 0, containerPath, detail, error}};
+    outcome.problems = {std::move(problem)};
     return outcome;
   };
-  if (containerPath.size() > kMaxPathBytes) return notOpened(FileProblemKind::kPathTooLong);
+  if (containerPath.size() > kMaxPathBytes) {
+    return notOpened({FileProblemKind::kPathTooLong, 0, containerPath, {}});
+  }
   if (!container.Open(containerPath)) {
-    if (container.Refused() != FileType::kRegular) {
-      return notOpened(FileProblemKind::kNotRegularFile, FileTypeWords(container.Refused()));
-    }
-    return notOpened(FileProblemKind::kNotOpened, {}, container.SystemError());
+    return notOpened(NotOpenedProblem(containerPath, container.Refused(), container.SystemError()));
   }
   // An unpacked file may be read by no more users than the container.
   const FileMode containerMode = container.Mode();
