@@ -127,13 +127,11 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
 
     // Full blocks: L source bytes in, N - 1 residue bytes out.
     CipherBlockWork work(cipher, &FileCipher::EncryptBlocks, events);
-    switch (loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work)) {
-      case BlockLoopResult::Done:
-        break;
-      case BlockLoopResult::ReadFailed:
-        return notReadToEnd();
-      case BlockLoopResult::WriteFailed:
-        return NotWritten(container, containerPath, outcome);
+    const BlockLoopResult blocks =
+        loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work);
+    if (blocks == BlockLoopResult::ReadFailed) return notReadToEnd();
+    if (blocks == BlockLoopResult::WriteFailed) {
+      return NotWritten(container, containerPath, outcome);
     }
 
     // Final block, always present: the last r bytes and padding.

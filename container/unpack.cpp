@@ -183,17 +183,14 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     // full block are written, the first r of the final block B; padding stays out.
     CipherBlockWork work(cipher, &FileCipher::DecryptBlocks, events);
     const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
-    switch (loop.Run(container, output, blocks, work)) {
-      case BlockLoopResult::Done:
-        break;
-      case BlockLoopResult::ReadFailed:
-        events.BlocksDone();
-        return givenUp(FileProblemKind::kContainerNotRead, container.SystemError());
-      case BlockLoopResult::WriteFailed:
-        events.BlocksDone();
-        return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
-    }
+    const BlockLoopResult ran = loop.Run(container, output, blocks, work);
     events.BlocksDone();
+    if (ran == BlockLoopResult::ReadFailed) {
+      return givenUp(FileProblemKind::kContainerNotRead, container.SystemError());
+    }
+    if (ran == BlockLoopResult::WriteFailed) {
+      return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
+    }
     // A file that came while the record was unpacked is kept as well.
     if (passwordDoubted && IdentifyFile(outputPath, existing)) {
       output.Discard();
