@@ -240,13 +240,6 @@ bool WalkRecords(const std::string& containerPath, int L, ContainerListing& list
   return container.Position() == T;
 }
 
-bool SameRecords(const std::vector<FileRecord>& a, const std::vector<FileRecord>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const FileRecord& x, const FileRecord& y) {
-                      return x.name == y.name && x.size == y.size;
-                    });
-}
-
 }  // namespace
 
 ContainerListing ListContainer(const std::string& containerPath, int blockLength) {
@@ -265,7 +258,7 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
   for (int L = first; L <= last; ++L) {
     ContainerListing candidate;
     if (!WalkRecords(containerPath, L, candidate)) continue;
-    if (found && !SameRecords(candidate.records, result.records)) {
+    if (found && candidate.records != result.records) {
       result.result = ListResult::BlockLengthUnknown;
       result.records.clear();
       return result;
