@@ -150,7 +150,7 @@ bool OutputFile::CutBack(std::int64_t length) {
 bool OutputFile::Commit() {
   if (!file_.File().IsOpen()) return false;
   const bool ok = Flush() && file_.Place();
-  if (!ok) file_.Abandon();  // a failed Place has removed it already
+  if (!ok) file_.Abandon();  // after a failed Flush; a failed Place has removed it
   failed_ = !ok;
   return ok;
 }
