@@ -46,26 +46,17 @@ bool InputFile::Read(void* data, std::size_t count) {
       if (failed_ || !file_.IsOpen()) return false;
       if (count >= DirectBytes(buffer_.size())) {
         // Large reads go straight into the caller's memory.
-        if (!file_.ReadAt(position_, out, count)) {
-          failed_ = true;
-          return false;
-        }
-        position_ += static_cast<std::int64_t>(count);
-        return true;
+        failed_ = !file_.ReadAt(position_, out, count);
+        if (!failed_) position_ += static_cast<std::int64_t>(count);
+        return !failed_;
       }
       // The buffer is filled up to the length the file had when opened.
       const std::int64_t left = size_ - position_;
+      const auto fill = static_cast<std::size_t>(
+          std::clamp<std::int64_t>(left, 0, static_cast<std::int64_t>(buffer_.size())));
       next_ = end_ = 0;
-      if (left <= 0) {
-        failed_ = true;
-        return false;
-      }
-      const auto fill =
-          static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer_.size())));
-      if (!file_.ReadAt(position_, buffer_.data(), fill)) {
-        failed_ = true;
-        return false;
-      }
+      failed_ = fill == 0 || !file_.ReadAt(position_, buffer_.data(), fill);
+      if (failed_) return false;
       end_ = fill;
     }
     const std::size_t take = std::min(count, end_ - next_);
@@ -158,12 +149,8 @@ bool OutputFile::CutBack(std::int64_t length) {
 
 bool OutputFile::Commit() {
   if (!file_.File().IsOpen()) return false;
-  bool ok = Flush();
-  if (ok) {
-    ok = file_.Place();
-  } else {
-    file_.Abandon();
-  }
+  const bool ok = Flush() && file_.Place();
+  if (!ok) file_.Abandon();  // after a failed Flush; a failed Place has removed it
   failed_ = !ok;
   return ok;
 }

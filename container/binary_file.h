@@ -52,7 +52,10 @@ class InputFile {
     return file_.ReadAt(offset, data, count);
   }
   // False when the file holds more than the Size() it had when opened.
-  bool EndsAtSize() const { return !file_.HasByteAt(size_); }
+  bool EndsAtSize() const {
+    unsigned char byte = 0;
+    return !file_.ReadAt(size_, &byte, 1);
+  }
   FileMode Mode() const { return file_.Mode(); }
   int SystemError() const { return file_.Error(); }
   FileType Refused() const { return file_.Refused(); }

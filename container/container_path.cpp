@@ -7,18 +7,10 @@
 #include <optional>
 
 #include "container/file_name_key.h"
-#include "container/platform_file.h"
 
 namespace resicrypt {
 
 namespace {
-
-std::size_t LastSeparator(std::string_view path) {
-  for (std::size_t k = path.size(); k > 0; --k) {
-    if (IsPathSeparator(path[k - 1])) return k - 1;
-  }
-  return std::string_view::npos;
-}
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -46,16 +38,13 @@ bool IsDeviceName(std::string_view name) {
 
 }  // namespace
 
+// Both end at the last separator; npos + 1 is 0 where there is none.
 std::string FileNamePart(std::string_view path) {
-  const std::size_t separator = LastSeparator(path);
-  if (separator == std::string_view::npos) return std::string(path);
-  return std::string(path.substr(separator + 1));
+  return std::string(path.substr(path.find_last_of(kPathSeparators) + 1));
 }
 
 std::string FolderPart(std::string_view path) {
-  const std::size_t separator = LastSeparator(path);
-  if (separator == std::string_view::npos) return std::string();
-  return std::string(path.substr(0, separator + 1));
+  return std::string(path.substr(0, path.find_last_of(kPathSeparators) + 1));
 }
 
 std::string StoredNameProblem(std::string_view name) {
@@ -110,13 +99,7 @@ namespace {
 // Why a source cannot be read whole into a record; nullopt when it can.
 std::optional<FileProblem> FileProblemOf(const std::string& source) {
   const FileHandle file = FileHandle::OpenForReading(source);
-  if (!file.IsOpen()) {
-    if (file.Refused() != FileType::kRegular) {
-      return FileProblem{FileProblemKind::kNotRegularFile, 0, source,
-                         FileTypeWords(file.Refused())};
-    }
-    return FileProblem{FileProblemKind::kNotOpened, 0, source, {}, file.Error()};
-  }
+  if (!file.IsOpen()) return NotOpenedProblem(source, file.Refused(), file.Error());
   if (file.Size() > std::numeric_limits<std::int32_t>::max()) {
     return FileProblem{FileProblemKind::kTooLarge, 0, source, {}};
   }
@@ -165,6 +148,13 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
     }
   }
   return problems;
+}
+
+FileProblem NotOpenedProblem(const std::string& path, FileType refused, int error) {
+  if (refused != FileType::kRegular) {
+    return {FileProblemKind::kNotRegularFile, 0, path, FileTypeWords(refused)};
+  }
+  return {FileProblemKind::kNotOpened, 0, path, {}, error};
 }
 
 std::string PrintableName(std::string_view name) {

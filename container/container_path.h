@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "container/file_problem.h"
+#include "container/platform_file.h"
 
 namespace resicrypt {
 
@@ -17,7 +18,8 @@ namespace resicrypt {
 constexpr std::size_t kMaxPathBytes = 255;
 constexpr std::size_t kMaxNameBytes = 255;
 
-inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+constexpr std::string_view kPathSeparators = "\\/";
+inline bool IsPathSeparator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
 
 // The file's own name: the part of the path after its last separator.
 std::string FileNamePart(std::string_view path);
@@ -62,6 +64,10 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
                                         const std::string& containerPath,
                                         const std::vector<std::string>& names = {},
                                         SourceCheck check = SourceCheck::kNames);
+
+// Why a file was not opened for reading (FileHandle::OpenForReading): kNotRegularFile
+// with what stands there instead, or kNotOpened with the system's code.
+FileProblem NotOpenedProblem(const std::string& path, FileType refused, int error);
 
 // The name as a report line can show it: control characters become '?', and
 // names longer than 255 bytes are cut.

@@ -40,10 +40,8 @@ struct FileRecord {
   std::int32_t FullBlocks(int L) const { return size / L; }
   std::int32_t Remainder(int L) const { return size % L; }
   std::int32_t BlockCount(int L) const { return size / L + 1; }
-  // Bytes of the record in the container: 4 + n + 4 + (S div L + 1) x (N - 1).
-  std::int64_t Length(int L, int N) const {
-    return 8 + static_cast<std::int64_t>(name.size()) +
-           static_cast<std::int64_t>(BlockCount(L)) * (N - 1);
+  bool operator==(const FileRecord& other) const {
+    return name == other.name && size == other.size;
   }
 };
 

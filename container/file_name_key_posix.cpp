@@ -53,18 +53,13 @@ int DecodeAt(std::string_view text, std::size_t at, char32_t& c) {
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    return;
+  }
+  // A lead byte of 110, 1110 or 11110 and the bits above the six per byte that follow.
+  const int following = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (following + 1)) & 0xFF) | (c >> (6 * following)));
+  for (int k = following - 1; k >= 0; --k) {
+    out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
   }
 }
 

@@ -16,12 +16,8 @@ std::string FileNameKey(std::string_view name) {
                                  length) == 0) {
     upper = wide;
   }
-  std::string key;
-  for (const wchar_t unit : upper) {
-    key += static_cast<char>(unit & 0xFF);
-    key += static_cast<char>((unit >> 8) & 0xFF);
-  }
-  return key;
+  // The UTF-16 units' bytes: keys are only compared.
+  return std::string(reinterpret_cast<const char*>(upper.data()), upper.size() * sizeof(wchar_t));
 }
 
 }  // namespace resicrypt

@@ -34,14 +34,6 @@ PackOutcome StopAtSource(OutputFile& container, std::int64_t recordStart, PackOu
   return outcome;
 }
 
-// Why a source was not opened.
-FileProblem NotOpened(const InputFile& source, const std::string& path) {
-  if (source.Refused() != FileType::kRegular) {
-    return {FileProblemKind::kNotRegularFile, 0, path, FileTypeWords(source.Refused())};
-  }
-  return {FileProblemKind::kNotOpened, 0, path, {}, source.SystemError()};
-}
-
 PackOutcome NotWritten(OutputFile& container, const std::string& containerPath,
                        PackOutcome outcome) {
   const int error = container.SystemError();
@@ -65,9 +57,8 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
   const auto plainBytes = static_cast<std::size_t>(L);
 
   OutputFile container;
-  const auto notCreated = [&outcome, &containerPath](FileProblemKind kind,
-                                                     const std::string& detail = {},
-                                                     int error = 0) {
+  const auto notCreated = [&outcome, &containerPath](
+                              FileProblemKind kind, const std::string& detail = {}, int error = 0) {
     outcome.result = PackResult::ContainerNotCreated;
     outcome.problems = {{kind, 0, containerPath, detail, error}};
     return outcome;
@@ -116,7 +107,9 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
       return stop({FileProblemKind::kNotReadToEnd, 0, path, {}, source.SystemError()});
     };
     if (path.size() > kMaxPathBytes) return stop({FileProblemKind::kPathTooLong, 0, path, {}});
-    if (!source.Open(path)) return stop(NotOpened(source, path));
+    if (!source.Open(path)) {
+      return stop(NotOpenedProblem(path, source.Refused(), source.SystemError()));
+    }
     if (source.Size() > std::numeric_limits<std::int32_t>::max()) {
       return stop({FileProblemKind::kTooLarge, 0, path, {}});
     }
@@ -134,13 +127,11 @@ PackOutcome PackContainer(CipherWorkspace& workspace, const FilePassword& passwo
 
     // Full blocks: L source bytes in, N - 1 residue bytes out.
     CipherBlockWork work(cipher, &FileCipher::EncryptBlocks, events);
-    switch (loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work)) {
-      case BlockLoopResult::Done:
-        break;
-      case BlockLoopResult::ReadFailed:
-        return notReadToEnd();
-      case BlockLoopResult::WriteFailed:
-        return NotWritten(container, containerPath, outcome);
+    const BlockLoopResult blocks =
+        loop.Run(source, container, RecordBlocks{full, plainBytes, blockBytes, 0}, work);
+    if (blocks == BlockLoopResult::ReadFailed) return notReadToEnd();
+    if (blocks == BlockLoopResult::WriteFailed) {
+      return NotWritten(container, containerPath, outcome);
     }
 
     // Final block, always present: the last r bytes and padding.

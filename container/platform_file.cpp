@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 #include "container/container_path.h"
 #include "container/platform_file_system.h"
@@ -24,64 +25,32 @@ std::string os::TemporaryNameBeside(const std::string& path) {
 }
 
 const char* FileTypeWords(FileType type) {
-  switch (type) {
-    case FileType::kMissing:
-      return "no file";
-    case FileType::kRegular:
-      return "a file";
-    case FileType::kFolder:
-      return "a folder";
-    case FileType::kDevice:
-      return "a device";
-    case FileType::kPipe:
-      return "a named pipe";
-    case FileType::kSocket:
-      return "a socket";
-    case FileType::kOther:
-      break;
+  // In the order of FileType.
+  static constexpr const char* kWords[] = {"no file",      "a file",   "a folder",      "a device",
+                                           "a named pipe", "a socket", "a special file"};
+  static_assert(std::size(kWords) == static_cast<std::size_t>(FileType::kOther) + 1);
+  return kWords[static_cast<int>(type)];
+}
+
+template <typename Byte, typename Move>
+bool FileHandle::MoveAll(std::int64_t offset, Byte* bytes, std::size_t count, Move move) const {
+  while (count > 0) {
+    const std::int64_t moved = IsOpen() ? move(native_, offset, bytes, count) : 0;
+    if (moved < 0) Note(os::LastError());
+    if (moved <= 0) return false;
+    bytes += moved;
+    count -= static_cast<std::size_t>(moved);
+    offset += moved;
   }
-  return "a special file";
+  return true;
 }
 
 bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) const {
-  auto* bytes = static_cast<unsigned char*>(data);
-  while (count > 0) {
-    const std::size_t got = ReadSome(offset, bytes, count);
-    if (got == 0) return false;
-    bytes += got;
-    count -= got;
-    offset += static_cast<std::int64_t>(got);
-  }
-  return true;
+  return MoveAll(offset, static_cast<unsigned char*>(data), count, os::Read);
 }
 
 bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (count > 0) {
-    const std::size_t put = WriteSome(offset, bytes, count);
-    if (put == 0) return false;
-    bytes += put;
-    count -= put;
-    offset += static_cast<std::int64_t>(put);
-  }
-  return true;
-}
-
-bool FileHandle::HasByteAt(std::int64_t offset) const {
-  unsigned char byte = 0;
-  return ReadSome(offset, &byte, 1) == 1;
-}
-
-std::size_t FileHandle::ReadSome(std::int64_t offset, void* data, std::size_t count) const {
-  const std::int64_t got = IsOpen() ? os::Read(native_, offset, data, count) : 0;
-  if (got < 0) Note(os::LastError());
-  return got > 0 ? static_cast<std::size_t>(got) : 0;
-}
-
-std::size_t FileHandle::WriteSome(std::int64_t offset, const void* data, std::size_t count) const {
-  const std::int64_t put = IsOpen() ? os::Write(native_, offset, data, count) : 0;
-  if (put < 0) Note(os::LastError());
-  return put > 0 ? static_cast<std::size_t>(put) : 0;
+  return MoveAll(offset, static_cast<const unsigned char*>(data), count, os::Write);
 }
 
 std::int64_t FileHandle::Size() const {

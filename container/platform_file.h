@@ -52,8 +52,6 @@ class FileHandle {
   // Exactly count bytes at offset; false on an error or an early end.
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
-  // True when at least one byte can be read at offset.
-  bool HasByteAt(std::int64_t offset) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
   // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
@@ -80,9 +78,10 @@ class FileHandle {
     handle.refused_ = refused;
     return handle;
   }
-  // At most count bytes at offset; 0 at the end or on an error.
-  std::size_t ReadSome(std::int64_t offset, void* data, std::size_t count) const;
-  std::size_t WriteSome(std::int64_t offset, const void* data, std::size_t count) const;
+  // Exactly count bytes at offset through move (os::Read or os::Write), a part
+  // at a time as the system takes them.
+  template <typename Byte, typename Move>
+  bool MoveAll(std::int64_t offset, Byte* bytes, std::size_t count, Move move) const;
   void Note(int error) const {
     if (error != 0) error_.store(error);
   }

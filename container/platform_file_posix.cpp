@@ -23,12 +23,16 @@ namespace {
 
 std::atomic<bool> unnamedAllowed{true};
 
+// Calls again while a signal interrupts the call.
+template <typename Call>
+auto Uninterrupted(Call call) {
+  auto result = call();
+  while (result < 0 && errno == EINTR) result = call();
+  return result;
+}
+
 int OpenRaw(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return Uninterrupted([&] { return open(path, flags | O_CLOEXEC, mode); });
 }
 
 FileType TypeOf(mode_t mode) {
@@ -55,50 +59,6 @@ struct PendingSlot {
 };
 PendingSlot pending[kPendingSlots];
 
-// Every signal whose default action ends the process: the terminating ones, the
-// ones that also dump core, and the real-time ones. SIGKILL and SIGSTOP cannot be
-// caught.
-template <typename Each>
-void ForEachEndingSignal(Each each) {
-  for (const int signal : {SIGHUP,
-                           SIGINT,
-                           SIGQUIT,
-                           SIGILL,
-                           SIGTRAP,
-                           SIGABRT,
-                           SIGBUS,
-                           SIGFPE,
-                           SIGUSR1,
-                           SIGSEGV,
-                           SIGUSR2,
-                           SIGPIPE,
-                           SIGALRM,
-                           SIGTERM,
-                           SIGXCPU,
-                           SIGXFSZ,
-                           SIGVTALRM,
-                           SIGPROF,
-                           SIGSYS
-#ifdef SIGSTKFLT
-                           ,
-                           SIGSTKFLT
-#endif
-#ifdef SIGIO
-                           ,
-                           SIGIO
-#endif
-#ifdef SIGPWR
-                           ,
-                           SIGPWR
-#endif
-       }) {
-    each(signal);
-  }
-#ifdef SIGRTMIN
-  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) each(signal);
-#endif
-}
-
 // Removes the armed temporaries that are still ours, then ends the process as
 // the signal would have.
 void RemovePendingAndEnd(int signal) {
@@ -121,11 +81,12 @@ void RemovePendingAndEnd(int signal) {
   raise(signal);
 }
 
-// For the signals whose default ends the process, at each arming (a program may
-// have set a signal back meanwhile): a program's own handler, or an ignored
-// signal, stays as it is.
+// For every signal whose default action ends the process (the terminating ones,
+// the ones that also dump core, and the real-time ones; SIGKILL and SIGSTOP cannot
+// be caught), at each arming (a program may have set a signal back meanwhile): a
+// program's own handler, or an ignored signal, stays as it is.
 void InstallRemovalHandlers() {
-  ForEachEndingSignal([](int signal) {
+  const auto install = [](int signal) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0) return;
     if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
@@ -133,7 +94,24 @@ void InstallRemovalHandlers() {
     removal.sa_handler = RemovePendingAndEnd;
     sigemptyset(&removal.sa_mask);
     sigaction(signal, &removal, nullptr);
-  });
+  };
+  for (const int signal :
+       {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV,
+        SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS}) {
+    install(signal);
+  }
+#ifdef SIGSTKFLT
+  install(SIGSTKFLT);
+#endif
+#ifdef SIGIO
+  install(SIGIO);
+#endif
+#ifdef SIGPWR
+  install(SIGPWR);
+#endif
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) install(signal);
+#endif
 }
 
 // Arms a slot for path, to be removed while it names the file open at fd.
@@ -192,25 +170,29 @@ bool LinkAs(int fd, const std::string& name) {
   return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+// The identity lstat (the link itself) or stat (what it leads to) gives.
+bool IdentifyBy(int (*look)(const char*, struct stat*), const std::string& path,
+                FileIdentity& identity) {
+  struct stat status {};
+  if (look(path.c_str(), &status) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(status.st_dev);
+  identity.index = static_cast<std::uint64_t>(status.st_ino);
+  return true;
+}
+
 }  // namespace
 
 int os::LastError() { return errno; }
 
 std::int64_t os::Read(std::intptr_t file, std::int64_t offset, void* data, std::size_t count) {
-  ssize_t got;
-  while ((got = pread(static_cast<int>(file), data, count, static_cast<off_t>(offset))) < 0 &&
-         errno == EINTR) {
-  }
-  return got;
+  return Uninterrupted(
+      [&] { return pread(static_cast<int>(file), data, count, static_cast<off_t>(offset)); });
 }
 
 std::int64_t os::Write(std::intptr_t file, std::int64_t offset, const void* data,
                        std::size_t count) {
-  ssize_t put;
-  while ((put = pwrite(static_cast<int>(file), data, count, static_cast<off_t>(offset))) < 0 &&
-         errno == EINTR) {
-  }
-  return put;
+  return Uninterrupted(
+      [&] { return pwrite(static_cast<int>(file), data, count, static_cast<off_t>(offset)); });
 }
 
 std::int64_t os::Size(std::intptr_t file) { return lseek(static_cast<int>(file), 0, SEEK_END); }
@@ -355,20 +337,6 @@ void ReplacementFile::Abandon() {
 }
 
 void AllowUnnamedFiles(bool allowed) { unnamedAllowed.store(allowed); }
-
-namespace {
-
-// The identity lstat (the link itself) or stat (what it leads to) gives.
-bool IdentifyBy(int (*look)(const char*, struct stat*), const std::string& path,
-                FileIdentity& identity) {
-  struct stat status {};
-  if (look(path.c_str(), &status) != 0) return false;
-  identity.volume = static_cast<std::uint64_t>(status.st_dev);
-  identity.index = static_cast<std::uint64_t>(status.st_ino);
-  return true;
-}
-
-}  // namespace
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
   return IdentifyBy(&::lstat, path, identity);

@@ -380,7 +380,7 @@ bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
 
 // Through the ANSI calls, in the system's code page, as the files are opened.
 FileType FileTypeAt(const std::string& path) {
-  if (NamespaceType(path) != FileType::kRegular) return NamespaceType(path);
+  if (const FileType type = NamespaceType(path); type != FileType::kRegular) return type;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return NothingThere(GetLastError()) ? FileType::kMissing : FileType::kRegular;
@@ -410,10 +410,7 @@ std::string SystemErrorText(int error) {
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                      static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
   std::string words(text, length);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' ||
-                            words.back() == ' ')) {
-    words.pop_back();
-  }
+  words.erase(words.find_last_not_of("\r\n. ") + 1);
   return words.empty() ? "system error " + std::to_string(error) : words;
 }
 

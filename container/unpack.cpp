@@ -52,18 +52,16 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   const auto plainBytes = static_cast<std::size_t>(L);
 
   InputFile container;
-  const auto notOpened = [&outcome, &containerPath](FileProblemKind kind,
-                                                    const std::string& detail = {}, int error = 0) {
+  const auto notOpened = [&outcome](FileProblem problem) {
     outcome.result = UnpackResult::ContainerNotOpened;
-    outcome.problems = {{kind, 0, containerPath, detail, error}};
+    outcome.problems = {std::move(problem)};
     return outcome;
   };
-  if (containerPath.size() > kMaxPathBytes) return notOpened(FileProblemKind::kPathTooLong);
+  if (containerPath.size() > kMaxPathBytes) {
+    return notOpened({FileProblemKind::kPathTooLong, 0, containerPath, {}});
+  }
   if (!container.Open(containerPath)) {
-    if (container.Refused() != FileType::kRegular) {
-      return notOpened(FileProblemKind::kNotRegularFile, FileTypeWords(container.Refused()));
-    }
-    return notOpened(FileProblemKind::kNotOpened, {}, container.SystemError());
+    return notOpened(NotOpenedProblem(containerPath, container.Refused(), container.SystemError()));
   }
   // An unpacked file may be read by no more users than the container.
   const FileMode containerMode = container.Mode();
@@ -185,17 +183,14 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     // full block are written, the first r of the final block B; padding stays out.
     CipherBlockWork work(cipher, &FileCipher::DecryptBlocks, events);
     const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
-    switch (loop.Run(container, output, blocks, work)) {
-      case BlockLoopResult::Done:
-        break;
-      case BlockLoopResult::ReadFailed:
-        events.BlocksDone();
-        return givenUp(FileProblemKind::kContainerNotRead, container.SystemError());
-      case BlockLoopResult::WriteFailed:
-        events.BlocksDone();
-        return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
-    }
+    const BlockLoopResult ran = loop.Run(container, output, blocks, work);
     events.BlocksDone();
+    if (ran == BlockLoopResult::ReadFailed) {
+      return givenUp(FileProblemKind::kContainerNotRead, container.SystemError());
+    }
+    if (ran == BlockLoopResult::WriteFailed) {
+      return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
+    }
     // A file that came while the record was unpacked is kept as well.
     if (passwordDoubted && IdentifyFile(outputPath, existing)) {
       output.Discard();
@@ -245,13 +240,6 @@ bool WalkRecords(const std::string& containerPath, int L, ContainerListing& list
   return container.Position() == T;
 }
 
-bool SameRecords(const std::vector<FileRecord>& a, const std::vector<FileRecord>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const FileRecord& x, const FileRecord& y) {
-                      return x.name == y.name && x.size == y.size;
-                    });
-}
-
 }  // namespace
 
 ContainerListing ListContainer(const std::string& containerPath, int blockLength) {
@@ -270,7 +258,7 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
   for (int L = first; L <= last; ++L) {
     ContainerListing candidate;
     if (!WalkRecords(containerPath, L, candidate)) continue;
-    if (found && !SameRecords(candidate.records, result.records)) {
+    if (found && candidate.records != result.records) {
       result.result = ListResult::BlockLengthUnknown;
       result.records.clear();
       return result;
