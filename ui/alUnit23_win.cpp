@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "ui/clipboard_win.h"
@@ -140,14 +141,20 @@ std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
   return {ProgressPace(frame), ProgressPace(frame)};
 }
 
-bool IsPushButton(ControlId id) {
-  return id == ControlId::Button1 || id == ControlId::Button2 || id == ControlId::Button3 ||
-         id == ControlId::Button4 || id == ControlId::Button5 || id == ControlId::Button6;
-}
+constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
+                                                 ControlId::RadioButton3};
 
 bool IsRadioButton(ControlId id) {
-  return id == ControlId::RadioButton1 || id == ControlId::RadioButton2 ||
-         id == ControlId::RadioButton3;
+  return std::count(kRadioButtons.begin(), kRadioButtons.end(), id) > 0;
+}
+
+bool IsPushButton(const ControlSpec& row) {
+  return std::string_view(row.className) == "BUTTON" && (row.style & BS_TYPEMASK) == BS_PUSHBUTTON;
+}
+
+// The place before or after at in a ring of count places.
+std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
+  return (at + (back ? count - 1 : 1)) % count;
 }
 
 // The first of the files that is a folder, if any: a folder is never packed.
@@ -160,9 +167,6 @@ const std::string* FirstFolder(const std::vector<std::string>& files) {
   }
   return nullptr;
 }
-
-constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
-                                                 ControlId::RadioButton3};
 
 }  // namespace
 
@@ -401,48 +405,35 @@ void TForm1::OnCommand(int id, int notification) {
   const auto control = static_cast<ControlId>(index);
   if (control == ControlId::ListBox1) {
     if (notification == LBN_SELCHANGE) ListBox1Click();
-    return;
-  }
-  // BN_CLICKED and STN_CLICKED are both 0.
-  if (notification != BN_CLICKED) return;
-  switch (control) {
-    case ControlId::CheckBox1:
+  } else if (notification == BN_CLICKED) {  // BN_CLICKED and STN_CLICKED are both 0
+    if (control == ControlId::CheckBox1) {
       SetHidePasswordChecked(!HidePassword());
-      break;
-    case ControlId::RadioButton1:
-    case ControlId::RadioButton2:
-    case ControlId::RadioButton3:
+    } else if (IsRadioButton(control)) {
       SelectRadioButton(control);
-      break;
-    case ControlId::Button1:
-      Button1Click();
-      break;
-    case ControlId::Button2:
-      Button2Click();
-      break;
-    case ControlId::Button3:
-      Button3Click();
-      break;
-    case ControlId::Button4:
-      Button4Click();
-      break;
-    case ControlId::Button5:
-      Button5Click();
-      break;
-    case ControlId::Button6:
-      Button6Click();
-      break;
-    case ControlId::Label1:
-      Label1Click();
-      break;
-    case ControlId::Label2:
-      Label2Click();
-      break;
-    case ControlId::Label3:
-      Label3Click();
-      break;
-    default:
-      break;
+    } else {
+      RunClickHandler(control);
+    }
+  }
+}
+
+void TForm1::RunClickHandler(ControlId control) {
+  using Handler = void (TForm1::*)();
+  static constexpr std::pair<ControlId, Handler> kClickHandlers[] = {
+      {ControlId::RadioButton1, &TForm1::RadioButton1Click},
+      {ControlId::RadioButton2, &TForm1::RadioButton2Click},
+      {ControlId::RadioButton3, &TForm1::RadioButton3Click},
+      {ControlId::Button1, &TForm1::Button1Click},
+      {ControlId::Button2, &TForm1::Button2Click},
+      {ControlId::Button3, &TForm1::Button3Click},
+      {ControlId::Button4, &TForm1::Button4Click},
+      {ControlId::Button5, &TForm1::Button5Click},
+      {ControlId::Button6, &TForm1::Button6Click},
+      {ControlId::Label1, &TForm1::Label1Click},
+      {ControlId::Label2, &TForm1::Label2Click},
+      {ControlId::Label3, &TForm1::Label3Click},
+  };
+  for (const auto& [id, handler] : kClickHandlers) {
+    if (id == control) (this->*handler)();
   }
 }
 
@@ -495,28 +486,27 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
     FocusNextControl(GetKeyState(VK_SHIFT) < 0);
     return true;
   }
-  const SHORT key = static_cast<SHORT>(message.wParam);
   const ControlSpec* focused = SpecOfWindow(message.hwnd);
-  if (key == VK_RETURN && focused != nullptr && IsPushButton(focused->id)) {
+  if (focused == nullptr) return false;
+  const WPARAM key = message.wParam;
+  if (key == VK_RETURN && IsPushButton(*focused)) {
     // Enter presses the focused button, as Space does.
     SendMessageA(message.hwnd, BM_CLICK, 0, 0);
     return true;
   }
   const bool back = key == VK_UP || key == VK_LEFT;
-  const bool forward = key == VK_DOWN || key == VK_RIGHT;
-  if (!back && !forward) return false;
-  const ControlSpec* row = focused;
-  if (row == nullptr || !IsRadioButton(row->id)) return false;
-  // The arrows move the selection within the radio group, as in a dialog.
-  const auto at = static_cast<std::size_t>(
-      std::find(kRadioButtons.begin(), kRadioButtons.end(), row->id) - kRadioButtons.begin());
-  for (std::size_t step = 1; step < kRadioButtons.size(); ++step) {
-    const std::size_t next = back ? (at + kRadioButtons.size() - step) % kRadioButtons.size()
-                                  : (at + step) % kRadioButtons.size();
-    if (!IsShown(kRadioButtons[next])) continue;
+  const auto* radio = std::find(kRadioButtons.begin(), kRadioButtons.end(), focused->id);
+  if ((!back && key != VK_DOWN && key != VK_RIGHT) || radio == kRadioButtons.end()) return false;
+  // The arrows move the selection within the radio group, as in a dialog, to the
+  // next button shown.
+  const auto at = static_cast<std::size_t>(radio - kRadioButtons.begin());
+  std::size_t next = RingStep(at, kRadioButtons.size(), back);
+  while (next != at && !IsShown(kRadioButtons[next])) {
+    next = RingStep(next, kRadioButtons.size(), back);
+  }
+  if (next != at) {
     SetFocus(Control(kRadioButtons[next]));
     SelectRadioButton(kRadioButtons[next]);
-    break;
   }
   return true;
 }
@@ -533,18 +523,16 @@ void TForm1::FocusNextControl(bool backwards) {
     stops.push_back(id);
   }
   if (stops.empty()) return;
-  const HWND focus = GetFocus();
-  std::size_t next = backwards ? stops.size() - 1 : 0;
-  for (std::size_t i = 0; i < stops.size(); ++i) {
-    if (Control(stops[i]) == focus) {
-      next = backwards ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
-      break;
-    }
-  }
-  const HWND target = Control(stops[next]);
-  SetFocus(target);
-  if (stops[next] == ControlId::Edit1 || stops[next] == ControlId::Edit2) {
-    SendMessageA(target, EM_SETSEL, 0, -1);
+  const auto focused =
+      std::find_if(stops.begin(), stops.end(),
+                   [this, focus = GetFocus()](ControlId id) { return Control(id) == focus; });
+  // Without the focus on a stop, Tab goes to the first and Shift+Tab to the last.
+  std::size_t at = backwards ? 0 : stops.size() - 1;
+  if (focused != stops.end()) at = static_cast<std::size_t>(focused - stops.begin());
+  const ControlId next = stops[RingStep(at, stops.size(), backwards)];
+  SetFocus(Control(next));
+  if (next == ControlId::Edit1 || next == ControlId::Edit2) {
+    SendMessageA(Control(next), EM_SETSEL, 0, -1);
   }
 }
 
@@ -748,9 +736,7 @@ void TForm1::SelectRadioButton(ControlId radio) {
   for (ControlId id : kRadioButtons) {
     SendMessageA(Control(id), BM_SETCHECK, id == radio ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  if (radio == ControlId::RadioButton1) RadioButton1Click();
-  if (radio == ControlId::RadioButton2) RadioButton2Click();
-  if (radio == ControlId::RadioButton3) RadioButton3Click();
+  RunClickHandler(radio);
 }
 
 void TForm1::ApplyMode(FormMode mode) {

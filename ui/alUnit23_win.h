@@ -118,6 +118,8 @@ class TForm1 final : public FormPort {
   void CreateFonts();
   void CreateControls();
   void OnCommand(int id, int notification);
+  // The click handler of a button, radio button or label, if it has one.
+  void RunClickHandler(ControlId control);
   LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
   void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
