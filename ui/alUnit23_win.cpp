@@ -23,6 +23,8 @@ CipherWorkspace theWorkspace{};
 constexpr UINT_PTR kDoubleClickSubclassId = 1;
 // Asks the window's thread to run the calls a file command has queued.
 constexpr UINT kCommandCallsMessage = WM_APP + 1;
+// A double click on the memo or the list (lParam), sent on to the window.
+constexpr UINT kControlDoubleClickMessage = WM_APP + 2;
 
 struct FontRow {
   FormFont font;
@@ -134,6 +136,19 @@ std::chrono::microseconds ScreenFrame() {
   // 0 and 1 stand for the display's default rate.
   if (hertz <= 1) hertz = 60;
   return std::chrono::microseconds(1000000 / hertz);
+}
+
+// The memo and the list see their own double clicks, and the window runs their
+// handlers, where every handler's error is caught.
+LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                  UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &ControlProcedure, id);
+  const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+  if (message == WM_LBUTTONDBLCLK) {
+    SendMessageA(GetParent(control), kControlDoubleClickMessage, 0,
+                 reinterpret_cast<LPARAM>(control));
+  }
+  return result;
 }
 
 std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
@@ -266,10 +281,8 @@ void TForm1::CreateControls() {
     SendMessageA(Control(id), PBM_SETRANGE32, 0, 100);
   }
   SendMessageA(Control(ControlId::RadioButton1), BM_SETCHECK, BST_CHECKED, 0);
-  // The memo and the list see their own double clicks.
   for (ControlId id : {ControlId::Memo1, ControlId::ListBox1}) {
-    SetWindowSubclass(Control(id), &ControlProcedure, kDoubleClickSubclassId,
-                      reinterpret_cast<DWORD_PTR>(this));
+    SetWindowSubclass(Control(id), &ControlProcedure, kDoubleClickSubclassId, 0);
   }
 }
 
@@ -307,29 +320,6 @@ LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wPara
     form->ShowError("An unknown error occurred");
   }
   return 0;
-}
-
-LRESULT CALLBACK TForm1::ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR form) {
-  if (message == WM_NCDESTROY) {
-    RemoveWindowSubclass(control, &ControlProcedure, id);
-  } else if (message == WM_LBUTTONDBLCLK) {
-    const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-    auto* self = reinterpret_cast<TForm1*>(form);
-    try {
-      if (control == self->Control(ControlId::Memo1)) {
-        self->Memo1DblClick();
-      } else {
-        self->ListBox1DblClick();
-      }
-    } catch (const std::exception& error) {
-      self->ShowError(error.what());
-    } catch (...) {
-      self->ShowError("An unknown error occurred");
-    }
-    return result;
-  }
-  return DefSubclassProc(control, message, wParam, lParam);
 }
 
 void TForm1::ShowError(const std::string& text) {
@@ -381,6 +371,13 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case kControlDoubleClickMessage:
+      if (reinterpret_cast<HWND>(lParam) == Control(ControlId::Memo1)) {
+        Memo1DblClick();
+      } else {
+        ListBox1DblClick();
+      }
       return 0;
     case kCommandCallsMessage:
       commandThread_.Drain();

@@ -110,8 +110,6 @@ class TForm1 final : public FormPort {
 
  private:
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
-                                           UINT_PTR id, DWORD_PTR form);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowError(const std::string& text);
 
