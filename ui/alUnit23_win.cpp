@@ -73,44 +73,6 @@ std::string LongTimeText() {
   return text;
 }
 
-std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-  return text;
-}
-
-// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
-// CR LF at the very end does not open another line.
-std::vector<std::string> SplitMemoText(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-std::string JoinMemoLines(const std::vector<std::string>& lines) {
-  std::size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 2;
-  std::string text;
-  text.reserve(size);
-  for (const std::string& line : lines) {
-    text += line;
-    text += "\r\n";
-  }
-  return text;
-}
-
 // Turns a control's drawing off while a list is rebuilt, and back on after.
 class RedrawPause {
  public:
@@ -570,7 +532,7 @@ void TForm1::FormClick() {
 
 void TForm1::FormDblClick() {
   for (ControlId id : kHideAllOrder) SetVisible(id, false);
-  MemoClear();
+  SetMemoLines({});
   ReportClear();
   KeepFocusVisible();
 }
@@ -640,7 +602,7 @@ void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
 void TForm1::ListBox1DblClick() { ReportClear(); }
-void TForm1::Memo1DblClick() { MemoClear(); }
+void TForm1::Memo1DblClick() { SetMemoLines({}); }
 void TForm1::Label3Click() {}
 
 // The commands. The file commands hold the gate while they run, so that the
@@ -763,7 +725,13 @@ void TForm1::KeepFocusVisible() {
   }
 }
 
-std::string TForm1::ControlText(ControlId id) const { return WindowText(Control(id)); }
+std::string TForm1::ControlText(ControlId id) const {
+  const HWND control = Control(id);
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+  const int copied = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
 
 void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   // Labels take the size of their caption.
@@ -844,26 +812,31 @@ void TForm1::MemoAppend(const std::string& line) {
   // As a list of lines adds one: after a last line that ends in CR LF, or on a new
   // line behind one that does not.
   const std::string text = ControlText(ControlId::Memo1);
-  std::string addition;
-  if (text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)) {
-    addition = line + "\r\n";
-  } else {
-    addition = "\r\n" + line;
-  }
+  const bool ended = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+  const std::string addition = text.empty() || ended ? line + "\r\n" : "\r\n" + line;
   const HWND memo = Control(ControlId::Memo1);
   const auto end = static_cast<WPARAM>(text.size());
   SendMessageA(memo, EM_SETSEL, end, static_cast<LPARAM>(end));
   SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
 }
 
-void TForm1::MemoClear() { SetWindowTextA(Control(ControlId::Memo1), ""); }
-
+// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
+// CR LF at the very end does not open another line.
 std::vector<std::string> TForm1::MemoLines() const {
-  return SplitMemoText(ControlText(ControlId::Memo1));
+  const std::string text = ControlText(ControlId::Memo1);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find("\r\n", start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
 }
 
 void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
-  SetWindowTextA(Control(ControlId::Memo1), JoinMemoLines(lines).c_str());
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  SetWindowTextA(Control(ControlId::Memo1), text.c_str());
 }
 
 void TForm1::SetLabel3Caption(const std::string& caption) {

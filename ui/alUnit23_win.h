@@ -164,7 +164,6 @@ class TForm1 final : public FormPort {
   void KeepFocusVisible();
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
-  void MemoClear();
   void SetLabelCaption(ControlId label, const std::string& caption);
   HWND ProgressHandle(ProgressBar bar) const;
   ProgressPace& PaceOf(ProgressBar bar);
