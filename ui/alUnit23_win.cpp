@@ -60,44 +60,23 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
   }
 }
 
-std::string ShortDateText() {
+// Now, as the user's locale writes it: format is GetDateFormatA or GetTimeFormatA.
+std::string NowText(decltype(&GetDateFormatA) format, DWORD flags) {
   char text[128] = {};
-  GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, text,
-                 static_cast<int>(sizeof text));
+  format(LOCALE_USER_DEFAULT, flags, nullptr, nullptr, text, static_cast<int>(sizeof text));
   return text;
 }
 
-std::string LongTimeText() {
-  char text[128] = {};
-  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, static_cast<int>(sizeof text));
-  return text;
+// Turns a control's drawing back on after a list was rebuilt.
+void ResumeRedraw(HWND control) {
+  SendMessageA(control, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(control, nullptr, TRUE);
 }
 
-// Turns a control's drawing off while a list is rebuilt, and back on after.
-class RedrawPause {
- public:
-  explicit RedrawPause(HWND control) : control_(control) {
-    SendMessageA(control_, WM_SETREDRAW, FALSE, 0);
-  }
-  ~RedrawPause() {
-    SendMessageA(control_, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(control_, nullptr, TRUE);
-  }
-  RedrawPause(const RedrawPause&) = delete;
-  RedrawPause& operator=(const RedrawPause&) = delete;
-
- private:
-  HWND control_;
-};
-
-// One refresh of the screen: no progress bar is painted more often than that.
-std::chrono::microseconds ScreenFrame() {
-  int hertz = 0;
-  win::WindowDc screen(nullptr);
-  if (screen) hertz = GetDeviceCaps(screen.Get(), VREFRESH);
-  // 0 and 1 stand for the display's default rate.
-  if (hertz <= 1) hertz = 60;
-  return std::chrono::microseconds(1000000 / hertz);
+// A device capability of the screen; 0 when it cannot be read.
+int ScreenCapability(int index) {
+  const win::WindowDc screen(nullptr);
+  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
 }
 
 // The memo and the list see their own double clicks, and the window runs their
@@ -113,8 +92,13 @@ LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPA
   return result;
 }
 
+// A negative frame is one refresh of the screen: no progress bar is painted more
+// often than that. A rate of 0 or 1 stands for the display's default, 60 Hz.
 std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
-  if (frame.count() < 0) frame = ScreenFrame();
+  if (frame.count() < 0) {
+    const int hertz = ScreenCapability(VREFRESH);
+    frame = std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
+  }
   return {ProgressPace(frame), ProgressPace(frame)};
 }
 
@@ -134,15 +118,21 @@ std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
   return (at + (back ? count - 1 : 1)) % count;
 }
 
-// The first of the files that is a folder, if any: a folder is never packed.
-const std::string* FirstFolder(const std::vector<std::string>& files) {
+// A folder is never packed: true, and the user told, when one of the files is one.
+bool RefuseFolder(FileCommandView& view, const std::vector<std::string>& files) {
   for (const std::string& file : files) {
     const DWORD attributes = GetFileAttributesA(file.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return &file;
+      view.ShowMessage(file + " is a folder; drop files");
+      return true;
     }
   }
-  return nullptr;
+  return false;
+}
+
+// ProgressBar1 follows the blocks, ProgressBar2 the files.
+ControlId BarControl(ProgressBar bar) {
+  return bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2;
 }
 
 }  // namespace
@@ -160,21 +150,21 @@ TForm1::TForm1(Options options)
                        PostMessageA(window_, kCommandCallsMessage, 0, 0);
                      }),
       progressPaces_(ProgressPaces(options_.progressFrame)) {
-  if (options_.dpi > 0) {
-    dpi_ = options_.dpi;
-  } else {
-    // The process is DPI aware, so this is the screen's real DPI.
-    win::WindowDc screen(nullptr);
-    if (screen) dpi_ = GetDeviceCaps(screen.Get(), LOGPIXELSY);
-    if (dpi_ <= 0) dpi_ = 96;
-  }
-  INITCOMMONCONTROLSEX commonControls{};
-  commonControls.dwSize = sizeof commonControls;
-  commonControls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  // The process is DPI aware, so the screen's is its real DPI.
+  dpi_ = options_.dpi > 0 ? options_.dpi : ScreenCapability(LOGPIXELSY);
+  if (dpi_ <= 0) dpi_ = 96;
+  const INITCOMMONCONTROLSEX commonControls{sizeof commonControls,
+                                            ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&commonControls);
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterFormClass(instance, &WindowProcedure);
-  CreateFonts();
+  for (const FontRow& row : kFonts) {
+    // A negative height is the height of the characters.
+    fonts_[static_cast<std::size_t>(row.font)] =
+        win::GdiObject(CreateFontA(-Scale(row.height), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
+                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, kFontFace));
+  }
   // FormCreate gives the window its resizable border.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   CreateWindowExA(0, kFormClassName, kFormCaption, style, Scale(kFormLeft), Scale(kFormTop),
@@ -195,21 +185,6 @@ TForm1::~TForm1() {
 }
 
 int TForm1::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
-
-void TForm1::CreateFonts() {
-  for (const FontRow& row : kFonts) {
-    LOGFONTA font{};
-    font.lfHeight = -Scale(row.height);  // negative: the character height
-    font.lfWeight = row.weight;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
-    lstrcpynA(font.lfFaceName, kFontFace, LF_FACESIZE);
-    fonts_[static_cast<std::size_t>(row.font)] = win::GdiObject(CreateFontIndirectA(&font));
-  }
-}
 
 void TForm1::CreateControls() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -514,8 +489,8 @@ void TForm1::FormCreate() {
                      tabSequence_.end());
   tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
   // 4. Start date and time; they are not updated afterwards.
-  SetLabelCaption(ControlId::Label3, ShortDateText());
-  SetLabelCaption(ControlId::Label4, LongTimeText());
+  SetLabelCaption(ControlId::Label3, NowText(GetDateFormatA, DATE_SHORTDATE));
+  SetLabelCaption(ControlId::Label4, NowText(GetTimeFormatA, 0));
   // 5. Hide Password, which masks both fields through CheckBox1Click.
   SetHidePasswordChecked(true);
   // 6.
@@ -564,20 +539,15 @@ void TForm1::OnDropFiles(HDROP drop) {
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT k = 0; k < count; ++k) {
       const UINT length = DragQueryFileW(drop, k, nullptr, 0);
-      std::wstring path(length + 1, L'\0');
-      DragQueryFileW(drop, k, &path[0], length + 1);
-      path.resize(length);
-      wide.push_back(std::move(path));
+      wide.emplace_back(length, L'\0');
+      DragQueryFileW(drop, k, wide.back().data(), length + 1);
     }
   }
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
   heldFiles_.clear();  // the newest choice of files wins
   RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
-    if (const std::string* folder = FirstFolder(files)) {
-      form.ShowMessage(*folder + " is a folder; drop files");
-      return {};
-    }
+    if (RefuseFolder(form, files)) return {};
     return options_.commands.filesDropped(form, files);
   });
 }
@@ -591,11 +561,7 @@ bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std:
 
 void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
   std::vector<std::string> files;
-  if (wide.empty() || !UsableFiles(wide, files)) return;
-  if (const std::string* folder = FirstFolder(files)) {
-    ShowMessage(*folder + " is a folder; drop files");
-    return;
-  }
+  if (wide.empty() || !UsableFiles(wide, files) || RefuseFolder(*this, files)) return;
   heldFiles_ = std::move(files);
   ReportReplaceAll(heldFiles_);
 }
@@ -749,18 +715,10 @@ void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   InvalidateRect(control, nullptr, TRUE);
 }
 
-HWND TForm1::ProgressHandle(ProgressBar bar) const {
-  return Control(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2);
-}
-
-ProgressPace& TForm1::PaceOf(ProgressBar bar) {
-  return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
-}
-
 void TForm1::GiveHeldBackPosition(ProgressBar bar) {
   if (window_ == nullptr) return;
   if (const auto position = PaceOf(bar).TakeHeldBack(ProgressPace::Clock::now())) {
-    SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
+    SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
   }
 }
 
@@ -801,7 +759,9 @@ void TForm1::ReportAppend(const std::string& line) {
 }
 
 void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
-  RedrawPause pause(Control(ControlId::ListBox1));
+  const HWND list = Control(ControlId::ListBox1);
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  const win::UniqueHandle<HWND, ResumeRedraw> redraw(list);
   ReportClear();
   for (const std::string& line : lines) ReportAppend(line);
 }
@@ -850,20 +810,19 @@ void TForm1::SetLabel4Caption(const std::string& caption) {
 // A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
   GiveHeldBackPosition(bar);
-  SetVisible(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2,
-             visible);
+  SetVisible(BarControl(bar), visible);
 }
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
   GiveHeldBackPosition(bar);
-  SendMessageA(ProgressHandle(bar), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
+  SendMessageA(Control(BarControl(bar)), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
                static_cast<LPARAM>(maximum));
 }
 
 // Moving a bar repaints it at once; moves less than a frame apart wait (ProgressPace).
 void TForm1::SetProgressPosition(ProgressBar bar, int position) {
   if (!PaceOf(bar).Move(position, ProgressPace::Clock::now())) return;
-  SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void TForm1::SetOpenDialogMultiSelect() { openDialogMultiSelect_ = true; }

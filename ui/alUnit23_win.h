@@ -113,7 +113,6 @@ class TForm1 final : public FormPort {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowError(const std::string& text);
 
-  void CreateFonts();
   void CreateControls();
   void OnCommand(int id, int notification);
   // The click handler of a button, radio button or label, if it has one.
@@ -165,8 +164,9 @@ class TForm1 final : public FormPort {
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
-  HWND ProgressHandle(ProgressBar bar) const;
-  ProgressPace& PaceOf(ProgressBar bar);
+  ProgressPace& PaceOf(ProgressBar bar) {
+    return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
+  }
   // Gives the bar the position its pace held back, if any.
   void GiveHeldBackPosition(ProgressBar bar);
   const ControlSpec* SpecOfWindow(HWND control) const;
