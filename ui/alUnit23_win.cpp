@@ -732,23 +732,6 @@ const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
 // ---------------------------------------------------------------------------
 // The form port
 
-std::string TForm1::Edit1Text() const { return ControlText(ControlId::Edit1); }
-std::string TForm1::Edit2Text() const { return ControlText(ControlId::Edit2); }
-
-void TForm1::SetEdit1Text(const std::string& text) {
-  SetWindowTextA(Control(ControlId::Edit1), text.c_str());
-}
-
-void TForm1::SetEdit2Text(const std::string& text) {
-  SetWindowTextA(Control(ControlId::Edit2), text.c_str());
-}
-
-void TForm1::ShowEdit1() { SetVisible(ControlId::Edit1, true); }
-
-bool TForm1::HidePassword() const {
-  return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
 void TForm1::ReportAppend(const std::string& line) {
   // An unsorted list adds at the end.
   const LRESULT result = SendMessageA(Control(ControlId::ListBox1), LB_ADDSTRING, 0,
@@ -765,8 +748,6 @@ void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
   ReportClear();
   for (const std::string& line : lines) ReportAppend(line);
 }
-
-void TForm1::ReportClear() { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
 
 void TForm1::MemoAppend(const std::string& line) {
   // As a list of lines adds one: after a last line that ends in CR LF, or on a new
@@ -799,14 +780,6 @@ void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
   SetWindowTextA(Control(ControlId::Memo1), text.c_str());
 }
 
-void TForm1::SetLabel3Caption(const std::string& caption) {
-  SetLabelCaption(ControlId::Label3, caption);
-}
-
-void TForm1::SetLabel4Caption(const std::string& caption) {
-  SetLabelCaption(ControlId::Label4, caption);
-}
-
 // A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
   GiveHeldBackPosition(bar);
@@ -825,21 +798,7 @@ void TForm1::SetProgressPosition(ProgressBar bar, int position) {
   SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void TForm1::SetOpenDialogMultiSelect() { openDialogMultiSelect_ = true; }
-
-bool TForm1::RunOpenDialog(const std::string& filter, std::vector<std::string>& files) {
-  return dialogs_->RunOpenDialog(window_, filter, openDialogMultiSelect_, files);
-}
-
-bool TForm1::RunSaveDialog(const std::string& defaultExtension, std::string& path) {
-  return dialogs_->RunSaveDialog(window_, defaultExtension, path);
-}
-
 void TForm1::ShowMessage(const std::string& text) { dialogs_->ShowMessage(window_, title_, text); }
-
-bool TForm1::AskOkCancel(const std::string& text, const std::string& caption) {
-  return dialogs_->AskOkCancel(window_, text, caption);
-}
 
 bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardText(window_, text); }
 

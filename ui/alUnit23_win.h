@@ -60,9 +60,6 @@ class TForm1 final : public FormPort {
 
   HWND Handle() const { return window_; }
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
-  int Dpi() const { return dpi_; }
-  // A length at 96 DPI in the window's pixels.
-  int Scale(int pixels96) const;
 
   // Cipher-starting events go through the gate: the DDE service uses it too.
   CipherGate& Gate() { return gate_; }
@@ -70,34 +67,50 @@ class TForm1 final : public FormPort {
   void SetFormCloseAction(std::function<void()> action) { formCloseAction_ = std::move(action); }
 
   // The form port.
-  std::string Edit1Text() const override;
-  std::string Edit2Text() const override;
-  void SetEdit1Text(const std::string& text) override;
-  void SetEdit2Text(const std::string& text) override;
-  void ShowEdit1() override;
-  bool HidePassword() const override;
+  std::string Edit1Text() const override { return ControlText(ControlId::Edit1); }
+  std::string Edit2Text() const override { return ControlText(ControlId::Edit2); }
+  void SetEdit1Text(const std::string& text) override {
+    SetWindowTextA(Control(ControlId::Edit1), text.c_str());
+  }
+  void SetEdit2Text(const std::string& text) override {
+    SetWindowTextA(Control(ControlId::Edit2), text.c_str());
+  }
+  void ShowEdit1() override { SetVisible(ControlId::Edit1, true); }
+  bool HidePassword() const override {
+    return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
 
   void ReportAppend(const std::string& line) override;
   void ReportReplaceAll(const std::vector<std::string>& lines) override;
-  void ReportClear() override;
+  void ReportClear() override { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
 
   void MemoAppend(const std::string& line) override;
   std::vector<std::string> MemoLines() const override;
   void SetMemoLines(const std::vector<std::string>& lines) override;
 
-  void SetLabel3Caption(const std::string& caption) override;
-  void SetLabel4Caption(const std::string& caption) override;
+  void SetLabel3Caption(const std::string& caption) override {
+    SetLabelCaption(ControlId::Label3, caption);
+  }
+  void SetLabel4Caption(const std::string& caption) override {
+    SetLabelCaption(ControlId::Label4, caption);
+  }
 
   void ShowProgress(ProgressBar bar, bool visible) override;
   void SetProgressRange(ProgressBar bar, int minimum, int maximum) override;
   void SetProgressPosition(ProgressBar bar, int position) override;
 
-  void SetOpenDialogMultiSelect() override;
-  bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override;
-  bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override;
+  void SetOpenDialogMultiSelect() override { openDialogMultiSelect_ = true; }
+  bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override {
+    return dialogs_->RunOpenDialog(window_, filter, openDialogMultiSelect_, files);
+  }
+  bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override {
+    return dialogs_->RunSaveDialog(window_, defaultExtension, path);
+  }
 
   void ShowMessage(const std::string& text) override;
-  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    return dialogs_->AskOkCancel(window_, text, caption);
+  }
 
   bool ReadClipboardText(std::string& text) override;
   bool WriteClipboardText(const std::string& text, bool privateText) override;
@@ -113,6 +126,8 @@ class TForm1 final : public FormPort {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowError(const std::string& text);
 
+  // A length at 96 DPI in the window's pixels.
+  int Scale(int pixels96) const;
   void CreateControls();
   void OnCommand(int id, int notification);
   // The click handler of a button, radio button or label, if it has one.
