@@ -113,6 +113,9 @@ bool IsPushButton(const ControlSpec& row) {
   return std::string_view(row.className) == "BUTTON" && (row.style & BS_TYPEMASK) == BS_PUSHBUTTON;
 }
 
+// Shown by its own style, whether the window around it is shown or not.
+bool IsShown(HWND control) { return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
 // The place before or after at in a ring of count places.
 std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
   return (at + (back ? count - 1 : 1)) % count;
@@ -227,7 +230,7 @@ void TForm1::Show(int showCommand) {
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   const HWND edit1 = Control(ControlId::Edit1);
-  if (IsShown(ControlId::Edit1)) {
+  if (IsShown(edit1)) {
     SetFocus(edit1);
     SendMessageA(edit1, EM_SETSEL, 0, -1);
     savedFocus_ = edit1;
@@ -384,16 +387,12 @@ void TForm1::OnActivate(WPARAM wParam) {
   // The window remembers which control had the focus when it lost activation.
   if (LOWORD(wParam) == WA_INACTIVE) {
     const HWND focus = GetFocus();
-    if (focus != nullptr && IsChild(window_, focus)) savedFocus_ = focus;
+    if (IsChild(window_, focus)) savedFocus_ = focus;
     return;
   }
   if (HIWORD(wParam) != 0) return;  // minimised
-  if (savedFocus_ != nullptr && IsWindow(savedFocus_) && IsChild(window_, savedFocus_) &&
-      (GetWindowLongPtrA(savedFocus_, GWL_STYLE) & WS_VISIBLE) != 0) {
-    SetFocus(savedFocus_);
-  } else {
-    SetFocus(window_);
-  }
+  // IsChild is false for a control that is gone, too.
+  SetFocus(IsChild(window_, savedFocus_) && IsShown(savedFocus_) ? savedFocus_ : window_);
 }
 
 void TForm1::OnLeftButtonUp(LPARAM lParam) {
@@ -435,7 +434,7 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
   // next button shown.
   const auto at = static_cast<std::size_t>(radio - kRadioButtons.begin());
   std::size_t next = RingStep(at, kRadioButtons.size(), back);
-  while (next != at && !IsShown(kRadioButtons[next])) {
+  while (next != at && !IsShown(Control(kRadioButtons[next]))) {
     next = RingStep(next, kRadioButtons.size(), back);
   }
   if (next != at) {
@@ -452,7 +451,7 @@ void TForm1::FocusNextControl(bool backwards) {
   for (ControlId id : tabSequence_) {
     const HWND control = Control(id);
     if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_TABSTOP) == 0) continue;
-    if (!IsShown(id) || !IsWindowEnabled(control)) continue;
+    if (!IsShown(control) || !IsWindowEnabled(control)) continue;
     if (IsRadioButton(id) && SendMessageA(control, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
     stops.push_back(id);
   }
@@ -678,17 +677,10 @@ void TForm1::SetVisible(ControlId id, bool visible) {
   ShowWindow(Control(id), visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TForm1::IsShown(ControlId id) const {
-  return (GetWindowLongPtrA(Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
 void TForm1::KeepFocusVisible() {
   // Keys must not go on into a control that was just hidden.
   const HWND focus = GetFocus();
-  if (focus != nullptr && IsChild(window_, focus) &&
-      (GetWindowLongPtrA(focus, GWL_STYLE) & WS_VISIBLE) == 0) {
-    SetFocus(window_);
-  }
+  if (IsChild(window_, focus) && !IsShown(focus)) SetFocus(window_);
 }
 
 std::string TForm1::ControlText(ControlId id) const {

@@ -8,7 +8,6 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -174,7 +173,6 @@ class TForm1 final : public FormPort {
   void SelectRadioButton(ControlId radio);
   void ApplyMode(FormMode mode);
   void SetVisible(ControlId id, bool visible);
-  bool IsShown(ControlId id) const;
   void KeepFocusVisible();
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
