@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "ui/clipboard_win.h"
@@ -22,6 +23,8 @@ CipherWorkspace theWorkspace{};
 constexpr UINT_PTR kDoubleClickSubclassId = 1;
 // Asks the window's thread to run the calls a file command has queued.
 constexpr UINT kCommandCallsMessage = WM_APP + 1;
+// A double click on the memo or the list (lParam), sent on to the window.
+constexpr UINT kControlDoubleClickMessage = WM_APP + 2;
 
 struct FontRow {
   FormFont font;
@@ -57,112 +60,83 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
   }
 }
 
-std::string ShortDateText() {
+// Now, as the user's locale writes it: format is GetDateFormatA or GetTimeFormatA.
+std::string NowText(decltype(&GetDateFormatA) format, DWORD flags) {
   char text[128] = {};
-  GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, text,
-                 static_cast<int>(sizeof text));
+  format(LOCALE_USER_DEFAULT, flags, nullptr, nullptr, text, static_cast<int>(sizeof text));
   return text;
 }
 
-std::string LongTimeText() {
-  char text[128] = {};
-  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, static_cast<int>(sizeof text));
-  return text;
+// Turns a control's drawing back on after a list was rebuilt.
+void ResumeRedraw(HWND control) {
+  SendMessageA(control, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(control, nullptr, TRUE);
 }
 
-std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-  return text;
+// A device capability of the screen; 0 when it cannot be read.
+int ScreenCapability(int index) {
+  const win::WindowDc screen(nullptr);
+  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
 }
 
-// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
-// CR LF at the very end does not open another line.
-std::vector<std::string> SplitMemoText(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
+// The memo and the list see their own double clicks, and the window runs their
+// handlers, where every handler's error is caught.
+LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                  UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &ControlProcedure, id);
+  const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+  if (message == WM_LBUTTONDBLCLK) {
+    SendMessageA(GetParent(control), kControlDoubleClickMessage, 0,
+                 reinterpret_cast<LPARAM>(control));
   }
-  return lines;
+  return result;
 }
 
-std::string JoinMemoLines(const std::vector<std::string>& lines) {
-  std::size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 2;
-  std::string text;
-  text.reserve(size);
-  for (const std::string& line : lines) {
-    text += line;
-    text += "\r\n";
-  }
-  return text;
-}
-
-// Turns a control's drawing off while a list is rebuilt, and back on after.
-class RedrawPause {
- public:
-  explicit RedrawPause(HWND control) : control_(control) {
-    SendMessageA(control_, WM_SETREDRAW, FALSE, 0);
-  }
-  ~RedrawPause() {
-    SendMessageA(control_, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(control_, nullptr, TRUE);
-  }
-  RedrawPause(const RedrawPause&) = delete;
-  RedrawPause& operator=(const RedrawPause&) = delete;
-
- private:
-  HWND control_;
-};
-
-// One refresh of the screen: no progress bar is painted more often than that.
-std::chrono::microseconds ScreenFrame() {
-  int hertz = 0;
-  win::WindowDc screen(nullptr);
-  if (screen) hertz = GetDeviceCaps(screen.Get(), VREFRESH);
-  // 0 and 1 stand for the display's default rate.
-  if (hertz <= 1) hertz = 60;
-  return std::chrono::microseconds(1000000 / hertz);
-}
-
+// A negative frame is one refresh of the screen: no progress bar is painted more
+// often than that. A rate of 0 or 1 stands for the display's default, 60 Hz.
 std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
-  if (frame.count() < 0) frame = ScreenFrame();
-  return {ProgressPace(frame), ProgressPace(frame)};
-}
-
-bool IsPushButton(ControlId id) {
-  return id == ControlId::Button1 || id == ControlId::Button2 || id == ControlId::Button3 ||
-         id == ControlId::Button4 || id == ControlId::Button5 || id == ControlId::Button6;
-}
-
-bool IsRadioButton(ControlId id) {
-  return id == ControlId::RadioButton1 || id == ControlId::RadioButton2 ||
-         id == ControlId::RadioButton3;
-}
-
-// The first of the files that is a folder, if any: a folder is never packed.
-const std::string* FirstFolder(const std::vector<std::string>& files) {
-  for (const std::string& file : files) {
-    const DWORD attributes = GetFileAttributesA(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return &file;
-    }
+  if (frame.count() < 0) {
+    const int hertz = ScreenCapability(VREFRESH);
+    frame = std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
   }
-  return nullptr;
+  return {ProgressPace(frame), ProgressPace(frame)};
 }
 
 constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
                                                  ControlId::RadioButton3};
+
+bool IsRadioButton(ControlId id) {
+  return std::count(kRadioButtons.begin(), kRadioButtons.end(), id) > 0;
+}
+
+bool IsPushButton(const ControlSpec& row) {
+  return std::string_view(row.className) == "BUTTON" && (row.style & BS_TYPEMASK) == BS_PUSHBUTTON;
+}
+
+// Shown by its own style, whether the window around it is shown or not.
+bool IsShown(HWND control) { return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// The place before or after at in a ring of count places.
+std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
+  return (at + (back ? count - 1 : 1)) % count;
+}
+
+// A folder is never packed: true, and the user told, when one of the files is one.
+bool RefuseFolder(FileCommandView& view, const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    const DWORD attributes = GetFileAttributesA(file.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      view.ShowMessage(file + " is a folder; drop files");
+      return true;
+    }
+  }
+  return false;
+}
+
+// ProgressBar1 follows the blocks, ProgressBar2 the files.
+ControlId BarControl(ProgressBar bar) {
+  return bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2;
+}
 
 }  // namespace
 
@@ -179,21 +153,21 @@ TForm1::TForm1(Options options)
                        PostMessageA(window_, kCommandCallsMessage, 0, 0);
                      }),
       progressPaces_(ProgressPaces(options_.progressFrame)) {
-  if (options_.dpi > 0) {
-    dpi_ = options_.dpi;
-  } else {
-    // The process is DPI aware, so this is the screen's real DPI.
-    win::WindowDc screen(nullptr);
-    if (screen) dpi_ = GetDeviceCaps(screen.Get(), LOGPIXELSY);
-    if (dpi_ <= 0) dpi_ = 96;
-  }
-  INITCOMMONCONTROLSEX commonControls{};
-  commonControls.dwSize = sizeof commonControls;
-  commonControls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  // The process is DPI aware, so the screen's is its real DPI.
+  dpi_ = options_.dpi > 0 ? options_.dpi : ScreenCapability(LOGPIXELSY);
+  if (dpi_ <= 0) dpi_ = 96;
+  const INITCOMMONCONTROLSEX commonControls{sizeof commonControls,
+                                            ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&commonControls);
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterFormClass(instance, &WindowProcedure);
-  CreateFonts();
+  for (const FontRow& row : kFonts) {
+    // A negative height is the height of the characters.
+    fonts_[static_cast<std::size_t>(row.font)] =
+        win::GdiObject(CreateFontA(-Scale(row.height), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
+                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, kFontFace));
+  }
   // FormCreate gives the window its resizable border.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   CreateWindowExA(0, kFormClassName, kFormCaption, style, Scale(kFormLeft), Scale(kFormTop),
@@ -214,21 +188,6 @@ TForm1::~TForm1() {
 }
 
 int TForm1::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
-
-void TForm1::CreateFonts() {
-  for (const FontRow& row : kFonts) {
-    LOGFONTA font{};
-    font.lfHeight = -Scale(row.height);  // negative: the character height
-    font.lfWeight = row.weight;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
-    lstrcpynA(font.lfFaceName, kFontFace, LF_FACESIZE);
-    fonts_[static_cast<std::size_t>(row.font)] = win::GdiObject(CreateFontIndirectA(&font));
-  }
-}
 
 void TForm1::CreateControls() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -262,10 +221,8 @@ void TForm1::CreateControls() {
     SendMessageA(Control(id), PBM_SETRANGE32, 0, 100);
   }
   SendMessageA(Control(ControlId::RadioButton1), BM_SETCHECK, BST_CHECKED, 0);
-  // The memo and the list see their own double clicks.
   for (ControlId id : {ControlId::Memo1, ControlId::ListBox1}) {
-    SetWindowSubclass(Control(id), &ControlProcedure, kDoubleClickSubclassId,
-                      reinterpret_cast<DWORD_PTR>(this));
+    SetWindowSubclass(Control(id), &ControlProcedure, kDoubleClickSubclassId, 0);
   }
 }
 
@@ -273,7 +230,7 @@ void TForm1::Show(int showCommand) {
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   const HWND edit1 = Control(ControlId::Edit1);
-  if (IsShown(ControlId::Edit1)) {
+  if (IsShown(edit1)) {
     SetFocus(edit1);
     SendMessageA(edit1, EM_SETSEL, 0, -1);
     savedFocus_ = edit1;
@@ -303,29 +260,6 @@ LRESULT CALLBACK TForm1::WindowProcedure(HWND window, UINT message, WPARAM wPara
     form->ShowError("An unknown error occurred");
   }
   return 0;
-}
-
-LRESULT CALLBACK TForm1::ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR form) {
-  if (message == WM_NCDESTROY) {
-    RemoveWindowSubclass(control, &ControlProcedure, id);
-  } else if (message == WM_LBUTTONDBLCLK) {
-    const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-    auto* self = reinterpret_cast<TForm1*>(form);
-    try {
-      if (control == self->Control(ControlId::Memo1)) {
-        self->Memo1DblClick();
-      } else {
-        self->ListBox1DblClick();
-      }
-    } catch (const std::exception& error) {
-      self->ShowError(error.what());
-    } catch (...) {
-      self->ShowError("An unknown error occurred");
-    }
-    return result;
-  }
-  return DefSubclassProc(control, message, wParam, lParam);
 }
 
 void TForm1::ShowError(const std::string& text) {
@@ -378,6 +312,13 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return 0;
+    case kControlDoubleClickMessage:
+      if (reinterpret_cast<HWND>(lParam) == Control(ControlId::Memo1)) {
+        Memo1DblClick();
+      } else {
+        ListBox1DblClick();
+      }
+      return 0;
     case kCommandCallsMessage:
       commandThread_.Drain();
       return 0;
@@ -401,48 +342,35 @@ void TForm1::OnCommand(int id, int notification) {
   const auto control = static_cast<ControlId>(index);
   if (control == ControlId::ListBox1) {
     if (notification == LBN_SELCHANGE) ListBox1Click();
-    return;
-  }
-  // BN_CLICKED and STN_CLICKED are both 0.
-  if (notification != BN_CLICKED) return;
-  switch (control) {
-    case ControlId::CheckBox1:
+  } else if (notification == BN_CLICKED) {  // BN_CLICKED and STN_CLICKED are both 0
+    if (control == ControlId::CheckBox1) {
       SetHidePasswordChecked(!HidePassword());
-      break;
-    case ControlId::RadioButton1:
-    case ControlId::RadioButton2:
-    case ControlId::RadioButton3:
+    } else if (IsRadioButton(control)) {
       SelectRadioButton(control);
-      break;
-    case ControlId::Button1:
-      Button1Click();
-      break;
-    case ControlId::Button2:
-      Button2Click();
-      break;
-    case ControlId::Button3:
-      Button3Click();
-      break;
-    case ControlId::Button4:
-      Button4Click();
-      break;
-    case ControlId::Button5:
-      Button5Click();
-      break;
-    case ControlId::Button6:
-      Button6Click();
-      break;
-    case ControlId::Label1:
-      Label1Click();
-      break;
-    case ControlId::Label2:
-      Label2Click();
-      break;
-    case ControlId::Label3:
-      Label3Click();
-      break;
-    default:
-      break;
+    } else {
+      RunClickHandler(control);
+    }
+  }
+}
+
+void TForm1::RunClickHandler(ControlId control) {
+  using Handler = void (TForm1::*)();
+  static constexpr std::pair<ControlId, Handler> kClickHandlers[] = {
+      {ControlId::RadioButton1, &TForm1::RadioButton1Click},
+      {ControlId::RadioButton2, &TForm1::RadioButton2Click},
+      {ControlId::RadioButton3, &TForm1::RadioButton3Click},
+      {ControlId::Button1, &TForm1::Button1Click},
+      {ControlId::Button2, &TForm1::Button2Click},
+      {ControlId::Button3, &TForm1::Button3Click},
+      {ControlId::Button4, &TForm1::Button4Click},
+      {ControlId::Button5, &TForm1::Button5Click},
+      {ControlId::Button6, &TForm1::Button6Click},
+      {ControlId::Label1, &TForm1::Label1Click},
+      {ControlId::Label2, &TForm1::Label2Click},
+      {ControlId::Label3, &TForm1::Label3Click},
+  };
+  for (const auto& [id, handler] : kClickHandlers) {
+    if (id == control) (this->*handler)();
   }
 }
 
@@ -459,16 +387,12 @@ void TForm1::OnActivate(WPARAM wParam) {
   // The window remembers which control had the focus when it lost activation.
   if (LOWORD(wParam) == WA_INACTIVE) {
     const HWND focus = GetFocus();
-    if (focus != nullptr && IsChild(window_, focus)) savedFocus_ = focus;
+    if (IsChild(window_, focus)) savedFocus_ = focus;
     return;
   }
   if (HIWORD(wParam) != 0) return;  // minimised
-  if (savedFocus_ != nullptr && IsWindow(savedFocus_) && IsChild(window_, savedFocus_) &&
-      (GetWindowLongPtrA(savedFocus_, GWL_STYLE) & WS_VISIBLE) != 0) {
-    SetFocus(savedFocus_);
-  } else {
-    SetFocus(window_);
-  }
+  // IsChild is false for a control that is gone, too.
+  SetFocus(IsChild(window_, savedFocus_) && IsShown(savedFocus_) ? savedFocus_ : window_);
 }
 
 void TForm1::OnLeftButtonUp(LPARAM lParam) {
@@ -495,28 +419,27 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
     FocusNextControl(GetKeyState(VK_SHIFT) < 0);
     return true;
   }
-  const SHORT key = static_cast<SHORT>(message.wParam);
   const ControlSpec* focused = SpecOfWindow(message.hwnd);
-  if (key == VK_RETURN && focused != nullptr && IsPushButton(focused->id)) {
+  if (focused == nullptr) return false;
+  const WPARAM key = message.wParam;
+  if (key == VK_RETURN && IsPushButton(*focused)) {
     // Enter presses the focused button, as Space does.
     SendMessageA(message.hwnd, BM_CLICK, 0, 0);
     return true;
   }
   const bool back = key == VK_UP || key == VK_LEFT;
-  const bool forward = key == VK_DOWN || key == VK_RIGHT;
-  if (!back && !forward) return false;
-  const ControlSpec* row = focused;
-  if (row == nullptr || !IsRadioButton(row->id)) return false;
-  // The arrows move the selection within the radio group, as in a dialog.
-  const auto at = static_cast<std::size_t>(
-      std::find(kRadioButtons.begin(), kRadioButtons.end(), row->id) - kRadioButtons.begin());
-  for (std::size_t step = 1; step < kRadioButtons.size(); ++step) {
-    const std::size_t next = back ? (at + kRadioButtons.size() - step) % kRadioButtons.size()
-                                  : (at + step) % kRadioButtons.size();
-    if (!IsShown(kRadioButtons[next])) continue;
+  const auto* radio = std::find(kRadioButtons.begin(), kRadioButtons.end(), focused->id);
+  if ((!back && key != VK_DOWN && key != VK_RIGHT) || radio == kRadioButtons.end()) return false;
+  // The arrows move the selection within the radio group, as in a dialog, to the
+  // next button shown.
+  const auto at = static_cast<std::size_t>(radio - kRadioButtons.begin());
+  std::size_t next = RingStep(at, kRadioButtons.size(), back);
+  while (next != at && !IsShown(Control(kRadioButtons[next]))) {
+    next = RingStep(next, kRadioButtons.size(), back);
+  }
+  if (next != at) {
     SetFocus(Control(kRadioButtons[next]));
     SelectRadioButton(kRadioButtons[next]);
-    break;
   }
   return true;
 }
@@ -528,23 +451,21 @@ void TForm1::FocusNextControl(bool backwards) {
   for (ControlId id : tabSequence_) {
     const HWND control = Control(id);
     if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_TABSTOP) == 0) continue;
-    if (!IsShown(id) || !IsWindowEnabled(control)) continue;
+    if (!IsShown(control) || !IsWindowEnabled(control)) continue;
     if (IsRadioButton(id) && SendMessageA(control, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
     stops.push_back(id);
   }
   if (stops.empty()) return;
-  const HWND focus = GetFocus();
-  std::size_t next = backwards ? stops.size() - 1 : 0;
-  for (std::size_t i = 0; i < stops.size(); ++i) {
-    if (Control(stops[i]) == focus) {
-      next = backwards ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
-      break;
-    }
-  }
-  const HWND target = Control(stops[next]);
-  SetFocus(target);
-  if (stops[next] == ControlId::Edit1 || stops[next] == ControlId::Edit2) {
-    SendMessageA(target, EM_SETSEL, 0, -1);
+  const auto focused =
+      std::find_if(stops.begin(), stops.end(),
+                   [this, focus = GetFocus()](ControlId id) { return Control(id) == focus; });
+  // Without the focus on a stop, Tab goes to the first and Shift+Tab to the last.
+  std::size_t at = backwards ? 0 : stops.size() - 1;
+  if (focused != stops.end()) at = static_cast<std::size_t>(focused - stops.begin());
+  const ControlId next = stops[RingStep(at, stops.size(), backwards)];
+  SetFocus(Control(next));
+  if (next == ControlId::Edit1 || next == ControlId::Edit2) {
+    SendMessageA(Control(next), EM_SETSEL, 0, -1);
   }
 }
 
@@ -567,8 +488,8 @@ void TForm1::FormCreate() {
                      tabSequence_.end());
   tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
   // 4. Start date and time; they are not updated afterwards.
-  SetLabelCaption(ControlId::Label3, ShortDateText());
-  SetLabelCaption(ControlId::Label4, LongTimeText());
+  SetLabelCaption(ControlId::Label3, NowText(GetDateFormatA, DATE_SHORTDATE));
+  SetLabelCaption(ControlId::Label4, NowText(GetTimeFormatA, 0));
   // 5. Hide Password, which masks both fields through CheckBox1Click.
   SetHidePasswordChecked(true);
   // 6.
@@ -585,7 +506,7 @@ void TForm1::FormClick() {
 
 void TForm1::FormDblClick() {
   for (ControlId id : kHideAllOrder) SetVisible(id, false);
-  MemoClear();
+  SetMemoLines({});
   ReportClear();
   KeepFocusVisible();
 }
@@ -617,20 +538,15 @@ void TForm1::OnDropFiles(HDROP drop) {
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT k = 0; k < count; ++k) {
       const UINT length = DragQueryFileW(drop, k, nullptr, 0);
-      std::wstring path(length + 1, L'\0');
-      DragQueryFileW(drop, k, &path[0], length + 1);
-      path.resize(length);
-      wide.push_back(std::move(path));
+      wide.emplace_back(length, L'\0');
+      DragQueryFileW(drop, k, wide.back().data(), length + 1);
     }
   }
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
   heldFiles_.clear();  // the newest choice of files wins
   RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
-    if (const std::string* folder = FirstFolder(files)) {
-      form.ShowMessage(*folder + " is a folder; drop files");
-      return {};
-    }
+    if (RefuseFolder(form, files)) return {};
     return options_.commands.filesDropped(form, files);
   });
 }
@@ -644,18 +560,14 @@ bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std:
 
 void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
   std::vector<std::string> files;
-  if (wide.empty() || !UsableFiles(wide, files)) return;
-  if (const std::string* folder = FirstFolder(files)) {
-    ShowMessage(*folder + " is a folder; drop files");
-    return;
-  }
+  if (wide.empty() || !UsableFiles(wide, files) || RefuseFolder(*this, files)) return;
   heldFiles_ = std::move(files);
   ReportReplaceAll(heldFiles_);
 }
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
 void TForm1::ListBox1DblClick() { ReportClear(); }
-void TForm1::Memo1DblClick() { MemoClear(); }
+void TForm1::Memo1DblClick() { SetMemoLines({}); }
 void TForm1::Label3Click() {}
 
 // The commands. The file commands hold the gate while they run, so that the
@@ -748,9 +660,7 @@ void TForm1::SelectRadioButton(ControlId radio) {
   for (ControlId id : kRadioButtons) {
     SendMessageA(Control(id), BM_SETCHECK, id == radio ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  if (radio == ControlId::RadioButton1) RadioButton1Click();
-  if (radio == ControlId::RadioButton2) RadioButton2Click();
-  if (radio == ControlId::RadioButton3) RadioButton3Click();
+  RunClickHandler(radio);
 }
 
 void TForm1::ApplyMode(FormMode mode) {
@@ -767,20 +677,19 @@ void TForm1::SetVisible(ControlId id, bool visible) {
   ShowWindow(Control(id), visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TForm1::IsShown(ControlId id) const {
-  return (GetWindowLongPtrA(Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
 void TForm1::KeepFocusVisible() {
   // Keys must not go on into a control that was just hidden.
   const HWND focus = GetFocus();
-  if (focus != nullptr && IsChild(window_, focus) &&
-      (GetWindowLongPtrA(focus, GWL_STYLE) & WS_VISIBLE) == 0) {
-    SetFocus(window_);
-  }
+  if (IsChild(window_, focus) && !IsShown(focus)) SetFocus(window_);
 }
 
-std::string TForm1::ControlText(ControlId id) const { return WindowText(Control(id)); }
+std::string TForm1::ControlText(ControlId id) const {
+  const HWND control = Control(id);
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+  const int copied = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
 
 void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   // Labels take the size of their caption.
@@ -798,18 +707,10 @@ void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   InvalidateRect(control, nullptr, TRUE);
 }
 
-HWND TForm1::ProgressHandle(ProgressBar bar) const {
-  return Control(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2);
-}
-
-ProgressPace& TForm1::PaceOf(ProgressBar bar) {
-  return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
-}
-
 void TForm1::GiveHeldBackPosition(ProgressBar bar) {
   if (window_ == nullptr) return;
   if (const auto position = PaceOf(bar).TakeHeldBack(ProgressPace::Clock::now())) {
-    SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
+    SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
   }
 }
 
@@ -823,23 +724,6 @@ const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
 // ---------------------------------------------------------------------------
 // The form port
 
-std::string TForm1::Edit1Text() const { return ControlText(ControlId::Edit1); }
-std::string TForm1::Edit2Text() const { return ControlText(ControlId::Edit2); }
-
-void TForm1::SetEdit1Text(const std::string& text) {
-  SetWindowTextA(Control(ControlId::Edit1), text.c_str());
-}
-
-void TForm1::SetEdit2Text(const std::string& text) {
-  SetWindowTextA(Control(ControlId::Edit2), text.c_str());
-}
-
-void TForm1::ShowEdit1() { SetVisible(ControlId::Edit1, true); }
-
-bool TForm1::HidePassword() const {
-  return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
 void TForm1::ReportAppend(const std::string& line) {
   // An unsorted list adds at the end.
   const LRESULT result = SendMessageA(Control(ControlId::ListBox1), LB_ADDSTRING, 0,
@@ -850,81 +734,63 @@ void TForm1::ReportAppend(const std::string& line) {
 }
 
 void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
-  RedrawPause pause(Control(ControlId::ListBox1));
+  const HWND list = Control(ControlId::ListBox1);
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  const win::UniqueHandle<HWND, ResumeRedraw> redraw(list);
   ReportClear();
   for (const std::string& line : lines) ReportAppend(line);
 }
-
-void TForm1::ReportClear() { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
 
 void TForm1::MemoAppend(const std::string& line) {
   // As a list of lines adds one: after a last line that ends in CR LF, or on a new
   // line behind one that does not.
   const std::string text = ControlText(ControlId::Memo1);
-  std::string addition;
-  if (text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)) {
-    addition = line + "\r\n";
-  } else {
-    addition = "\r\n" + line;
-  }
+  const bool ended = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+  const std::string addition = text.empty() || ended ? line + "\r\n" : "\r\n" + line;
   const HWND memo = Control(ControlId::Memo1);
   const auto end = static_cast<WPARAM>(text.size());
   SendMessageA(memo, EM_SETSEL, end, static_cast<LPARAM>(end));
   SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
 }
 
-void TForm1::MemoClear() { SetWindowTextA(Control(ControlId::Memo1), ""); }
-
+// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
+// CR LF at the very end does not open another line.
 std::vector<std::string> TForm1::MemoLines() const {
-  return SplitMemoText(ControlText(ControlId::Memo1));
+  const std::string text = ControlText(ControlId::Memo1);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find("\r\n", start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
 }
 
 void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
-  SetWindowTextA(Control(ControlId::Memo1), JoinMemoLines(lines).c_str());
-}
-
-void TForm1::SetLabel3Caption(const std::string& caption) {
-  SetLabelCaption(ControlId::Label3, caption);
-}
-
-void TForm1::SetLabel4Caption(const std::string& caption) {
-  SetLabelCaption(ControlId::Label4, caption);
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  SetWindowTextA(Control(ControlId::Memo1), text.c_str());
 }
 
 // A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
   GiveHeldBackPosition(bar);
-  SetVisible(bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2,
-             visible);
+  SetVisible(BarControl(bar), visible);
 }
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
   GiveHeldBackPosition(bar);
-  SendMessageA(ProgressHandle(bar), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
+  SendMessageA(Control(BarControl(bar)), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
                static_cast<LPARAM>(maximum));
 }
 
 // Moving a bar repaints it at once; moves less than a frame apart wait (ProgressPace).
 void TForm1::SetProgressPosition(ProgressBar bar, int position) {
   if (!PaceOf(bar).Move(position, ProgressPace::Clock::now())) return;
-  SendMessageA(ProgressHandle(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void TForm1::SetOpenDialogMultiSelect() { openDialogMultiSelect_ = true; }
-
-bool TForm1::RunOpenDialog(const std::string& filter, std::vector<std::string>& files) {
-  return dialogs_->RunOpenDialog(window_, filter, openDialogMultiSelect_, files);
-}
-
-bool TForm1::RunSaveDialog(const std::string& defaultExtension, std::string& path) {
-  return dialogs_->RunSaveDialog(window_, defaultExtension, path);
+  SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void TForm1::ShowMessage(const std::string& text) { dialogs_->ShowMessage(window_, title_, text); }
-
-bool TForm1::AskOkCancel(const std::string& text, const std::string& caption) {
-  return dialogs_->AskOkCancel(window_, text, caption);
-}
 
 bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardText(window_, text); }
 

@@ -8,7 +8,6 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,9 +59,6 @@ class TForm1 final : public FormPort {
 
   HWND Handle() const { return window_; }
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
-  int Dpi() const { return dpi_; }
-  // A length at 96 DPI in the window's pixels.
-  int Scale(int pixels96) const;
 
   // Cipher-starting events go through the gate: the DDE service uses it too.
   CipherGate& Gate() { return gate_; }
@@ -70,34 +66,50 @@ class TForm1 final : public FormPort {
   void SetFormCloseAction(std::function<void()> action) { formCloseAction_ = std::move(action); }
 
   // The form port.
-  std::string Edit1Text() const override;
-  std::string Edit2Text() const override;
-  void SetEdit1Text(const std::string& text) override;
-  void SetEdit2Text(const std::string& text) override;
-  void ShowEdit1() override;
-  bool HidePassword() const override;
+  std::string Edit1Text() const override { return ControlText(ControlId::Edit1); }
+  std::string Edit2Text() const override { return ControlText(ControlId::Edit2); }
+  void SetEdit1Text(const std::string& text) override {
+    SetWindowTextA(Control(ControlId::Edit1), text.c_str());
+  }
+  void SetEdit2Text(const std::string& text) override {
+    SetWindowTextA(Control(ControlId::Edit2), text.c_str());
+  }
+  void ShowEdit1() override { SetVisible(ControlId::Edit1, true); }
+  bool HidePassword() const override {
+    return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
 
   void ReportAppend(const std::string& line) override;
   void ReportReplaceAll(const std::vector<std::string>& lines) override;
-  void ReportClear() override;
+  void ReportClear() override { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
 
   void MemoAppend(const std::string& line) override;
   std::vector<std::string> MemoLines() const override;
   void SetMemoLines(const std::vector<std::string>& lines) override;
 
-  void SetLabel3Caption(const std::string& caption) override;
-  void SetLabel4Caption(const std::string& caption) override;
+  void SetLabel3Caption(const std::string& caption) override {
+    SetLabelCaption(ControlId::Label3, caption);
+  }
+  void SetLabel4Caption(const std::string& caption) override {
+    SetLabelCaption(ControlId::Label4, caption);
+  }
 
   void ShowProgress(ProgressBar bar, bool visible) override;
   void SetProgressRange(ProgressBar bar, int minimum, int maximum) override;
   void SetProgressPosition(ProgressBar bar, int position) override;
 
-  void SetOpenDialogMultiSelect() override;
-  bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override;
-  bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override;
+  void SetOpenDialogMultiSelect() override { openDialogMultiSelect_ = true; }
+  bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override {
+    return dialogs_->RunOpenDialog(window_, filter, openDialogMultiSelect_, files);
+  }
+  bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override {
+    return dialogs_->RunSaveDialog(window_, defaultExtension, path);
+  }
 
   void ShowMessage(const std::string& text) override;
-  bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    return dialogs_->AskOkCancel(window_, text, caption);
+  }
 
   bool ReadClipboardText(std::string& text) override;
   bool WriteClipboardText(const std::string& text, bool privateText) override;
@@ -110,14 +122,15 @@ class TForm1 final : public FormPort {
 
  private:
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
-                                           UINT_PTR id, DWORD_PTR form);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ShowError(const std::string& text);
 
-  void CreateFonts();
+  // A length at 96 DPI in the window's pixels.
+  int Scale(int pixels96) const;
   void CreateControls();
   void OnCommand(int id, int notification);
+  // The click handler of a button, radio button or label, if it has one.
+  void RunClickHandler(ControlId control);
   LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
   void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
@@ -160,14 +173,13 @@ class TForm1 final : public FormPort {
   void SelectRadioButton(ControlId radio);
   void ApplyMode(FormMode mode);
   void SetVisible(ControlId id, bool visible);
-  bool IsShown(ControlId id) const;
   void KeepFocusVisible();
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
-  void MemoClear();
   void SetLabelCaption(ControlId label, const std::string& caption);
-  HWND ProgressHandle(ProgressBar bar) const;
-  ProgressPace& PaceOf(ProgressBar bar);
+  ProgressPace& PaceOf(ProgressBar bar) {
+    return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
+  }
   // Gives the bar the position its pace held back, if any.
   void GiveHeldBackPosition(ProgressBar bar);
   const ControlSpec* SpecOfWindow(HWND control) const;
