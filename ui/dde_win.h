@@ -38,7 +38,8 @@ struct DdeStringHandle : win::UniqueHandle<HSZ, DdeFreeStringHandle, DWORD> {
 // DdeClientConv1: a DDEML client conversation with its own client-only instance.
 class DdemlClientConversation final : public DdeClientConversation {
  public:
-  DdemlClientConversation() = default;
+  // ownService: the service this program offers, which the link never connects to.
+  explicit DdemlClientConversation(const std::string& ownService) : ownService_(ownService) {}
   ~DdemlClientConversation() override;
   DdemlClientConversation(const DdemlClientConversation&) = delete;
   DdemlClientConversation& operator=(const DdemlClientConversation&) = delete;
@@ -57,9 +58,6 @@ class DdemlClientConversation final : public DdeClientConversation {
   bool ExecuteMacro(const std::string& text, bool waitForReply) override;
   void CloseLink() override;
 
-  // The service this program offers, which the link never connects to.
-  void SetOwnService(const std::string& service) { ownService_ = service; }
-
  private:
   // How long a started service application may take to offer its service.
   static constexpr DWORD kStartTimeout = 10000;
@@ -68,14 +66,13 @@ class DdemlClientConversation final : public DdeClientConversation {
                                     HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
   bool EnsureInstance();
   bool Connect();
-  bool StartServiceApplication(HANDLE& process);
-  void ReleaseInstance();
+  win::KernelHandle StartServiceApplication();
 
   bool manualConnect_ = false;
   std::string serviceApplication_;
   std::string service_;
   std::string topic_;
-  std::string ownService_;
+  const std::string& ownService_;
   DWORD instance_ = 0;
   HCONV conversation_ = nullptr;
 };
@@ -92,7 +89,6 @@ class DdeServer {
   // or the DDEML error code when DDEML could not be initialised (then there is
   // no service). One server per process.
   UINT Start(const std::string& serviceName);
-  bool Running() const { return instance_ != 0; }
   const std::string& ServiceName() const { return serviceName_; }
 
   // Hands the events to the window. Events that arrived earlier run then.
@@ -118,7 +114,6 @@ class DdeServer {
   static LRESULT CALLBACK EventWindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam);
   HDDEDATA OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data);
-  bool Accepts(HSZ topic, HSZ service) const;
   HDDEDATA WildConnect(HSZ topic, HSZ service) const;
   void Post(DdeEvent event);
   // Runs on the window's thread through the hand-off: the event waits for Attach,
@@ -134,16 +129,10 @@ class DdeServer {
   std::set<HCONV> conversations_;  // the server conversations that are open
   std::deque<DdeEvent> early_;     // events before Attach
   WindowHandOff handOff_;          // from DDEML's callback to the window's turn
-  DdemlClientConversation backLink_;
+  DdemlClientConversation backLink_{serviceName_};
   std::unique_ptr<DdeService> service_;
   std::unique_ptr<DdeEventQueue> queue_;
   std::function<void(const std::string&)> showError_;
 };
-
-// This program's service name, from the running executable's path.
-std::string ExecutableServiceName();
-
-// The error text for a failed DdeInitialize.
-std::string DdeStartErrorText(UINT code);
 
 }  // namespace resicrypt
