@@ -51,7 +51,6 @@ bool Fits(HSZ asked, const DdeStringHandle& offered) {
 
 DdemlClientConversation::~DdemlClientConversation() {
   CloseLink();
-  if (instance_ != 0) DdeUninitialize(instance_);
   if (theBackLink == this) theBackLink = nullptr;
 }
 
@@ -67,10 +66,10 @@ HDDEDATA CALLBACK DdemlClientConversation::Callback(UINT type, UINT, HCONV conve
 }
 
 bool DdemlClientConversation::EnsureInstance() {
-  if (instance_ != 0) return true;
+  if (instance_) return true;
   DWORD instance = 0;
   if (DdeInitializeA(&instance, &Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) return false;
-  instance_ = instance;
+  instance_ = DdeInstance(instance);
   theBackLink = this;
   return true;
 }
@@ -83,10 +82,10 @@ bool DdemlClientConversation::SetLink(const std::string& service, const std::str
 }
 
 bool DdemlClientConversation::Connect() {
-  const DdeStringHandle service(instance_, service_);
-  const DdeStringHandle topic(instance_, topic_);
+  const DdeStringHandle service(instance_.Get(), service_);
+  const DdeStringHandle topic(instance_.Get(), topic_);
   if (!service || !topic) return false;
-  conversation_ = DdeConnect(instance_, service.Get(), topic.Get(), nullptr);
+  conversation_ = DdeConnect(instance_.Get(), service.Get(), topic.Get(), nullptr);
   return conversation_ != nullptr;
 }
 
@@ -167,7 +166,7 @@ UINT DdeServer::Start(const std::string& serviceName) {
                          CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
                      0);
   if (error != DMLERR_NO_ERROR) return error;
-  instance_ = instance;
+  instance_ = DdeInstance(instance);
   theServer = this;
   serviceName_ = serviceName;
 
@@ -180,11 +179,11 @@ UINT DdeServer::Start(const std::string& serviceName) {
   eventWindow_ = CreateWindowExA(0, kEventWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  module, nullptr);
 
-  serviceHandle_ = DdeStringHandle(instance_, serviceName_);
-  topicHandle_ = DdeStringHandle(instance_, kDdeTopic);
+  serviceHandle_ = DdeStringHandle(instance, serviceName_);
+  topicHandle_ = DdeStringHandle(instance, kDdeTopic);
   if (eventWindow_ == nullptr || !serviceHandle_ || !topicHandle_ ||
-      DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_REGISTER) == nullptr) {
-    const UINT nameError = DdeGetLastError(instance_);
+      DdeNameService(instance, serviceHandle_.Get(), nullptr, DNS_REGISTER) == nullptr) {
+    const UINT nameError = DdeGetLastError(instance);
     Stop();
     return nameError != DMLERR_NO_ERROR ? nameError : DMLERR_SYS_ERROR;
   }
@@ -209,13 +208,13 @@ void DdeServer::Detach() {
 void DdeServer::Stop() {
   Detach();
   backLink_.CloseLink();
-  if (instance_ != 0) {
-    if (serviceHandle_) DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_UNREGISTER);
-    serviceHandle_ = DdeStringHandle();
-    topicHandle_ = DdeStringHandle();
-    DdeUninitialize(instance_);
-    instance_ = 0;
+  // The names go before the instance they belong to.
+  if (serviceHandle_) {
+    DdeNameService(instance_.Get(), serviceHandle_.Get(), nullptr, DNS_UNREGISTER);
   }
+  serviceHandle_.Reset();
+  topicHandle_.Reset();
+  instance_.Reset();
   conversations_.clear();
   early_.clear();
   if (eventWindow_ != nullptr) {
@@ -241,8 +240,8 @@ HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT, HCONV conversation, HSZ h
 HDDEDATA DdeServer::WildConnect(HSZ topic, HSZ service) const {
   if (!Fits(topic, topicHandle_) || !Fits(service, serviceHandle_)) return nullptr;
   HSZPAIR pairs[2] = {{serviceHandle_.Get(), topicHandle_.Get()}, {nullptr, nullptr}};
-  return DdeCreateDataHandle(instance_, reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0, nullptr,
-                             0, 0);
+  return DdeCreateDataHandle(instance_.Get(), reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0,
+                             nullptr, 0, 0);
 }
 
 HDDEDATA DdeServer::OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data) {

@@ -35,14 +35,15 @@ struct DdeStringHandle : win::UniqueHandle<HSZ, DdeFreeStringHandle, DWORD> {
       : UniqueHandle(DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI), instance) {}
 };
 
+// A DDEML instance of this thread, ended with its owner.
+using DdeInstance = win::UniqueHandle<DWORD, DdeUninitialize>;
+
 // DdeClientConv1: a DDEML client conversation with its own client-only instance.
 class DdemlClientConversation final : public DdeClientConversation {
  public:
   // ownService: the service this program offers, which the link never connects to.
   explicit DdemlClientConversation(const std::string& ownService) : ownService_(ownService) {}
   ~DdemlClientConversation() override;
-  DdemlClientConversation(const DdemlClientConversation&) = delete;
-  DdemlClientConversation& operator=(const DdemlClientConversation&) = delete;
 
   void SetConnectModeManual() override { manualConnect_ = true; }
   // Only a full path to an existing .exe is ever started from it, without
@@ -73,7 +74,7 @@ class DdemlClientConversation final : public DdeClientConversation {
   std::string service_;
   std::string topic_;
   const std::string& ownService_;
-  DWORD instance_ = 0;
+  DdeInstance instance_;
   HCONV conversation_ = nullptr;
 };
 
@@ -82,8 +83,6 @@ class DdeServer {
  public:
   DdeServer();
   ~DdeServer();
-  DdeServer(const DdeServer&) = delete;
-  DdeServer& operator=(const DdeServer&) = delete;
 
   // Initialises DDEML on this thread and registers the service name. Returns 0,
   // or the DDEML error code when DDEML could not be initialised (then there is
@@ -122,7 +121,7 @@ class DdeServer {
   void Pump();
 
   std::string serviceName_;
-  DWORD instance_ = 0;
+  DdeInstance instance_;
   DdeStringHandle serviceHandle_;
   DdeStringHandle topicHandle_;
   HWND eventWindow_ = nullptr;

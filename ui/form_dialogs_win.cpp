@@ -27,8 +27,6 @@ class ScreenCentring {
  public:
   ScreenCentring() : previous_(active_) { active_ = this; }
   ~ScreenCentring() { active_ = previous_; }
-  ScreenCentring(const ScreenCentring&) = delete;
-  ScreenCentring& operator=(const ScreenCentring&) = delete;
 
  private:
   static LRESULT CALLBACK HookProcedure(int code, WPARAM wParam, LPARAM lParam) {
