@@ -69,11 +69,6 @@ int CentredMessageBox(HWND owner, const std::string& text, const std::string& ti
   return MessageBoxA(owner, text.c_str(), title.c_str(), type);
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
-}
-
 }  // namespace
 
 std::wstring SystemDialogs::StartFolder() const {
@@ -106,7 +101,8 @@ bool SystemDialogs::RunFileDialog(HWND owner, OPENFILENAMEW dialog, bool save,
   }
   const std::vector<std::wstring> wide = ChosenFiles(buffer.data(), buffer.size());
   if (wide.empty()) return false;
-  lastFolder_ = FolderOf(wide.front());
+  // The folder with its separator; empty (npos + 1 is 0) for a name without one.
+  lastFolder_ = wide.front().substr(0, wide.front().find_last_of(L"\\/") + 1);
   std::wstring refused;
   if (!AnsiPaths(wide, files, refused)) {
     ShowWideMessage(owner, ExecutableTitle(), UnusableNameText(refused));
@@ -173,11 +169,8 @@ std::string DialogFilter(const std::string& filter) {
 }
 
 std::string FileTitleOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot);
-  return name;
+  const std::string name = path.substr(path.find_last_of("\\/:") + 1);  // npos + 1 is 0
+  return name.substr(0, name.rfind('.'));  // the whole name when it has no dot
 }
 
 std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size) {
