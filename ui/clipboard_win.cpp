@@ -1,5 +1,6 @@
 #include "ui/clipboard_win.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -18,17 +19,20 @@ constexpr std::array<const char*, 3> kPrivacyFormats{
     "CanUploadToCloudClipboard",
 };
 
+// Movable global memory holding a copy of the bytes; empty when it cannot be had.
+GlobalMemory CopyToGlobal(const void* bytes, std::size_t size) {
+  GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, size));
+  const GlobalLockScope lock(memory.Get());
+  if (!lock) return {};
+  std::memcpy(lock.Get(), bytes, size);
+  return memory;
+}
+
 // Puts a DWORD 0 on the open clipboard in the given format.
 void SetZeroWord(UINT format) {
-  GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD)));
-  if (!memory) return;
-  {
-    GlobalLockScope lock(memory.Get());
-    if (!lock) return;
-    const DWORD zero = 0;
-    std::memcpy(lock.Data(), &zero, sizeof zero);
-  }
-  if (SetClipboardData(format, memory.Get()) != nullptr) memory.Release();
+  const DWORD zero = 0;
+  GlobalMemory memory = CopyToGlobal(&zero, sizeof zero);
+  if (memory && SetClipboardData(format, memory.Get()) != nullptr) memory.Release();
 }
 
 }  // namespace
@@ -37,32 +41,22 @@ bool ReadClipboardText(HWND owner, std::string& text) {
   ClipboardSession clipboard(owner);
   if (!clipboard) return false;
   text.clear();
-  if (!IsClipboardFormatAvailable(CF_TEXT)) return true;
   const HANDLE data = GetClipboardData(CF_TEXT);
   if (data == nullptr) return true;
-  GlobalLockScope lock(data);
+  const GlobalLockScope lock(data);
   if (!lock) return true;
-  const auto* bytes = static_cast<const char*>(lock.Data());
-  const SIZE_T size = GlobalSize(data);
-  std::size_t length = 0;
-  while (length < size && bytes[length] != '\0') ++length;
-  text.assign(bytes, length);
+  const auto* bytes = static_cast<const char*>(lock.Get());
+  text.assign(bytes, std::find(bytes, bytes + GlobalSize(data), '\0'));
   return true;
 }
 
 bool WriteClipboardText(HWND owner, const std::string& text, bool privateText) {
   // The memory is filled before the clipboard is opened and emptied, so a failed
   // allocation leaves the old content in place.
-  GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
+  GlobalMemory memory = CopyToGlobal(text.c_str(), text.size() + 1);
   if (!memory) return false;
-  {
-    GlobalLockScope lock(memory.Get());
-    if (!lock) return false;
-    std::memcpy(lock.Data(), text.c_str(), text.size() + 1);
-  }
   ClipboardSession clipboard(owner);
-  if (!clipboard) return false;
-  if (!EmptyClipboard()) return false;
+  if (!clipboard || !EmptyClipboard()) return false;
   if (SetClipboardData(CF_TEXT, memory.Get()) == nullptr) return false;
   memory.Release();  // the clipboard owns it now
   if (privateText) {

@@ -3,9 +3,8 @@
 #include <cassert>
 #include <exception>
 #include <utility>
-#include <vector>
 
-#include "ui/executable_path_win.h"
+#include "container/platform_file.h"
 
 namespace resicrypt {
 
@@ -37,9 +36,12 @@ void HandleSentMessagesFor(DWORD milliseconds) {
   }
 }
 
-bool IsExistingFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// The value of a DDEML flag as a callback returns it.
+HDDEDATA DdeFlag(ULONG_PTR flag) { return reinterpret_cast<HDDEDATA>(flag); }
+
+// Whether a name asked for is the one offered, or was left open.
+bool Fits(HSZ asked, const DdeStringHandle& offered) {
+  return asked == nullptr || DdeCmpStringHandles(asked, offered.Get()) == 0;
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ bool IsExistingFile(const std::string& path) {
 
 DdemlClientConversation::~DdemlClientConversation() {
   CloseLink();
-  ReleaseInstance();
+  if (theBackLink == this) theBackLink = nullptr;
 }
 
 HDDEDATA CALLBACK DdemlClientConversation::Callback(UINT type, UINT, HCONV conversation, HSZ, HSZ,
@@ -64,34 +66,26 @@ HDDEDATA CALLBACK DdemlClientConversation::Callback(UINT type, UINT, HCONV conve
 }
 
 bool DdemlClientConversation::EnsureInstance() {
-  if (instance_ != 0) return true;
+  if (instance_) return true;
   DWORD instance = 0;
   if (DdeInitializeA(&instance, &Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) return false;
-  instance_ = instance;
+  instance_ = DdeInstance(instance);
   theBackLink = this;
   return true;
-}
-
-void DdemlClientConversation::ReleaseInstance() {
-  if (instance_ == 0) return;
-  DdeUninitialize(instance_);
-  instance_ = 0;
-  if (theBackLink == this) theBackLink = nullptr;
 }
 
 bool DdemlClientConversation::SetLink(const std::string& service, const std::string& topic) {
   CloseLink();
   service_ = service;
   topic_ = topic;
-  if (!manualConnect_) return OpenLink();
-  return true;
+  return manualConnect_ || OpenLink();
 }
 
 bool DdemlClientConversation::Connect() {
-  const DdeStringHandle service(instance_, service_);
-  const DdeStringHandle topic(instance_, topic_);
+  const DdeStringHandle service(instance_.Get(), service_);
+  const DdeStringHandle topic(instance_.Get(), topic_);
   if (!service || !topic) return false;
-  conversation_ = DdeConnect(instance_, service.Get(), topic.Get(), nullptr);
+  conversation_ = DdeConnect(instance_.Get(), service.Get(), topic.Get(), nullptr);
   return conversation_ != nullptr;
 }
 
@@ -102,9 +96,8 @@ bool DdemlClientConversation::OpenLink() {
     return false;
   }
   if (Connect()) return true;
-  HANDLE started = nullptr;
-  if (serviceApplication_.empty() || !StartServiceApplication(started)) return false;
-  const win::KernelHandle process(started);
+  const win::KernelHandle process = StartServiceApplication();
+  if (!process) return false;
   // The started program needs a moment before it offers its service.
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < kStartTimeout) {
@@ -115,13 +108,14 @@ bool DdemlClientConversation::OpenLink() {
   return false;
 }
 
-bool DdemlClientConversation::StartServiceApplication(HANDLE& process) {
+win::KernelHandle DdemlClientConversation::StartServiceApplication() {
   // The service application is the caller's own program, never a command line:
   // only a full path to an existing .exe is started, by that path alone, quoted,
   // with no arguments and no search. Anything else starts nothing, so that no
   // DDE partner can make this program run a command of its choosing.
-  if (!IsCallerProgramPath(serviceApplication_) || !IsExistingFile(serviceApplication_)) {
-    return false;
+  if (!IsCallerProgramPath(serviceApplication_) ||
+      FileTypeAt(serviceApplication_) != FileType::kRegular) {
+    return {};
   }
   std::string commandLine = CallerProgramCommandLine(serviceApplication_);
   STARTUPINFOA startup{};
@@ -131,30 +125,24 @@ bool DdemlClientConversation::StartServiceApplication(HANDLE& process) {
   PROCESS_INFORMATION information{};
   if (!CreateProcessA(serviceApplication_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &information)) {
-    return false;
+    return {};
   }
   CloseHandle(information.hThread);
-  process = information.hProcess;
-  return true;
+  return win::KernelHandle(information.hProcess);
 }
 
 bool DdemlClientConversation::ExecuteMacro(const std::string& text, bool waitForReply) {
   if (conversation_ == nullptr) return false;
   // Plain text with its terminating zero.
-  std::vector<BYTE> data(text.begin(), text.end());
-  data.push_back(0);
-  DWORD result = 0;
-  const HDDEDATA sent = DdeClientTransaction(
-      data.data(), static_cast<DWORD>(data.size()), conversation_, nullptr, CF_TEXT, XTYP_EXECUTE,
-      waitForReply ? kExecuteWaitTimeout : TIMEOUT_ASYNC, &result);
-  return sent != nullptr;
+  std::string data = text;
+  return DdeClientTransaction(reinterpret_cast<LPBYTE>(data.data()),
+                              static_cast<DWORD>(data.size() + 1), conversation_, nullptr, CF_TEXT,
+                              XTYP_EXECUTE, waitForReply ? kExecuteWaitTimeout : TIMEOUT_ASYNC,
+                              nullptr) != nullptr;
 }
 
 void DdemlClientConversation::CloseLink() {
-  if (conversation_ != nullptr) {
-    const HCONV conversation = std::exchange(conversation_, nullptr);
-    DdeDisconnect(conversation);
-  }
+  if (conversation_ != nullptr) DdeDisconnect(std::exchange(conversation_, nullptr));
   service_.clear();
   topic_.clear();
 }
@@ -178,10 +166,9 @@ UINT DdeServer::Start(const std::string& serviceName) {
                          CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
                      0);
   if (error != DMLERR_NO_ERROR) return error;
-  instance_ = instance;
+  instance_ = DdeInstance(instance);
   theServer = this;
   serviceName_ = serviceName;
-  backLink_.SetOwnService(serviceName_);
 
   const HINSTANCE module = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass{};
@@ -192,11 +179,11 @@ UINT DdeServer::Start(const std::string& serviceName) {
   eventWindow_ = CreateWindowExA(0, kEventWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  module, nullptr);
 
-  serviceHandle_ = DdeStringHandle(instance_, serviceName_);
-  topicHandle_ = DdeStringHandle(instance_, kDdeTopic);
+  serviceHandle_ = DdeStringHandle(instance, serviceName_);
+  topicHandle_ = DdeStringHandle(instance, kDdeTopic);
   if (eventWindow_ == nullptr || !serviceHandle_ || !topicHandle_ ||
-      DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_REGISTER) == nullptr) {
-    const UINT nameError = DdeGetLastError(instance_);
+      DdeNameService(instance, serviceHandle_.Get(), nullptr, DNS_REGISTER) == nullptr) {
+    const UINT nameError = DdeGetLastError(instance);
     Stop();
     return nameError != DMLERR_NO_ERROR ? nameError : DMLERR_SYS_ERROR;
   }
@@ -221,13 +208,13 @@ void DdeServer::Detach() {
 void DdeServer::Stop() {
   Detach();
   backLink_.CloseLink();
-  if (instance_ != 0) {
-    if (serviceHandle_) DdeNameService(instance_, serviceHandle_.Get(), nullptr, DNS_UNREGISTER);
-    serviceHandle_ = DdeStringHandle();
-    topicHandle_ = DdeStringHandle();
-    DdeUninitialize(instance_);
-    instance_ = 0;
+  // The names go before the instance they belong to.
+  if (serviceHandle_) {
+    DdeNameService(instance_.Get(), serviceHandle_.Get(), nullptr, DNS_UNREGISTER);
   }
+  serviceHandle_.Reset();
+  topicHandle_.Reset();
+  instance_.Reset();
   conversations_.clear();
   early_.clear();
   if (eventWindow_ != nullptr) {
@@ -244,31 +231,25 @@ HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT, HCONV conversation, HSZ h
   try {
     return theServer->OnCallback(type, conversation, hsz1, hsz2, data);
   } catch (...) {
-    return type == XTYP_EXECUTE ? reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED) : nullptr;
+    return type == XTYP_EXECUTE ? DdeFlag(DDE_FNOTPROCESSED) : nullptr;
   }
-}
-
-// The topic "DdeServerConv1" in any letter case, on this service or on no
-// service named.
-bool DdeServer::Accepts(HSZ topic, HSZ service) const {
-  if (topic == nullptr || DdeCmpStringHandles(topic, topicHandle_.Get()) != 0) return false;
-  return service == nullptr || DdeCmpStringHandles(service, serviceHandle_.Get()) == 0;
 }
 
 // A connection that leaves service or topic open gets the one pair this server
 // offers, when it fits.
 HDDEDATA DdeServer::WildConnect(HSZ topic, HSZ service) const {
-  if (topic != nullptr && DdeCmpStringHandles(topic, topicHandle_.Get()) != 0) return nullptr;
-  if (service != nullptr && DdeCmpStringHandles(service, serviceHandle_.Get()) != 0) return nullptr;
+  if (!Fits(topic, topicHandle_) || !Fits(service, serviceHandle_)) return nullptr;
   HSZPAIR pairs[2] = {{serviceHandle_.Get(), topicHandle_.Get()}, {nullptr, nullptr}};
-  return DdeCreateDataHandle(instance_, reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0, nullptr,
-                             0, 0);
+  return DdeCreateDataHandle(instance_.Get(), reinterpret_cast<LPBYTE>(pairs), sizeof pairs, 0,
+                             nullptr, 0, 0);
 }
 
 HDDEDATA DdeServer::OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data) {
   switch (type) {
     case XTYP_CONNECT:  // hsz1 topic, hsz2 service
-      return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(Accepts(hsz1, hsz2) ? TRUE : FALSE));
+      // The topic "DdeServerConv1" in any letter case, on this service or on no
+      // service named.
+      return DdeFlag(hsz1 != nullptr && Fits(hsz1, topicHandle_) && Fits(hsz2, serviceHandle_));
     case XTYP_WILDCONNECT:
       return WildConnect(hsz1, hsz2);
     case XTYP_CONNECT_CONFIRM:
@@ -280,11 +261,11 @@ HDDEDATA DdeServer::OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2
       const DWORD size = data != nullptr ? DdeGetData(data, nullptr, 0, 0) : 0;
       std::string text(size, '\0');
       if (size == 0 || DdeGetData(data, reinterpret_cast<LPBYTE>(text.data()), size, 0) != size) {
-        return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FNOTPROCESSED));
+        return DdeFlag(DDE_FNOTPROCESSED);
       }
       text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
       Post({DdeEvent::Kind::Macro, SplitMacroLines(text)});
-      return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FACK));
+      return DdeFlag(DDE_FACK);
     }
     case XTYP_DISCONNECT:
       if (conversations_.erase(conversation) > 0) Post({DdeEvent::Kind::Close, {}});
@@ -324,14 +305,6 @@ LRESULT CALLBACK DdeServer::EventWindowProcedure(HWND window, UINT message, WPAR
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// ---------------------------------------------------------------------------
-
-std::string ExecutableServiceName() { return DdeServiceName(ExecutablePath()); }
-
-std::string DdeStartErrorText(UINT code) {
-  return DdeStartErrorText(code, code == DMLERR_MEMORY_ERROR);
 }
 
 }  // namespace resicrypt

@@ -35,13 +35,15 @@ struct DdeStringHandle : win::UniqueHandle<HSZ, DdeFreeStringHandle, DWORD> {
       : UniqueHandle(DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI), instance) {}
 };
 
+// A DDEML instance of this thread, ended with its owner.
+using DdeInstance = win::UniqueHandle<DWORD, DdeUninitialize>;
+
 // DdeClientConv1: a DDEML client conversation with its own client-only instance.
 class DdemlClientConversation final : public DdeClientConversation {
  public:
-  DdemlClientConversation() = default;
+  // ownService: the service this program offers, which the link never connects to.
+  explicit DdemlClientConversation(const std::string& ownService) : ownService_(ownService) {}
   ~DdemlClientConversation() override;
-  DdemlClientConversation(const DdemlClientConversation&) = delete;
-  DdemlClientConversation& operator=(const DdemlClientConversation&) = delete;
 
   void SetConnectModeManual() override { manualConnect_ = true; }
   // Only a full path to an existing .exe is ever started from it, without
@@ -57,9 +59,6 @@ class DdemlClientConversation final : public DdeClientConversation {
   bool ExecuteMacro(const std::string& text, bool waitForReply) override;
   void CloseLink() override;
 
-  // The service this program offers, which the link never connects to.
-  void SetOwnService(const std::string& service) { ownService_ = service; }
-
  private:
   // How long a started service application may take to offer its service.
   static constexpr DWORD kStartTimeout = 10000;
@@ -68,15 +67,14 @@ class DdemlClientConversation final : public DdeClientConversation {
                                     HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
   bool EnsureInstance();
   bool Connect();
-  bool StartServiceApplication(HANDLE& process);
-  void ReleaseInstance();
+  win::KernelHandle StartServiceApplication();
 
   bool manualConnect_ = false;
   std::string serviceApplication_;
   std::string service_;
   std::string topic_;
-  std::string ownService_;
-  DWORD instance_ = 0;
+  const std::string& ownService_;
+  DdeInstance instance_;
   HCONV conversation_ = nullptr;
 };
 
@@ -85,14 +83,11 @@ class DdeServer {
  public:
   DdeServer();
   ~DdeServer();
-  DdeServer(const DdeServer&) = delete;
-  DdeServer& operator=(const DdeServer&) = delete;
 
   // Initialises DDEML on this thread and registers the service name. Returns 0,
   // or the DDEML error code when DDEML could not be initialised (then there is
   // no service). One server per process.
   UINT Start(const std::string& serviceName);
-  bool Running() const { return instance_ != 0; }
   const std::string& ServiceName() const { return serviceName_; }
 
   // Hands the events to the window. Events that arrived earlier run then.
@@ -118,7 +113,6 @@ class DdeServer {
   static LRESULT CALLBACK EventWindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam);
   HDDEDATA OnCallback(UINT type, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data);
-  bool Accepts(HSZ topic, HSZ service) const;
   HDDEDATA WildConnect(HSZ topic, HSZ service) const;
   void Post(DdeEvent event);
   // Runs on the window's thread through the hand-off: the event waits for Attach,
@@ -127,23 +121,17 @@ class DdeServer {
   void Pump();
 
   std::string serviceName_;
-  DWORD instance_ = 0;
+  DdeInstance instance_;
   DdeStringHandle serviceHandle_;
   DdeStringHandle topicHandle_;
   HWND eventWindow_ = nullptr;
   std::set<HCONV> conversations_;  // the server conversations that are open
   std::deque<DdeEvent> early_;     // events before Attach
   WindowHandOff handOff_;          // from DDEML's callback to the window's turn
-  DdemlClientConversation backLink_;
+  DdemlClientConversation backLink_{serviceName_};
   std::unique_ptr<DdeService> service_;
   std::unique_ptr<DdeEventQueue> queue_;
   std::function<void(const std::string&)> showError_;
 };
-
-// This program's service name, from the running executable's path.
-std::string ExecutableServiceName();
-
-// The error text for a failed DdeInitialize.
-std::string DdeStartErrorText(UINT code);
 
 }  // namespace resicrypt

@@ -16,11 +16,9 @@ CommandThread::Body JobBody(FormPort& form, std::optional<FileJob> job) {
   };
 }
 
-FileFormCommand FileCommand(std::optional<FileJob> (*prepare)(FormPort&, const std::string*)) {
-  return [prepare](FormPort& form) { return JobBody(form, prepare(form, nullptr)); };
-}
-FileFormCommand FileCommand(
-    std::optional<FileJob> (*prepare)(FormPort&, const std::vector<std::string>*)) {
+// A button's file command: what its preparation gives, chosen in its dialogs.
+template <class Files>
+FileFormCommand FileCommand(std::optional<FileJob> (*prepare)(FormPort&, const Files*)) {
   return [prepare](FormPort& form) { return JobBody(form, prepare(form, nullptr)); };
 }
 

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -26,8 +27,6 @@ class ScreenCentring {
  public:
   ScreenCentring() : previous_(active_) { active_ = this; }
   ~ScreenCentring() { active_ = previous_; }
-  ScreenCentring(const ScreenCentring&) = delete;
-  ScreenCentring& operator=(const ScreenCentring&) = delete;
 
  private:
   static LRESULT CALLBACK HookProcedure(int code, WPARAM wParam, LPARAM lParam) {
@@ -70,25 +69,6 @@ int CentredMessageBox(HWND owner, const std::string& text, const std::string& ti
   return MessageBoxA(owner, text.c_str(), title.c_str(), type);
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
-}
-
-// A dialog that ended without a choice was cancelled, or failed: a failure is
-// thrown, so the error box tells the user instead of a silent nothing.
-void ThrowIfDialogFailed(const char* what) {
-  const DWORD error = CommDlgExtendedError();
-  if (error == 0) return;
-  if (error == FNERR_BUFFERTOOSMALL) {
-    throw std::runtime_error("Too many files were chosen at once");
-  }
-  char text[128];
-  std::snprintf(text, sizeof text, "The %s dialog failed (error 0x%lx)", what,
-                static_cast<unsigned long>(error));
-  throw std::runtime_error(text);
-}
-
 }  // namespace
 
 std::wstring SystemDialogs::StartFolder() const {
@@ -100,14 +80,32 @@ std::wstring SystemDialogs::StartFolder() const {
   return documents;
 }
 
-bool SystemDialogs::Chosen(HWND owner, const std::vector<std::wstring>& wide,
-                           std::vector<std::string>& files) {
+bool SystemDialogs::RunFileDialog(HWND owner, OPENFILENAMEW dialog, bool save,
+                                  const std::wstring& folder, std::vector<std::string>& files) {
+  std::vector<wchar_t> buffer(dialog.nMaxFile, L'\0');
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFile = buffer.data();
+  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  dialog.Flags |= OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+  if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) {
+    // Cancelled, or failed: a failure is thrown, so the error box tells the user
+    // instead of a silent nothing.
+    const DWORD error = CommDlgExtendedError();
+    if (error == 0) return false;
+    char text[128];
+    std::snprintf(text, sizeof text, "The %s dialog failed (error 0x%lx)", save ? "save" : "open",
+                  static_cast<unsigned long>(error));
+    throw std::runtime_error(error == FNERR_BUFFERTOOSMALL ? "Too many files were chosen at once"
+                                                           : text);
+  }
+  const std::vector<std::wstring> wide = ChosenFiles(buffer.data(), buffer.size());
   if (wide.empty()) return false;
-  lastFolder_ = FolderOf(wide.front());
+  // The folder with its separator; empty (npos + 1 is 0) for a name without one.
+  lastFolder_ = wide.front().substr(0, wide.front().find_last_of(L"\\/") + 1);
   std::wstring refused;
   if (!AnsiPaths(wide, files, refused)) {
     ShowWideMessage(owner, ExecutableTitle(), UnusableNameText(refused));
-    files.clear();
     return false;
   }
   return true;
@@ -116,45 +114,25 @@ bool SystemDialogs::Chosen(HWND owner, const std::vector<std::wstring>& wide,
 bool SystemDialogs::RunOpenDialog(HWND owner, const std::string& filter, bool multiSelect,
                                   std::vector<std::string>& files) {
   const std::wstring filterList = WidePath(DialogFilter(filter));
-  const std::wstring folder = StartFolder();
-  std::vector<wchar_t> buffer(kOpenBufferSize, L'\0');
   OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner;
   dialog.lpstrFilter = filterList.empty() ? nullptr : filterList.c_str();
   dialog.nFilterIndex = 1;
-  dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kOpenBufferSize;
-  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  if (multiSelect) dialog.Flags |= OFN_ALLOWMULTISELECT;
-  if (!GetOpenFileNameW(&dialog)) {
-    ThrowIfDialogFailed("open");
-    return false;
-  }
-  return Chosen(owner, ChosenFiles(buffer.data(), buffer.size()), files);
+  if (multiSelect) dialog.Flags = OFN_ALLOWMULTISELECT;
+  return RunFileDialog(owner, dialog, false, StartFolder(), files);
 }
 
 bool SystemDialogs::RunSaveDialog(HWND owner, const std::string& defaultExtension,
                                   std::string& path) {
-  std::vector<wchar_t> buffer(kSaveBufferSize, L'\0');
-  const std::wstring folder = path.empty() ? StartFolder() : WidePath(path);
   const std::wstring extension = WidePath(defaultExtension);
   OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner;
-  dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kSaveBufferSize;
   dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   // No overwrite prompt: an existing container of that name is replaced.
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameW(&dialog)) {
-    ThrowIfDialogFailed("save");
+  std::vector<std::string> chosen;
+  if (!RunFileDialog(owner, dialog, true, path.empty() ? StartFolder() : WidePath(path), chosen)) {
     return false;
   }
-  std::vector<std::string> chosen;
-  if (!Chosen(owner, {std::wstring(buffer.data())}, chosen)) return false;
   path = chosen.front();
   return true;
 }
@@ -184,20 +162,32 @@ void SystemDialogs::ShowWideMessage(HWND owner, const std::string& title,
 std::string DialogFilter(const std::string& filter) {
   if (filter.empty()) return {};
   std::string list = filter;
-  for (char& c : list) {
-    if (c == '|') c = '\0';
-  }
+  std::replace(list.begin(), list.end(), '|', '\0');
   if (list.back() != '\0') list.push_back('\0');
   list.push_back('\0');
   return list;
 }
 
 std::string FileTitleOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot);
-  return name;
+  const std::string name = path.substr(path.find_last_of("\\/:") + 1);  // npos + 1 is 0
+  return name.substr(0, name.rfind('.'));  // the whole name when it has no dot
+}
+
+std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size) {
+  std::vector<std::wstring> parts;
+  for (std::size_t at = 0; at < size && buffer[at] != 0; at += parts.back().size() + 1) {
+    parts.emplace_back(buffer + at, wcsnlen(buffer + at, size - at));
+  }
+  if (parts.size() <= 1) return parts;
+  std::wstring folder = parts.front();
+  if (folder.back() != L'\\' && folder.back() != L'/') folder.push_back(L'\\');
+  parts.erase(parts.begin());
+  for (std::wstring& name : parts) {
+    const bool absolute =
+        name.size() > 1 && (name[1] == L':' || (name[0] == L'\\' && name[1] == L'\\'));
+    if (!absolute) name = folder + name;
+  }
+  return parts;
 }
 
 std::string ExecutableTitle() { return FileTitleOf(ExecutablePath()); }

@@ -52,8 +52,10 @@ class SystemDialogs final : public FormDialogs {
 
  private:
   std::wstring StartFolder() const;
-  // Converts what a dialog chose, or tells the user which name cannot be used.
-  bool Chosen(HWND owner, const std::vector<std::wstring>& wide, std::vector<std::string>& files);
+  // The set-up both file dialogs share, then the save or the open dialog; what it
+  // chose is converted, or the user is told which name cannot be used.
+  bool RunFileDialog(HWND owner, OPENFILENAMEW dialog, bool save, const std::wstring& folder,
+                     std::vector<std::string>& files);
 
   std::wstring lastFolder_;
 };
@@ -65,30 +67,7 @@ std::string DialogFilter(const std::string& filter);
 // The names an open dialog returns in its buffer as full paths: one full path, or
 // (several files chosen) the folder followed by the bare names, each NUL-ended,
 // with a second NUL at the end.
-template <class Char>
-std::vector<std::basic_string<Char>> ChosenFiles(const Char* buffer, std::size_t size) {
-  using Text = std::basic_string<Char>;
-  std::vector<Text> parts;
-  std::size_t at = 0;
-  while (at < size && buffer[at] != 0) {
-    std::size_t end = at;
-    while (end < size && buffer[end] != 0) ++end;
-    parts.emplace_back(buffer + at, end - at);
-    at = end + 1;
-  }
-  if (parts.size() <= 1) return parts;
-  Text folder = parts.front();
-  if (folder.back() != Char('\\') && folder.back() != Char('/')) folder.push_back(Char('\\'));
-  std::vector<Text> files;
-  files.reserve(parts.size() - 1);
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    const Text& name = parts[i];
-    const bool absolute = (name.size() > 1 && name[1] == Char(':')) ||
-                          (name.size() > 1 && name[0] == Char('\\') && name[1] == Char('\\'));
-    files.push_back(absolute ? name : folder + name);
-  }
-  return files;
-}
+std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size);
 
 // The file name of a path without folder and extension: the boxes' title.
 std::string FileTitleOf(const std::string& path);

@@ -77,21 +77,11 @@ const ControlSpec& SpecOf(ControlId id) {
 }
 
 COLORREF TextColourValue(TextColour colour) {
-  switch (colour) {
-    case TextColour::Gray:
-      return RGB(128, 128, 128);
-    case TextColour::Blue:
-      return RGB(0, 0, 255);
-    case TextColour::Teal:
-      return RGB(0, 128, 128);
-    case TextColour::Black:
-      return RGB(0, 0, 0);
-    case TextColour::Red:
-      return RGB(255, 0, 0);
-    case TextColour::WindowText:
-      return GetSysColor(COLOR_WINDOWTEXT);
-  }
-  return RGB(0, 0, 0);
+  // Gray, Blue, Teal, Black and Red; WindowText follows the system.
+  constexpr std::array<COLORREF, 5> kFixed{RGB(128, 128, 128), RGB(0, 0, 255), RGB(0, 128, 128),
+                                           RGB(0, 0, 0), RGB(255, 0, 0)};
+  if (colour == TextColour::WindowText) return GetSysColor(COLOR_WINDOWTEXT);
+  return kFixed.at(static_cast<std::size_t>(colour));
 }
 
 namespace {

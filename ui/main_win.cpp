@@ -9,17 +9,22 @@
 #include "engine/fast_codec.h"
 #include "ui/alUnit23_win.h"
 #include "ui/dde_win.h"
+#include "ui/executable_path_win.h"
 #include "ui/form_dialogs_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+  using namespace resicrypt;
+  // The error box, with the program's name for its title.
+  const auto showError = [](HWND owner, const std::string& text) {
+    SystemDialogs().ShowError(owner, ExecutableTitle(), ErrorBoxText(text));
+  };
   // The layout is scaled to the screen's DPI by the window itself.
   SetProcessDPIAware();
 
   // A RESICRYPT_CODEC level this processor lacks, or an unknown word, is refused
   // before anything runs, in a box: a window program has no console to print to.
-  if (const char* error = resicrypt::CodecSettingError()) {
-    resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
-                                         resicrypt::ErrorBoxText(error));
+  if (const char* error = CodecSettingError()) {
+    showError(nullptr, error);
     return 2;
   }
 
@@ -27,27 +32,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   // DDE the window still comes up, only without the service. A second instance
   // (a second double-click) leaves the service to the first and works on its own:
   // the first to hold the service's mutex in this session serves it.
-  resicrypt::DdeServer dde;
-  const std::string serviceName = resicrypt::ExecutableServiceName();
+  DdeServer dde;
+  const std::string serviceName = DdeServiceName(ExecutablePath());
   // The mutex is held until the process ends.
   const HANDLE serviceOwner =
       CreateMutexA(nullptr, FALSE, ("Local\\Resicrypt DDE service " + serviceName).c_str());
   const bool serves = serviceOwner != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
   const UINT ddeError = serves ? dde.Start(serviceName) : 0;
   if (ddeError != 0) {
-    const std::string text = resicrypt::DdeStartErrorText(ddeError);
-    resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
-                                         resicrypt::ErrorBoxText(text));
+    showError(nullptr, DdeStartErrorText(ddeError, ddeError == DMLERR_MEMORY_ERROR));
   }
 
   try {
-    resicrypt::TForm1 Form1;
+    TForm1 Form1;
     // DDE events run on this thread, behind the window's cipher gate; FormClose
     // closes the back link.
-    dde.Attach(Form1, &Form1.Gate(), [&Form1](const std::string& text) {
-      resicrypt::SystemDialogs().ShowError(Form1.Handle(), resicrypt::ExecutableTitle(),
-                                           resicrypt::ErrorBoxText(text));
-    });
+    dde.Attach(Form1, &Form1.Gate(),
+               [&](const std::string& text) { showError(Form1.Handle(), text); });
     Form1.SetFormCloseAction([&dde] { dde.BackLink().CloseLink(); });
     Form1.Show(showCommand);
     // Files on the command line ("Send to", a double-clicked .yal) are held as a
@@ -69,8 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     return static_cast<int>(message.wParam);
   } catch (const std::exception& error) {
     dde.Detach();
-    resicrypt::SystemDialogs().ShowError(nullptr, resicrypt::ExecutableTitle(),
-                                         resicrypt::ErrorBoxText(error.what()));
+    showError(nullptr, error.what());
     return 1;
   }
 }

@@ -5,19 +5,15 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace resicrypt {
 
-// The path in the system's ANSI code page; nothing when a character has no byte of
-// its own there. No best-fit letters: "a" for "ǎ" would name another file.
-std::optional<std::string> AnsiPath(std::wstring_view path);
-
-// The paths in the ANSI code page, in order; false at the first that has none, which
-// is then in refused.
+// The paths in the system's ANSI code page, in order; false, with ansi empty, at the
+// first that has a character without a byte of its own there, which is then in
+// refused. No best-fit letters: "a" for "ǎ" would name another file.
 bool AnsiPaths(const std::vector<std::wstring>& paths, std::vector<std::string>& ansi,
                std::wstring& refused);
 

@@ -1,8 +1,9 @@
 // Owners for the Win32 handles the window uses: GDI objects, device contexts,
 // global memory, hooks, kernel objects and DDE string handles. Each releases its
 // handle when it goes out of scope, so no early return or exception leaves one
-// behind. The scope guards below them put a state back instead (the clipboard
-// opened, an object selected, a block locked).
+// behind. An object selected into a device context and a lock on global memory
+// are held the same way and put back when they end; the clipboard session closes
+// the clipboard it opened.
 #pragma once
 
 #include <windows.h>
@@ -65,19 +66,10 @@ struct WindowDc : UniqueHandle<HDC, ReleaseDC, HWND> {
   explicit WindowDc(HWND window) : UniqueHandle(GetDC(window), window) {}
 };
 
-// Selects an object into a device context and puts the previous one back.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~SelectedObject() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
-  }
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
+// Selects an object into a device context and puts the previous one back. For
+// a font or a brush a failed selection gives null, so nothing is put back.
+struct SelectedObject : UniqueHandle<HGDIOBJ, SelectObject, HDC> {
+  SelectedObject(HDC dc, HGDIOBJ object) : UniqueHandle(SelectObject(dc, object), dc) {}
 };
 
 // The clipboard, opened for one read or one write. Another program may hold it for
@@ -102,22 +94,12 @@ class ClipboardSession {
   bool open_ = false;
 };
 
-// A lock on global memory, for reading or filling it.
-class GlobalLockScope {
- public:
-  explicit GlobalLockScope(HGLOBAL memory) : memory_(memory), data_(GlobalLock(memory)) {}
-  ~GlobalLockScope() {
-    if (data_ != nullptr) GlobalUnlock(memory_);
-  }
-  GlobalLockScope(const GlobalLockScope&) = delete;
-  GlobalLockScope& operator=(const GlobalLockScope&) = delete;
+// GlobalUnlock in the closer's order: the memory first, then its locked data.
+inline BOOL UnlockGlobal(HGLOBAL memory, void*) { return GlobalUnlock(memory); }
 
-  void* Data() const { return data_; }
-  explicit operator bool() const { return data_ != nullptr; }
-
- private:
-  HGLOBAL memory_;
-  void* data_;
+// A lock on global memory, for reading or filling it; Get() is the data.
+struct GlobalLockScope : UniqueHandle<void*, UnlockGlobal, HGLOBAL> {
+  explicit GlobalLockScope(HGLOBAL memory) : UniqueHandle(GlobalLock(memory), memory) {}
 };
 
 }  // namespace resicrypt::win

@@ -566,7 +566,7 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
     };
   };
   TForm1 form(options);
-  ASSERT_EQ(dde.Start(ExecutableServiceName()), 0u);
+  ASSERT_EQ(dde.Start(DdeServiceName(examples::OwnExecutablePath())), 0u);
   dde.Attach(form, &form.Gate(), [](const std::string& error) { ADD_FAILURE() << error; });
   Lines reportAtClose;
   form.SetFormCloseAction([&] {

@@ -27,15 +27,15 @@ TEST(DialogHelpers, FilterBecomesNulSeparatedList) {
 
 TEST(DialogHelpers, ChosenFilesAreFullPaths) {
   using namespace std::string_literals;
-  const std::string one = "C:\\data\\report.doc\0\0"s;
-  EXPECT_EQ(ChosenFiles(one.data(), one.size()), std::vector<std::string>{"C:\\data\\report.doc"});
-  const std::string several = "C:\\data\0b.txt\0a.txt\0\0"s;
+  using Names = std::vector<std::wstring>;
+  const std::wstring one = L"C:\\data\\report.doc\0\0"s;
+  EXPECT_EQ(ChosenFiles(one.data(), one.size()), Names{L"C:\\data\\report.doc"});
+  const std::wstring several = L"C:\\data\0b.txt\0a.txt\0\0"s;
   EXPECT_EQ(ChosenFiles(several.data(), several.size()),
-            (std::vector<std::string>{"C:\\data\\b.txt", "C:\\data\\a.txt"}));
-  const std::string atRoot = "D:\\\0x.yal\0y.yal\0\0"s;
-  EXPECT_EQ(ChosenFiles(atRoot.data(), atRoot.size()),
-            (std::vector<std::string>{"D:\\x.yal", "D:\\y.yal"}));
-  const std::string empty(4, '\0');
+            (Names{L"C:\\data\\b.txt", L"C:\\data\\a.txt"}));
+  const std::wstring atRoot = L"D:\\\0x.yal\0y.yal\0\0"s;
+  EXPECT_EQ(ChosenFiles(atRoot.data(), atRoot.size()), (Names{L"D:\\x.yal", L"D:\\y.yal"}));
+  const std::wstring empty(4, L'\0');
   EXPECT_TRUE(ChosenFiles(empty.data(), empty.size()).empty());
 }
 
