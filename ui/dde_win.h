@@ -41,7 +41,8 @@ using DdeInstance = win::UniqueHandle<DWORD, DdeUninitialize>;
 // DdeClientConv1: a DDEML client conversation with its own client-only instance.
 class DdemlClientConversation final : public DdeClientConversation {
  public:
-  // ownService: the service this program offers, which the link never connects to.
+  // ownService: the service this program offers, which the link never connects to;
+  // it is held by reference, so it must outlive the link (the server's own name).
   explicit DdemlClientConversation(const std::string& ownService) : ownService_(ownService) {}
   ~DdemlClientConversation() override;
 
