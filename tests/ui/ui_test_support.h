@@ -84,6 +84,32 @@ inline std::string TextOf(HWND window) {
   return text;
 }
 
+// A top-level window of a process and class, also of another process; a shown
+// one only unless told otherwise. Null when there is none.
+inline HWND FindTopWindow(DWORD process, const char* className, bool shownOnly = true) {
+  struct Search {
+    DWORD process;
+    const char* className;
+    bool shownOnly;
+    HWND found;
+  } search{process, className, shownOnly, nullptr};
+  const WNDENUMPROC match = [](HWND window, LPARAM param) -> BOOL {
+    auto* wanted = reinterpret_cast<Search*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[64] = {};
+    GetClassNameA(window, name, static_cast<int>(sizeof name));
+    if (owner != wanted->process || lstrcmpA(name, wanted->className) != 0 ||
+        (wanted->shownOnly && !IsWindowVisible(window))) {
+      return TRUE;
+    }
+    wanted->found = window;
+    return FALSE;
+  };
+  EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // The report list's lines, read from ListBox1 through its messages.
 inline int ReportCount(const TForm1& form) {
   return static_cast<int>(SendMessageA(form.Control(ControlId::ListBox1), LB_GETCOUNT, 0, 0));
@@ -296,15 +322,17 @@ class FormTest : public ::testing::Test {
   // A point of the background, right of every control.
   static constexpr int kBackgroundX = 425;
   static constexpr int kBackgroundY = 100;
-  void BackgroundClick() {
-    SendMessageA(Window(), WM_LBUTTONDOWN, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
-    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
-  }
+  void BackgroundClick() { Press(Window(), kBackgroundX, kBackgroundY); }
   // The messages of a double click: press, release, double-click press, release.
   void BackgroundDoubleClick() {
     BackgroundClick();
-    SendMessageA(Window(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
-    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+    Press(Window(), kBackgroundX, kBackgroundY, WM_LBUTTONDBLCLK);
+  }
+  // The left button pressed (down: WM_LBUTTONDOWN or WM_LBUTTONDBLCLK) and
+  // released at a point of a window.
+  static void Press(HWND window, int x, int y, UINT down = WM_LBUTTONDOWN) {
+    SendMessageA(window, down, MK_LBUTTON, At(x, y));
+    SendMessageA(window, WM_LBUTTONUP, 0, At(x, y));
   }
 
   static void Pump() {
@@ -322,11 +350,7 @@ class FormTest : public ::testing::Test {
 // Form1 with the program's own commands behind its buttons, labels and drops.
 class WiredFormTest : public FormTest {
  protected:
-  void SetUp() override {
-    TForm1::Options options;
-    options.dialogs = &dialogs_;
-    Create(std::move(options));
-  }
+  void SetUp() override { CreateWithScriptedDialogs(DefaultFormCommands()); }
 };
 
 }  // namespace resicrypt::testing
