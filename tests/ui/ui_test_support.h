@@ -110,6 +110,10 @@ inline HWND FindTopWindow(DWORD process, const char* className, bool shownOnly =
   return search.found;
 }
 
+inline bool HasClipboardFormat(const char* name) {
+  return IsClipboardFormatAvailable(RegisterClipboardFormatA(name)) != FALSE;
+}
+
 // The report list's lines, read from ListBox1 through its messages.
 inline int ReportCount(const TForm1& form) {
   return static_cast<int>(SendMessageA(form.Control(ControlId::ListBox1), LB_GETCOUNT, 0, 0));
