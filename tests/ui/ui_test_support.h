@@ -40,22 +40,12 @@ class ScriptedDialogs final : public FormDialogs {
   bool RunOpenDialog(HWND, const std::string& filter, bool multiSelect,
                      std::vector<std::string>& files) override {
     openRuns.push_back({filter, multiSelect});
-    if (openAnswers.empty()) return false;
-    auto answer = std::move(openAnswers.front());
-    openAnswers.pop_front();
-    if (!answer) return false;
-    files = *answer;
-    return true;
+    return TakeAnswer(openAnswers, files);
   }
   bool RunSaveDialog(HWND, const std::string& extension, std::string& path) override {
     saveExtensions.push_back(extension);
     saveFolders.push_back(path);
-    if (saveAnswers.empty()) return false;
-    auto answer = std::move(saveAnswers.front());
-    saveAnswers.pop_front();
-    if (!answer) return false;
-    path = *answer;
-    return true;
+    return TakeAnswer(saveAnswers, path);
   }
   void ShowMessage(HWND, const std::string& title, const std::string& text) override {
     messages.emplace_back(title, text);
@@ -75,6 +65,17 @@ class ScriptedDialogs final : public FormDialogs {
   }
   void ShowWideMessage(HWND, const std::string&, const std::wstring& text) override {
     wideMessages.push_back(text);
+  }
+
+ private:
+  // The next scripted answer: none left, or an empty one, is Cancel.
+  template <typename T>
+  static bool TakeAnswer(std::deque<std::optional<T>>& answers, T& chosen) {
+    if (answers.empty()) return false;
+    const std::optional<T> answer = std::move(answers.front());
+    answers.pop_front();
+    if (answer) chosen = *answer;
+    return answer.has_value();
   }
 };
 
