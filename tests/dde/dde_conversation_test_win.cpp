@@ -534,7 +534,6 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
   ASSERT_FALSE(reportDuringCommand.empty());
   EXPECT_EQ(reportDuringCommand.back(), 2) << "nothing of the conversation ran meanwhile";
   EXPECT_EQ(heldBack, 2u) << "the opening and the first macro waited";
-  const std::string path = kCallExe;
   const std::string first = Encrypted("secret", plain[0]);
   const std::string second = Encrypted("secret", plain[1]);
   EXPECT_EQ(reportAtClose, (Lines{kInitialReport, "file command starts", "file command ends",
