@@ -26,6 +26,7 @@ namespace resicrypt {
 namespace {
 
 using examples::DdeCaller;
+using testing::FindTopWindow;
 using Lines = std::vector<std::string>;
 
 constexpr DWORD kWait = 20000;  // milliseconds; generous, the machine is shared
@@ -50,13 +51,6 @@ std::string Encrypted(const std::string& password, const std::string& line) {
   return EncryptText(workspace, alphabet, password, line);
 }
 
-std::string Decrypted(const std::string& password, const std::string& line) {
-  static CipherWorkspace workspace{};
-  TextAlphabet alphabet{};
-  BuildTextAlphabet(alphabet);
-  return DecryptText(workspace, alphabet, password, line);
-}
-
 std::string Hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string hex;
@@ -67,11 +61,12 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
-Lines SplitCrLf(const std::string& text) {
+// The lines of a text, each ended by end (the last one may lack it).
+Lines Split(const std::string& text, const std::string& end = "\r\n") {
   Lines lines;
   std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
+  for (std::size_t at; (at = text.find(end, start)) != std::string::npos; start = at + end.size()) {
+    lines.push_back(text.substr(start, at - start));
   }
   if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
@@ -156,32 +151,6 @@ bool WaitForProcess(HANDLE process, DWORD timeoutMs) {
 void PumpFor(DWORD milliseconds) {
   const HANDLE none = GetCurrentProcess();  // never signalled while we run
   WaitForProcess(none, milliseconds);
-}
-
-struct WindowSearch {
-  DWORD process;
-  const char* className;
-  HWND found;
-};
-
-BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char className[64] = {};
-  GetClassNameA(window, className, static_cast<int>(sizeof className));
-  if (process == search->process && lstrcmpA(className, search->className) == 0 &&
-      IsWindowVisible(window)) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND FindTopWindow(DWORD process, const char* className) {
-  WindowSearch search{process, className, nullptr};
-  EnumWindows(&FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 // The receiver's log. Named before any Resicrypt starts: Resicrypt inherits it
@@ -280,6 +249,7 @@ class ProgramRun {
   ProgramRun& operator=(const ProgramRun&) = delete;
 
   bool Started() const { return process_.hProcess != nullptr; }
+  HANDLE Handle() const { return process_.hProcess; }
   bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
   long ExitCode() const {
     DWORD code = 0;
@@ -291,46 +261,16 @@ class ProgramRun {
   PROCESS_INFORMATION process_{};
 };
 
-// Runs a program to its end with its standard output in a file; its exit code.
+// Runs a program to its end (at most a minute) with its standard output in a
+// file; its exit code, or -1.
 long RunProgram(std::string commandLine, const std::string& outputFile) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return -2;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  CloseHandle(output);
-  if (!started) return -3;
-  long code = -1;
-  if (WaitForProcess(process.hProcess, 60000)) {
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    code = static_cast<long>(exitCode);
-  } else {
-    TerminateProcess(process.hProcess, 98);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  ProgramRun run(std::move(commandLine), outputFile);
+  if (run.Started()) WaitForProcess(run.Handle(), 60000);
+  return run.ExitCode();
 }
 
 // The receiver's log, one entry per LF-ended line.
-Lines LogLines(const std::string& path) {
-  const std::string text = ReadTextFile(path);
-  Lines lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
+Lines LogLines(const std::string& path) { return Split(ReadTextFile(path), "\n"); }
 
 // Lines whose cipher text holds no line break byte, so that each one travels
 // as one macro line.
@@ -345,56 +285,44 @@ Lines PlainLines(const std::string& password) {
   return lines;
 }
 
-TEST(DdeExampleCaller, EncryptsEachLineAndResicryptEndsAfterTheConversation) {
-  ResicryptProcess resicrypt;
-  ASSERT_NE(resicrypt.Form(), nullptr);
+// The example caller on a file of lines, each time with a Resicrypt of its own
+// that ends after the conversation.
+TEST(DdeExampleCaller, EncryptsAndDecryptsEachLineAndResicryptEndsAfterTheConversation) {
   const Lines plain = PlainLines("secret");
   ASSERT_GE(plain.size(), 4u);
-  const std::string input = TempPath("plain.txt");
-  const std::string output = TempPath("cipher.txt");
-  WriteTextFile(input, plain[0] + "\r\n" + plain[1] + "\n\n" + plain[2] + "\n" + plain[3]);
-  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt secret \"" + input + "\"", output), 0);
-  const Lines expected{Encrypted("secret", plain[0]), Encrypted("secret", plain[1]), "",
-                       Encrypted("secret", plain[2]), Encrypted("secret", plain[3])};
-  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), expected);
-  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
-  DeleteFileA(input.c_str());
-  DeleteFileA(output.c_str());
-}
-
-// A line with a byte 255 in its last block (of 7) is not encrypted: an empty reply,
-// an empty output line, and exit code 4; the next line as ever.
-TEST(DdeExampleCaller, ALineThatWouldNotComeBackIsAnsweredEmptyAndTheCallerSaysSo) {
-  ResicryptProcess resicrypt;
-  ASSERT_NE(resicrypt.Form(), nullptr);
-  const std::string input = TempPath("kept-in.txt");
-  const std::string output = TempPath("kept-out.txt");
-  WriteTextFile(input, "abc\xFF\nabc\n");
-  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt secret1 \"" + input + "\"", output), 4);
-  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), (Lines{"", Encrypted("secret1", "abc")}));
-  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
-  DeleteFileA(input.c_str());
-  DeleteFileA(output.c_str());
-}
-
-TEST(DdeExampleCaller, DecryptsCipherLinesBackToThePlainText) {
-  ResicryptProcess resicrypt;
-  ASSERT_NE(resicrypt.Form(), nullptr);
-  const Lines plain = PlainLines("Tiger-7");
+  const Lines tiger = PlainLines("Tiger-7");
   std::string cipherFile;
-  Lines expected;
-  for (const std::string& line : plain) {
-    const std::string cipher = Encrypted("Tiger-7", line);
-    cipherFile += cipher + "\r\n";
-    expected.push_back(Decrypted("Tiger-7", cipher));
-    ASSERT_EQ(expected.back(), line);
+  for (const std::string& line : tiger) cipherFile += Encrypted("Tiger-7", line) + "\r\n";
+  struct Row {
+    const char* name;
+    const char* arguments;
+    std::string input;
+    long exitCode;
+    Lines output;
+  };
+  const Row rows[] = {
+      {"each line, CR LF or LF ended, an empty one kept", "encrypt secret",
+       plain[0] + "\r\n" + plain[1] + "\n\n" + plain[2] + "\n" + plain[3], 0,
+       Lines{Encrypted("secret", plain[0]), Encrypted("secret", plain[1]), "",
+             Encrypted("secret", plain[2]), Encrypted("secret", plain[3])}},
+      // A line with a byte 255 in its last block (of 7) is not encrypted: an empty
+      // reply, an empty output line, and exit code 4; the next line as ever.
+      {"a line that would not come back", "encrypt secret1", "abc\xFF\nabc\n", 4,
+       Lines{"", Encrypted("secret1", "abc")}},
+      {"cipher lines back to the plain text", "decrypt Tiger-7", cipherFile, 0, tiger},
+  };
+  const std::string input = TempPath("caller-in.txt");
+  const std::string output = TempPath("caller-out.txt");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ResicryptProcess resicrypt;
+    ASSERT_NE(resicrypt.Form(), nullptr);
+    WriteTextFile(input, row.input);
+    EXPECT_EQ(RunProgram("\"" + kCallExe + "\" " + row.arguments + " \"" + input + "\"", output),
+              row.exitCode);
+    EXPECT_EQ(Split(ReadTextFile(output)), row.output);
+    EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
   }
-  const std::string input = TempPath("cipher-in.txt");
-  const std::string output = TempPath("plain-out.txt");
-  WriteTextFile(input, cipherFile);
-  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" decrypt Tiger-7 \"" + input + "\"", output), 0);
-  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), expected);
-  EXPECT_EQ(resicrypt.ExitCode(kWait), 0);
   DeleteFileA(input.c_str());
   DeleteFileA(output.c_str());
 }
@@ -459,7 +387,7 @@ TEST_F(DdeCallerTest, ConversationStepsShowInTheWindowAndTheReplyCarriesItsZero)
   EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)),
             (Lines{kInitialReport, path, "Open", "abcd", "one line", result}));
   // The memo has every first line, the short password too.
-  EXPECT_EQ(SplitCrLf(resicrypt.Text(ControlId::Memo1)),
+  EXPECT_EQ(Split(resicrypt.Text(ControlId::Memo1)),
             (Lines{kInitialMemo, path, "Open", "ab", "abcd", "one line"}));
   DisconnectAndExpectEnd();
   EXPECT_TRUE(caller.LinkBackClosed());
@@ -517,7 +445,7 @@ TEST_F(DdeCallerTest, OwnPathIsNotLinkedBackAndHidePasswordKeepsNoCopies) {
   ASSERT_TRUE(caller.Post("secret"));
   EXPECT_TRUE(WaitForText(ControlId::Edit1, "secret"));
   EXPECT_EQ(ListLines(resicrypt.Control(ControlId::ListBox1)), Lines{kInitialReport});
-  EXPECT_EQ(SplitCrLf(resicrypt.Text(ControlId::Memo1)), Lines{kInitialMemo});
+  EXPECT_EQ(Split(resicrypt.Text(ControlId::Memo1)), Lines{kInitialMemo});
   DisconnectAndExpectEnd();
 }
 
@@ -606,12 +534,11 @@ TEST(DdeInTheWindow, MacrosDuringAFileCommandWaitForItAndAreAnsweredInOrder) {
   ASSERT_FALSE(reportDuringCommand.empty());
   EXPECT_EQ(reportDuringCommand.back(), 2) << "nothing of the conversation ran meanwhile";
   EXPECT_EQ(heldBack, 2u) << "the opening and the first macro waited";
-  const std::string path = kCallExe;
   const std::string first = Encrypted("secret", plain[0]);
   const std::string second = Encrypted("secret", plain[1]);
   EXPECT_EQ(reportAtClose, (Lines{kInitialReport, "file command starts", "file command ends",
                                   kCallExe, "Open", "secret", plain[0], first, plain[1], second}));
-  EXPECT_EQ(SplitCrLf(ReadTextFile(output)), (Lines{first, second}));
+  EXPECT_EQ(Split(ReadTextFile(output)), (Lines{first, second}));
   DeleteFileA(input.c_str());
   DeleteFileA(output.c_str());
 }

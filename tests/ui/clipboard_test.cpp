@@ -13,9 +13,6 @@ class ClipboardTest : public FormTest {
  protected:
   void SetUp() override { CreateWithScriptedDialogs(); }
 
-  static bool HasFormat(const char* name) {
-    return IsClipboardFormatAvailable(RegisterClipboardFormatA(name)) != FALSE;
-  }
   static DWORD WordOf(const char* name) {
     DWORD value = 0xFFFFFFFF;
     if (OpenClipboard(nullptr)) {
@@ -55,9 +52,9 @@ TEST_F(ClipboardTest, ClipboardWithoutTextReadsAsEmpty) {
 
 TEST_F(ClipboardTest, PrivateTextIsMarkedAndAPublicOneIsNot) {
   ASSERT_TRUE(Form().WriteClipboardText("plain text", true));
-  EXPECT_TRUE(HasFormat("ExcludeClipboardContentFromMonitorProcessing"));
-  EXPECT_TRUE(HasFormat("CanIncludeInClipboardHistory"));
-  EXPECT_TRUE(HasFormat("CanUploadToCloudClipboard"));
+  EXPECT_TRUE(HasClipboardFormat("ExcludeClipboardContentFromMonitorProcessing"));
+  EXPECT_TRUE(HasClipboardFormat("CanIncludeInClipboardHistory"));
+  EXPECT_TRUE(HasClipboardFormat("CanUploadToCloudClipboard"));
   EXPECT_EQ(WordOf("CanIncludeInClipboardHistory"), 0u);
   EXPECT_EQ(WordOf("CanUploadToCloudClipboard"), 0u);
   std::string back;
@@ -65,8 +62,8 @@ TEST_F(ClipboardTest, PrivateTextIsMarkedAndAPublicOneIsNot) {
   EXPECT_EQ(back, "plain text");
 
   ASSERT_TRUE(Form().WriteClipboardText("cipher text", false));
-  EXPECT_FALSE(HasFormat("CanIncludeInClipboardHistory"));
-  EXPECT_FALSE(HasFormat("ExcludeClipboardContentFromMonitorProcessing"));
+  EXPECT_FALSE(HasClipboardFormat("CanIncludeInClipboardHistory"));
+  EXPECT_FALSE(HasClipboardFormat("ExcludeClipboardContentFromMonitorProcessing"));
 }
 
 TEST_F(ClipboardTest, ClipboardHeldElsewhereIsReportedAndLeftAlone) {

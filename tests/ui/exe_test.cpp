@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "container/pack.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/form_layout_win.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+namespace resicrypt::testing {
 namespace {
 
 std::string ExePath() {
@@ -108,25 +109,6 @@ TEST(ResicryptExe, IconsAre32By32In16ColoursAndManifestDeclaresDpiAwareness) {
   EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
 }
 
-// A top-level window of one process and class.
-struct FoundWindow {
-  DWORD process;
-  HWND window;
-  const char* className = "TForm1";
-};
-
-BOOL CALLBACK FindWindowOf(HWND window, LPARAM param) {
-  auto* found = reinterpret_cast<FoundWindow*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char className[32] = {};
-  GetClassNameA(window, className, static_cast<int>(sizeof className));
-  if (process == found->process && std::strcmp(className, found->className) == 0) {
-    found->window = window;
-  }
-  return found->window == nullptr;
-}
-
 // Starts Resicrypt.exe with arguments (a wide command line, as Explorer gives it)
 // and finds its Form1 (null when it did not come within 10 s).
 HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
@@ -139,12 +121,12 @@ HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
                       &startup, &process)) {
     return nullptr;
   }
-  FoundWindow found{process.dwProcessId, nullptr};
-  for (int i = 0; i < 200 && found.window == nullptr; ++i) {
+  HWND form = nullptr;
+  for (int i = 0; i < 200 && form == nullptr; ++i) {
     Sleep(50);
-    EnumWindows(&FindWindowOf, reinterpret_cast<LPARAM>(&found));
+    form = FindTopWindow(process.dwProcessId, kFormClassName, false);
   }
-  return found.window;
+  return form;
 }
 
 // Closes the program and waits for its end; its exit code.
@@ -162,19 +144,17 @@ DWORD CloseExe(HWND form, PROCESS_INFORMATION& process) {
 
 TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
   PROCESS_INFORMATION process{};
-  FoundWindow found{0, StartExe(L"", process)};
-  if (found.window != nullptr) {
-    char caption[64] = {};
-    GetWindowTextA(found.window, caption, static_cast<int>(sizeof caption));
-    EXPECT_STREQ(caption, "Resicrypt V3.01");
+  const HWND form = StartExe(L"", process);
+  if (form != nullptr) {
+    EXPECT_EQ(TextOf(form), "Resicrypt V3.01");
     RECT outer{};
-    GetWindowRect(found.window, &outer);
+    GetWindowRect(form, &outer);
     EXPECT_EQ(outer.left, 3);
     EXPECT_EQ(outer.top, 115);
   } else {
     ADD_FAILURE() << "Form1 did not appear";
   }
-  EXPECT_EQ(CloseExe(found.window, process), 0u);
+  EXPECT_EQ(CloseExe(form, process), 0u);
 }
 
 // A container on the command line (a double-clicked .yal) is held: once the
@@ -182,31 +162,21 @@ TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
 // instance meanwhile comes up without an error box and leaves the DDE service to
 // the first.
 TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  const std::string folder = std::string(temp) + "resicrypt-exe-" + std::to_string(GetTickCount());
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  const std::string plain = folder + "\\held.txt";
-  const std::string container = folder + "\\held box.yal";
-  {
-    HANDLE file = CreateFileA(plain.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, "held text", 9, &written, nullptr);
-    CloseHandle(file);
-    resicrypt::CipherWorkspace workspace{};
-    resicrypt::PackEvents quiet;
-    ASSERT_EQ(resicrypt::PackContainer(workspace, *resicrypt::FilePassword::From("held key"),
-                                       container, {plain}, quiet)
-                  .result,
-              resicrypt::PackResult::Packed);
-    ASSERT_TRUE(DeleteFileA(plain.c_str()));
-  }
+  TempFolder folder;
+  const std::string plain = folder.Add("held.txt", "held text");
+  folder.Expect("held box.yal");
+  const std::string container = folder.Path() + "\\held box.yal";
+  CipherWorkspace workspace{};
+  PackEvents quiet;
+  ASSERT_EQ(
+      PackContainer(workspace, *FilePassword::From("held key"), container, {plain}, quiet).result,
+      PackResult::Packed);
+  ASSERT_TRUE(DeleteFileA(plain.c_str()));
   PROCESS_INFORMATION first{};
   const HWND form =
       StartExe(L"\"" + std::wstring(container.begin(), container.end()) + L"\"", first);
   ASSERT_NE(form, nullptr);
-  using resicrypt::ControlId;
-  const auto item = [form](ControlId id) { return GetDlgItem(form, resicrypt::CommandIdOf(id)); };
+  const auto item = [form](ControlId id) { return GetDlgItem(form, CommandIdOf(id)); };
   for (int i = 0; i < 100 && SendMessageA(item(ControlId::ListBox1), LB_GETCOUNT, 0, 0) == 0; ++i) {
     Sleep(20);  // the window is shown before it takes the files
   }
@@ -217,9 +187,8 @@ TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
   PROCESS_INFORMATION second{};
   const HWND secondForm = StartExe(L"", second);
   EXPECT_NE(secondForm, nullptr) << "the second instance's Form1";
-  FoundWindow secondBox{second.dwProcessId, nullptr, "#32770"};
-  EnumWindows(&FindWindowOf, reinterpret_cast<LPARAM>(&secondBox));
-  EXPECT_EQ(secondBox.window, nullptr) << "a box in the second instance";
+  EXPECT_EQ(FindTopWindow(second.dwProcessId, "#32770", false), nullptr)
+      << "a box in the second instance";
   EXPECT_EQ(CloseExe(secondForm, second), 0u);
 
   SendMessageA(item(ControlId::Edit1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("held key"));
@@ -230,15 +199,8 @@ TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
   }
   Sleep(200);  // the file is put in place complete; let the command end
   EXPECT_EQ(CloseExe(form, first), 0u);
-  HANDLE file = CreateFileA(plain.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  char content[16] = {};
-  DWORD got = 0;
-  ReadFile(file, content, sizeof content, &got, nullptr);
-  CloseHandle(file);
-  EXPECT_EQ(std::string(content, got), "held text");
-  DeleteFileA(plain.c_str());
-  DeleteFileA(container.c_str());
-  RemoveDirectoryA(folder.c_str());
+  EXPECT_EQ(TempFolder::Read(plain), "held text");
 }
 
 }  // namespace
+}  // namespace resicrypt::testing

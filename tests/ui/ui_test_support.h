@@ -40,22 +40,12 @@ class ScriptedDialogs final : public FormDialogs {
   bool RunOpenDialog(HWND, const std::string& filter, bool multiSelect,
                      std::vector<std::string>& files) override {
     openRuns.push_back({filter, multiSelect});
-    if (openAnswers.empty()) return false;
-    auto answer = std::move(openAnswers.front());
-    openAnswers.pop_front();
-    if (!answer) return false;
-    files = *answer;
-    return true;
+    return TakeAnswer(openAnswers, files);
   }
   bool RunSaveDialog(HWND, const std::string& extension, std::string& path) override {
     saveExtensions.push_back(extension);
     saveFolders.push_back(path);
-    if (saveAnswers.empty()) return false;
-    auto answer = std::move(saveAnswers.front());
-    saveAnswers.pop_front();
-    if (!answer) return false;
-    path = *answer;
-    return true;
+    return TakeAnswer(saveAnswers, path);
   }
   void ShowMessage(HWND, const std::string& title, const std::string& text) override {
     messages.emplace_back(title, text);
@@ -76,12 +66,53 @@ class ScriptedDialogs final : public FormDialogs {
   void ShowWideMessage(HWND, const std::string&, const std::wstring& text) override {
     wideMessages.push_back(text);
   }
+
+ private:
+  // The next scripted answer: none left, or an empty one, is Cancel.
+  template <typename T>
+  static bool TakeAnswer(std::deque<std::optional<T>>& answers, T& chosen) {
+    if (answers.empty()) return false;
+    const std::optional<T> answer = std::move(answers.front());
+    answers.pop_front();
+    if (answer) chosen = *answer;
+    return answer.has_value();
+  }
 };
 
 inline std::string TextOf(HWND window) {
   char text[4096] = {};
   GetWindowTextA(window, text, static_cast<int>(sizeof text));
   return text;
+}
+
+// A top-level window of a process and class, also of another process; a shown
+// one only unless told otherwise. Null when there is none.
+inline HWND FindTopWindow(DWORD process, const char* className, bool shownOnly = true) {
+  struct Search {
+    DWORD process;
+    const char* className;
+    bool shownOnly;
+    HWND found;
+  } search{process, className, shownOnly, nullptr};
+  const WNDENUMPROC match = [](HWND window, LPARAM param) -> BOOL {
+    auto* wanted = reinterpret_cast<Search*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[64] = {};
+    GetClassNameA(window, name, static_cast<int>(sizeof name));
+    if (owner != wanted->process || lstrcmpA(name, wanted->className) != 0 ||
+        (wanted->shownOnly && !IsWindowVisible(window))) {
+      return TRUE;
+    }
+    wanted->found = window;
+    return FALSE;
+  };
+  EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+inline bool HasClipboardFormat(const char* name) {
+  return IsClipboardFormatAvailable(RegisterClipboardFormatA(name)) != FALSE;
 }
 
 // The report list's lines, read from ListBox1 through its messages.
@@ -296,15 +327,17 @@ class FormTest : public ::testing::Test {
   // A point of the background, right of every control.
   static constexpr int kBackgroundX = 425;
   static constexpr int kBackgroundY = 100;
-  void BackgroundClick() {
-    SendMessageA(Window(), WM_LBUTTONDOWN, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
-    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
-  }
+  void BackgroundClick() { Press(Window(), kBackgroundX, kBackgroundY); }
   // The messages of a double click: press, release, double-click press, release.
   void BackgroundDoubleClick() {
     BackgroundClick();
-    SendMessageA(Window(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
-    SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+    Press(Window(), kBackgroundX, kBackgroundY, WM_LBUTTONDBLCLK);
+  }
+  // The left button pressed (down: WM_LBUTTONDOWN or WM_LBUTTONDBLCLK) and
+  // released at a point of a window.
+  static void Press(HWND window, int x, int y, UINT down = WM_LBUTTONDOWN) {
+    SendMessageA(window, down, MK_LBUTTON, At(x, y));
+    SendMessageA(window, WM_LBUTTONUP, 0, At(x, y));
   }
 
   static void Pump() {
@@ -322,11 +355,7 @@ class FormTest : public ::testing::Test {
 // Form1 with the program's own commands behind its buttons, labels and drops.
 class WiredFormTest : public FormTest {
  protected:
-  void SetUp() override {
-    TForm1::Options options;
-    options.dialogs = &dialogs_;
-    Create(std::move(options));
-  }
+  void SetUp() override { CreateWithScriptedDialogs(DefaultFormCommands()); }
 };
 
 }  // namespace resicrypt::testing

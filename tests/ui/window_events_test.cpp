@@ -64,8 +64,7 @@ TEST_F(EventsTest, DoubleClickOnBackgroundShowsAllThenHidesAllAndEmpties) {
   Form().MemoAppend("second line");
   BackgroundClick();  // the first half of a double click is a click: show all
   for (ControlId id : kEighteen) EXPECT_TRUE(Shown(id)) << SpecOf(id).name;
-  SendMessageA(Window(), WM_LBUTTONDBLCLK, MK_LBUTTON, At(kBackgroundX, kBackgroundY));
-  SendMessageA(Window(), WM_LBUTTONUP, 0, At(kBackgroundX, kBackgroundY));
+  Press(Window(), kBackgroundX, kBackgroundY, WM_LBUTTONDBLCLK);
   for (ControlId id : kEighteen) EXPECT_FALSE(Shown(id)) << SpecOf(id).name;
   EXPECT_TRUE(Form().MemoLines().empty());
   EXPECT_EQ(TextOf(Item(C::Memo1)), "");
@@ -102,17 +101,14 @@ TEST_F(EventsTest, ClickWhoseReleaseIsOutsideTheWindowIsNoClick) {
 
 TEST_F(EventsTest, DoubleClicksEmptyTheListAndTheMemo) {
   Form().ReportAppend("another line");
-  SendMessageA(Item(C::ListBox1), WM_LBUTTONDOWN, MK_LBUTTON, At(20, 5));
-  SendMessageA(Item(C::ListBox1), WM_LBUTTONUP, 0, At(20, 5));
+  Press(Item(C::ListBox1), 20, 5);
   EXPECT_EQ(ReportCount(Form()), 2) << "a click on an item changes nothing";
-  SendMessageA(Item(C::ListBox1), WM_LBUTTONDBLCLK, MK_LBUTTON, At(20, 5));
-  SendMessageA(Item(C::ListBox1), WM_LBUTTONUP, 0, At(20, 5));
+  Press(Item(C::ListBox1), 20, 5, WM_LBUTTONDBLCLK);
   EXPECT_EQ(ReportCount(Form()), 0) << "the initial item goes too";
 
   Click(C::RadioButton3);
   Form().MemoAppend("typed");
-  SendMessageA(Item(C::Memo1), WM_LBUTTONDBLCLK, MK_LBUTTON, At(20, 5));
-  SendMessageA(Item(C::Memo1), WM_LBUTTONUP, 0, At(20, 5));
+  Press(Item(C::Memo1), 20, 5, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(Form().MemoLines().empty());
   EXPECT_TRUE(Shown(C::Memo1));
 }
@@ -228,13 +224,17 @@ class GivenPositions {
 // A frame longer than any test: every move after the first waits.
 class PacedProgressTest : public FormTest {
  protected:
-  void SetUp() override {
+  void SetUp() override { CreatePaced(DefaultFormCommands()); }
+  void CreatePaced(FormCommands commands) {
     TForm1::Options options;
     options.dialogs = &dialogs_;
+    options.commands = std::move(commands);
     options.progressFrame = std::chrono::hours(1);
     Create(std::move(options));
   }
-  int Position(ControlId bar) { return static_cast<int>(SendMessageA(Item(bar), PBM_GETPOS, 0, 0)); }
+  int Position(ControlId bar) {
+    return static_cast<int>(SendMessageA(Item(bar), PBM_GETPOS, 0, 0));
+  }
 };
 
 TEST_F(PacedProgressTest, MovesWithinAFrameWaitUntilTheBarChangesOtherwise) {
@@ -294,11 +294,7 @@ TEST_F(PacedProgressTest, AFileCommandEndedByAnErrorLeavesNoPositionBehind) {
       throw std::runtime_error("Disk full");
     };
   };
-  TForm1::Options options;
-  options.dialogs = &dialogs_;
-  options.commands = std::move(commands);
-  options.progressFrame = std::chrono::hours(1);
-  Create(std::move(options));
+  CreatePaced(std::move(commands));
   Command(C::Button2);
   ASSERT_EQ(dialogs_.errors.size(), 1u);
   EXPECT_EQ(Position(C::ProgressBar2), 600);
