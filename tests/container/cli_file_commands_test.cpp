@@ -184,8 +184,9 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "bytes after its header not unpacked"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
     const CliRun run = RunCli(folder, c.args);
-    EXPECT_EQ(run.status, c.status) << c.message << ": " << run.err;
+    EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
