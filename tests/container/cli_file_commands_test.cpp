@@ -10,60 +10,12 @@
 #include <sys/stat.h>
 #endif
 
-#include "cli/cli_args.h"
-#include "cli/file_command.h"
-#include "container_test_support.h"
+#include "cli_run.h"
 
 namespace containertest {
 namespace {
 
 using resicrypt::cli::ParseArgs;
-
-// Runs one file command in process; messages and listing are kept as text.
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& args,
-              const std::string& in = {}) {
-  const resicrypt::cli::ParsedArgs parsed = ParseArgs(args);
-  CliRun run;
-  if (!parsed.error.empty()) {
-    run.status = resicrypt::cli::kExitUsage;
-    run.err = parsed.error;
-    return run;
-  }
-  const std::string outPath = folder.Path("cli.out");
-  const std::string errPath = folder.Path("cli.err");
-  WriteBytes(folder.Path("cli.in"), in);
-  std::FILE* input = std::fopen(folder.Path("cli.in").c_str(), "rb");
-  std::FILE* out = std::fopen(outPath.c_str(), "wb");
-  std::FILE* err = std::fopen(errPath.c_str(), "wb");
-  switch (parsed.command) {
-    case resicrypt::cli::CommandId::kPack:
-      run.status = resicrypt::cli::RunPack(parsed, input, out, err);
-      break;
-    case resicrypt::cli::CommandId::kUnpack:
-      run.status = resicrypt::cli::RunUnpack(parsed, out, err);
-      break;
-    case resicrypt::cli::CommandId::kList:
-      run.status = resicrypt::cli::RunList(parsed, out, err);
-      break;
-    default:
-      break;
-  }
-  std::fclose(input);
-  std::fclose(out);
-  std::fclose(err);
-  run.out = ReadBytes(outPath);
-  run.err = ReadBytes(errPath);
-  std::remove(outPath.c_str());
-  std::remove(errPath.c_str());
-  std::remove(folder.Path("cli.in").c_str());
-  return run;
-}
 
 TEST(CliFileArgs, PackUnpackAndListGrammar) {
   auto parsed = ParseArgs({"pack", "--password-file", "pw", "-o", "out.yal", "a", "b"});
@@ -135,13 +87,9 @@ TEST(CliFileCommands, ContainersPassBetweenTheCommandLineAndTheWindow) {
   const std::string password = "\xE7ok 23-byte key \xFC\xFF\x80!!!!";
   ASSERT_EQ(password.size(), 23u);
   WriteBytes(folder.Path("pw"), password + "\n");
-  const std::vector<std::pair<std::string, std::string>> files = {
+  const Files files = {
       {"empty", ""}, {"odd.bin", RandomBytes(23 * 40 + 1, 1)}, {"big.bin", RandomBytes(70000, 2)}};
-  std::vector<std::string> sources;
-  for (const auto& [name, content] : files) {
-    sources.push_back(folder.Path(name));
-    WriteBytes(sources.back(), content);
-  }
+  const std::vector<std::string> sources = WriteFiles(folder.Folder(), files);
   const std::string cliContainer = (folder.Root() / "cli" / "").string() + "from-cli.yal";
   const std::string winContainer = (folder.Root() / "win" / "").string() + "from-win.yal";
 
@@ -236,8 +184,9 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "bytes after its header not unpacked"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
     const CliRun run = RunCli(folder, c.args);
-    EXPECT_EQ(run.status, c.status) << c.message << ": " << run.err;
+    EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
@@ -332,17 +281,9 @@ TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
   WriteBytes(folder.Path("pw"), "secret\n");
   WriteBytes(folder.Path("a.txt"), "alpha");
   WriteBytes(folder.Path("A.TXT."), "same name on Windows");
-  std::vector<std::string> args = {"pack",
-                                   "--password-file",
-                                   folder.Path("pw"),
-                                   "-o",
-                                   box,
-                                   "--stdin-name",
-                                   "a.txt",
-                                   folder.Path("a.txt"),
-                                   "-",
-                                   folder.Path("missing.txt"),
-                                   folder.Root().string()};
+  std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "-o", box};
+  args.insert(args.end(), {"--stdin-name", "a.txt", folder.Path("a.txt"), "-",
+                           folder.Path("missing.txt"), folder.Root().string()});
   std::string expected =
       "resicrypt-cli: cannot pack '-': another source has the same name on "
       "Windows: '" +
@@ -377,61 +318,48 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
   };
   const Case cases[] = {
 #ifdef _WIN32
-      {"",
-       "\xDCn\xEF"
-       "c\xF6"
-       "d\xE9.txt",
-       "\xDCn\xEF"
-       "c\xF6"
-       "d\xE9.txt"},
-      {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},  // Ä Š
-      {"1250", "\xA3.txt", ""},                  // £: Ł's byte there
+      {"", "\334n\357c\366d\351.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé, octal
+      {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},                    // Ä Š
+      {"1250", "\xA3.txt", ""},                                    // £: Ł's byte there
 #else
-      {"",
-       "\xC3\x9Cn\xC3\xAF"
-       "c\xC3\xB6"
-       "d\xC3\xA9.txt",
-       "\xDCn\xEF"
-       "c\xF6"
-       "d\xE9.txt"},                                                 // Ünïcödé
-      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},  // При
+      {"", "\303\234n\303\257c\303\266d\303\251.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé
+      {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                // При
       {"1252", "\xD0\x9F.txt", ""},
 #endif
   };
   TempFolder folder;
   WriteBytes(folder.Path("pw"), "secret\n");
   for (const Case& c : cases) {
-    WriteBytes((folder.Folder() + c.name), "content");
+    const std::string path = folder.Folder() + c.name;
+    WriteBytes(path, "content");
     std::vector<std::string> options = {"--password-file", folder.Path("pw")};
     if (!c.codePage.empty()) options.insert(options.end(), {"--codepage", c.codePage});
-    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"),
-                                     (folder.Folder() + c.name)};
+    std::vector<std::string> pack = {"pack", "-o", folder.Path("n.yal"), path};
     pack.insert(pack.begin() + 1, options.begin(), options.end());
     const CliRun packed = RunCli(folder, pack);
     if (c.stored.empty()) {
-      EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + (folder.Folder() + c.name) +
-                                "': name not in code page " + c.codePage + "\n");
+      EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + path + "': name not in code page " +
+                                c.codePage + "\n");
       continue;
     }
     ASSERT_EQ(packed.status, 0) << packed.err;
     EXPECT_EQ(WalkRecords(ReadBytes(folder.Path("n.yal")), 6).at(0).name, c.stored);
-    fs::remove((folder.Folder() + c.name));
+    fs::remove(path);
     std::vector<std::string> list = {"list", folder.Path("n.yal")};
     list.insert(list.begin() + 1, options.begin() + 2, options.end());
     EXPECT_EQ(RunCli(folder, list).out, "          7  " + c.name + "\n");
     std::vector<std::string> unpack = {"unpack", folder.Path("n.yal")};
     unpack.insert(unpack.begin() + 1, options.begin(), options.end());
     EXPECT_EQ(RunCli(folder, unpack).status, 0);
-    EXPECT_EQ(ReadBytes((folder.Folder() + c.name)), "content");
+    EXPECT_EQ(ReadBytes(path), "content");
   }
 #ifdef _WIN32
   // The Linux command line's container (the first case's bytes) in the window:
   // the file comes back under its name in UTF-16 as well.
-  fs::remove((folder.Folder() + cases[0].name));
-  RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", folder.Path("n.yal"),
-                  (WriteBytes((folder.Folder() + cases[0].name), "window"),
-                   (folder.Folder() + cases[0].name))});
-  fs::remove((folder.Folder() + cases[0].name));
+  const std::string first = folder.Folder() + cases[0].name;
+  WriteBytes(first, "window");
+  RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", folder.Path("n.yal"), first});
+  fs::remove(first);
   Decrypt(*NewForm("secret"), folder.Path("n.yal"));
   std::error_code error;
   EXPECT_EQ(fs::file_size(folder.Root() / L"\u00DCn\u00EFc\u00F6d\u00E9.txt", error), 6u);

@@ -97,15 +97,9 @@ TEST(ContainerLayout, FinalBlockIsAlwaysThereAndPaddedFrom41To253) {
   ReferenceCipher reference(password);
   const auto blockBytes = static_cast<std::size_t>(reference.N() - 1);
   TempFolder folder;
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"empty", ""}, {"ten", "0123456789"}, {"three", "abc"}};
-  std::vector<std::string> paths;
-  for (const auto& [name, content] : files) {
-    WriteBytes(folder.Path(name), content);
-    paths.push_back(folder.Path(name));
-  }
+  const Files files = {{"empty", ""}, {"ten", "0123456789"}, {"three", "abc"}};
   auto form = NewForm(password);
-  Encrypt(*form, paths, folder.Path("pad.yal"));
+  Encrypt(*form, WriteFiles(folder.Folder(), files), folder.Path("pad.yal"));
   const std::string bytes = ReadBytes(folder.Path("pad.yal"));
   ASSERT_EQ(Le32At(bytes, 0), reference.N());
   ASSERT_EQ(Le32At(bytes, 4 + blockBytes), 3);
@@ -205,9 +199,7 @@ TEST(ContainerPaths, StoredNamesThatStayInTheFolder) {
   for (const auto& [name, problem] : refused) {
     EXPECT_EQ(resicrypt::StoredNameProblem(name), problem) << resicrypt::PrintableName(name);
   }
-  EXPECT_EQ(resicrypt::PrintableName("a\nb\x1F"
-                                     "c\x7F"),
-            "a?b?c?");
+  EXPECT_EQ(resicrypt::PrintableName("a\nb\037c\177"), "a?b?c?");  // octal: 0x1F, 0x7F
 }
 
 }  // namespace

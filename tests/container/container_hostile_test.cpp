@@ -12,17 +12,30 @@
 namespace containertest {
 namespace {
 
-std::vector<std::string> RootNames(const Scene& scene) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(scene.root.Root())) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+const Files kFiles = {
+    {"a.txt", "first file, 26 bytes long."}, {"e", ""}, {"c.bin", RandomBytes(40, 3)}};
+
+// Decrypt File on the scene's container after the files of an earlier run are
+// removed.
+std::unique_ptr<FakeForm> DecryptAfresh(const Scene& scene) {
+  for (const auto& file : kFiles) fs::remove(scene.In(file.first));
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  return form;
 }
 
-const std::vector<std::pair<std::string, std::string>> kFiles = {
-    {"a.txt", "first file, 26 bytes long."}, {"e", ""}, {"c.bin", RandomBytes(40, 3)}};
+// Only the first count files of kFiles were unpacked, whole, and nothing was
+// written outside the container's folder.
+void ExpectUnpackedFirst(const Scene& scene, std::size_t count) {
+  std::vector<std::string> expectedNames = {"box.yal"};
+  for (std::size_t k = 0; k < count; ++k) {
+    expectedNames.push_back(kFiles[k].first);
+    EXPECT_EQ(ReadBytes(scene.In(kFiles[k].first)), kFiles[k].second);
+  }
+  std::sort(expectedNames.begin(), expectedNames.end());
+  EXPECT_EQ(scene.InNames(), expectedNames);
+  EXPECT_EQ(scene.root.Names(), (std::vector<std::string>{"in", "src"}));
+}
 
 // Every prefix of a container: the records that lie whole inside it are unpacked,
 // nothing else is created (no partial file, nothing outside the folder), and the
@@ -36,20 +49,10 @@ TEST(ContainerTruncated, EveryPrefixUnpacksTheWholeRecordsAndNamesTheFirstMissin
   for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
     SCOPED_TRACE(cut);
     scene.SetBytes(whole.substr(0, cut));
-    for (const auto& file : kFiles) fs::remove(scene.In(file.first));
-    auto form = NewForm("secret");
-    Decrypt(*form, scene.container);
-
+    const auto form = DecryptAfresh(scene);
     std::size_t complete = 0;
     while (complete < records.size() && records[complete].end <= cut) ++complete;
-    std::vector<std::string> expectedNames = {"box.yal"};
-    for (std::size_t k = 0; k < complete; ++k) {
-      expectedNames.push_back(kFiles[k].first);
-      EXPECT_EQ(ReadBytes(scene.In(kFiles[k].first)), kFiles[k].second);
-    }
-    std::sort(expectedNames.begin(), expectedNames.end());
-    EXPECT_EQ(scene.InNames(), expectedNames);
-    EXPECT_EQ(RootNames(scene), (std::vector<std::string>{"in", "src"}));
+    ExpectUnpackedFirst(scene, complete);
     EXPECT_FALSE(form->progress1.visible);
     EXPECT_FALSE(form->progress2.visible);
     EXPECT_TRUE(form->messages.empty());
@@ -115,28 +118,20 @@ TEST(ContainerFieldExtremes, EachIsRefusedWithALineOrUnpacksWhatIsThere) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lastLine);
     scene.SetBytes(c.bytes);
-    for (const auto& file : kFiles) fs::remove(scene.In(file.first));
-    auto form = NewForm("secret");
-    Decrypt(*form, scene.container);
+    const auto form = DecryptAfresh(scene);
     const std::size_t lines = 1 + 7 * c.unpacked + (c.lastLine.empty() ? 0 : 1);
     ASSERT_EQ(form->report.size(), lines);
     EXPECT_FALSE(form->progress2.visible);
     if (!c.lastLine.empty()) {
       EXPECT_EQ(form->report.back(), c.lastLine);
     }
-    std::vector<std::string> expectedNames = {"box.yal"};
-    for (std::size_t k = 0; k < c.unpacked; ++k) expectedNames.push_back(kFiles[k].first);
-    std::sort(expectedNames.begin(), expectedNames.end());
-    EXPECT_EQ(scene.InNames(), expectedNames);
-    EXPECT_EQ(RootNames(scene), (std::vector<std::string>{"in", "src"}));
+    ExpectUnpackedFirst(scene, c.unpacked);
   }
 
   // A residue count of any other value is a password of another length.
-  for (const auto& file : kFiles) fs::remove(scene.In(file.first));
   for (const std::int32_t stored : {INT_MIN, -1, 0, 1, INT_MAX}) {
     scene.SetBytes(Splice(good, 0, 4, Le32(stored)));
-    auto form = NewForm("secret");
-    Decrypt(*form, scene.container);
+    const auto form = DecryptAfresh(scene);
     EXPECT_EQ(form->messages, std::vector<std::string>{" Password's length is wrong."});
     EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
   }

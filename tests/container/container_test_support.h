@@ -41,6 +41,16 @@ inline resicrypt::FileWorkOptions TickingClockFrom(std::uint32_t start,
   return options;
 }
 
+// Names of the entries in folder, sorted.
+inline std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // A fresh folder under the system's temporary folder, removed with its content.
 class TempFolder {
  public:
@@ -70,15 +80,7 @@ class TempFolder {
   std::string Path(const std::string& name) const { return (path_ / name).string(); }
   const fs::path& Root() const { return path_; }
 
-  // Names of the entries in the folder, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Names() const { return NamesIn(path_); }
 
  private:
   fs::path path_;
@@ -97,6 +99,19 @@ inline std::string ReadBytes(const std::string& path) {
   std::ostringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
+}
+
+// Files by name and content.
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// Writes each file into folder (ending in its separator); their paths, in order.
+inline std::vector<std::string> WriteFiles(const std::string& folder, const Files& files) {
+  std::vector<std::string> paths;
+  for (const auto& [name, content] : files) {
+    paths.push_back(folder + name);
+    WriteBytes(paths.back(), content);
+  }
+  return paths;
 }
 
 inline std::string RandomBytes(std::size_t length, unsigned seed) {
@@ -132,6 +147,9 @@ inline std::string Splice(const std::string& bytes, std::size_t offset, std::siz
 inline resicrypt::FilePassword Password(const std::string& text) {
   return resicrypt::FilePassword::From(text).value();
 }
+
+// The line both commands add to the report when their dialog is cancelled.
+inline const char kProduct[] = " Product = E-mail: resicrypt@example.org";
 
 // The window's fake with both password fields set; on the heap, as the workspace
 // inside it is large.
@@ -257,31 +275,17 @@ struct Scene {
   std::string password;
   std::string container;
 
-  Scene(const std::string& key, const std::vector<std::pair<std::string, std::string>>& files)
-      : password(key) {
+  Scene(const std::string& key, const Files& files) : password(key) {
     fs::create_directory(root.Root() / "src");
     fs::create_directory(root.Root() / "in");
     container = (root.Root() / "in" / "box.yal").string();
-    std::vector<std::string> sources;
-    const std::string src = (root.Root() / "src" / "").string();
-    for (const auto& [name, content] : files) {
-      sources.push_back(src + name);
-      WriteBytes(sources.back(), content);
-    }
     auto form = NewForm(password);
-    Encrypt(*form, sources, container);
+    Encrypt(*form, WriteFiles((root.Root() / "src" / "").string(), files), container);
   }
   std::string In(const std::string& name) const {
     return (root.Root() / "in" / "").string() + name;
   }
-  std::vector<std::string> InNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(root.Root() / "in")) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> InNames() const { return NamesIn(root.Root() / "in"); }
   std::string Bytes() const { return ReadBytes(container); }
   void SetBytes(const std::string& bytes) const { WriteBytes(container, bytes); }
 };

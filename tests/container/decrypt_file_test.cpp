@@ -12,8 +12,6 @@
 namespace containertest {
 namespace {
 
-const char kProduct[] = " Product = E-mail: resicrypt@example.org";
-
 std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, int L, int N,
                                     std::int32_t index, std::int64_t T) {
   const std::int32_t B = size / L + 1;
@@ -26,7 +24,7 @@ std::vector<std::string> SevenLines(const std::string& name, std::int32_t size, 
           "Close File Byte yes   = " + std::to_string(T)};
 }
 
-const std::vector<std::pair<std::string, std::string>> kThreeFiles = {
+const Files kThreeFiles = {
     {"a.txt", "first file, 26 bytes long."}, {"b.txt", "second"}, {"c.txt", "third file"}};
 
 TEST(DecryptFileDialogs, ProductLineAppendedAndYalFilter) {
@@ -42,8 +40,7 @@ TEST(DecryptFileDialogs, ProductLineAppendedAndYalFilter) {
 TEST(DecryptFileReport, ChosenPathsThenSevenLinesPerFileIntoTheContainersFolder) {
   const std::string password = PasswordWithResidueCount(5, 8);
   ASSERT_EQ(password.size(), 5u);
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"notes", "Hello, world"}, {"e", ""}, {"ten", "0123456789"}};
+  const Files files = {{"notes", "Hello, world"}, {"e", ""}, {"ten", "0123456789"}};
   Scene scene(password, files);
   // 8 + 7 header bytes, then 8 + 5 + 3 x 7, 8 + 1 + 1 x 7 and 8 + 3 + 3 x 7.
   const std::int64_t T = 15 + 34 + 16 + 32;
@@ -250,12 +247,7 @@ TEST(DecryptFileHostile, NamesThatLeaveTheFolderOrNameADeviceAreRefusedAndSkippe
     EXPECT_EQ(form->report[8], line);
     EXPECT_EQ(form->report[9], "c.txt");
     EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "box.yal", "c.txt"})) << line;
-    std::vector<std::string> rootNames;
-    for (const auto& entry : fs::directory_iterator(scene.root.Root())) {
-      rootNames.push_back(entry.path().filename().string());
-    }
-    std::sort(rootNames.begin(), rootNames.end());
-    EXPECT_EQ(rootNames, (std::vector<std::string>{"in", "src"})) << line;
+    EXPECT_EQ(scene.root.Names(), (std::vector<std::string>{"in", "src"})) << line;
     EXPECT_EQ(ReadBytes(scene.In("c.txt")), "third file");
   }
 }

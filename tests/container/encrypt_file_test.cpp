@@ -11,7 +11,6 @@
 namespace containertest {
 namespace {
 
-const char kProduct[] = " Product = E-mail: resicrypt@example.org";
 const char kFilter[] =
     "All(*.*)|*.*|Text(*.TXT)|*.TXT|Word(*.DOC)|*.DOC|Excel(*.XLS)|*.XLS|Pic(*.JPG)|*.JPG|"
     "CPP(*.CPP)|*.CPP|HTML(*.HTM)|*.HTM|";
@@ -23,8 +22,7 @@ std::vector<std::string> FourLines(std::int32_t size, int L, int N) {
 }
 
 TEST(EncryptFilePasswords, ThreeToTwentyThreeBytesGoOnToTheDialogs) {
-  for (const std::string& password : {std::string("abc"), std::string("\xE7\xF6\xFC\xC7\x80\xFF"
-                                                                      "abcdefghijklmnopq")}) {
+  for (const char* password : {"abc", "\347\366\374\307\200\377abcdefghijklmnopq"}) {
     auto form = NewForm(password);
     resicrypt::testing::Button2Click(*form);
     EXPECT_TRUE(form->messages.empty());
@@ -58,18 +56,17 @@ TEST(EncryptFileReport, PathsThenFourLinesPerFileAndBothBarsHidden) {
   const std::string password = "pad42";
   const int N = ReferenceCipher(password).N();
   TempFolder folder;
-  const std::vector<std::pair<std::string, std::size_t>> files = {
-      {"empty.bin", 0}, {"twelve.txt", 12}, {"longer.dat", 1250}};
-  std::vector<std::string> paths;
-  for (const auto& [name, size] : files) {
-    WriteBytes(folder.Path(name), RandomBytes(size, 7));
-    paths.push_back(folder.Path(name));
-  }
+  const Files files = {{"empty.bin", RandomBytes(0, 7)},
+                       {"twelve.txt", RandomBytes(12, 7)},
+                       {"longer.dat", RandomBytes(1250, 7)}};
+  const std::vector<std::string> paths = WriteFiles(folder.Folder(), files);
   auto form = NewForm(password);
   Encrypt(*form, paths, folder.Path("three.yal"));
 
   std::vector<std::string> expected = paths;
-  for (const auto& [name, size] : files) Append(expected, FourLines(static_cast<int>(size), 5, N));
+  for (const auto& [name, content] : files) {
+    Append(expected, FourLines(static_cast<int>(content.size()), 5, N));
+  }
   EXPECT_EQ(form->report, expected);
   EXPECT_TRUE(form->messages.empty());
   EXPECT_FALSE(form->progress1.visible);
@@ -175,27 +172,23 @@ void ExpectStoppedAtSecondSource(const TempFolder& folder, const FakeForm& form,
   EXPECT_EQ(records[0].end, bytes.size());
 }
 
+// A second source that is not there, or whose path does not fit the 255-byte buffers.
 TEST(EncryptFileFailures, SourceThatCannotBeOpened) {
-  TempFolder folder;
-  WriteBytes(folder.Path("a.txt"), "twelve bytes");
-  WriteBytes(folder.Path("c.txt"), "c");
-  const std::vector<std::string> sources = {folder.Path("a.txt"), folder.Path("gone.txt"),
-                                            folder.Path("c.txt")};
-  auto form = NewForm("secret");
-  Encrypt(*form, sources, folder.Path("box.yal"));
-  ExpectStoppedAtSecondSource(folder, *form, sources, {"Read File not Open "});
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "box.yal", "c.txt"}));
-}
-
-TEST(EncryptFileFailures, SourcePathLongerThan255Bytes) {
-  TempFolder folder;
-  WriteBytes(folder.Path("a.txt"), "twelve bytes");
   const std::string longPath = "C:\\" + std::string(260, 'p');
-  const std::vector<std::string> sources = {folder.Path("a.txt"), longPath};
-  auto form = NewForm("secret");
-  Encrypt(*form, sources, folder.Path("box.yal"));
-  ExpectStoppedAtSecondSource(folder, *form, sources,
-                              {"Read File not Open ", "Path longer than 255 bytes: " + longPath});
+  for (const bool tooLong : {false, true}) {
+    SCOPED_TRACE(tooLong ? "path too long" : "no such file");
+    TempFolder folder;
+    WriteBytes(folder.Path("a.txt"), "twelve bytes");
+    WriteBytes(folder.Path("c.txt"), "c");
+    const std::vector<std::string> sources = {
+        folder.Path("a.txt"), tooLong ? longPath : folder.Path("gone.txt"), folder.Path("c.txt")};
+    auto form = NewForm("secret");
+    Encrypt(*form, sources, folder.Path("box.yal"));
+    std::vector<std::string> tail = {"Read File not Open "};
+    if (tooLong) tail.push_back("Path longer than 255 bytes: " + longPath);
+    ExpectStoppedAtSecondSource(folder, *form, sources, tail);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "box.yal", "c.txt"}));
+  }
 }
 
 // A source that grows once open holds more than the size taken then: packed, it
@@ -226,7 +219,8 @@ TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {
     std::function<void()> cut;
     void SetProgressRange(resicrypt::ProgressBar bar, int minimum, int maximum) override {
       FakeForm::SetProgressRange(bar, minimum, maximum);
-      if (bar == resicrypt::ProgressBar::Blocks && report.size() > 2 && cut) std::exchange(cut, nullptr)();
+      if (bar == resicrypt::ProgressBar::Blocks && report.size() > 2 && cut)
+        std::exchange(cut, nullptr)();
     }
   };
   auto form = std::make_unique<CutWhenBlocksStart>();

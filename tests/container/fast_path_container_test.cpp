@@ -30,20 +30,12 @@ using resicrypt::FileWorkOptions;
 // blocks or more (so that a small file crosses every boundary on two threads) or
 // off.
 std::vector<std::pair<std::string, FileWorkOptions>> AllOptions() {
-  FileWorkOptions oneThread;
-  oneThread.helperFromBytes = FileWorkOptions::kNoHelper;
-  FileWorkOptions tiny;
-  tiny.chunkBytes = 100;
-  tiny.helperFromBytes = 0;
-  FileWorkOptions tinyOneThread = tiny;
-  tinyOneThread.helperFromBytes = FileWorkOptions::kNoHelper;
+  const std::size_t chunk = FileWorkOptions().chunkBytes, none = FileWorkOptions::kNoHelper;
   return {{"commands", FileWorkOptions()},
-          {"one thread", oneThread},
-          {"tiny, two threads", tiny},
-          {"tiny, one thread", tinyOneThread}};
+          {"one thread", {nullptr, chunk, none}},
+          {"tiny, two threads", {nullptr, 100, 0}},
+          {"tiny, one thread", {nullptr, 100, none}}};
 }
-
-using Files = std::vector<std::pair<std::string, std::string>>;
 
 // The container block by block: every block through EncodeBlock, the final one
 // filled after SeedRandomAt(start + k) with RandomBelow(213) + 41 per position.
@@ -83,8 +75,9 @@ std::string ReferenceUnpacked(ReferenceCipher& reference, const std::string& con
   return plain;
 }
 
-class RecordingPack : public resicrypt::PackEvents {
- public:
+// Keeps the blocks at which the window got its turn, and runs onDue at each.
+template <typename Events>
+struct RecordingDue : Events {
   void BlockDue(std::int32_t block) override {
     due.push_back(block);
     if (onDue) onDue(block);
@@ -92,25 +85,19 @@ class RecordingPack : public resicrypt::PackEvents {
   std::vector<std::int32_t> due;
   std::function<void(std::int32_t)> onDue;
 };
+using RecordingPack = RecordingDue<resicrypt::PackEvents>;
 
 // Goes on past every differing check-block position, as Cancel does in the window.
-class RecordingUnpack : public resicrypt::UnpackEvents {
- public:
+struct RecordingUnpack : RecordingDue<resicrypt::UnpackEvents> {
   bool WrongPassword() override {
     ++wrongPasswordQuestions;
     return false;
-  }
-  void BlockDue(std::int32_t block) override {
-    due.push_back(block);
-    if (onDue) onDue(block);
   }
   void RecordUnpacked(const resicrypt::UnpackedRecord& report) override {
     unpacked.push_back(report.record.name);
   }
   int wrongPasswordQuestions = 0;
-  std::vector<std::int32_t> due;
   std::vector<std::string> unpacked;
-  std::function<void(std::int32_t)> onDue;
 };
 
 // The blocks at which the window gets its turn: every (total div 100) + 1-th.
@@ -156,11 +143,9 @@ TEST(FastPathContainer, PackGivesTheBlockByBlockContainer) {
     const std::string expected = ReferenceContainer(password, files, start);
 
     TempFolder folder;
-    std::vector<std::string> sources;
+    const std::vector<std::string> sources = WriteFiles(folder.Folder(), files);
     std::vector<std::int32_t> expectedDue;
     for (const auto& [name, content] : files) {
-      sources.push_back(folder.Path(name));
-      WriteBytes(sources.back(), content);
       const auto due = DueBlocks(static_cast<std::int32_t>(content.size() / password.size()));
       expectedDue.insert(expectedDue.end(), due.begin(), due.end());
     }
@@ -189,17 +174,13 @@ TEST(FastPathContainer, UnpackWritesWhatDecodeBlockGivesForDamagedBlocksAndWrong
     const auto L = static_cast<int>(password.size());
     Files files = RandomFiles(rng, password.size());
     TempFolder folder;
-    std::vector<std::string> sources;
-    for (const auto& [name, content] : files) {
-      sources.push_back(folder.Path(name));
-      WriteBytes(sources.back(), content);
-    }
     const std::string container = folder.Path("box.yal");
     auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
     resicrypt::PackEvents quiet;
-    ASSERT_EQ(
-        resicrypt::PackContainer(*workspace, Password(password), container, sources, quiet).result,
-        resicrypt::PackResult::Packed);
+    ASSERT_EQ(resicrypt::PackContainer(*workspace, Password(password), container,
+                                       WriteFiles(folder.Folder(), files), quiet)
+                  .result,
+              resicrypt::PackResult::Packed);
 
     // Damage: scattered bytes in every record, and the third record's blocks all random.
     std::string bytes = ReadBytes(container);
@@ -269,9 +250,9 @@ class WatchedWork : public resicrypt::BlockWork {
   }
   void Due(std::int32_t block) override {
     if (std::this_thread::get_id() != caller_) fault = true;
-    if (!shared_ && (inFlight_ != 0 || ciphered_ != block - 1 ||
-                     input_.Position() != kHead + 3 * (block - 1) ||
-                     output_.Position() != kHead + 4 * (block - 1))) {
+    if (!shared_ &&
+        (inFlight_ != 0 || ciphered_ != block - 1 || input_.Position() != kHead + 3 * (block - 1) ||
+         output_.Position() != kHead + 4 * (block - 1))) {
       fault = true;
     }
     due.push_back(block);
@@ -466,11 +447,7 @@ TEST(FileLayer, AFileRenamedOrReplacedWhileReadGivesItsOwnBytesOrAStop) {
     for (const bool replaced : {false, true}) {
       SCOPED_TRACE(label + (replaced ? ", replaced" : ", renamed away"));
       TempFolder folder;
-      std::vector<std::string> sources;
-      for (const auto& [name, content] : files) {
-        sources.push_back(folder.Path(name));
-        WriteBytes(sources.back(), content);
-      }
+      const std::vector<std::string> sources = WriteFiles(folder.Folder(), files);
       WriteBytes(folder.Path("other.bin"), others[0].second);
       const auto moveOver = [&](const std::string& from, const std::string& to) {
         if (replaced) {

@@ -6,11 +6,9 @@
 #include <array>
 #include <cstdio>
 
-#include "cli/cli_args.h"
-#include "cli/file_command.h"
+#include "cli_run.h"
 #include "container/pack.h"
 #include "container/platform_file.h"
-#include "container_test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,19 +29,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// pack or unpack in process: the exit status, then standard error.
-std::pair<int, std::string> RunCli(const TempFolder& folder, const Lines& args) {
-  const resicrypt::cli::ParsedArgs parsed = resicrypt::cli::ParseArgs(args);
-  std::FILE* err = std::fopen(folder.Path("cli.err").c_str(), "wb");
-  const int status = parsed.command == resicrypt::cli::CommandId::kPack
-                         ? resicrypt::cli::RunPack(parsed, stdin, stdout, err)
-                         : resicrypt::cli::RunUnpack(parsed, stdout, err);
-  std::fclose(err);
-  const std::string text = ReadBytes(folder.Path("cli.err"));
-  fs::remove(folder.Path("cli.err"));
-  return {status, text};
-}
-
 TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
   TempFolder folder;
   WriteBytes(folder.Path("a.txt"), "twelve bytes");
@@ -58,12 +43,12 @@ TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
     EXPECT_EQ(ReadBytes(box), "earlier container");
   }
   WriteBytes(folder.Path("pw"), "secret\n");
-  const auto [status, err] = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o",
-                                             box, folder.Path("a.txt"), folder.Path("gone.txt")});
-  EXPECT_EQ(status, 2);  // told before anything is written
+  const CliRun run = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", box,
+                                     folder.Path("a.txt"), folder.Path("gone.txt")});
+  EXPECT_EQ(run.status, 2);  // told before anything is written
 #ifndef _WIN32
-  EXPECT_EQ(err, "resicrypt-cli: cannot pack '" + folder.Path("gone.txt") +
-                     "': No such file or directory\n");
+  EXPECT_EQ(run.err, "resicrypt-cli: cannot pack '" + folder.Path("gone.txt") +
+                         "': No such file or directory\n");
 #endif
   EXPECT_EQ(ReadBytes(box), "earlier container");
 }
@@ -91,11 +76,12 @@ TEST(HostileWorld, ANameUnpackedBeforeFromTheSameContainerIsRefused) {
   const std::string count = "1 file";
 #endif
   WriteBytes(scene.root.Path("pw"), "secret\n");
-  const auto [status, err] =
+  const CliRun run =
       RunCli(scene.root, {"unpack", "--password-file", scene.root.Path("pw"), scene.container});
-  EXPECT_EQ(status, 1);
-  EXPECT_NE(err.find("resicrypt-cli:" + refused + "a.txt\n"), std::string::npos);
-  EXPECT_NE(err.find("resicrypt-cli: " + count + " not unpacked\n"), std::string::npos) << err;
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("resicrypt-cli:" + refused + "a.txt\n"), std::string::npos);
+  EXPECT_NE(run.err.find("resicrypt-cli: " + count + " not unpacked\n"), std::string::npos)
+      << run.err;
 }
 
 #ifndef _WIN32

@@ -13,8 +13,7 @@ namespace containertest {
 namespace {
 
 // 8 + (N - 1) header bytes plus 8 + n + (S div L + 1) x (N - 1) per record.
-std::size_t ExpectedLength(const std::vector<std::pair<std::string, std::string>>& files, int L,
-                           int N) {
+std::size_t ExpectedLength(const Files& files, int L, int N) {
   std::size_t length = 8 + static_cast<std::size_t>(N - 1);
   for (const auto& [name, content] : files) {
     length += 8 + name.size() +
@@ -23,8 +22,7 @@ std::size_t ExpectedLength(const std::vector<std::pair<std::string, std::string>
   return length;
 }
 
-void ExpectRoundTrip(const std::string& password,
-                     const std::vector<std::pair<std::string, std::string>>& files) {
+void ExpectRoundTrip(const std::string& password, const Files& files) {
   Scene scene(password, files);
   ReferenceCipher reference(password);
   EXPECT_EQ(scene.Bytes().size(), ExpectedLength(files, reference.L(), reference.N()));
@@ -44,14 +42,13 @@ TEST(ContainerRoundTrip, SizesAroundTheBlockLengthUnderShortLongAndHighBytePassw
       "abc",
       "\xFF\xFE\x80",
       "pad42",
-      "\xE7\xF6\xFC\xC7\x80\xFF\xA0"
-      "0123456789abcdef",  // 23 bytes, high ones first
+      "\347\366\374\307\200\377\2400123456789abcdef",  // 23 bytes, high ones first (octal)
       std::string(23, '\xFF'),
   };
   for (const std::string& password : passwords) {
     const std::size_t L = password.size();
     const std::set<std::size_t> sizes = {0, 1, L - 1, L, L + 1, 2 * L, 7 * L - 1, 100 * L, 1000};
-    std::vector<std::pair<std::string, std::string>> files;
+    Files files;
     for (std::size_t size : sizes) {
       files.emplace_back("s" + std::to_string(size) + ".bin",
                          RandomBytes(size, static_cast<unsigned>(size + L)));
@@ -66,8 +63,7 @@ TEST(ContainerRoundTrip, OneMebibyteFileAndNamesWithHighBytes) {
 }
 
 TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
-  const std::vector<std::pair<std::string, std::string>> files = {{"a.bin", RandomBytes(100, 1)},
-                                                                  {"b.bin", RandomBytes(37, 2)}};
+  const Files files = {{"a.bin", RandomBytes(100, 1)}, {"b.bin", RandomBytes(37, 2)}};
   Scene first("secret", files);
   Scene second("secret", files);
   std::string one = first.Bytes();
@@ -86,26 +82,19 @@ TEST(ContainerRoundTrip, RepackingTheSameFilesChangesOnlyTheFinalBlocks) {
 // times; the new container is the old one byte for byte. (The seed times are
 // given to PackContainer: the window's command pads from the calendar.)
 TEST(ContainerRoundTrip, UnpackedFilesRepackedWithTheSameSeedTimesGiveTheSameBytes) {
-  const std::string passwords[] = {"abc", "pad42",
-                                   "\xE7\xF6\xFC\xC7\x80\xFF\xA0"
-                                   "0123456789abcdef"};
+  const std::string passwords[] = {"abc", "pad42", "\347\366\374\307\200\377\2400123456789abcdef"};
   for (const std::string& password : passwords) {
     SCOPED_TRACE(password.size());
     const std::size_t L = password.size();
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"a.bin", RandomBytes(100, 21)},
-        {"empty", ""},
-        {"exact.bin", RandomBytes(4 * L, 22)},
-        {"\xE7 high name.txt", "x"},
-        {"big.bin", RandomBytes(70000, 23)}};
+    const Files files = {{"a.bin", RandomBytes(100, 21)},
+                         {"empty", ""},
+                         {"exact.bin", RandomBytes(4 * L, 22)},
+                         {"\xE7 high name.txt", "x"},
+                         {"big.bin", RandomBytes(70000, 23)}};
     const std::uint32_t start = 1700000000u;
     TempFolder folder;
     fs::create_directory(folder.Root() / "in");
-    std::vector<std::string> sources;
-    for (const auto& [name, content] : files) {
-      sources.push_back(folder.Path(name));
-      WriteBytes(sources.back(), content);
-    }
+    const std::vector<std::string> sources = WriteFiles(folder.Folder(), files);
     const std::string container = (folder.Root() / "in" / "box.yal").string();
     const auto pack = [&](const std::vector<std::string>& from, const std::string& to,
                           std::uint32_t seconds) {
