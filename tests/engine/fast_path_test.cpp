@@ -25,20 +25,12 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Key orders as the file commands (size 55, one spare modulus, up to 23 bytes)
-// and the text cipher (size 44, three spare moduli, up to 17 bytes) use them.
-struct KeyCase {
-  int tableSize;
-  int spare;
-  int maxLength;
-};
-const KeyCase kKeyCases[] = {{55, 1, 23}, {44, 3, 17}};
+using testsupport::KeyCase;
+using testsupport::kKeyCases;
 
 // Prepares the workspace for the password and returns N.
 int PrepareKey(CipherWorkspace& ws, const std::string& password, const KeyCase& key) {
-  SetPasswordText(ws, password);
-  BuildModulusTable(ws, key.tableSize);
-  DerivePermutation(ws, key.tableSize);
+  testsupport::PrepareKey(ws, password, key.tableSize);
   return ResidueCount(ws, static_cast<int>(password.size())) + key.spare;
 }
 
