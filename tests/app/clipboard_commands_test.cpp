@@ -19,9 +19,9 @@ const std::string kMemoStart = " Write here data for Encrypt or Decrypt";
 
 class ClipboardCommands : public ::testing::Test {
  protected:
-  void SetKey(const std::string& password) {
-    form.edit1 = password;
-    form.edit2 = password;
+  void SetUp() override {
+    form.edit1 = form.edit2 = key;
+    form.hidePassword = false;
   }
   std::string E(const std::string& text) { return cipher.E(key, text); }
 
@@ -32,8 +32,6 @@ class ClipboardCommands : public ::testing::Test {
 };
 
 TEST_F(ClipboardCommands, WorkedExampleBothWaysWithEcho) {
-  SetKey(key);
-  form.hidePassword = false;
   const std::string plain = "ab\tcd\r\nxyz";
   form.clipboard = plain;
 
@@ -76,7 +74,6 @@ TEST_F(ClipboardCommands, SegmentsSeparatorsAndLastPosition) {
       {"x\ty\tlong one\tz\n", "x\ty\t" + E("long one") + "\tz\n"},
       {"\r\nq\r\n", "\r\nq\r\n"},
   };
-  SetKey(key);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.plain));
     form.clipboard = c.plain;
@@ -90,8 +87,6 @@ TEST_F(ClipboardCommands, SegmentsSeparatorsAndLastPosition) {
 }
 
 TEST_F(ClipboardCommands, EchoLinesOnlyForCipheredSegments) {
-  SetKey(key);
-  form.hidePassword = false;
   form.clipboard = "a\tbc\r\nd\n\ndef\n";
   resicrypt::Button4Click(form);
   EXPECT_EQ(form.memo, (std::vector<std::string>{kMemoStart, E("bc"), E("def")}));
@@ -112,8 +107,6 @@ TEST_F(ClipboardCommands, EchoLinesOnlyForCipheredSegments) {
 }
 
 TEST_F(ClipboardCommands, EmptyClipboardIsWrittenEmptyWithoutMessage) {
-  SetKey(key);
-  form.hidePassword = false;
   for (auto command : {resicrypt::Button4Click, resicrypt::Button3Click}) {
     form.clipboard.clear();
     form.clipboardWrites = 0;
@@ -133,8 +126,6 @@ class WriteRefusingForm : public FakeForm {
 };
 
 TEST_F(ClipboardCommands, ClipboardThatCannotBeOpenedIsReportedAndKept) {
-  SetKey(key);
-  form.hidePassword = false;
   form.clipboard = "some text\tmore";
   form.clipboardOpens = false;
   for (auto command : {resicrypt::Button4Click, resicrypt::Button3Click}) {
@@ -201,8 +192,7 @@ TEST_F(ClipboardCommands, RoundTripOfRandomTexts) {
 
     const std::string& k = keys[static_cast<std::size_t>(round) % keys.size()];
     SCOPED_TRACE(testing::Message() << "round " << round << " key " << k);
-    SetKey(k);
-    form.hidePassword = false;
+    form.edit1 = form.edit2 = k;
     form.memo.clear();
     form.clipboard = plain;
     resicrypt::Button4Click(form);

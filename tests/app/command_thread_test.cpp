@@ -65,6 +65,16 @@ void RunUntilFinished(CommandThread& thread, std::atomic<int>& wakes, const bool
   ASSERT_TRUE(finished) << "the command did not end";
 }
 
+// Runs the prepared file command on the command thread until it has ended.
+void RunJob(CommandThread& thread, std::atomic<int>& wakes, const std::optional<FileJob>& job,
+            CipherWorkspace& workspace) {
+  ASSERT_TRUE(job);
+  bool finished = false;
+  thread.Start([&](FileCommandView& view) { RunFileJob(*job, workspace, view); },
+               [&finished] { finished = true; });
+  RunUntilFinished(thread, wakes, finished);
+}
+
 TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) {
   TempFolder folder;
   WriteBytes(folder.Path("a.bin"), RandomBytes(300000, 1));
@@ -82,12 +92,7 @@ TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) 
   form->saveDialogAnswers.push_back(folder.Path("two.yal"));
   std::atomic<int> wakes{0};
   CommandThread thread(*form, [&wakes] { ++wakes; });
-  bool finished = false;
-  std::optional<FileJob> job = PrepareEncryptFile(*form);
-  ASSERT_TRUE(job);
-  thread.Start([&](FileCommandView& view) { RunFileJob(*job, form->workspace, view); },
-               [&finished] { finished = true; });
-  RunUntilFinished(thread, wakes, finished);
+  RunJob(thread, wakes, PrepareEncryptFile(*form), form->workspace);
 
   EXPECT_EQ(form->foreignCalls.load(), 0);
   EXPECT_EQ(form->report, inPlace->report);
@@ -102,12 +107,7 @@ TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) 
   form->edit1 = form->edit2 = "secreT";
   form->questionAnswers = {true};
   form->openDialogAnswers.push_back(std::vector<std::string>{folder.Path("two.yal")});
-  finished = false;
-  job = PrepareDecryptFile(*form);
-  ASSERT_TRUE(job);
-  thread.Start([&](FileCommandView& view) { RunFileJob(*job, form->workspace, view); },
-               [&finished] { finished = true; });
-  RunUntilFinished(thread, wakes, finished);
+  RunJob(thread, wakes, PrepareDecryptFile(*form), form->workspace);
   EXPECT_EQ(form->foreignCalls.load(), 0);
   EXPECT_EQ(form->questions.size(), 1u);
   EXPECT_TRUE(form->edit1Visible);

@@ -10,52 +10,20 @@
 #include <gtest/gtest.h>
 
 #include "engine/text_cipher.h"
+#include "fake_back_link.h"
 #include "fake_form.h"
 #include "app/cipher_gate.h"
 
 namespace resicrypt {
 namespace {
 
+using testing::FakeBackLink;
 using testing::FakeForm;
 using Lines = std::vector<std::string>;
 
 const std::string kInitialReport = "View  Encrypt File the Report  or Decrypt  File the Report";
 const std::string kInitialMemo = " Write here data for Encrypt or Decrypt";
 const std::string kCallerPath = "C:\\Tools\\Caller.exe";
-
-// DdeClientConv1 as a record of the operations used on it.
-class FakeBackLink final : public DdeClientConversation {
- public:
-  bool answers = true;  // whether open link succeeds
-  bool open = false;
-  Lines calls;
-  Lines sent;  // texts of execute macro while the link was open
-
-  void SetConnectModeManual() override { calls.push_back("manual"); }
-  void SetServiceApplication(const std::string& commandLine) override {
-    calls.push_back("application " + commandLine);
-  }
-  bool SetLink(const std::string& service, const std::string& topic) override {
-    open = false;
-    calls.push_back("link " + service + " " + topic);
-    return true;
-  }
-  bool OpenLink() override {
-    calls.push_back("open");
-    open = answers;
-    return open;
-  }
-  bool ExecuteMacro(const std::string& text, bool waitForReply) override {
-    calls.push_back(waitForReply ? "execute and wait" : "execute");
-    if (!open) return false;
-    sent.push_back(text);
-    return true;
-  }
-  void CloseLink() override {
-    calls.push_back("close");
-    open = false;
-  }
-};
 
 // The window with a hook in its modal message box, which runs a nested event
 // loop in the real window.
@@ -201,10 +169,7 @@ TEST_F(DdeConversation, EchoesEveryFirstLineWhileHidePasswordIsUnchecked) {
 
 TEST_F(DdeConversation, ShortPasswordIsNotTakenAndTheNextMacroIsThePasswordAgain) {
   form.hidePassword = false;
-  service.DdeServerConv1Open();
-  Macro(kCallerPath);
-  Macro("Open");
-  Macro("ab");
+  StartConversation("Open", "ab");
   EXPECT_EQ(service.State().MacroStep, 2);
   EXPECT_EQ(form.workingPassword, "ab");  // left there
   EXPECT_EQ(form.edit1, "742");
@@ -283,13 +248,6 @@ TEST_F(DdeConversation, CallerThatDoesNotAnswerGetsDisconnectMessageAndConversat
   Macro("dropped");
   EXPECT_EQ(service.State().MacroStep, 4);
   EXPECT_TRUE(link.sent.empty());  // the closed link drops the result
-}
-
-TEST_F(DdeConversation, CallerPathWithTheExtensionTwiceLinksToTheShortName) {
-  service.DdeServerConv1Open();
-  Macro("C:\\A\\x.exe.exe");
-  EXPECT_EQ(link.calls,
-            (Lines{"manual", "application C:\\A\\x.exe.exe", "link x DdeServerConv1", "open"}));
 }
 
 TEST_F(DdeConversation, CloseResetsStateClosesLinkEmptiesHiddenListAndClosesWindow) {

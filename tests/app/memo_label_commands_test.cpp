@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_form.h"
@@ -40,20 +41,9 @@ std::string LineOf(std::size_t length) {
   return line;
 }
 
-struct Snapshot {
-  std::string edit1, clipboard;
-  std::vector<std::string> memo, report;
-  int clipboardWrites;
-};
-Snapshot Take(const FakeForm& form) {
-  return {form.edit1, form.clipboard, form.memo, form.report, form.clipboardWrites};
-}
-void ExpectUnchanged(const FakeForm& form, const Snapshot& before) {
-  EXPECT_EQ(form.edit1, before.edit1);
-  EXPECT_EQ(form.clipboard, before.clipboard);
-  EXPECT_EQ(form.clipboardWrites, before.clipboardWrites);
-  EXPECT_EQ(form.memo, before.memo);
-  EXPECT_EQ(form.report, before.report);
+// What a command changes when it runs: Edit1, the clipboard, the memo and the list.
+auto Outcome(const FakeForm& form) {
+  return std::make_tuple(form.edit1, form.clipboard, form.clipboardWrites, form.memo, form.report);
 }
 
 // Every message of the five tables, and that a refused command changes nothing
@@ -121,11 +111,11 @@ TEST(PasswordChecks, EveryMessageAndNothingChanged) {
               0x5A);
     std::fill(std::begin(form->workspace.passwordText2), std::end(form->workspace.passwordText2),
               0x5A);
-    const Snapshot before = Take(*form);
+    const auto before = Outcome(*form);
     c.command(*form);
     EXPECT_EQ(form->messages, std::vector<std::string>{c.message});
     EXPECT_EQ(form->workingPassword, c.workingPassword);
-    ExpectUnchanged(*form, before);
+    EXPECT_EQ(Outcome(*form), before);
     EXPECT_TRUE(form->openDialogFilters.empty());
     for (unsigned char byte : form->workspace.passwordText) ASSERT_EQ(byte, 0x5A);
     for (unsigned char byte : form->workspace.passwordText2) ASSERT_EQ(byte, 0x5A);

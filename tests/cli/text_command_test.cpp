@@ -96,9 +96,9 @@ class TextCommand : public ::testing::Test {
     buffer << in.rdbuf();
     return buffer.str();
   }
-  // Runs the command in process; returns the exit code, fills out and err.
+  // Runs the command in process; returns the exit code, fills output and error.
   int Run(CipherDirection direction, const std::string& passwordFile, const std::string& input,
-          std::string& out, std::string& err, const TextStreaming& streaming = {}) {
+          std::string& output, std::string& error, const TextStreaming& streaming = {}) {
     const std::string inPath = WriteFile("in", input);
     std::FILE* in = std::fopen(inPath.c_str(), "rb");
     std::FILE* outFile = std::fopen((dir / "out").string().c_str(), "wb");
@@ -107,15 +107,22 @@ class TextCommand : public ::testing::Test {
     std::fclose(in);
     std::fclose(outFile);
     std::fclose(errFile);
-    out = ReadFile(dir / "out");
-    err = ReadFile(dir / "err");
+    output = ReadFile(dir / "out");
+    error = ReadFile(dir / "err");
     return code;
+  }
+  // The exit status of a shell command run in dir (-1 when no shell ran).
+  int Shell(const std::string& command) const {
+    const int status = std::system(("cd \"" + dir.string() + "\" && " + command).c_str());
+    return status == -1 ? -1 : (status >> 8) & 0xFF;
   }
   std::string Encrypt(const std::string& key, const std::string& line) {
     return EncryptText(*workspace, alphabet, key, line);
   }
 
   fs::path dir;
+  std::string out;  // what Run wrote to standard output and error
+  std::string err;
   std::unique_ptr<CipherWorkspace> workspace = std::make_unique<CipherWorkspace>();
   TextAlphabet alphabet{};
 };
@@ -124,8 +131,6 @@ TEST_F(TextCommand, EachLineThroughTheCipherEndingsKept) {
   const std::string passwordFile = WriteFile("pw", "0123456789abcdefghij\r\nnot the key\n");
   const std::string key = "0123456789abcdefg";
   const std::string input = "first line\r\nsecond\n\n\xE9t\xE9\tx\nlast";
-  std::string out;
-  std::string err;
   ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, out, err), kExitOk);
   EXPECT_EQ(err, "");
   EXPECT_EQ(out, Encrypt(key, "first line") + "\r\n" + Encrypt(key, "second") + "\n\n" +
@@ -145,8 +150,6 @@ TEST_F(TextCommand, EncryptRefusesLinesThatWouldNotComeBack) {
                             "\377abc\n"     // 4 bytes: the last block is all of it
                             "a\377bcdef\n"  // 7 bytes: the 255 is before the last 3
                             "last\377";     // 5 bytes: the last block is the 255
-  std::string out;
-  std::string err;
   ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, out, err), kExitFailure);
   EXPECT_EQ(out, Encrypt("abcd", "fine") + "\n\r\n\n" + Encrypt("abcd", "a\377bcdef") + "\n");
   const std::string prefix = "resicrypt-cli: line ";
@@ -174,8 +177,6 @@ TEST_F(TextCommand, DecryptCountsLinesThatAreNotCipherText) {
   const std::string one = Encrypt("abc", "one");
   const std::string input = one + "\nplain words\r\n\n" + Encrypt("abc", "two") + "\n" +
                             one.substr(0, one.size() - 1) + "\n";  // no whole block
-  std::string out;
-  std::string err;
   ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, input, out, err), kExitNotCipherText);
   EXPECT_EQ(out, "one\nplain words\r\n\ntwo\n" + one.substr(0, one.size() - 1) + "\n");
   EXPECT_EQ(err,
@@ -225,8 +226,6 @@ TEST_F(TextCommand, StreamedLinesMatchTheWholeLineCipher) {
     const TextStreaming streaming{1 + rng() % 13, rng() % 40};
     SCOPED_TRACE(testing::Message() << "round " << round << " pieces " << streaming.pieceBytes
                                     << " held " << streaming.heldInMemory);
-    std::string out;
-    std::string err;
     EXPECT_EQ(Run(CipherDirection::kEncrypt, passwordFile, plain, out, err, streaming),
               refused ? kExitFailure : kExitOk);
     EXPECT_EQ(out, expectedCipher);
@@ -248,15 +247,12 @@ TEST_F(TextCommand, LongInputRoundTrips) {
   }
   std::string cipher;
   std::string back;
-  std::string err;
   ASSERT_EQ(Run(CipherDirection::kEncrypt, passwordFile, input, cipher, err), kExitOk);
   ASSERT_EQ(Run(CipherDirection::kDecrypt, passwordFile, cipher, back, err), kExitOk);
   EXPECT_EQ(back, input);
 }
 
 TEST_F(TextCommand, UnusablePasswordFiles) {
-  std::string out;
-  std::string err;
   EXPECT_EQ(Run(CipherDirection::kEncrypt, WriteFile("pw", "ab\nabcdef\n"), "text\n", out, err),
             kExitUsage);
   EXPECT_NE(err.find("at least 3"), std::string::npos);
@@ -273,12 +269,8 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
   const std::string passwordFile = WriteFile("pw", "tool key\n");
   const std::string input = "alpha\r\nbeta\n\xF0\x9F\x94\x91 key\n";
   WriteFile("plain", input);
-  const auto run = [&](const std::string& args, const std::string& in, const std::string& out) {
-    const std::string command = "\"" + exe + "\" " + args + " < \"" + (dir / in).string() +
-                                "\" > \"" + (dir / out).string() + "\" 2> \"" +
-                                (dir / "stderr").string() + "\"";
-    const int status = std::system(command.c_str());
-    return status == -1 ? -1 : (status >> 8) & 0xFF;
+  const auto run = [&](const std::string& args, const std::string& from, const std::string& to) {
+    return Shell("\"" + exe + "\" " + args + " < " + from + " > " + to + " 2> stderr");
   };
   ASSERT_EQ(run("encrypt-text --password-file \"" + passwordFile + "\"", "plain", "cipher"), 0);
   const std::string cipher = ReadFile(dir / "cipher");
@@ -298,9 +290,7 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
       run("encrypt-text --password-file \"" + WriteFile("short", "xy\n") + "\"", "plain", "out"),
       2);
 }
-#endif
 
-#ifdef RESICRYPT_CLI_EXE
 // Containers through pipes and tar, the refusals of standard streams, and usage
 // errors of one line.
 using CliStreams = TextCommand;
@@ -342,9 +332,7 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
        "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
   };
   for (const Case& c : cases) {
-    const std::string command = "cd \"" + dir.string() + "\" && { " + c.command + "; } 2> err";
-    const int status = std::system(command.c_str());
-    EXPECT_EQ(status == -1 ? -1 : (status >> 8) & 0xFF, c.status) << c.command;
+    EXPECT_EQ(Shell("{ " + c.command + "; } 2> err"), c.status) << c.command;
     EXPECT_EQ(ReadFile(dir / "err"), c.err) << c.command;
   }
   EXPECT_FALSE(fs::exists(dir / "x.yal"));
@@ -355,17 +343,15 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
 // A line of 1 GB, made on the fly, through encrypt-text and decrypt-text, each in
 // under 100 MB of address space: the line is streamed, never held in memory whole.
 TEST_F(TextCommand, GigabyteLineRoundTripsInBoundedMemory) {
-  const std::string exe = RESICRYPT_CLI_EXE;
-  const std::string passwordFile = WriteFile("pw", "seventeen bytes!!\n");
+  const std::string cli = std::string("\"") + RESICRYPT_CLI_EXE + "\" ";
+  const std::string password =
+      " --password-file \"" + WriteFile("pw", "seventeen bytes!!\n") + "\"";
   const std::string line = "head -c 1000000000 /dev/zero | tr '\\0' a";
-  const std::string path = dir.string() + "/";
-  const std::string command =
-      "ulimit -v 100000 && " + line + " | { \"" + exe + "\" encrypt-text --password-file \"" +
-      passwordFile + "\"; echo $? > \"" + path + "encrypted\"; } | { \"" + exe +
-      "\" decrypt-text --password-file \"" + passwordFile + "\" 2> \"" + path +
-      "stderr\"; echo $? > \"" + path + "decrypted\"; } | cksum > \"" + path + "back\" && " + line +
-      " | cksum > \"" + path + "line\"";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(
+      Shell("ulimit -v 100000 && " + line + " | { " + cli + "encrypt-text" + password +
+            "; echo $? > encrypted; } | { " + cli + "decrypt-text" + password +
+            " 2> stderr; echo $? > decrypted; } | cksum > back && " + line + " | cksum > line"),
+      0);
   EXPECT_EQ(ReadFile(dir / "encrypted"), "0\n");
   EXPECT_EQ(ReadFile(dir / "decrypted"), "0\n");
   EXPECT_EQ(ReadFile(dir / "stderr"), "");
@@ -381,9 +367,9 @@ TEST_F(TextCommand, PasswordFilesAreReadNoFurtherThanAPasswordCanUse) {
       {"unpack --password-file /dev/zero box.yal", "the first line of '/dev/zero' is longer"},
       {"pack --password-file " + WriteFile("a", "sesame 23 bytes long!!!\n") + " -o a.yal a", ""}};
   for (const auto& [args, message] : cases) {
-    const std::string command = "cd \"" + dir.string() + "\" && ulimit -v 100000 && \"" +
-                                RESICRYPT_CLI_EXE + "\" " + args + " 2> stderr";
-    EXPECT_EQ(std::system(command.c_str()) >> 8, *message != '\0' ? 2 : 0) << args;
+    EXPECT_EQ(Shell("ulimit -v 100000 && \"" RESICRYPT_CLI_EXE "\" " + args + " 2> stderr"),
+              *message != '\0' ? 2 : 0)
+        << args;
     EXPECT_NE(ReadFile(dir / "stderr").find(message), std::string::npos) << args;
   }
 }

@@ -133,19 +133,9 @@ TEST(SolveCongruence, GivesUpWhereNoSolutionExists) {
   EXPECT_EQ(WalkCongruence(15, 6, 3).x * 6 % 15, 3);  // solvable even though 15 is not prime
 }
 
-// Key orders from random passwords; N as the file commands (+1) and the text cipher (+3) take it.
-struct KeyCase {
-  int tableSize;
-  int spare;
-  int maxLength;
-};
-const KeyCase kKeyCases[] = {{55, 1, 23}, {44, 3, 17}};
-
-void PrepareKey(CipherWorkspace& ws, const std::string& password, int n) {
-  SetPasswordText(ws, password);
-  BuildModulusTable(ws, n);
-  DerivePermutation(ws, n);
-}
+using testsupport::KeyCase;
+using testsupport::kKeyCases;
+using testsupport::PrepareKey;
 
 TEST(BuildProductTable, HoldsThePartialProducts) {
   auto ws = testsupport::NewWorkspace();

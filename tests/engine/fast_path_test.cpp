@@ -25,20 +25,12 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Key orders as the file commands (size 55, one spare modulus, up to 23 bytes)
-// and the text cipher (size 44, three spare moduli, up to 17 bytes) use them.
-struct KeyCase {
-  int tableSize;
-  int spare;
-  int maxLength;
-};
-const KeyCase kKeyCases[] = {{55, 1, 23}, {44, 3, 17}};
+using testsupport::KeyCase;
+using testsupport::kKeyCases;
 
 // Prepares the workspace for the password and returns N.
 int PrepareKey(CipherWorkspace& ws, const std::string& password, const KeyCase& key) {
-  SetPasswordText(ws, password);
-  BuildModulusTable(ws, key.tableSize);
-  DerivePermutation(ws, key.tableSize);
+  testsupport::PrepareKey(ws, password, key.tableSize);
   return ResidueCount(ws, static_cast<int>(password.size())) + key.spare;
 }
 
@@ -499,21 +491,9 @@ class TextFastPath : public ::testing::Test {
  protected:
   void SetUp() override { BuildTextAlphabet(alphabet); }
 
-  // Both ways on the same input; the reference runs on its own workspace.
-  void ExpectSameEncryption(const std::string& password, const std::string& text) {
-    const std::string expected = EncryptTextReference(*reference, alphabet, password, text);
-    ASSERT_EQ(EncryptText(*ws, alphabet, password, text), expected)
-        << "key length " << password.size() << ", text length " << text.size();
-  }
-  void ExpectSameDecryption(const std::string& password, const std::string& text) {
-    const std::string expected = DecryptTextReference(*reference, alphabet, password, text);
-    ASSERT_EQ(DecryptText(*ws, alphabet, password, text), expected)
-        << "key length " << password.size() << ", text length " << text.size();
-  }
-
   TextAlphabet alphabet{};
   std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
-  std::unique_ptr<CipherWorkspace> reference = testsupport::NewWorkspace();
+  std::unique_ptr<CipherWorkspace> reference = testsupport::NewWorkspace();  // the reference's own
 };
 
 // One hostile generator for the text differential: random keys of 3..17 bytes and
@@ -566,8 +546,12 @@ std::vector<std::pair<std::string, std::string>> HostileTexts(CipherWorkspace& r
 
 TEST_F(TextFastPath, EveryHostileInputGivesTheReferencesResultBothWays) {
   for (const auto& [password, text] : HostileTexts(*reference, alphabet)) {
-    ExpectSameEncryption(password, text);
-    ExpectSameDecryption(password, text);
+    SCOPED_TRACE(testing::Message()
+                 << "key length " << password.size() << ", text length " << text.size());
+    ASSERT_EQ(EncryptText(*ws, alphabet, password, text),
+              EncryptTextReference(*reference, alphabet, password, text));
+    ASSERT_EQ(DecryptText(*ws, alphabet, password, text),
+              DecryptTextReference(*reference, alphabet, password, text));
   }
   const TextCipher shortKey(*ws, alphabet, "ab");
   EXPECT_FALSE(shortKey.IsUsable());

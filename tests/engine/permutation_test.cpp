@@ -13,18 +13,14 @@ namespace resicrypt {
 namespace {
 
 std::vector<int> KeyedModuli(CipherWorkspace& ws, const std::string& password, int n) {
-  SetPasswordText(ws, password);
-  BuildModulusTable(ws, n);
-  DerivePermutation(ws, n);
+  testsupport::PrepareKey(ws, password, n);
   return std::vector<int>(ws.ModulusTable + 2, ws.ModulusTable + n - 2);
 }
 
 // V = 83 ("S"): factorial digits 1, 2, 1, 3, then 0; table of size 9.
 TEST(DerivePermutation, SmallTableExample) {
   auto ws = testsupport::NewWorkspace();
-  SetPasswordText(*ws, "S");
-  BuildModulusTable(*ws, 9);
-  DerivePermutation(*ws, 9);
+  testsupport::PrepareKey(*ws, "S", 9);
   EXPECT_EQ(std::vector<int>(ws->outputDigits + 1, ws->outputDigits + 8),
             (std::vector<int>{7, 6, 1, 4, 2, 5, 3}));
   EXPECT_EQ(std::vector<int>(ws->ModulusTable + 2, ws->ModulusTable + 7),
@@ -111,9 +107,7 @@ TEST(DerivePermutation, DifferentPasswordsGiveDifferentSlots) {
   auto ws = testsupport::NewWorkspace();
   std::set<std::vector<int>> seen;
   for (const std::string password : {"abc", "abd", "bbc", "acb", "cba"}) {
-    SetPasswordText(*ws, password);
-    BuildModulusTable(*ws, 44);
-    DerivePermutation(*ws, 44);
+    testsupport::PrepareKey(*ws, password, 44);
     seen.insert(std::vector<int>(ws->outputDigits + 1, ws->outputDigits + 43));
   }
   EXPECT_EQ(seen.size(), 5u);

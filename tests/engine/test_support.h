@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/cipher_workspace.h"
+#include "engine/engine.h"
 #include "engine/fast_codec.h"
 
 namespace testsupport {
@@ -32,6 +33,22 @@ inline std::vector<int> UsedPrimesDescending(int tableSize) {
     if (prime) primes.push_back(x);
   }
   return primes;
+}
+
+// Key orders as the file commands (size 55, one spare modulus, up to 23 bytes)
+// and the text cipher (size 44, three spare moduli, up to 17 bytes) use them.
+struct KeyCase {
+  int tableSize;
+  int spare;
+  int maxLength;
+};
+inline constexpr KeyCase kKeyCases[] = {{55, 1, 23}, {44, 3, 17}};
+
+// The workspace prepared for the password in a table of the given size.
+inline void PrepareKey(resicrypt::CipherWorkspace& ws, const std::string& password, int tableSize) {
+  resicrypt::SetPasswordText(ws, password);
+  resicrypt::BuildModulusTable(ws, tableSize);
+  resicrypt::DerivePermutation(ws, tableSize);
 }
 
 // Writes moduli into ModulusTable from position 2 upward.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/text_cipher.h"
+#include "fake_back_link.h"
 #include "fake_form.h"
 #include "app/cipher_gate.h"
 #include "app/dde_service.h"
@@ -16,36 +17,8 @@ namespace {
 
 using resicrypt::ConversationMode;
 using resicrypt::DdeEvent;
+using resicrypt::testing::FakeBackLink;
 using resicrypt::testing::FakeForm;
-
-// DdeClientConv1: the results sent while the link is open, and every attempt.
-class RecordingLink final : public resicrypt::DdeClientConversation {
- public:
-  void SetConnectModeManual() override {}
-  void SetServiceApplication(const std::string&) override {}
-  bool SetLink(const std::string& service, const std::string&) override {
-    linkedService = service;
-    open = false;
-    return true;
-  }
-  bool OpenLink() override {
-    open = answers;
-    return open;
-  }
-  bool ExecuteMacro(const std::string& text, bool) override {
-    ++attempts;
-    if (!open) return false;
-    sent.push_back(text);
-    return true;
-  }
-  void CloseLink() override { open = false; }
-
-  bool answers = true;
-  bool open = false;
-  std::string linkedService;
-  std::vector<std::string> sent;
-  int attempts = 0;
-};
 
 class DdeUnderLoad : public ::testing::Test {
  protected:
@@ -67,7 +40,7 @@ class DdeUnderLoad : public ::testing::Test {
 
   std::unique_ptr<FakeForm> ownedForm = std::make_unique<FakeForm>();
   FakeForm& form = *ownedForm;
-  RecordingLink link;
+  FakeBackLink link;
   resicrypt::CipherGate gate;
   resicrypt::DdeService service{form, link};
   resicrypt::DdeEventQueue queue{service, &gate};
@@ -132,7 +105,7 @@ TEST_F(DdeUnderLoad, ThousandsOfTextLinesInOneConversation) {
   for (const bool hidden : {true, false}) {
     SCOPED_TRACE(hidden);
     auto fresh = std::make_unique<FakeForm>();
-    RecordingLink backLink;
+    FakeBackLink backLink;
     resicrypt::DdeService dde(*fresh, backLink);
     resicrypt::DdeEventQueue events(dde, &gate);
     fresh->hidePassword = hidden;

@@ -130,10 +130,6 @@ TEST_F(TextCipherUnderAttack, RandomBytesOfEveryLengthUpToTenBlocks) {
 
 class TextCommandsUnderLoad : public ::testing::Test {
  protected:
-  void SetKey(const std::string& key) {
-    form.edit1 = key;
-    form.edit2 = key;
-  }
   std::unique_ptr<FakeForm> owned = std::make_unique<FakeForm>();
   FakeForm& form = *owned;
 };
@@ -159,7 +155,7 @@ std::string LargeText(std::size_t size, unsigned seed) {
 
 TEST_F(TextCommandsUnderLoad, ClipboardOfSeveralMegabytesRoundTrips) {
   for (const std::string& key : {std::string("abc"), std::string("seventeen bytes!!")}) {
-    SetKey(key);
+    form.edit1 = form.edit2 = key;
     const std::string plain = LargeText(std::size_t{3} << 20, 5);
     form.clipboard = plain;
     resicrypt::Button4Click(form);
@@ -171,7 +167,7 @@ TEST_F(TextCommandsUnderLoad, ClipboardOfSeveralMegabytesRoundTrips) {
 }
 
 TEST_F(TextCommandsUnderLoad, MemoLinesOfAMegabyte) {
-  SetKey("secret");
+  form.edit1 = form.edit2 = "secret";
   std::string megabyte = LargeText(std::size_t{1} << 20, 6);
   for (char& c : megabyte) {
     if (c == '\r' || c == '\n' || c == '\t') c = ' ';  // one line

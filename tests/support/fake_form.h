@@ -91,21 +91,11 @@ class FakeForm : public FormPort {
   void SetOpenDialogMultiSelect() override { openDialogMultiSelect = true; }
   bool RunOpenDialog(const std::string& filter, std::vector<std::string>& files) override {
     openDialogFilters.push_back(filter);
-    if (openDialogAnswers.empty()) return false;
-    auto answer = std::move(openDialogAnswers.front());
-    openDialogAnswers.pop_front();
-    if (!answer) return false;
-    files = *answer;
-    return true;
+    return TakeAnswer(openDialogAnswers, files);
   }
   bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override {
     saveDialogExtensions.push_back(defaultExtension);
-    if (saveDialogAnswers.empty()) return false;
-    auto answer = std::move(saveDialogAnswers.front());
-    saveDialogAnswers.pop_front();
-    if (!answer) return false;
-    path = *answer;
-    return true;
+    return TakeAnswer(saveDialogAnswers, path);
   }
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
@@ -145,6 +135,15 @@ class FakeForm : public FormPort {
 
  private:
   ProgressState& Bar(ProgressBar bar) { return bar == ProgressBar::Blocks ? progress1 : progress2; }
+  // The next scripted dialog answer into result; false for a cancel or none left.
+  template <typename T>
+  static bool TakeAnswer(std::deque<std::optional<T>>& answers, T& result) {
+    if (answers.empty()) return false;
+    const std::optional<T> answer = std::move(answers.front());
+    answers.pop_front();
+    if (answer) result = *answer;
+    return answer.has_value();
+  }
 };
 
 }  // namespace resicrypt::testing
