@@ -13,6 +13,7 @@
 #include "engine/cipher_workspace.h"
 #include "engine/text_cipher.h"
 #include "app/form_port.h"
+#include "tests/support/scripted_answer.h"
 
 namespace resicrypt::testing {
 
@@ -135,15 +136,6 @@ class FakeForm : public FormPort {
 
  private:
   ProgressState& Bar(ProgressBar bar) { return bar == ProgressBar::Blocks ? progress1 : progress2; }
-  // The next scripted dialog answer into result; false for a cancel or none left.
-  template <typename T>
-  static bool TakeAnswer(std::deque<std::optional<T>>& answers, T& result) {
-    if (answers.empty()) return false;
-    const std::optional<T> answer = std::move(answers.front());
-    answers.pop_front();
-    if (answer) result = *answer;
-    return answer.has_value();
-  }
 };
 
 }  // namespace resicrypt::testing

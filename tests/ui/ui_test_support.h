@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/scripted_answer.h"
 #include "ui/alUnit23_win.h"
 
 namespace resicrypt::testing {
@@ -65,17 +66,6 @@ class ScriptedDialogs final : public FormDialogs {
   }
   void ShowWideMessage(HWND, const std::string&, const std::wstring& text) override {
     wideMessages.push_back(text);
-  }
-
- private:
-  // The next scripted answer: none left, or an empty one, is Cancel.
-  template <typename T>
-  static bool TakeAnswer(std::deque<std::optional<T>>& answers, T& chosen) {
-    if (answers.empty()) return false;
-    const std::optional<T> answer = std::move(answers.front());
-    answers.pop_front();
-    if (answer) chosen = *answer;
-    return answer.has_value();
   }
 };
 
