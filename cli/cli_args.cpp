@@ -166,8 +166,9 @@ const std::vector<CommandSpec>& Commands() {
         {"C", "DIR", false,
          "the folder to unpack into, which must exist (default: the container's folder)"},
         {"to-stdout", nullptr, false,
-         "write the file NAME (or the container's only file) to standard output, and no "
-         "file to disk"},
+         "write the file NAME (or the container's only file) to standard output; it is "
+         "held until then in a temporary file that has no name (TMPDIR or /tmp; on "
+         "Windows TEMP, deleted on close), which needs room for it"},
         kCodePageOption},
        2,
        "Each file is written privately and takes its name only when it is complete:\n"

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "container/file_name_key.h"
+
 namespace resicrypt::cli {
 
 class NameCodePage {
@@ -27,6 +29,13 @@ class NameCodePage {
   // The file system's name for stored bytes; false when one of them is no
   // character of this code page, or has none in the file system's code page.
   bool FromStored(std::string_view stored, std::string& name) const;
+  // The key of stored bytes among others of this code page (FileNameKey): the
+  // name they come back as, so that two spellings of one name (a composed
+  // letter, or a letter and a combining accent) have one key.
+  std::string NameKey(std::string_view stored) const {
+    std::string name;
+    return FromStored(stored, name) ? FileNameKey(name) : std::string(stored);
+  }
 
  private:
   explicit NameCodePage(int number) : number_(number) {}

@@ -9,6 +9,7 @@
 #include "cli/code_page.h"
 #include "cli/password_prompt.h"
 #include "cli/std_stream.h"
+#include "container/binary_file.h"
 #include "container/container_path.h"
 #include "container/file_cipher.h"
 #include "container/pack.h"
@@ -62,6 +63,9 @@ std::string SourceProblemMessage(const FileProblem& problem) {
     case FileProblemKind::kTooLarge:
       why = "larger than 2147483647 bytes";
       break;
+    case FileProblemKind::kPathTooLong:
+      why = "path longer than 255 bytes";
+      break;
     default:
       break;
   }
@@ -103,7 +107,10 @@ std::string RecordMessage(const FileProblem& problem, const NameCodePage& codePa
     reason = "output file not created";
     if (!problem.detail.empty()) reason += ": " + problem.detail + " is in the way";
   }
-  if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
+  if (problem.kind == FileProblemKind::kOutputNotWritten) {
+    reason = "output file not written";
+    if (!problem.detail.empty()) reason += " in " + problem.detail;
+  }
   reason += SystemReason(problem);
   std::string message =
       "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
@@ -282,27 +289,34 @@ class CliUnpackEvents : public UnpackEvents {
 };
 
 // --to-stdout: only the record asked for (or the first, when none is named) is
-// unpacked, under a fixed name in a private folder; the others are counted.
+// unpacked, into output, a file without a name; the others are counted.
 class StreamUnpackEvents : public CliUnpackEvents {
  public:
-  static constexpr const char* kFileName = "file";
-  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted)
-      : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)) {}
+  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted,
+                     OutputFile& output)
+      : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)), output_(output) {}
+  // Every record counts, also one whose name is refused before it is asked for.
+  void RecordStarting(std::int32_t /*index*/, std::int32_t /*fileCount*/) override { ++records_; }
   // The name matters only to find the record: one that has none here is
   // written all the same when it is the one wanted.
   std::string OutputName(const std::string& storedName, std::string& /*problem*/) override {
-    ++records_;
     std::string unconverted;
     const std::string name = CliUnpackEvents::OutputName(storedName, unconverted);
-    const bool chosen = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
-    taken_ = taken_ || chosen;
-    return chosen ? kFileName : std::string();
+    choosing_ = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
+    taken_ = taken_ || choosing_;
+    return choosing_ ? kPlainName : std::string();
+  }
+  OutputFile* OutputInstead() override {
+    return std::exchange(choosing_, false) ? &output_ : nullptr;
   }
   bool Taken() const { return taken_; }
   int Records() const { return records_; }
 
  private:
+  static constexpr const char* kPlainName = "file";  // passes the stored-name checks
   std::string wanted_;
+  OutputFile& output_;
+  bool choosing_ = false;
   bool taken_ = false;
   int records_ = 0;
 };
@@ -345,10 +359,23 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
                          "name not in code page " + std::to_string(codePage.Number())});
     }
   }
-  for (FileProblem& problem : SourceProblems(sources, toStdout ? std::string() : target, names,
-                                             SourceCheck::kNamesAndFiles)) {
-    refused.push_back(std::move(problem));
+#ifdef _WIN32
+  // Windows judges the names as its file system will see them.
+  const std::vector<FileProblem> problems =
+      SourceProblems(sources, toStdout ? std::string() : target, names, SourceCheck::kNamesAndFiles);
+#else
+  // Elsewhere as the bytes they are stored as, which Windows will see (a name
+  // not in the code page, refused above, as it is).
+  std::vector<std::string> judged = storedNames;
+  for (std::size_t k = 0; k < judged.size(); ++k) {
+    if (judged[k].empty()) judged[k] = names[k];
   }
+  const std::vector<FileProblem> problems =
+      SourceProblems(sources, toStdout ? std::string() : target, judged,
+                     SourceCheck::kNamesAndFiles,
+                     [&codePage](std::string_view stored) { return codePage.NameKey(stored); });
+#endif
+  for (const FileProblem& problem : problems) refused.push_back(problem);
   for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
   if (!refused.empty()) return kExitUsage;
   std::optional<FilePassword> password;
@@ -375,7 +402,10 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
         Say(err, "cannot pack '-': standard input could not be read");
         return kExitFailure;
       default:
-        Say(err, "cannot pack '-': no room for it in the temporary folder " + scratch.Path());
+        // "File too large" past ulimit -f, "No space left on device" when it is full.
+        Say(err, "cannot pack '-': it could not be held in the temporary folder " +
+                     scratch.Path() +
+                     SystemReason({FileProblemKind::kNotWritten, 0, {}, {}, held.Error()}));
         return kExitFailure;
     }
     source = held.Path();
@@ -405,19 +435,27 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
 
 namespace {
 
-// unpack --to-stdout: the one file goes to out, nothing stays on disk.
+// unpack --to-stdout: the one file is decrypted into a temporary file that has
+// no name (on Windows: that goes when it is closed, however the process ends),
+// and goes to out once the whole container has been read.
 int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
                    const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
   const std::string wanted = parsed.positional.size() > 1 ? parsed.positional[1] : std::string();
-  PrivateFolder scratch;
-  if (!scratch.Create()) {
-    Say(err, "cannot make a temporary folder for standard output");
+  const std::string temporary = TemporaryFolder();
+  OutputFile held;
+  if (!held.CreateUnnamed(temporary)) {
+    Say(err, "cannot make a temporary file in " + temporary + " for standard output" +
+                 SystemReason({FileProblemKind::kOutputNotMade, 0, {}, {}, held.SystemError()}));
     return kExitFailure;
   }
-  StreamUnpackEvents events(err, CodePageOf(parsed), wanted);
-  const UnpackOutcome outcome =
-      UnpackContainer(workspace, password, container, scratch.Path(), events);
+  StreamUnpackEvents events(err, CodePageOf(parsed), wanted, held);
+  UnpackOutcome outcome = UnpackContainer(workspace, password, container, {}, events);
+  for (FileProblem& problem : outcome.problems) {
+    if (problem.kind == FileProblemKind::kOutputNotWritten) {
+      problem.detail = "the temporary folder " + temporary;
+    }
+  }
   if (outcome.result == UnpackResult::PasswordLengthWrong ||
       outcome.result == UnpackResult::PasswordWrong) {
     Say(err, "wrong password for '" + container + "'");
@@ -437,7 +475,7 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
                             : "no file '" + wanted + "' in '" + container + "'");
     return kExitFailure;
   }
-  if (FileToStream(scratch.Path() + StreamUnpackEvents::kFileName, out) != StreamCopy::kDone) {
+  if (HeldToStream(held.File(), held.Position(), out) != StreamCopy::kDone) {
     Say(err, "standard output could not be written");
     return kExitFailure;
   }

@@ -110,14 +110,22 @@ std::optional<FileProblem> FileProblemOf(const std::string& source) {
 
 std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
                                         const std::string& containerPath,
-                                        const std::vector<std::string>& names, SourceCheck check) {
+                                        const std::vector<std::string>& names, SourceCheck check,
+                                        const std::function<std::string(std::string_view)>&
+                                            nameKey) {
   std::vector<FileProblem> problems;
   // The key of each name, and the source that took it first.
   std::map<std::string, std::size_t> taken;
   const Identities container(containerPath);
   for (std::size_t k = 0; k < sources.size(); ++k) {
     const std::string& source = sources[k];
-    if (source.size() > kMaxPathBytes) continue;  // the packer stops at it, as at a missing file
+    if (source.size() > kMaxPathBytes) {
+      // Without the files' check the packer stops at it, as at a missing file.
+      if (check == SourceCheck::kNamesAndFiles) {
+        problems.push_back({FileProblemKind::kPathTooLong, 0, source, {}});
+      }
+      continue;
+    }
     if (check == SourceCheck::kNamesAndFiles && !source.empty()) {
       if (std::optional<FileProblem> problem = FileProblemOf(source)) {
         problems.push_back(std::move(*problem));
@@ -142,7 +150,7 @@ std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
       problems.push_back({FileProblemKind::kContainerIsSource, 0, source, {}});
     }
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-    const auto [first, inserted] = taken.emplace(FileNameKey(name), k);
+    const auto [first, inserted] = taken.emplace(nameKey ? nameKey(name) : FileNameKey(name), k);
     if (!inserted) {
       problems.push_back({FileProblemKind::kNameTaken, 0, source, sources[first->second]});
     }

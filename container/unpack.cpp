@@ -142,17 +142,18 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       continue;
     }
     if (problem.empty()) problem = StoredNameProblem(outputName);
+    OutputFile* const instead = problem.empty() ? events.OutputInstead() : nullptr;
     const std::string outputPath = targetFolder + outputName;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
     // Replacing the container while it is read would lose the records after this
     // one if anything stopped the unpacking later.
-    if (problem.empty() && SameExistingFile(outputPath, containerPath)) {
+    if (problem.empty() && instead == nullptr && SameExistingFile(outputPath, containerPath)) {
       problem = "name of the container itself";
     }
     FileIdentity existing;
-    const bool standing = problem.empty() && IdentifyFile(outputPath, existing);
+    const bool standing = problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
     if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }
@@ -165,14 +166,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       continue;
     }
 
-    OutputFile output;
+    OutputFile ownOutput;
+    OutputFile& output = instead != nullptr ? *instead : ownOutput;
     const auto givenUp = [&](FileProblemKind kind, int error, const std::string& detail = {}) {
       output.Discard();
       outcome.result = UnpackResult::OutputStopped;
       outcome.problems = {{kind, i, name, detail, error}};
       return outcome;
     };
-    if (!output.Create(outputPath, containerMode)) {
+    if (instead == nullptr && !output.Create(outputPath, containerMode)) {
       const FileType inTheWay = output.Refused();
       return givenUp(FileProblemKind::kOutputNotMade, output.SystemError(),
                      inTheWay != FileType::kRegular ? FileTypeWords(inTheWay) : "");

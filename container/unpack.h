@@ -15,6 +15,8 @@
 
 namespace resicrypt {
 
+class OutputFile;
+
 // The numbers Decrypt File reports for one unpacked record.
 struct UnpackedRecord {
   FileRecord record;
@@ -51,6 +53,10 @@ class UnpackEvents {
   virtual std::string OutputName(const std::string& storedName, std::string& /*problem*/) {
     return storedName;
   }
+  // Where the record whose name just passed is written instead of a file of the
+  // target folder: a file the caller made and reads back itself (unpack
+  // --to-stdout), which no folder's file is checked against; nullptr for the folder.
+  virtual OutputFile* OutputInstead() { return nullptr; }
 };
 
 enum class UnpackResult {

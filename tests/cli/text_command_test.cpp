@@ -330,6 +330,19 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
        "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
       {cli + " frobnicate", 2,
        "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+      // The password from the pipe that carries the data: the data is left whole.
+      {"{ cat pw d/sub/b.bin; } | " + cli +
+           " pack --password-file /dev/stdin --stdin-name b.bin -o p.yal - && " + cli +
+           " unpack --password-file pw --to-stdout p.yal | cmp -s - d/sub/b.bin",
+       0, ""},
+      {"test \"$({ cat pw; printf 'a\\nb\\nc\\n'; } | " + cli +
+           " encrypt-text --password-file /dev/stdin | wc -l)\" -eq 3",
+       0, ""},
+      // A reader that stops early (SIGPIPE) leaves no temporary folder behind.
+      {"mkdir tmp && head -c 3000000 /dev/zero > zeros && { TMPDIR=\"$PWD/tmp\" " + cli +
+           " pack --password-file pw -o - zeros | head -c 1 > /dev/null; } && test -z \"$(ls -A "
+           "tmp)\"",
+       0, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Shell("{ " + c.command + "; } 2> err"), c.status) << c.command;

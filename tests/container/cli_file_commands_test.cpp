@@ -150,6 +150,9 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   WriteBytes(folder.Path("one.yal"), miscounted);
   miscounted[countAt] = 0;
   WriteBytes(folder.Path("zero.yal"), miscounted);
+  std::string longName = ReadBytes(box);  // record 2 named with 300 bytes
+  longName.replace(WalkRecords(longName, 9)[1].offset, 9, Le32(300) + std::string(300, 'n'));
+  WriteBytes(folder.Path("long.yal"), longName);
 
   struct Case {
     std::vector<std::string> args;
@@ -182,6 +185,9 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"unpack", "--password-file", pw, folder.Path("zero.yal")},
        1,
        "bytes after its header not unpacked"},
+      {{"unpack", "--password-file", pw, "--to-stdout", folder.Path("long.yal")},
+       2,
+       "holds 2 files: name the one"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -214,6 +220,44 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   EXPECT_EQ(damaged.status, 1);
   EXPECT_NE(damaged.err.find("Record 2 not unpacked"), std::string::npos) << damaged.err;
 }
+
+#ifndef _WIN32
+// Names judged as the code page's bytes Windows will see: the device COM¹ (byte
+// 0xB9 in 1252), letters that Windows' upper case makes one (ґ Ґ in 1251, ơ Ơ and
+// ư Ư in 1258), and é composed and as e with a combining acute (1258), which
+// unpack as one name. Each refused before anything is written.
+TEST(CliFileCommands, NamesAreJudgedAsTheBytesWindowsWillSee) {
+  struct Case {
+    std::string codePage;
+    std::vector<std::string> names;
+    std::string why;
+  };
+  const Case cases[] = {
+      {"1252", {"COM\xC2\xB9.txt"}, "device name"},
+      {"1251", {"\xD2\x91.txt", "\xD2\x90.txt"}, "another source has the same name"},
+      {"1258", {"\xC6\xA1.txt", "\xC6\xA0.txt"}, "another source has the same name"},
+      {"1258", {"\xC6\xB0.txt", "\xC6\xAF.txt"}, "another source has the same name"},
+      {"1258", {"\xC3\xA9.txt", "e\xCC\x81.txt"}, "another source has the same name"},
+  };
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.names.back());
+    std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "--codepage",
+                                     c.codePage, "-o", folder.Path("n.yal")};
+    for (std::size_t k = 0; k < c.names.size(); ++k) {
+      fs::create_directories(folder.Root() / std::to_string(k));
+      args.push_back(folder.Folder() + std::to_string(k) + "/" + c.names[k]);
+      WriteBytes(args.back(), "content");
+    }
+    const CliRun run = RunCli(folder, args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot pack '" + args.back() + "': " + c.why), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(folder.Path("n.yal")));
+  }
+}
+#endif
 
 #ifdef _WIN32
 std::string MakeFolder(const std::string& path) {  // narrow, in the system's code page

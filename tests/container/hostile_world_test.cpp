@@ -196,15 +196,25 @@ TEST(HostileWorld, ASignalRemovesANamedTemporary) {
 }
 
 #ifdef RESICRYPT_CLI_EXE
+// Where a run's standard input comes from and its output goes, and its TMPDIR;
+// empty: as the test's.
+struct ToolStreams {
+  std::string in, out, tmpdir;
+};
+
 // Runs resicrypt-cli, standard error to errPath, files limited to sizeLimit bytes;
 // a run not over in 20 s is ended by SIGALRM, which outlives the exec.
-pid_t StartTool(Lines args, const std::string& errPath, rlim_t sizeLimit = RLIM_INFINITY) {
+pid_t StartTool(Lines args, const std::string& errPath, rlim_t sizeLimit = RLIM_INFINITY,
+                const ToolStreams& streams = {}) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);
     const rlimit size{sizeLimit, sizeLimit};
     setrlimit(RLIMIT_FSIZE, &size);
     dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    if (!streams.in.empty()) dup2(open(streams.in.c_str(), O_RDONLY), 0);
+    if (!streams.out.empty()) dup2(open(streams.out.c_str(), O_WRONLY), 1);
+    if (!streams.tmpdir.empty()) setenv("TMPDIR", streams.tmpdir.c_str(), 1);
     std::vector<char*> argv = {const_cast<char*>(RESICRYPT_CLI_EXE)};
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -293,6 +303,47 @@ TEST(HostileWorld, AnInterruptedOrKilledRunLeavesNoFileBehind) {
       EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);  // err
       EXPECT_EQ(ReadBytes(old), "earlier container");
     }
+  }
+}
+
+// What standard input and --to-stdout pass through in TMPDIR: the file unpacked
+// to standard output never has a name there, and a SIGTERM (once 4 MiB are
+// written) or a size limit of 4 MiB (ulimit -f: told as such) leaves nothing.
+TEST(HostileWorld, StandardStreamsLeaveNothingInTheTemporaryFolder) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), big = folder.Path("big.bin"),
+                    box = folder.Path("box.yal"), err = folder.Path("err");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(big, "");
+  fs::resize_file(big, std::uintmax_t{128} << 20);
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
+  fs::create_directory(folder.Root() / "tmp");
+  const ToolStreams fromBig{big, "/dev/null", folder.Path("tmp")};
+  const Lines packStdin = {"pack", "--password-file", pw, "-o", folder.Path("s.yal"),
+                           "--stdin-name", "big.bin", "-"};
+  const struct {
+    Lines args;
+    bool limited;
+    int status;
+  } runs[] = {
+      {{"unpack", "--password-file", pw, "--to-stdout", box}, false, 128 + SIGTERM},
+      {packStdin, false, 128 + SIGTERM},
+      {packStdin, true, 1},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.args[0] + (run.limited ? " limited" : ""));
+    const pid_t child = StartTool(run.args, err, run.limited ? 4 << 20 : RLIM_INFINITY, fromBig);
+    bool named = false;
+    while (!run.limited && WrittenBy(child) >= 0 && WrittenBy(child) < (4 << 20)) {
+      named = named || !fs::is_empty(folder.Root() / "tmp");
+    }
+    if (!run.limited) kill(child, SIGTERM);
+    EXPECT_EQ(Finish(child), run.status);
+    EXPECT_FALSE(named && run.args[0] == "unpack");
+    EXPECT_TRUE(!run.limited || ReadBytes(err).find(": File too large\n") != std::string::npos)
+        << ReadBytes(err);
+    EXPECT_TRUE(fs::is_empty(folder.Root() / "tmp"));
+    EXPECT_FALSE(fs::exists(folder.Path("s.yal")));
   }
 }
 #endif
