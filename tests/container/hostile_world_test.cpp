@@ -464,6 +464,94 @@ TEST(HostileWorld, AStoppedToolLeavesNoFileBehind) {
   }
   SetConsoleCtrlHandler(IgnoreConsoleEvent, FALSE);
 }
+
+// Starts resicrypt-cli.exe with a UTF-16 command line in folder, standard input
+// from in (or none), with the temporary folder temp (TMP and TEMP; or the test's).
+PROCESS_INFORMATION StartWideTool(const TempFolder& folder, const std::wstring& args,
+                                  HANDLE in = nullptr, const std::wstring& temp = {}) {
+  std::wstring command = L"\"" RESICRYPT_CLI_EXE "\" " + args;
+  wchar_t saved[2][MAX_PATH] = {};
+  const wchar_t* const variables[] = {L"TMP", L"TEMP"};
+  for (int k = 0; k < 2; ++k) {
+    GetEnvironmentVariableW(variables[k], saved[k], MAX_PATH);
+    if (!temp.empty()) SetEnvironmentVariableW(variables[k], temp.c_str());
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = in != nullptr ? STARTF_USESTDHANDLES : 0;
+  startup.hStdInput = in;
+  startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  CreateProcessW(nullptr, &command[0], nullptr, nullptr, in != nullptr, 0, nullptr,
+                 folder.Root().wstring().c_str(), &startup, &process);
+  for (int k = 0; k < 2; ++k) SetEnvironmentVariableW(variables[k], saved[k]);
+  return process;
+}
+
+DWORD FinishWide(PROCESS_INFORMATION& process) {
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1000;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return code;
+}
+
+// Arguments in UTF-16: look-alikes of box.yal and G.txt outside the code page
+// (fullwidth "ｂｏｘ", "Ğ") are refused, not taken for the files beside them;
+// letters the code page holds ("Ü") are used.
+TEST(HostileWorld, TheToolTakesItsArgumentsAsTyped) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("box.yal"), "earlier container");
+  WriteBytes(folder.Path("G.txt"), "plain G");
+  fs::copy_file(folder.Root() / "G.txt", folder.Root() / L"\u00DC.txt");
+  const Lines names = folder.Names();
+  PROCESS_INFORMATION refused =
+      StartWideTool(folder, L"pack --password-file pw -o \uFF42\uFF4F\uFF58.yal \u011E.txt");
+  EXPECT_EQ(FinishWide(refused), 2u);
+  EXPECT_EQ(folder.Names(), names);
+  EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
+  PROCESS_INFORMATION taken = StartWideTool(folder, L"pack --password-file pw -o \u00FC.yal \u00DC.txt");
+  EXPECT_EQ(FinishWide(taken), 0u);
+  EXPECT_TRUE(fs::exists(folder.Root() / L"\u00FC.yal"));
+}
+
+// Standard input held while it is read, the run then ended from outside: the
+// system removes the held copy, which is deleted when it is closed.
+TEST(HostileWorld, HeldStandardInputGoesWithTheTool) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  fs::create_directory(folder.Root() / "temp");
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, 0));
+  SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+  PROCESS_INFORMATION tool =
+      StartWideTool(folder, L"pack --password-file pw --stdin-name s.txt -o s.yal -", readEnd,
+                    (folder.Root() / "temp" / "").wstring());
+  CloseHandle(readEnd);
+  const std::string bytes(1 << 16, 'x');
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(writeEnd, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
+  const auto heldFiles = [&] {
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Root() / "temp")) {
+      files += entry.is_regular_file() ? 1 : 0;
+    }
+    return files;
+  };
+  // Blocked on its input with the file held, or (after 20 s) lost.
+  for (int wait = 0; wait < 20000 && heldFiles() == 0; ++wait) {
+    if (WaitForSingleObject(tool.hProcess, 1) != WAIT_TIMEOUT) break;
+  }
+  EXPECT_EQ(heldFiles(), 1);
+  TerminateProcess(tool.hProcess, 99);
+  EXPECT_EQ(FinishWide(tool), 99u);
+  CloseHandle(writeEnd);
+  EXPECT_EQ(heldFiles(), 0);
+  EXPECT_FALSE(fs::exists(folder.Path("s.yal")));
+}
 #endif
 
 }  // namespace
