@@ -361,8 +361,8 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   }
 #ifdef _WIN32
   // Windows judges the names as its file system will see them.
-  const std::vector<FileProblem> problems =
-      SourceProblems(sources, toStdout ? std::string() : target, names, SourceCheck::kNamesAndFiles);
+  const std::vector<FileProblem> problems = SourceProblems(
+      sources, toStdout ? std::string() : target, names, SourceCheck::kNamesAndFiles);
 #else
   // Elsewhere as the bytes they are stored as, which Windows will see (a name
   // not in the code page, refused above, as it is).
@@ -370,10 +370,9 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   for (std::size_t k = 0; k < judged.size(); ++k) {
     if (judged[k].empty()) judged[k] = names[k];
   }
-  const std::vector<FileProblem> problems =
-      SourceProblems(sources, toStdout ? std::string() : target, judged,
-                     SourceCheck::kNamesAndFiles,
-                     [&codePage](std::string_view stored) { return codePage.NameKey(stored); });
+  const std::vector<FileProblem> problems = SourceProblems(
+      sources, toStdout ? std::string() : target, judged, SourceCheck::kNamesAndFiles,
+      [&codePage](std::string_view stored) { return codePage.NameKey(stored); });
 #endif
   for (const FileProblem& problem : problems) refused.push_back(problem);
   for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
@@ -403,8 +402,7 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
         return kExitFailure;
       default:
         // "File too large" past ulimit -f, "No space left on device" when it is full.
-        Say(err, "cannot pack '-': it could not be held in the temporary folder " +
-                     scratch.Path() +
+        Say(err, "cannot pack '-': it could not be held in the temporary folder " + scratch.Path() +
                      SystemReason({FileProblemKind::kNotWritten, 0, {}, {}, held.Error()}));
         return kExitFailure;
     }

@@ -60,18 +60,18 @@ std::optional<std::vector<std::string>> AnsiArguments(std::string& message) {
     const int wideLength = static_cast<int>(arg.size());
     BOOL lossy = FALSE;
     std::string ansi(arg.size() * 2, '\0');
-    ansi.resize(static_cast<std::size_t>(WideCharToMultiByte(
-        CP_ACP, WC_NO_BEST_FIT_CHARS, arg.data(), wideLength, ansi.data(),
-        static_cast<int>(ansi.size()), nullptr, &lossy)));
+    ansi.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arg.data(), wideLength, ansi.data(),
+                            static_cast<int>(ansi.size()), nullptr, &lossy)));
     std::wstring back(ansi.size(), L'\0');
-    back.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(),
-        static_cast<int>(back.size()))));
+    back.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(),
+                            static_cast<int>(back.size()))));
     if (lossy || back != arg) {
       std::string shown(arg.size() * 3, '\0');
-      shown.resize(static_cast<std::size_t>(WideCharToMultiByte(
-          CP_UTF8, 0, arg.data(), wideLength, shown.data(), static_cast<int>(shown.size()),
-          nullptr, nullptr)));
+      shown.resize(static_cast<std::size_t>(
+          WideCharToMultiByte(CP_UTF8, 0, arg.data(), wideLength, shown.data(),
+                              static_cast<int>(shown.size()), nullptr, nullptr)));
       message = "argument '" + shown + "' has characters outside the system's code page (" +
                 std::to_string(GetACP()) + ")";
     }

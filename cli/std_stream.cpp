@@ -113,9 +113,10 @@ StreamCopy HeldStream::Hold(std::FILE* in, const PrivateFolder& folder, std::int
   const HANDLE handle = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  const int fd = handle == INVALID_HANDLE_VALUE
-                     ? -1
-                     : _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDWR | _O_BINARY);
+  const int fd =
+      handle == INVALID_HANDLE_VALUE
+          ? -1
+          : _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDWR | _O_BINARY);
   if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
   file_ = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
   if (fd >= 0 && file_ == nullptr) _close(fd);

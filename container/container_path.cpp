@@ -108,11 +108,10 @@ std::optional<FileProblem> FileProblemOf(const std::string& source) {
 
 }  // namespace
 
-std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
-                                        const std::string& containerPath,
-                                        const std::vector<std::string>& names, SourceCheck check,
-                                        const std::function<std::string(std::string_view)>&
-                                            nameKey) {
+std::vector<FileProblem> SourceProblems(
+    const std::vector<std::string>& sources, const std::string& containerPath,
+    const std::vector<std::string>& names, SourceCheck check,
+    const std::function<std::string(std::string_view)>& nameKey) {
   std::vector<FileProblem> problems;
   // The key of each name, and the source that took it first.
   std::map<std::string, std::size_t> taken;

@@ -62,12 +62,10 @@ enum class SourceCheck { kNames, kNamesAndFiles };
 // - kNameTaken: a name that is one Windows file name with an earlier source's
 //   (FileNameKey, trailing dots and blanks dropped), detail that source;
 // - kContainerIsSource: a source that is the container's own file.
-std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
-                                        const std::string& containerPath,
-                                        const std::vector<std::string>& names = {},
-                                        SourceCheck check = SourceCheck::kNames,
-                                        const std::function<std::string(std::string_view)>&
-                                            nameKey = {});
+std::vector<FileProblem> SourceProblems(
+    const std::vector<std::string>& sources, const std::string& containerPath,
+    const std::vector<std::string>& names = {}, SourceCheck check = SourceCheck::kNames,
+    const std::function<std::string(std::string_view)>& nameKey = {});
 
 // Why a file was not opened for reading (FileHandle::OpenForReading): kNotRegularFile
 // with what stands there instead, or kNotOpened with the system's code.

@@ -350,9 +350,8 @@ bool ReplacementFile::MakeUnnamedFile(const std::string& folder) {
   }
   for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
     const std::string candidate = os::TemporaryNameBeside(folder + "x");
-    const HANDLE handle =
-        Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
-             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, security);
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, security);
     if (handle != INVALID_HANDLE_VALUE) {
       error_ = 0;
       file_ = FileHandle(reinterpret_cast<std::intptr_t>(handle));

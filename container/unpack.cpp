@@ -153,7 +153,8 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       problem = "name of the container itself";
     }
     FileIdentity existing;
-    const bool standing = problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
+    const bool standing =
+        problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
     if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }

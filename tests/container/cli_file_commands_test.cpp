@@ -243,8 +243,9 @@ TEST(CliFileCommands, NamesAreJudgedAsTheBytesWindowsWillSee) {
   WriteBytes(folder.Path("pw"), "secret\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.names.back());
-    std::vector<std::string> args = {"pack", "--password-file", folder.Path("pw"), "--codepage",
-                                     c.codePage, "-o", folder.Path("n.yal")};
+    std::vector<std::string> args = {
+        "pack", "--password-file",   folder.Path("pw"), "--codepage", c.codePage,
+        "-o",   folder.Path("n.yal")};
     for (std::size_t k = 0; k < c.names.size(); ++k) {
       fs::create_directories(folder.Root() / std::to_string(k));
       args.push_back(folder.Folder() + std::to_string(k) + "/" + c.names[k]);

@@ -319,8 +319,8 @@ TEST(HostileWorld, StandardStreamsLeaveNothingInTheTemporaryFolder) {
   ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
   fs::create_directory(folder.Root() / "tmp");
   const ToolStreams fromBig{big, "/dev/null", folder.Path("tmp")};
-  const Lines packStdin = {"pack", "--password-file", pw, "-o", folder.Path("s.yal"),
-                           "--stdin-name", "big.bin", "-"};
+  const Lines packStdin = {"pack",         "--password-file", pw, "-o", folder.Path("s.yal"),
+                           "--stdin-name", "big.bin",         "-"};
   const struct {
     Lines args;
     bool limited;
@@ -512,7 +512,8 @@ TEST(HostileWorld, TheToolTakesItsArgumentsAsTyped) {
   EXPECT_EQ(FinishWide(refused), 2u);
   EXPECT_EQ(folder.Names(), names);
   EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
-  PROCESS_INFORMATION taken = StartWideTool(folder, L"pack --password-file pw -o \u00FC.yal \u00DC.txt");
+  PROCESS_INFORMATION taken =
+      StartWideTool(folder, L"pack --password-file pw -o \u00FC.yal \u00DC.txt");
   EXPECT_EQ(FinishWide(taken), 0u);
   EXPECT_TRUE(fs::exists(folder.Root() / L"\u00FC.yal"));
 }
