@@ -149,14 +149,15 @@ TEST(CommandThread, AStoppedFileCommandLeavesNothingAndTheNextRunsToItsEnd) {
 }
 
 // The hand-off runs one call per wake-up, in order: a call that throws still
-// wakes the window for the calls that wait behind it; Close drops the waiting
-// ones.
+// wakes the window for the calls that wait behind it, a box's loop (a Drain
+// inside a call) runs none of them, and Close drops the waiting ones.
 TEST(WindowHandOff, EveryWaitingCallRunsOnceInOrderUnlessClosed) {
   int wakes = 0;
   std::vector<std::string> ran;
   WindowHandOff handOff([&wakes] { ++wakes; });
   const auto windowLoop = [&] {
-    for (; wakes > 0; --wakes) {
+    while (wakes > 0) {
+      --wakes;
       try {
         handOff.Drain();
       } catch (const std::runtime_error& error) {
@@ -168,13 +169,17 @@ TEST(WindowHandOff, EveryWaitingCallRunsOnceInOrderUnlessClosed) {
   handOff.Post([&ran] { ran.push_back("second"); });
   handOff.Post([&ran] { ran.push_back("third"); });
   windowLoop();
+  handOff.Post([&] { ran.push_back("box"), handOff.Drain(), ran.push_back("box closed"); });
+  handOff.Post([&ran] { ran.push_back("after the box"); });
+  windowLoop();
   handOff.Post([&ran] { ran.push_back("dropped"); });
   handOff.Close();
   handOff.Post([&ran] { ran.push_back("dropped too"); });
   handOff.Open();
   handOff.Post([&ran] { ran.push_back("after"); });
   windowLoop();
-  EXPECT_EQ(ran, (std::vector<std::string>{"failed", "second", "third", "after"}));
+  EXPECT_EQ(ran, (std::vector<std::string>{"failed", "second", "third", "box", "box closed",
+                                            "after the box", "after"}));
 }
 
 TEST(CommandThread, AnErrorComesOutOfDrainAfterTheCallsBeforeItAndTheCommandStillEnds) {
