@@ -55,7 +55,7 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
       {"pack", "-o", "x", "--stdin-name", "n", "a"},       // no source '-' to name
       {"pack", "-o", "x", "--stdin-name", "n", "-", "-"},  // standard input twice
       {"pack", "-o", "x", "--codepage", "65001", "a"},     // stored names are single bytes
-      {"pack", "-o", "x", "--codepage", "cp1252", "a"},
+      {"pack", "-o", "x", "--codepage", "cp874", "a"},
       {"list", "--codepage", "1259", "a.yal"},
       {"unpack", "--to-stdout", "-C", "d", "a.yal"},  // no file is written
   };
