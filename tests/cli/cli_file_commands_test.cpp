@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "cli_run.h"
@@ -36,6 +37,10 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
   parsed = ParseArgs({"pack", "-o", "x.yal", "--", "-o"});  // a source named "-o"
   EXPECT_EQ(parsed.error, "");
   EXPECT_EQ(parsed.positional, std::vector<std::string>{"-o"});
+  for (const char* codePage : {"874", "1250", "1258"}) {
+    EXPECT_EQ(ParseArgs({"pack", "--codepage", codePage, "-o", "x.yal", "a"}).error, "");
+  }
+  EXPECT_EQ(ParseArgs({"unpack", "--codepage", "65001", "--to-stdout", "a.yal", "n"}).error, "");
 
   const std::vector<std::vector<std::string>> bad = {
       {"pack", "-o", "x.yal"},              // no sources
@@ -47,6 +52,12 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
       {"unpack", "a.yal", "b.yal"},
       {"list"},
       {"list", "-o", "x", "a.yal"},
+      {"pack", "-o", "x", "--stdin-name", "n", "a"},       // no source '-' to name
+      {"pack", "-o", "x", "--stdin-name", "n", "-", "-"},  // standard input twice
+      {"pack", "-o", "x", "--codepage", "65001", "a"},     // stored names are single bytes
+      {"pack", "-o", "x", "--codepage", "cp874", "a"},
+      {"list", "--codepage", "1259", "a.yal"},
+      {"unpack", "--to-stdout", "-C", "d", "a.yal"},  // no file is written
   };
   for (const auto& args : bad) EXPECT_NE(ParseArgs(args).error, "") << args.size();
   EXPECT_NE(
@@ -150,6 +161,7 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   WriteBytes(folder.Path("one.yal"), miscounted);
   miscounted[countAt] = 0;
   WriteBytes(folder.Path("zero.yal"), miscounted);
+  WriteBytes(folder.Path("stray.yal"), ReadBytes(box) + "\n");  // one byte after the last record
   std::string longName = ReadBytes(box);  // record 2 named with 300 bytes
   longName.replace(WalkRecords(longName, 9)[1].offset, 9, Le32(300) + std::string(300, 'n'));
   WriteBytes(folder.Path("long.yal"), longName);
@@ -185,6 +197,10 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"unpack", "--password-file", pw, folder.Path("zero.yal")},
        1,
        "bytes after its header not unpacked"},
+      {{"unpack", "--password-file", pw, folder.Path("stray.yal")},
+       1,
+       "bytes after record 2 not unpacked"},
+      {{"list", folder.Path("stray.yal")}, 1, "container damaged"},
       {{"unpack", "--password-file", pw, "--to-stdout", folder.Path("long.yal")},
        2,
        "holds 2 files: name the one"},
@@ -280,6 +296,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   WriteBytes(at + "doc1", "document");
   WriteBytes(at + "pw", "secret\n");
   const std::string same = "another source has the same name on Windows: '" + d1;
+#ifndef _WIN32
+  symlink((at + "doc1").c_str(), (at + "link").c_str());
+#endif
   const std::vector<std::vector<std::string>> cases = {
       // sources; what is said of the last one
       {d1 + "report.txt", d2 + "REPORT.txt", same + "report.txt'"},
@@ -293,6 +312,7 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
       {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
       {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
+      {at + "link", "it is the container itself"},                // a link to the container
 #endif
       {at + "doc1", "it is the container itself"},
       {d1, "a folder, not a file"},
@@ -301,7 +321,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
     std::vector<std::string> args = {"pack", "--password-file", at + "pw", "-o", at + "doc1"};
     args.insert(args.end(), c.begin(), c.end() - 1);
     for (auto source = c.begin(); source + 1 != c.end(); ++source) {
-      if (*source != at + "doc1" && *source != d1) WriteBytes(*source, "source");
+      if (*source != at + "doc1" && *source != d1 && *source != at + "link") {
+        WriteBytes(*source, "source");
+      }
     }
     const CliRun run = RunCli(root, args);
     EXPECT_EQ(run.status, 2);

@@ -292,7 +292,8 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
 }
 
 // Containers through pipes and tar, the refusals of standard streams, and usage
-// errors of one line.
+// errors of one line; every run, refusals included, leaves its temporary folder
+// (TMPDIR) as empty as it found it.
 using CliStreams = TextCommand;
 TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
   fs::create_directories(dir / "d" / "sub");
@@ -330,6 +331,10 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
        "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
       {cli + " frobnicate", 2,
        "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+      {"echo wrong key > bad && " + cli + " unpack --password-file bad --to-stdout two.yal two.txt",
+       2, "resicrypt-cli: wrong password for 'two.yal'\n"},
+      {"TMPDIR=\"$PWD/nowhere\" " + cli + " pack --password-file pw -o - two.txt > got", 1,
+       "resicrypt-cli: cannot make a temporary folder for standard input or output\n"},
       // The password from the pipe that carries the data: the data is left whole.
       {"{ cat pw d/sub/b.bin; } | " + cli +
            " pack --password-file /dev/stdin --stdin-name b.bin -o p.yal - && " + cli +
@@ -339,16 +344,19 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
            " encrypt-text --password-file /dev/stdin | wc -l)\" -eq 3",
        0, ""},
       // A reader that stops early (SIGPIPE) leaves no temporary folder behind.
-      {"mkdir tmp && head -c 3000000 /dev/zero > zeros && { TMPDIR=\"$PWD/tmp\" " + cli +
+      {"head -c 3000000 /dev/zero > zeros && { " + cli +
            " pack --password-file pw -o - zeros | head -c 1 > /dev/null; } && test -z \"$(ls -A "
            "tmp)\"",
        0, ""},
   };
+  fs::create_directories(dir / "tmp");
   for (const Case& c : cases) {
-    EXPECT_EQ(Shell("{ " + c.command + "; } 2> err"), c.status) << c.command;
+    EXPECT_EQ(Shell("export TMPDIR=\"$PWD/tmp\"; { " + c.command + "; } 2> err"), c.status)
+        << c.command;
     EXPECT_EQ(ReadFile(dir / "err"), c.err) << c.command;
   }
   EXPECT_FALSE(fs::exists(dir / "x.yal"));
+  EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 #endif
 
