@@ -9,6 +9,8 @@
 #include "cli/code_page.h"
 #include "cli/password_prompt.h"
 #include "cli/std_stream.h"
+#include "container/binary_file.h"
+#include "container/container_header.h"
 #include "container/container_path.h"
 #include "container/file_cipher.h"
 #include "container/pack.h"
@@ -203,6 +205,26 @@ void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome, const NameC
         break;
     }
   }
+}
+
+// "not a container (too short to hold a header)": a file that was never one, as
+// against a damaged container, whose header reads and whose records do not.
+std::string NotContainer(ContainerHeader header) {
+  return header == ContainerHeader::kTooShort
+             ? "not a container (too short to hold a header)"
+             : "not a container (its first field is no residue count)";
+}
+
+// Before the password is asked for: a file that cannot be a container is told
+// so, in place of a wrong password or a damaged header. Returns the exit code
+// then, else -1 (one that cannot be opened is left to the command to report).
+int RefuseNoContainer(const std::string& container, const char* verb, std::FILE* err) {
+  InputFile file;
+  if (!file.Open(container)) return -1;
+  const ContainerHeader header = CheckContainerHeader(file);
+  if (header == ContainerHeader::kFits) return -1;
+  Say(err, std::string("cannot ") + verb + " '" + container + "': " + NotContainer(header));
+  return kExitFailure;
 }
 
 // The password from --password-file, or typed on the terminal: twice where a
@@ -463,6 +485,7 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   std::string folder = folderOption != parsed.options.end() ? FullPath(folderOption->second)
                                                             : FolderPart(FullPath(container));
   if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
+  if (const int refused = RefuseNoContainer(container, "unpack", err); refused >= 0) return refused;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, false, password);
   if (status >= 0) return status;
@@ -514,6 +537,9 @@ int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
       problem = listing.fileType != FileType::kRegular ? NotRegular(FileTypeWords(listing.fileType))
                                                        : "container cannot be opened";
       if (listing.systemError != 0) problem += ": " + SystemErrorText(listing.systemError);
+      break;
+    case ListResult::NotContainer:
+      problem = NotContainer(listing.header);
       break;
     case ListResult::Damaged:
       problem = "container damaged (its records do not fill it)";

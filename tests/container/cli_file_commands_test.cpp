@@ -151,12 +151,45 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   miscounted[countAt] = 0;
   WriteBytes(folder.Path("zero.yal"), miscounted);
 
+  // Files that cannot be containers: a container's first field is N, a residue
+  // count from 6 (3-byte passwords, moduli 241 239 233 229 first) to 35 (23-byte
+  // passwords, moduli 5 7 11 ... 149 first), and its header takes 4 + N - 1 + 4
+  // bytes. A header that reads and records that do not are damage.
+  const auto header = [](std::int32_t n, std::size_t length) {
+    return (Le32(n) + std::string(64, '\0')).substr(0, length);
+  };
+  const std::string noCount = "not a container (its first field is no residue count)";
+  const std::string tooShort = "not a container (too short to hold a header)";
+  WriteBytes(folder.Path("n5.yal"), header(5, 12));
+  WriteBytes(folder.Path("n6.yal"), header(6, 13));
+  WriteBytes(folder.Path("n35.yal"), header(35, 42));
+  WriteBytes(folder.Path("n35short.yal"), header(35, 41));
+  WriteBytes(folder.Path("n36.yal"), header(36, 43));
+  WriteBytes(folder.Path("n6cut.yal"), header(6, 12));
+  WriteBytes(folder.Path("ab.yal"), "ab");
+  WriteBytes(folder.Path("cut.yal"), ReadBytes(box).substr(0, 20));
+
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string message;  // a part of standard error
   };
   const Case cases[] = {
+      {{"list", folder.Path("pw")}, 1, "cannot list '" + folder.Path("pw") + "': " + noCount},
+      {{"unpack", "--password-file", pw, folder.Path("pw")},
+       1,
+       "cannot unpack '" + folder.Path("pw") + "': " + noCount},
+      {{"unpack", "--password-file", pw, folder.Path("ab.yal")}, 1, tooShort},
+      {{"list", folder.Path("ab.yal")}, 1, tooShort},
+      {{"list", folder.Path("n5.yal")}, 1, noCount},
+      {{"list", folder.Path("n6.yal")}, 0, ""},  // no files
+      {{"list", folder.Path("n6cut.yal")}, 1, tooShort},
+      {{"list", folder.Path("n35.yal")}, 0, ""},
+      {{"list", folder.Path("n35short.yal")}, 1, tooShort},
+      {{"list", folder.Path("n36.yal")}, 1, noCount},
+      {{"unpack", "--password-file", pw, folder.Path("n36.yal")}, 1, noCount},
+      {{"list", folder.Path("cut.yal")}, 1, "container damaged (its records do not fill it)"},
+      {{"unpack", "--password-file", pw, folder.Path("cut.yal")}, 1, "Record 1 not unpacked"},
       {{"unpack", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
       {{"unpack", "--password-file", folder.Path("short"), box}, 2, "3 to 23 bytes"},
       {{"unpack", "--password-file", folder.Path("none"), box}, 1, "cannot read password file"},
@@ -175,7 +208,6 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"pack", "--password-file", pw, "-o", folder.Path("no") + "/x.yal", folder.Path("a.txt")},
        1,
        "cannot create container"},
-      {{"list", folder.Path("pw")}, 1, "cannot list"},
       {{"unpack", "--password-file", pw, folder.Path("one.yal")},
        1,
        "bytes after record 1 not unpacked"},
