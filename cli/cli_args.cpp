@@ -33,6 +33,13 @@ const OptionSpec kCodePageOption = {
     "(default: 1252 on Linux, the system's ANSI code page on Windows, as the window uses); "
     "65001 reads the UTF-8 names of containers that 3.01's Linux command line made"};
 
+const OptionSpec kProgressOption = {
+    "progress", nullptr, false,
+    "draw the progress line on standard error even when it is no terminal, and at once "
+    "(by default it is drawn on a terminal only, once the work has taken a second)"};
+const OptionSpec kNoProgressOption = {"no-progress", nullptr, false,
+                                      "draw no progress line, not even on a terminal"};
+
 // "-o" for one-letter options, "--name" otherwise.
 std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
 
@@ -82,6 +89,9 @@ std::string CheckCommand(const ParsedArgs& parsed) {
     if (dashes > 1) return "standard input ('-') can be one source only";
     if (dashes == 1 && !named) return "the source '-' (standard input) needs --stdin-name NAME";
     if (dashes == 0 && named) return "--stdin-name is for the source '-' (standard input)";
+  }
+  if (parsed.options.count("progress") != 0 && parsed.options.count("no-progress") != 0) {
+    return "--progress and --no-progress exclude each other";
   }
   const bool toStdout = parsed.options.count("to-stdout") != 0;
   if (parsed.command == CommandId::kUnpack && toStdout && parsed.options.count("C") != 0) {
@@ -137,7 +147,7 @@ const std::vector<CommandSpec>& Commands() {
          "which may not be a terminal"},
         {"stdin-name", "NAME", false,
          "the name under which the source '-', standard input, is stored (needed with it)"},
-        kCodePageOption},
+        kCodePageOption, kProgressOption, kNoProgressOption},
        1 << 30,
        "Every source is checked before anything is written: one that is missing, cannot\n"
        "be read, is not a regular file (a folder, device, named pipe or socket) or holds\n"
@@ -168,7 +178,7 @@ const std::vector<CommandSpec>& Commands() {
         {"to-stdout", nullptr, false,
          "write the file NAME (or the container's only file) to standard output, and no "
          "file to disk"},
-        kCodePageOption},
+        kCodePageOption, kProgressOption, kNoProgressOption},
        2,
        "Each file is written privately and takes its name only when it is complete:\n"
        "an interrupted or killed run leaves no partial file behind, and a file it would\n"
@@ -306,6 +316,8 @@ std::string UsageText() {
       << "Stored names are bytes of a Windows code page, as the window writes them: on\n"
       << "Linux they are converted from and to UTF-8 through code page 1252 (or\n"
       << "--codepage N); on Windows the system's ANSI code page is used as it is.\n"
+      << "pack and unpack draw a progress line on standard error when it is a terminal\n"
+      << "and the work takes more than a second (--progress: always, --no-progress: never).\n"
       << "A line of any length is ciphered in bounded memory: a line longer than 1 MiB\n"
       << "is held in a temporary file (in TMPDIR or /tmp; on Windows in TEMP) until it\n"
       << "has ended.\n"

@@ -8,6 +8,7 @@
 
 #include "cli/code_page.h"
 #include "cli/password_prompt.h"
+#include "cli/progress.h"
 #include "cli/std_stream.h"
 #include "container/binary_file.h"
 #include "container/container_header.h"
@@ -285,8 +286,21 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
 // from the container's code page.
 class CliUnpackEvents : public UnpackEvents {
  public:
-  CliUnpackEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
+  CliUnpackEvents(std::FILE* err, const NameCodePage& codePage, UnpackProgress* progress = nullptr)
+      : err_(err), codePage_(codePage), progress_(progress) {}
   bool WrongPassword() override { return true; }
+  void RecordStarting(std::int32_t index, std::int32_t /*fileCount*/) override {
+    if (progress_ != nullptr) progress_->RecordStarting(index);
+  }
+  void BlocksStarting(std::int32_t blockCount) override {
+    if (progress_ != nullptr) progress_->BlocksStarting(blockCount);
+  }
+  void BlockDue(std::int32_t block) override {
+    if (progress_ != nullptr) progress_->BlockDue(block);
+  }
+  void BlocksDone() override {
+    if (progress_ != nullptr) progress_->BlocksDone();
+  }
   void RecordRefused(const FileProblem& problem) override {
     Say(err_, RecordMessage(problem, codePage_));
   }
@@ -301,6 +315,7 @@ class CliUnpackEvents : public UnpackEvents {
  protected:
   std::FILE* err_;
   NameCodePage codePage_;
+  UnpackProgress* progress_;
 };
 
 // --to-stdout: only the record asked for (or the first, when none is named) is
@@ -308,8 +323,9 @@ class CliUnpackEvents : public UnpackEvents {
 class StreamUnpackEvents : public CliUnpackEvents {
  public:
   static constexpr const char* kFileName = "file";
-  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted)
-      : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)) {}
+  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted,
+                     UnpackProgress* progress)
+      : CliUnpackEvents(err, codePage, progress), wanted_(std::move(wanted)) {}
   // The name matters only to find the record: one that has none here is
   // written all the same when it is the one wanted.
   std::string OutputName(const std::string& storedName, std::string& /*problem*/) override {
@@ -376,6 +392,7 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, true, password);
   if (status >= 0) return status;
+  ProgressLine progress(err, ProgressChoiceOf(parsed));
 
   // Standard input and a container for standard output pass through files.
   PrivateFolder scratch;
@@ -405,9 +422,15 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   const std::string& stdinPath = held.Path();
   const std::string container = toStdout ? scratch.Path() + "container.yal" : target;
   auto workspace = std::make_unique<CipherWorkspace>();
-  PackEvents events;
+  std::vector<std::int64_t> sizes(sources.size(), 0);
+  for (std::size_t k = 0; progress.Active() && k < sources.size(); ++k) {
+    InputFile source;
+    if (source.Open(sources[k])) sizes[k] = source.Size();
+  }
+  PackProgress events(progress, sizes, password->Length());
   PackOutcome outcome =
       PackContainer(*workspace, *password, container, sources, events, {}, storedNames);
+  progress.Finish();
   if (outcome.result == PackResult::Packed) {
     if (!toStdout) return kExitOk;
     if (FileToStream(container, out) == StreamCopy::kDone) return kExitOk;
@@ -429,7 +452,8 @@ namespace {
 
 // unpack --to-stdout: the one file goes to out, nothing stays on disk.
 int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
-                   const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
+                   const ParsedArgs& parsed, std::FILE* out, std::FILE* err,
+                   UnpackProgress& progress, ProgressLine& line) {
   const std::string& container = parsed.positional.at(0);
   const std::string wanted = parsed.positional.size() > 1 ? parsed.positional[1] : std::string();
   PrivateFolder scratch;
@@ -437,9 +461,10 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
     Say(err, "cannot make a temporary folder for standard output");
     return kExitFailure;
   }
-  StreamUnpackEvents events(err, CodePageOf(parsed), wanted);
+  StreamUnpackEvents events(err, CodePageOf(parsed), wanted, &progress);
   const UnpackOutcome outcome =
       UnpackContainer(workspace, password, container, scratch.Path(), events);
+  line.Finish();
   if (outcome.result == UnpackResult::PasswordLengthWrong ||
       outcome.result == UnpackResult::PasswordWrong) {
     Say(err, "wrong password for '" + container + "'");
@@ -491,12 +516,21 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
+  ProgressLine line(err, ProgressChoiceOf(parsed));
+  std::vector<std::int64_t> sizes;
+  if (line.Active()) {
+    for (const FileRecord& record : ListContainer(container, password->Length()).records) {
+      sizes.push_back(record.size);
+    }
+  }
+  UnpackProgress progress(line, sizes, password->Length());
   if (parsed.options.count("to-stdout") != 0) {
-    return UnpackToStream(*workspace, *password, parsed, out, err);
+    return UnpackToStream(*workspace, *password, parsed, out, err, progress, line);
   }
   const NameCodePage codePage = CodePageOf(parsed);
-  CliUnpackEvents events(err, codePage);
+  CliUnpackEvents events(err, codePage, &progress);
   const UnpackOutcome outcome = UnpackContainer(*workspace, *password, container, folder, events);
+  line.Finish();
   switch (outcome.result) {
     case UnpackResult::Unpacked:
       if (outcome.refused == 0) return kExitOk;

@@ -47,6 +47,8 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
       {"unpack", "a.yal", "b.yal"},
       {"list"},
       {"list", "-o", "x", "a.yal"},
+      {"pack", "--progress", "--no-progress", "-o", "x", "a"},  // both
+      {"list", "--progress", "a.yal"},                           // progress of pack and unpack
   };
   for (const auto& args : bad) EXPECT_NE(ParseArgs(args).error, "") << args.size();
   EXPECT_NE(
