@@ -29,7 +29,8 @@ const OptionSpec kUnpackPasswordOption = {
 
 const OptionSpec kCodePageOption = {
     "codepage", "N", false,
-    "the Windows code page of the names stored in the container: 1250 to 1258 or 874 "
+    "the Windows code page of the names stored in the container: 1250 to 1258, 874, or "
+    "932 (Japanese), 936 (Simplified Chinese), 949 (Korean), 950 (Traditional Chinese) "
     "(default: 1252 on Linux, the system's ANSI code page on Windows, as the window uses); "
     "65001 reads the UTF-8 names of containers that 3.01's Linux command line made"};
 
@@ -75,10 +76,11 @@ std::string CheckCommand(const ParsedArgs& parsed) {
     const bool digits = !value.empty() && value.size() <= 5 &&
                         value.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || !NameCodePage::Numbered(std::stoi(value))) {
-      return "--codepage " + value + " is not a code page for names (1250 to 1258, 874, 65001)";
+      return "--codepage " + value +
+             " is not a code page for names (1250 to 1258, 874, 932, 936, 949, 950, 65001)";
     }
     if (parsed.command == CommandId::kPack && value == "65001") {
-      return "--codepage 65001 only reads containers; pack stores names in a single-byte "
+      return "--codepage 65001 only reads containers; pack stores names in a Windows "
              "code page";
     }
   }

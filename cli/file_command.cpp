@@ -71,6 +71,22 @@ std::string SourceProblemMessage(const FileProblem& problem) {
   return "cannot pack '" + SourceShown(problem.path) + "': " + why;
 }
 
+// "name not in code page 1252 (code page 1251 holds it: --codepage 1251)": the
+// code pages the command line knows that would hold a name the chosen one lacks.
+std::string NotInCodePage(const NameCodePage& codePage, const std::string& name) {
+  std::string message = "name not in code page " + std::to_string(codePage.Number());
+  const std::vector<int> holding = NameCodePage::Holding(name);
+  if (holding.empty()) return message;
+  std::string list;
+  for (std::size_t k = 0; k < holding.size(); ++k) {
+    if (k > 0) list += k + 1 == holding.size() ? " and " : ", ";
+    list += std::to_string(holding[k]);
+  }
+  return message + (holding.size() == 1
+                        ? " (code page " + list + " holds it: --codepage " + list + ")"
+                        : " (code pages " + list + " hold it: --codepage N)");
+}
+
 NameCodePage CodePageOf(const ParsedArgs& parsed) {
   const auto option = parsed.options.find("codepage");
   if (option == parsed.options.end()) return NameCodePage();
@@ -379,8 +395,8 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
     if (isStdin) source.clear();
     storedNames.emplace_back();
     if (!codePage.ToStored(names.back(), storedNames.back())) {
-      refused.push_back({FileProblemKind::kNameNotStorable, 0, source,
-                         "name not in code page " + std::to_string(codePage.Number())});
+      refused.push_back(
+          {FileProblemKind::kNameNotStorable, 0, source, NotInCodePage(codePage, names.back())});
     }
   }
   for (FileProblem& problem : SourceProblems(sources, toStdout ? std::string() : target, names,
@@ -509,7 +525,9 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   // Made full first: "Y:box.yal" lies in Y:'s current folder, not in ours.
   std::string folder = folderOption != parsed.options.end() ? FullPath(folderOption->second)
                                                             : FolderPart(FullPath(container));
-  if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
+  // FolderPart keeps what ends in a separator: a two-byte character's trail byte
+  // may be a backslash's and ends nothing.
+  if (!folder.empty() && FolderPart(folder) != folder) folder += kNativeSeparator;
   if (const int refused = RefuseNoContainer(container, "unpack", err); refused >= 0) return refused;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, false, password);

@@ -279,7 +279,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
 #else
       {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
       {d1 + "\xC5\xA1", d2 + "\xC5\xA0", same + "\xC5\xA1'"},              // š Š
-      {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
+      {at + "\xE6\x97\xA5.txt",                                             // 日
+       "name not in code page 1252 (code pages 932, 936, 949 and 950 hold it: --codepage N)"},
+      {at + "\xF0\x9F\x98\x80.txt", "name not in code page 1252"},  // an emoji: in none
       {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
 #endif
@@ -349,16 +351,25 @@ TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
 TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
   struct Case {
     std::string codePage, name, stored;  // stored empty: refused
+    std::string holders = {};            // of a refused name, as the message names them
   };
   const Case cases[] = {
 #ifdef _WIN32
       {"", "\334n\357c\366d\351.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé, octal
       {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},                    // Ä Š
-      {"1250", "\xA3.txt", ""},                                    // £: Ł's byte there
+      {"1250", "\xA3.txt", "",  // £: Ł's byte there
+       " (code pages 1252, 1253, 1254, 1255, 1256, 1257 and 1258 hold it: --codepage N)"},
 #else
       {"", "\303\234n\303\257c\303\266d\303\251.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé
       {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                // При
-      {"1252", "\xD0\x9F.txt", ""},
+      {"1252", "\xC4\x9E.txt", "", " (code page 1254 holds it: --codepage 1254)"},  // Ğ
+      // The double-byte code pages, where a trail byte may be a backslash's:
+      // 表 in Shift JIS, 許 in Big5, 中文 in GBK, 한글 in Korean.
+      {"932", "\xE8\xA1\xA8.txt", "\x95\x5C.txt"},
+      {"950", "\xE8\xA8\xB1.txt", "\xB3\x5C.txt"},
+      {"936", "\xE4\xB8\xAD\xE6\x96\x87.txt", "\xD6\xD0\xCE\xC4.txt"},
+      {"949", "\xED\x95\x9C\xEA\xB8\x80.txt", "\xC7\xD1\xB1\xDB.txt"},
+      {"932", "\xED\x95\x9C.txt", "", " (code page 949 holds it: --codepage 949)"},  // 한
 #endif
   };
   TempFolder folder;
@@ -373,7 +384,7 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
     const CliRun packed = RunCli(folder, pack);
     if (c.stored.empty()) {
       EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + path + "': name not in code page " +
-                                c.codePage + "\n");
+                                c.codePage + c.holders + "\n");
       continue;
     }
     ASSERT_EQ(packed.status, 0) << packed.err;
