@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ TEST(ProgressText, PercentBytesRateAndTimeLeft) {
 }
 
 #ifndef _WIN32
+#define RESICRYPT_TEST_TERMINAL
 // A pseudo-terminal, raw (no CR added to LF), and what its program side wrote.
 class Terminal {
  public:
@@ -66,6 +68,18 @@ class Terminal {
   int master_ = -1;
   std::FILE* file_ = nullptr;
 };
+
+#endif
+
+// A new file in the temporary folder, to write and read back (tmpfile() would
+// take the drive's root on Windows).
+std::FILE* ScratchFile() {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "resicrypt-progress-test.txt").string();
+  std::FILE* file = std::fopen(path.c_str(), "w+b");
+  std::remove(path.c_str());  // gone once closed (at once where the system allows)
+  return file;
+}
 
 // On a terminal and in a file, on its own, with --progress and --no-progress: the
 // updates at their times (of 100 bytes), then the end.
@@ -102,8 +116,13 @@ TEST(ProgressLine, DrawnOnATerminalAfterASecondOrAtOnceWhenAsked) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+#ifdef RESICRYPT_TEST_TERMINAL
     Terminal terminal;
-    std::FILE* file = row.terminal ? terminal.File() : std::tmpfile();
+    std::FILE* file = row.terminal ? terminal.File() : ScratchFile();
+#else
+    if (row.terminal) continue;  // a console of its own is more than this test makes
+    std::FILE* file = ScratchFile();
+#endif
     ASSERT_NE(file, nullptr);
     now = 0;
     {
@@ -118,7 +137,9 @@ TEST(ProgressLine, DrawnOnATerminalAfterASecondOrAtOnceWhenAsked) {
     }
     std::string written;
     if (row.terminal) {
+#ifdef RESICRYPT_TEST_TERMINAL
       written = terminal.Written();
+#endif
     } else {
       std::fflush(file);
       std::rewind(file);
@@ -128,7 +149,6 @@ TEST(ProgressLine, DrawnOnATerminalAfterASecondOrAtOnceWhenAsked) {
     EXPECT_EQ(written, row.expected);
   }
 }
-#endif
 
 }  // namespace
 }  // namespace resicrypt::cli
