@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "cli_run.h"
@@ -36,6 +37,10 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
   parsed = ParseArgs({"pack", "-o", "x.yal", "--", "-o"});  // a source named "-o"
   EXPECT_EQ(parsed.error, "");
   EXPECT_EQ(parsed.positional, std::vector<std::string>{"-o"});
+  for (const char* codePage : {"874", "1250", "1258", "932", "936", "949", "950"}) {
+    EXPECT_EQ(ParseArgs({"pack", "--codepage", codePage, "-o", "x.yal", "a"}).error, "");
+  }
+  EXPECT_EQ(ParseArgs({"unpack", "--codepage", "65001", "--to-stdout", "a.yal", "n"}).error, "");
 
   const std::vector<std::vector<std::string>> bad = {
       {"pack", "-o", "x.yal"},              // no sources
@@ -47,6 +52,12 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
       {"unpack", "a.yal", "b.yal"},
       {"list"},
       {"list", "-o", "x", "a.yal"},
+      {"pack", "-o", "x", "--stdin-name", "n", "a"},       // no source '-' to name
+      {"pack", "-o", "x", "--stdin-name", "n", "-", "-"},  // standard input twice
+      {"pack", "-o", "x", "--codepage", "65001", "a"},     // pack stores a Windows code page
+      {"pack", "-o", "x", "--codepage", "cp874", "a"},
+      {"list", "--codepage", "1259", "a.yal"},
+      {"unpack", "--to-stdout", "-C", "d", "a.yal"},  // no file is written
       {"pack", "--progress", "--no-progress", "-o", "x", "a"},  // both
       {"list", "--progress", "a.yal"},                           // progress of pack and unpack
   };
@@ -152,6 +163,7 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   WriteBytes(folder.Path("one.yal"), miscounted);
   miscounted[countAt] = 0;
   WriteBytes(folder.Path("zero.yal"), miscounted);
+  WriteBytes(folder.Path("stray.yal"), ReadBytes(box) + "\n");  // one byte after the last record
 
   // Files that cannot be containers: a container's first field is N, a residue
   // count from 6 (3-byte passwords, moduli 241 239 233 229 first) to 35 (23-byte
@@ -216,6 +228,10 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"unpack", "--password-file", pw, folder.Path("zero.yal")},
        1,
        "bytes after its header not unpacked"},
+      {{"unpack", "--password-file", pw, folder.Path("stray.yal")},
+       1,
+       "bytes after record 2 not unpacked"},
+      {{"list", folder.Path("stray.yal")}, 1, "container damaged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -269,6 +285,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
   WriteBytes(at + "doc1", "document");
   WriteBytes(at + "pw", "secret\n");
   const std::string same = "another source has the same name on Windows: '" + d1;
+#ifndef _WIN32
+  symlink((at + "doc1").c_str(), (at + "link").c_str());
+#endif
   const std::vector<std::vector<std::string>> cases = {
       // sources; what is said of the last one
       {d1 + "report.txt", d2 + "REPORT.txt", same + "report.txt'"},
@@ -284,6 +303,7 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
       {at + "\xF0\x9F\x98\x80.txt", "name not in code page 1252"},  // an emoji: in none
       {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
+      {at + "link", "it is the container itself"},                // a link to the container
 #endif
       {at + "doc1", "it is the container itself"},
       {d1, "a folder, not a file"},
@@ -292,7 +312,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
     std::vector<std::string> args = {"pack", "--password-file", at + "pw", "-o", at + "doc1"};
     args.insert(args.end(), c.begin(), c.end() - 1);
     for (auto source = c.begin(); source + 1 != c.end(); ++source) {
-      if (*source != at + "doc1" && *source != d1) WriteBytes(*source, "source");
+      if (*source != at + "doc1" && *source != d1 && *source != at + "link") {
+        WriteBytes(*source, "source");
+      }
     }
     const CliRun run = RunCli(root, args);
     EXPECT_EQ(run.status, 2);

@@ -292,7 +292,8 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
 }
 
 // Containers through pipes and tar, the refusals of standard streams, and usage
-// errors of one line.
+// errors of one line; every run, refusals included, leaves its temporary folder
+// (TMPDIR) as empty as it found it.
 using CliStreams = TextCommand;
 TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
   fs::create_directories(dir / "d" / "sub");
@@ -330,12 +331,19 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
        "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
       {cli + " frobnicate", 2,
        "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+      {"echo wrong key > bad && " + cli + " unpack --password-file bad --to-stdout two.yal two.txt",
+       2, "resicrypt-cli: wrong password for 'two.yal'\n"},
+      {"TMPDIR=\"$PWD/nowhere\" " + cli + " pack --password-file pw -o - two.txt > got", 1,
+       "resicrypt-cli: cannot make a temporary folder for standard input or output\n"},
   };
+  fs::create_directories(dir / "tmp");
   for (const Case& c : cases) {
-    EXPECT_EQ(Shell("{ " + c.command + "; } 2> err"), c.status) << c.command;
+    EXPECT_EQ(Shell("export TMPDIR=\"$PWD/tmp\"; { " + c.command + "; } 2> err"), c.status)
+        << c.command;
     EXPECT_EQ(ReadFile(dir / "err"), c.err) << c.command;
   }
   EXPECT_FALSE(fs::exists(dir / "x.yal"));
+  EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 // The progress line through the built tool: on a terminal (script's

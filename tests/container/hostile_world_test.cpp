@@ -35,13 +35,19 @@ TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
   WriteBytes(folder.Path("huge.bin"), "");
   fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
   const std::string box = folder.Path("box.yal");
-  for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
-    WriteBytes(box, "earlier container");
-    auto form = NewForm("secret");
-    Encrypt(*form, {folder.Path("a.txt"), second}, box);
-    EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
-    EXPECT_EQ(ReadBytes(box), "earlier container");
+  WriteBytes(box, "earlier container");
+  const Lines names = folder.Names();
+  for (const bool unnamed : {true, false}) {  // the new container in a named temporary
+    resicrypt::AllowUnnamedFiles(unnamed);
+    for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
+      auto form = NewForm("secret");
+      Encrypt(*form, {folder.Path("a.txt"), second}, box);
+      EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
+      EXPECT_EQ(ReadBytes(box), "earlier container");
+      EXPECT_EQ(folder.Names(), names);
+    }
   }
+  resicrypt::AllowUnnamedFiles(true);
   WriteBytes(folder.Path("pw"), "secret\n");
   const CliRun run = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", box,
                                      folder.Path("a.txt"), folder.Path("gone.txt")});
@@ -154,6 +160,12 @@ TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFil
   fs::permissions(scene.container, fs::perms(0600));
   Encrypt(*form, {scene.In("b.txt")}, scene.container);
   EXPECT_EQ(ModeOf(scene.container) & 0777, 0600u);
+  // A umask of 077 keeps a new file from everybody else, whatever the container allows.
+  umask(077);
+  fs::permissions(scene.container, fs::perms(0644));
+  fs::remove(scene.In("b.txt"));
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0600u);
   umask(saved);
 }
 
