@@ -207,6 +207,12 @@ class RemovedOnSignal {
   int slot_ = -1;
 };
 
+// True when the byte begins a two-byte character of the names the narrow calls
+// take: a lead byte of the ANSI code page on Windows (932, 936, 949 and 950 have
+// them, and their trail byte may be a backslash or a letter); never elsewhere,
+// where names are UTF-8 and no ASCII byte lies inside a character.
+bool IsNameLeadByte(char c);
+
 // Tests only: with false, every replacement file is made under a name, as on a
 // file system without unnamed files.
 void AllowUnnamedFiles(bool allowed);

@@ -392,6 +392,8 @@ FileType FileTypeAt(const std::string& path) {
 // No drive has a folder of its own here: a relative path is the process's.
 std::string FullPath(const std::string& path) { return path; }
 
+bool IsNameLeadByte(char /*c*/) { return false; }
+
 std::string SystemErrorText(int error) { return std::generic_category().message(error); }
 
 }  // namespace resicrypt

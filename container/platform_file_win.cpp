@@ -433,6 +433,8 @@ std::string FullPath(const std::string& path) {
   return full;
 }
 
+bool IsNameLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0; }
+
 std::string SystemErrorText(int error) {
   char text[512] = {};
   const DWORD length =

@@ -254,7 +254,12 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
     result.systemError = probe.SystemError();
     return result;
   }
+  result.header = CheckContainerHeader(probe);
   probe.Close();
+  if (result.header != ContainerHeader::kFits) {
+    result.result = ListResult::NotContainer;
+    return result;
+  }
   const int first = blockLength > 0 ? blockLength : kMinFilePasswordLength;
   const int last = blockLength > 0 ? blockLength : kMaxFilePasswordLength;
   bool found = false;

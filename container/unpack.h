@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "container/container_header.h"
 #include "container/file_cipher.h"
 #include "container/file_problem.h"
 #include "container/platform_file.h"
@@ -97,13 +98,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
 enum class ListResult {
   Listed,
   NotOpened,           // systemError, or fileType when it is no regular file
-  Damaged,             // no block length lets the records fill it
+  NotContainer,        // header says why: too short, or no residue count first
+  Damaged,             // a header that reads, but no block length lets the records fill it
   BlockLengthUnknown,  // lengths that fit give different listings: give the password
 };
 struct ContainerListing {
   ListResult result = ListResult::NotOpened;
   FileType fileType = FileType::kRegular;  // NotOpened: what stands there instead
   int systemError = 0;                     // NotOpened: the system's code, if it gave one
+  ContainerHeader header = ContainerHeader::kFits;  // NotContainer: why not
   int residueCount = 0;
   std::vector<FileRecord> records;
 };

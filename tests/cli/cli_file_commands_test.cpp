@@ -37,7 +37,7 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
   parsed = ParseArgs({"pack", "-o", "x.yal", "--", "-o"});  // a source named "-o"
   EXPECT_EQ(parsed.error, "");
   EXPECT_EQ(parsed.positional, std::vector<std::string>{"-o"});
-  for (const char* codePage : {"874", "1250", "1258"}) {
+  for (const char* codePage : {"874", "1250", "1258", "932", "936", "949", "950"}) {
     EXPECT_EQ(ParseArgs({"pack", "--codepage", codePage, "-o", "x.yal", "a"}).error, "");
   }
   EXPECT_EQ(ParseArgs({"unpack", "--codepage", "65001", "--to-stdout", "a.yal", "n"}).error, "");
@@ -54,10 +54,12 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
       {"list", "-o", "x", "a.yal"},
       {"pack", "-o", "x", "--stdin-name", "n", "a"},       // no source '-' to name
       {"pack", "-o", "x", "--stdin-name", "n", "-", "-"},  // standard input twice
-      {"pack", "-o", "x", "--codepage", "65001", "a"},     // stored names are single bytes
+      {"pack", "-o", "x", "--codepage", "65001", "a"},     // pack stores a Windows code page
       {"pack", "-o", "x", "--codepage", "cp874", "a"},
       {"list", "--codepage", "1259", "a.yal"},
       {"unpack", "--to-stdout", "-C", "d", "a.yal"},  // no file is written
+      {"pack", "--progress", "--no-progress", "-o", "x", "a"},  // both
+      {"list", "--progress", "a.yal"},                           // progress of pack and unpack
   };
   for (const auto& args : bad) EXPECT_NE(ParseArgs(args).error, "") << args.size();
   EXPECT_NE(
@@ -166,12 +168,45 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   longName.replace(WalkRecords(longName, 9)[1].offset, 9, Le32(300) + std::string(300, 'n'));
   WriteBytes(folder.Path("long.yal"), longName);
 
+  // Files that cannot be containers: a container's first field is N, a residue
+  // count from 6 (3-byte passwords, moduli 241 239 233 229 first) to 35 (23-byte
+  // passwords, moduli 5 7 11 ... 149 first), and its header takes 4 + N - 1 + 4
+  // bytes. A header that reads and records that do not are damage.
+  const auto header = [](std::int32_t n, std::size_t length) {
+    return (Le32(n) + std::string(64, '\0')).substr(0, length);
+  };
+  const std::string noCount = "not a container (its first field is no residue count)";
+  const std::string tooShort = "not a container (too short to hold a header)";
+  WriteBytes(folder.Path("n5.yal"), header(5, 12));
+  WriteBytes(folder.Path("n6.yal"), header(6, 13));
+  WriteBytes(folder.Path("n35.yal"), header(35, 42));
+  WriteBytes(folder.Path("n35short.yal"), header(35, 41));
+  WriteBytes(folder.Path("n36.yal"), header(36, 43));
+  WriteBytes(folder.Path("n6cut.yal"), header(6, 12));
+  WriteBytes(folder.Path("ab.yal"), "ab");
+  WriteBytes(folder.Path("cut.yal"), ReadBytes(box).substr(0, 20));
+
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string message;  // a part of standard error
   };
   const Case cases[] = {
+      {{"list", folder.Path("pw")}, 1, "cannot list '" + folder.Path("pw") + "': " + noCount},
+      {{"unpack", "--password-file", pw, folder.Path("pw")},
+       1,
+       "cannot unpack '" + folder.Path("pw") + "': " + noCount},
+      {{"unpack", "--password-file", pw, folder.Path("ab.yal")}, 1, tooShort},
+      {{"list", folder.Path("ab.yal")}, 1, tooShort},
+      {{"list", folder.Path("n5.yal")}, 1, noCount},
+      {{"list", folder.Path("n6.yal")}, 0, ""},  // no files
+      {{"list", folder.Path("n6cut.yal")}, 1, tooShort},
+      {{"list", folder.Path("n35.yal")}, 0, ""},
+      {{"list", folder.Path("n35short.yal")}, 1, tooShort},
+      {{"list", folder.Path("n36.yal")}, 1, noCount},
+      {{"unpack", "--password-file", pw, folder.Path("n36.yal")}, 1, noCount},
+      {{"list", folder.Path("cut.yal")}, 1, "container damaged (its records do not fill it)"},
+      {{"unpack", "--password-file", pw, folder.Path("cut.yal")}, 1, "Record 1 not unpacked"},
       {{"unpack", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
       {{"unpack", "--password-file", folder.Path("short"), box}, 2, "3 to 23 bytes"},
       {{"unpack", "--password-file", folder.Path("none"), box}, 1, "cannot read password file"},
@@ -190,7 +225,6 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"pack", "--password-file", pw, "-o", folder.Path("no") + "/x.yal", folder.Path("a.txt")},
        1,
        "cannot create container"},
-      {{"list", folder.Path("pw")}, 1, "cannot list"},
       {{"unpack", "--password-file", pw, folder.Path("one.yal")},
        1,
        "bytes after record 1 not unpacked"},
@@ -309,7 +343,9 @@ TEST(CliFileCommands, SourcesAndRecordsAreCheckedInACodePageFolder) {
 #else
       {d1 + "\xC3\xA9.txt", d2 + "\xC3\x89.txt", same + "\xC3\xA9.txt'"},  // é É in UTF-8
       {d1 + "\xC5\xA1", d2 + "\xC5\xA0", same + "\xC5\xA1'"},              // š Š
-      {at + "\xE6\x97\xA5.txt", "name not in code page 1252"},             // 日
+      {at + "\xE6\x97\xA5.txt",                                             // 日
+       "name not in code page 1252 (code pages 932, 936, 949 and 950 hold it: --codepage N)"},
+      {at + "\xF0\x9F\x98\x80.txt", "name not in code page 1252"},  // an emoji: in none
       {at + "\xE9.txt", "name not in code page 1252"},                     // no UTF-8
       {at + "notes\\2024", "backslash in name (a separator on Windows)"},
       {at + "link", "it is the container itself"},                // a link to the container
@@ -382,16 +418,25 @@ TEST(CliFileCommands, EverySourceIsCheckedBeforeAnythingIsWritten) {
 TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
   struct Case {
     std::string codePage, name, stored;  // stored empty: refused
+    std::string holders = {};            // of a refused name, as the message names them
   };
   const Case cases[] = {
 #ifdef _WIN32
       {"", "\334n\357c\366d\351.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé, octal
       {"1250", "\xC4\x8A.txt", "\xC4\x8A.txt"},                    // Ä Š
-      {"1250", "\xA3.txt", ""},                                    // £: Ł's byte there
+      {"1250", "\xA3.txt", "",  // £: Ł's byte there
+       " (code pages 1252, 1253, 1254, 1255, 1256, 1257 and 1258 hold it: --codepage N)"},
 #else
       {"", "\303\234n\303\257c\303\266d\303\251.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé
       {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                // При
-      {"1252", "\xD0\x9F.txt", ""},
+      {"1252", "\xC4\x9E.txt", "", " (code page 1254 holds it: --codepage 1254)"},  // Ğ
+      // The double-byte code pages, where a trail byte may be a backslash's:
+      // 表 in Shift JIS, 許 in Big5, 中文 in GBK, 한글 in Korean.
+      {"932", "\xE8\xA1\xA8.txt", "\x95\x5C.txt"},
+      {"950", "\xE8\xA8\xB1.txt", "\xB3\x5C.txt"},
+      {"936", "\xE4\xB8\xAD\xE6\x96\x87.txt", "\xD6\xD0\xCE\xC4.txt"},
+      {"949", "\xED\x95\x9C\xEA\xB8\x80.txt", "\xC7\xD1\xB1\xDB.txt"},
+      {"932", "\xED\x95\x9C.txt", "", " (code page 949 holds it: --codepage 949)"},  // 한
 #endif
   };
   TempFolder folder;
@@ -406,7 +451,7 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
     const CliRun packed = RunCli(folder, pack);
     if (c.stored.empty()) {
       EXPECT_EQ(packed.err, "resicrypt-cli: cannot pack '" + path + "': name not in code page " +
-                                c.codePage + "\n");
+                                c.codePage + c.holders + "\n");
       continue;
     }
     ASSERT_EQ(packed.status, 0) << packed.err;

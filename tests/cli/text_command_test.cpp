@@ -358,6 +358,44 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
   EXPECT_FALSE(fs::exists(dir / "x.yal"));
   EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
+
+// The progress line through the built tool: on a terminal (script's
+// pseudo-terminal) a pack that has waited over a second for its standard input
+// draws it; into a pipe it draws nothing unless --progress says so.
+TEST_F(CliStreams, ProgressIsDrawnOnATerminalAndNotIntoAPipe) {
+  std::ofstream(dir / "pw") << "progress key\n";
+  const std::string cli = std::string("\"") + RESICRYPT_CLI_EXE + "\"";
+  const std::string slowPack = "(sleep 1.5; echo data) | " + cli +
+                               " pack --password-file pw --stdin-name d.txt -o d.yal - ";
+  const std::string drawn = "100%   5 B of 5 B   ";
+  struct Case {
+    std::string command;  // its standard error (and output) go to the file got
+    bool drawn;
+  };
+  const Case cases[] = {
+      {"script -qec \"sh -c '" + slowPack + "'\" /dev/null > got", true},
+      {"script -qec \"sh -c '" + slowPack + "--no-progress'\" /dev/null > got", false},
+      {slowPack + "2>&1 | cat > got", false},
+      {cli + " pack --password-file pw -o e.yal pw --progress 2>&1 | cat > got", true},
+      {cli + " unpack --password-file pw -C out --progress d.yal 2>&1 | cat > got", true},
+      {cli + " unpack --password-file pw -C out d.yal 2>&1 | cat > got", false},
+  };
+  fs::create_directories(dir / "out");
+  for (const Case& c : cases) {
+    ASSERT_EQ(Shell(c.command), 0) << c.command;
+    const std::string got = ReadFile(dir / "got");
+    if (c.drawn) {
+      EXPECT_NE(got.find("\r" + (c.command.find("-o e.yal") != std::string::npos
+                                     ? std::string("100%   13 B of 13 B   ")
+                                     : drawn)),
+                std::string::npos)
+          << c.command << ": " << got;
+    } else {
+      EXPECT_EQ(got, "") << c.command;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "out" / "d.txt"), "data\n");
+}
 #endif
 
 #ifdef RESICRYPT_CLI_MEMORY_LIMIT_TEST
