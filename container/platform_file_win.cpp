@@ -378,6 +378,27 @@ bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
   return IdentifyOpened(OpenAttributes(path, 0), identity);
 }
 
+// A name that is no reparse point (a link or a junction) leads to itself.
+PathIdentities IdentifyPath(const std::string& path) {
+  PathIdentities found;
+  const HANDLE handle = OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return found;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return found;
+  found.known[0] = true;
+  found.ids[0] = {info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    found.known[1] = IdentifyLinkedFile(path, found.ids[1]);
+  } else {
+    found.known[1] = true;
+    found.ids[1] = found.ids[0];
+  }
+  return found;
+}
+
 // Through the ANSI calls, in the system's code page, as the files are opened.
 FileType FileTypeAt(const std::string& path) {
   if (const FileType type = NamespaceType(path); type != FileType::kRegular) return type;
