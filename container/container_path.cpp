@@ -97,9 +97,9 @@ namespace {
 
 // Why a source cannot be read whole into a record; nullopt when it can.
 std::optional<FileProblem> FileProblemOf(const std::string& source) {
-  const FileHandle file = FileHandle::OpenForReading(source);
-  if (!file.IsOpen()) return NotOpenedProblem(source, file.Refused(), file.Error());
-  if (file.OpenedSize() > std::numeric_limits<std::int32_t>::max()) {
+  const ReadProbe file = ProbeForReading(source);
+  if (!file.readable) return NotOpenedProblem(source, file.refused, file.error);
+  if (file.size > std::numeric_limits<std::int32_t>::max()) {
     return FileProblem{FileProblemKind::kTooLarge, 0, source, {}};
   }
   return std::nullopt;

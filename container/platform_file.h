@@ -166,6 +166,18 @@ class ReplacementFile {
 [[noreturn]] void EndProcessLeavingNoFile(int status);
 #endif
 
+// Whether FileHandle::OpenForReading would open a file, where only the answer
+// counts (the sources checked before a pack): the file is opened and closed
+// again, fewer calls than a handle to read takes. refused and error say why not,
+// as Refused() and Error() of a handle do; size is its length when opened.
+struct ReadProbe {
+  bool readable = false;
+  FileType refused = FileType::kRegular;
+  int error = 0;
+  std::int64_t size = -1;
+};
+ReadProbe ProbeForReading(const std::string& path);
+
 // Identifies the file at a path, without following a final symbolic link: two
 // names are one file when their identities are equal. False when nothing is there.
 struct FileIdentity {

@@ -236,6 +236,27 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   return file;
 }
 
+// As OpenForReading, but the type and size come from the look before opening.
+ReadProbe ProbeForReading(const std::string& path) {
+  ReadProbe probe;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    probe.error = errno;
+    return probe;
+  }
+  probe.refused = TypeOf(status.st_mode);
+  if (probe.refused != FileType::kRegular) return probe;
+  const int fd = OpenRaw(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    probe.error = errno;
+    return probe;
+  }
+  close(fd);
+  probe.readable = true;
+  probe.size = static_cast<std::int64_t>(status.st_size);
+  return probe;
+}
+
 // The new file's permissions: those of the file it replaces, so that a file the
 // owner kept private stays so; for a new file, at most widestMode (for an
 // unpacked file the container's) within the umask's default. A named file gets

@@ -276,6 +276,16 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   return type == FileType::kRegular ? std::move(file) : Failed(0, type);
 }
 
+ReadProbe ProbeForReading(const std::string& path) {
+  const FileHandle file = FileHandle::OpenForReading(path);
+  ReadProbe probe;
+  probe.readable = file.IsOpen();
+  probe.refused = file.Refused();
+  probe.error = file.Error();
+  probe.size = file.IsOpen() ? file.Size() : -1;
+  return probe;
+}
+
 // The new file is owner-only when the file it replaces is, or for a new file
 // when widestMode gives nothing to group or others (an owner-only container);
 // otherwise it takes the access its folder passes on.
