@@ -101,7 +101,9 @@ if [ "$wine_too" = 1 ]; then
   wpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
   cli_exe() { wine_run "$wbuild/cli/resicrypt-cli.exe" "$@"; }
   wpw=$(wpath pw)
-  ls src | sed "s|^|$(wpath src)\\\\|" > list.txt
+  # (awk's ENVIRON, as sed and awk -v would read the backslashes as escapes)
+  folder=$(wpath src)
+  ls src | folder=$folder awk '{print ENVIRON["folder"] "\\" $0}' > list.txt
   : > empty.bin
   # The names in runs that fit a Windows command line, as relative names in src.
   mapfile -t chunks < <(ls src | awk '{ if (len + length($0) + 1 > 30000) { print line; line = ""; len = 0 }
