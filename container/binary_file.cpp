@@ -68,7 +68,7 @@ bool InputFile::Read(void* data, std::size_t count) {
         return false;
       }
       if (wanted > fill) {
-        const std::int64_t got = file_.ReadUpTo(position_, buffer_.get(), wanted);
+        const std::int64_t got = file_.ReadUpTo(position_, buffer_.get(), wanted, fill);
         failed_ = got < static_cast<std::int64_t>(fill);
         if (failed_) return false;
         end_ = got > static_cast<std::int64_t>(fill) ? EndSeen::kBeyond : EndSeen::kAtSize;

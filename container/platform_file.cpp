@@ -49,7 +49,8 @@ bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) cons
   return MoveAll(offset, static_cast<unsigned char*>(data), count, os::Read);
 }
 
-std::int64_t FileHandle::ReadUpTo(std::int64_t offset, void* data, std::size_t count) const {
+std::int64_t FileHandle::ReadUpTo(std::int64_t offset, void* data, std::size_t count,
+                                  std::size_t minimum) const {
   auto* bytes = static_cast<unsigned char*>(data);
   std::int64_t read = 0;
   while (count > 0 && IsOpen()) {
@@ -62,6 +63,7 @@ std::int64_t FileHandle::ReadUpTo(std::int64_t offset, void* data, std::size_t c
     bytes += moved;
     count -= static_cast<std::size_t>(moved);
     read += moved;
+    if (count > 0 && static_cast<std::size_t>(read) >= minimum) break;  // short: the end
   }
   return IsOpen() ? read : -1;
 }

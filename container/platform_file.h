@@ -58,8 +58,10 @@ class FileHandle {
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
   // Up to count bytes at offset, fewer only where the file ends: the count read,
-  // -1 on an error.
-  std::int64_t ReadUpTo(std::int64_t offset, void* data, std::size_t count) const;
+  // -1 on an error. Once it holds at least minimum bytes, a read that brings
+  // fewer than asked is taken as the end, without a further read to confirm it.
+  std::int64_t ReadUpTo(std::int64_t offset, void* data, std::size_t count,
+                        std::size_t minimum) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
   // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
