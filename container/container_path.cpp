@@ -94,10 +94,9 @@ namespace {
 
 // A file as itself and as what it leads to: a link to the container read through
 // it, or a container path that is a link to a source.
-struct Identities {
-  explicit Identities(const std::string& path)
-      : known{IdentifyFile(path, ids[0]), IdentifyLinkedFile(path, ids[1])} {}
-  bool Shares(const Identities& other) const {
+struct Identities : PathIdentities {
+  explicit Identities(const std::string& path) : PathIdentities(IdentifyPath(path)) {}
+  bool Shares(const PathIdentities& other) const {
     for (int j = 0; j < 2; ++j) {
       for (int k = 0; k < 2; ++k) {
         const FileIdentity& x = ids[j];
@@ -107,23 +106,23 @@ struct Identities {
     }
     return false;
   }
-  FileIdentity ids[2];
-  bool known[2];
 };
 
 }  // namespace
 
-bool SameExistingFile(const std::string& a, const std::string& b) {
-  return Identities(a).Shares(Identities(b));
+ExistingFile::ExistingFile(const std::string& path) : identities_(IdentifyPath(path)) {}
+
+bool ExistingFile::IsAt(const std::string& path) const {
+  return Identities(path).Shares(identities_);
 }
 
 namespace {
 
 // Why a source cannot be read whole into a record; nullopt when it can.
 std::optional<FileProblem> FileProblemOf(const std::string& source) {
-  const FileHandle file = FileHandle::OpenForReading(source);
-  if (!file.IsOpen()) return NotOpenedProblem(source, file.Refused(), file.Error());
-  if (file.Size() > std::numeric_limits<std::int32_t>::max()) {
+  const ReadProbe file = ProbeForReading(source);
+  if (!file.readable) return NotOpenedProblem(source, file.refused, file.error);
+  if (file.size > std::numeric_limits<std::int32_t>::max()) {
     return FileProblem{FileProblemKind::kTooLarge, 0, source, {}};
   }
   return std::nullopt;

@@ -37,11 +37,19 @@ std::string FolderPart(std::string_view path);
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
 std::string StoredNameProblem(std::string_view name);
 
-// True when both paths name one existing file: the same directory entry, a link
-// to the other, or links to one file. False when either is missing or cannot be
-// told. Told by the files' identities, through the system's own calls (on
-// Windows in its ANSI code page, as the files are opened).
-bool SameExistingFile(const std::string& a, const std::string& b);
+// An existing file, its identities taken once. IsAt is true when a path names
+// the same file: the same directory entry, a link to the other, or links to one
+// file; false when either is missing or cannot be told. Told by the files'
+// identities, through the system's own calls (on Windows in its ANSI code page,
+// as the files are opened).
+class ExistingFile {
+ public:
+  explicit ExistingFile(const std::string& path);
+  bool IsAt(const std::string& path) const;
+
+ private:
+  PathIdentities identities_;
+};
 
 // What SourceProblems looks at: the names alone (the window, which stops at a
 // source it cannot read, as it always has), or the files as well.

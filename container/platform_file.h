@@ -34,10 +34,12 @@ class FileHandle {
   FileHandle() = default;
   FileHandle(FileHandle&& other) noexcept
       : native_(std::exchange(other.native_, kClosed)),
+        openedSize_(other.openedSize_),
         error_(other.error_.load()),
         refused_(other.refused_) {}
   FileHandle& operator=(FileHandle&& other) noexcept {
     std::swap(native_, other.native_);
+    openedSize_ = other.openedSize_;
     error_.store(other.error_.load());
     refused_ = other.refused_;
     return *this;
@@ -47,11 +49,19 @@ class FileHandle {
   // An existing regular file, for reading only. When it is not opened, Error()
   // or Refused() tells why.
   static FileHandle OpenForReading(const std::string& path);
+  // The length the file had when OpenForReading opened it, as the call that told
+  // its type saw it; -1 for a handle opened otherwise.
+  std::int64_t OpenedSize() const { return openedSize_; }
 
   bool IsOpen() const { return native_ != kClosed; }
   // Exactly count bytes at offset; false on an error or an early end.
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
+  // Up to count bytes at offset, fewer only where the file ends: the count read,
+  // -1 on an error. Once it holds at least minimum bytes, a read that brings
+  // fewer than asked is taken as the end, without a further read to confirm it.
+  std::int64_t ReadUpTo(std::int64_t offset, void* data, std::size_t count,
+                        std::size_t minimum) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
   // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
@@ -87,6 +97,7 @@ class FileHandle {
   }
 
   std::intptr_t native_ = kClosed;
+  std::int64_t openedSize_ = -1;
   mutable std::atomic<int> error_{0};  // both threads of a record's blocks may fail
   FileType refused_ = FileType::kRegular;
 };
@@ -151,6 +162,7 @@ class ReplacementFile {
   std::string temporaryPath_;  // empty while the file has no name
   int pendingSlot_ = -1;       // where the signal handler finds temporaryPath_
   FileMode mode_ = kDefaultFileMode;
+  bool modeGiven_ = false;  // made with mode_ already (POSIX)
   bool replaces_ = false;
   bool scratch_ = false;  // BeginUnnamed: never placed
   int error_ = 0;
@@ -164,6 +176,18 @@ class ReplacementFile {
 [[noreturn]] void EndProcessLeavingNoFile(int status);
 #endif
 
+// Whether FileHandle::OpenForReading would open a file, where only the answer
+// counts (the sources checked before a pack): the file is opened and closed
+// again, fewer calls than a handle to read takes. refused and error say why not,
+// as Refused() and Error() of a handle do; size is its length when opened.
+struct ReadProbe {
+  bool readable = false;
+  FileType refused = FileType::kRegular;
+  int error = 0;
+  std::int64_t size = -1;
+};
+ReadProbe ProbeForReading(const std::string& path);
+
 // Identifies the file at a path, without following a final symbolic link: two
 // names are one file when their identities are equal. False when nothing is there.
 struct FileIdentity {
@@ -176,6 +200,13 @@ struct FileIdentity {
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
 // The same for the file that opening the path reaches: a final link followed.
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity);
+// Both at once, with one look at a path that is no link: known[0] and ids[0] as
+// IdentifyFile gives them, known[1] and ids[1] as IdentifyLinkedFile does.
+struct PathIdentities {
+  FileIdentity ids[2];
+  bool known[2] = {false, false};
+};
+PathIdentities IdentifyPath(const std::string& path);
 
 // What stands at a path, told without opening it for reading or writing (a link
 // followed): kMissing when nothing is there, kRegular too when the type cannot

@@ -168,10 +168,16 @@ bool CanNameUnnamedFiles() {
   return can;
 }
 
-// Gives the open unnamed file a name; never replaces one (EEXIST).
+// Gives the open unnamed file a name; never replaces one (EEXIST). Linking the
+// descriptor itself needs a privilege most users lack: once refused, it is not
+// asked again.
 bool LinkAs(int fd, const std::string& name) {
-  if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno == EEXIST) return false;
+  static std::atomic<bool> byDescriptor{true};
+  if (byDescriptor.load(std::memory_order_relaxed)) {
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno == ENOENT) byDescriptor.store(false, std::memory_order_relaxed);
+  }
   char self[40];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -230,14 +236,41 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
     close(fd);
     return S_ISREG(status.st_mode) ? Failed(error) : Failed(0, TypeOf(status.st_mode));
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return FileHandle(fd);
+  // Back to blocking reads; opened read-only, it had no other status flag.
+  fcntl(fd, F_SETFL, 0);
+  FileHandle file(fd);
+  file.openedSize_ = static_cast<std::int64_t>(status.st_size);
+  return file;
+}
+
+// As OpenForReading, but the type and size come from the look before opening.
+ReadProbe ProbeForReading(const std::string& path) {
+  ReadProbe probe;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    probe.error = errno;
+    return probe;
+  }
+  probe.refused = TypeOf(status.st_mode);
+  if (probe.refused != FileType::kRegular) return probe;
+  const int fd = OpenRaw(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    probe.error = errno;
+    return probe;
+  }
+  close(fd);
+  probe.readable = true;
+  probe.size = static_cast<std::int64_t>(status.st_size);
+  return probe;
 }
 
 // The new file's permissions: those of the file it replaces, so that a file the
 // owner kept private stays so; for a new file, at most widestMode (for an
-// unpacked file the container's) within the umask's default. Set only when the
-// file is complete: until then it is the owner's alone.
+// unpacked file the container's) within the umask's default. A named file gets
+// them only when it is complete: until then it is the owner's alone. An unnamed
+// file is made with them, as the system gives them to any new file (the umask
+// applied, or a folder's default access list): nobody else can reach it until
+// it has a name, and it gets one only when it is complete.
 bool ReplacementFile::CheckTarget() {
   struct stat status {};
   if (lstat(path_.c_str(), &status) != 0) {
@@ -245,7 +278,7 @@ bool ReplacementFile::CheckTarget() {
       error_ = errno;
       return false;
     }
-    mode_ = static_cast<FileMode>(mode_ & 0666 & ~CurrentUmask());
+    mode_ = static_cast<FileMode>(mode_ & 0666);
     return true;
   }
   replaces_ = true;
@@ -269,13 +302,16 @@ bool ReplacementFile::CheckTarget() {
 bool ReplacementFile::MakeFile() {
   if (unnamedAllowed.load() && CanNameUnnamedFiles()) {
     const std::string folder = FolderPart(path_);
-    const int fd = OpenRaw(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR, 0600);
+    const mode_t mode = replaces_ ? 0600 : static_cast<mode_t>(mode_);
+    const int fd = OpenRaw(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR, mode);
     if (fd >= 0) {
       file_ = FileHandle(fd);
+      modeGiven_ = !replaces_;
       return true;
     }
     // Not on this file system: a named file instead.
   }
+  if (!replaces_) mode_ = static_cast<FileMode>(mode_ & ~CurrentUmask());
   for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
     const std::string candidate = os::TemporaryNameBeside(path_);
     const int fd = OpenRaw(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
@@ -325,7 +361,7 @@ bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
   if (scratch_) return true;
   const int fd = static_cast<int>(file_.native_);
-  bool ok = fchmod(fd, static_cast<mode_t>(mode_)) == 0;
+  bool ok = modeGiven_ || fchmod(fd, static_cast<mode_t>(mode_)) == 0;
   if (!ok) error_ = errno;
   bool linkedAsTarget = false;
   if (ok && temporaryPath_.empty()) {
@@ -381,6 +417,21 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
 
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
   return IdentifyBy(&::stat, path, identity);
+}
+
+PathIdentities IdentifyPath(const std::string& path) {
+  PathIdentities found;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return found;
+  found.known[0] = true;
+  found.ids[0] = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+  if (S_ISLNK(status.st_mode)) {
+    found.known[1] = IdentifyLinkedFile(path, found.ids[1]);
+  } else {
+    found.known[1] = true;
+    found.ids[1] = found.ids[0];
+  }
+  return found;
 }
 
 FileType FileTypeAt(const std::string& path) {

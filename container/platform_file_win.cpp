@@ -278,6 +278,16 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   return type == FileType::kRegular ? std::move(file) : Failed(0, type);
 }
 
+ReadProbe ProbeForReading(const std::string& path) {
+  const FileHandle file = FileHandle::OpenForReading(path);
+  ReadProbe probe;
+  probe.readable = file.IsOpen();
+  probe.refused = file.Refused();
+  probe.error = file.Error();
+  probe.size = file.IsOpen() ? file.Size() : -1;
+  return probe;
+}
+
 // The new file is owner-only when the file it replaces is, or for a new file
 // when widestMode gives nothing to group or others (an owner-only container);
 // otherwise it takes the access its folder passes on.
@@ -405,6 +415,27 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
 
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
   return IdentifyOpened(OpenAttributes(path, 0), identity);
+}
+
+// A name that is no reparse point (a link or a junction) leads to itself.
+PathIdentities IdentifyPath(const std::string& path) {
+  PathIdentities found;
+  const HANDLE handle = OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return found;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return found;
+  found.known[0] = true;
+  found.ids[0] = {info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    found.known[1] = IdentifyLinkedFile(path, found.ids[1]);
+  } else {
+    found.known[1] = true;
+    found.ids[1] = found.ids[0];
+  }
+  return found;
 }
 
 // Through the ANSI calls, in the system's code page, as the files are opened.

@@ -107,6 +107,7 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   // includes names in other letter cases; on Linux names are the same file only
   // when their bytes are (unless a folder folds case, which this sees as well).
   std::set<FileIdentity> unpackedFiles;
+  const ExistingFile containerFile(containerPath);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.RecordStarting(k, fileCount);
     const std::int32_t i = k + 1;
@@ -147,15 +148,14 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
-    // Replacing the container while it is read would lose the records after this
-    // one if anything stopped the unpacking later.
-    if (problem.empty() && instead == nullptr && SameExistingFile(outputPath, containerPath)) {
-      problem = "name of the container itself";
-    }
     FileIdentity existing;
     const bool standing =
         problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
-    if (standing && unpackedFiles.count(existing) != 0) {
+    // Replacing the container while it is read would lose the records after this
+    // one if anything stopped the unpacking later.
+    if (standing && containerFile.IsAt(outputPath)) {
+      problem = "name of the container itself";
+    } else if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }
     if (!problem.empty() || (passwordDoubted && standing)) {

@@ -320,7 +320,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case kCommandCallsMessage:
-      commandThread_.Drain();
+      RunCallBatch();
       return 0;
     case WM_DESTROY:
       if (options_.endsMessageLoop) PostQuitMessage(0);
@@ -729,11 +729,51 @@ const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
 // The form port
 
 void TForm1::ReportAppend(const std::string& line) {
+  const HWND list = Control(ControlId::ListBox1);
+  if (inCallBatch_ && !reportPaused_) {
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    reportPaused_ = true;
+  }
   // An unsorted list adds at the end.
-  const LRESULT result = SendMessageA(Control(ControlId::ListBox1), LB_ADDSTRING, 0,
-                                      reinterpret_cast<LPARAM>(line.c_str()));
+  const LRESULT result = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   if (result == LB_ERR || result == LB_ERRSPACE) {
     throw std::runtime_error("The report list cannot take more lines");
+  }
+  if (result + 1 >= reportRoom_) {
+    const LRESULT more = std::max<LRESULT>(result + 1, 256);
+    SendMessageA(list, LB_INITSTORAGE, static_cast<WPARAM>(more), more * 40);
+    reportRoom_ = result + 1 + more;
+  }
+}
+
+void TForm1::RunCallBatch() {
+  // A wake-up inside a box that a call of the batch opened finds the batch
+  // running: Drain returns at once, and the batch goes on afterwards.
+  if (inCallBatch_) {
+    commandThread_.Drain();
+    return;
+  }
+  inCallBatch_ = true;
+  struct EndOfBatch {
+    TForm1& form;
+    ~EndOfBatch() {
+      form.ShowCallBatch();
+      form.inCallBatch_ = false;
+    }
+  } end{*this};
+  commandThread_.Drain();
+}
+
+void TForm1::ShowCallBatch() {
+  if (reportPaused_) {
+    ResumeRedraw(Control(ControlId::ListBox1));
+    reportPaused_ = false;
+  }
+  for (const ProgressBar bar : {ProgressBar::Blocks, ProgressBar::Files}) {
+    int& held = heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1];
+    const HWND control = Control(BarControl(bar));
+    if (held >= 0 && IsShown(control) != (held != 0)) SetVisible(BarControl(bar), held != 0);
+    held = -1;
   }
 }
 
@@ -779,6 +819,10 @@ void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
 // A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
   GiveHeldBackPosition(bar);
+  if (inCallBatch_) {
+    heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1] = visible ? 1 : 0;
+    return;
+  }
   SetVisible(BarControl(bar), visible);
 }
 
@@ -794,7 +838,10 @@ void TForm1::SetProgressPosition(ProgressBar bar, int position) {
   SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void TForm1::ShowMessage(const std::string& text) { dialogs_->ShowMessage(window_, title_, text); }
+void TForm1::ShowMessage(const std::string& text) {
+  ShowCallBatch();
+  dialogs_->ShowMessage(window_, title_, text);
+}
 
 bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardText(window_, text); }
 

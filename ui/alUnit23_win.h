@@ -86,7 +86,10 @@ class TForm1 final : public FormPort {
 
   void ReportAppend(const std::string& line) override;
   void ReportReplaceAll(const std::vector<std::string>& lines) override;
-  void ReportClear() override { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
+  void ReportClear() override {
+    SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0);
+    reportRoom_ = 0;
+  }
 
   void MemoAppend(const std::string& line) override;
   std::vector<std::string> MemoLines() const override;
@@ -113,6 +116,7 @@ class TForm1 final : public FormPort {
 
   void ShowMessage(const std::string& text) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    ShowCallBatch();
     return dialogs_->AskOkCancel(window_, text, caption);
   }
 
@@ -187,6 +191,12 @@ class TForm1 final : public FormPort {
   }
   // Gives the bar the position its pace held back, if any.
   void GiveHeldBackPosition(ProgressBar bar);
+  // The command's calls, a batch per wake-up (kCommandCallsMessage): the report
+  // list is drawn and the bars shown or hidden once a batch, as the batch left
+  // them, not once a line or a file. ShowCallBatch shows what the batch did so
+  // far (before a box opens over it).
+  void RunCallBatch();
+  void ShowCallBatch();
   const ControlSpec* SpecOfWindow(HWND control) const;
 
   Options options_;
@@ -207,6 +217,12 @@ class TForm1 final : public FormPort {
   CipherGate gate_;
   CommandThread commandThread_;
   std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2
+  bool inCallBatch_ = false;
+  bool reportPaused_ = false;  // ListBox1 not drawn until the batch ends
+  // Lines ListBox1 has room for: it is given room for twice its lines at a time,
+  // as a list that grows by a few lines moves all it holds each time.
+  LRESULT reportRoom_ = 0;
+  std::array<int, 2> heldVisibility_{-1, -1};  // per bar: -1 none, else shown or not
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
   TextAlphabet alphabet_{};

@@ -17,6 +17,7 @@
 
 #include "app/cipher_gate.h"
 #include "app/command_thread.h"
+#include "app/window_hand_off.h"
 #include "app/file_commands.h"
 #include "tests/container/container_test_support.h"
 
@@ -336,6 +337,43 @@ TEST(CommandThread, EveryEndingOfAFileCommandLetsGoOfTheWindow) {
     EXPECT_EQ(loop.errors, std::vector<std::string>{c.error});
     EXPECT_TRUE(gate.RunOrDefer([&] { log.push_back("later click"); }));
     EXPECT_EQ(log, (std::vector<std::string>{"finished", "click", "close", "later click"}));
+  }
+}
+
+// The calls waiting when the window is woken: one per wake-up without a batch
+// time, all of them within one; either way in order, with exactly one wake-up
+// asked for while calls wait, also after a call that throws.
+TEST(WindowHandOff, ABatchRunsTheWaitingCallsInOrderAndAsksForOneWakeUpWhileAnyWait) {
+  const struct {
+    const char* name;
+    std::chrono::steady_clock::duration batch;
+    std::vector<std::string> afterFirstDrain;
+    int wakesAfterFirstDrain;
+  } kCases[] = {
+      {"one per wake-up", {}, {"a"}, 2},
+      {"a batch", std::chrono::hours(1), {"a", "b", "c"}, 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    int wakes = 0;
+    WindowHandOff handOff([&wakes] { ++wakes; }, c.batch);
+    std::vector<std::string> ran;
+    for (const char* call : {"a", "b", "c"}) handOff.Post([&ran, call] { ran.push_back(call); });
+    EXPECT_EQ(wakes, 1);
+    handOff.Drain();
+    EXPECT_EQ(ran, c.afterFirstDrain);
+    EXPECT_EQ(wakes, c.wakesAfterFirstDrain);
+    while (ran.size() < 3 && wakes < 10) handOff.Drain();
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c"}));
+    handOff.Drain();  // none left: no further wake-up
+    const int settled = wakes;
+    handOff.Post([] { throw std::runtime_error("Disk full"); });
+    handOff.Post([&ran] { ran.push_back("d"); });
+    EXPECT_EQ(wakes, settled + 1);
+    EXPECT_THROW(handOff.Drain(), std::runtime_error);
+    EXPECT_EQ(wakes, settled + 2);  // "d" waits, and the window is woken for it
+    handOff.Drain();
+    EXPECT_EQ(ran.back(), "d");
   }
 }
 

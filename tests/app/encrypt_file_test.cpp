@@ -206,20 +206,27 @@ TEST(EncryptFileFailures, SourceThatCannotBeOpenedStopsBeforeAnythingIsWritten) 
 }
 
 // A source that grows once open holds more than the size taken then: packed, it
-// would be cut short without a word.
+// would be cut short without a word. A small one is read whole in one go, which
+// must see the byte past its size; a large one goes past the buffer.
 TEST(EncryptFileFailures, SourceThatGrowsOnceOpenStopsThePacking) {
-  TempFolder folder;
-  WriteBytes(folder.Path("big.bin"), RandomBytes(1 << 20, 5));
-  struct Grow : resicrypt::PackEvents {
-    fs::path file;
-    void BlocksStarting(std::int32_t) override { fs::resize_file(file, (1 << 20) + 1); }
-  } events;
-  events.file = folder.Root() / "big.bin";
-  auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
-  const auto outcome = resicrypt::PackContainer(
-      *workspace, Password("secret"), folder.Path("box.yal"), {folder.Path("big.bin")}, events);
-  ASSERT_EQ(outcome.problems.size(), 1u);
-  EXPECT_EQ(outcome.problems[0].kind, resicrypt::FileProblemKind::kGrewWhileRead);
+  for (const std::size_t size : {std::size_t{100}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(size);
+    TempFolder folder;
+    WriteBytes(folder.Path("grows.bin"), RandomBytes(size, 5));
+    struct Grow : resicrypt::PackEvents {
+      fs::path file;
+      std::uintmax_t size = 0;
+      void BlocksStarting(std::int32_t) override { fs::resize_file(file, size + 1); }
+    } events;
+    events.file = folder.Root() / "grows.bin";
+    events.size = size;
+    auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+    const auto outcome =
+        resicrypt::PackContainer(*workspace, Password("secret"), folder.Path("box.yal"),
+                                 {folder.Path("grows.bin")}, events);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    EXPECT_EQ(outcome.problems[0].kind, resicrypt::FileProblemKind::kGrewWhileRead);
+  }
 }
 
 TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {

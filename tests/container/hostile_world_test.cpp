@@ -157,6 +157,12 @@ TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFil
   Decrypt(*form, scene.container);
   EXPECT_EQ(ModeOf(scene.In("a.txt")) & 0777, 0600u);
   EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0640u);
+  // A new file within the umask as well.
+  umask(077);
+  fs::remove(scene.In("b.txt"));
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0600u);
+  umask(022);
   fs::permissions(scene.container, fs::perms(0600));
   Encrypt(*form, {scene.In("b.txt")}, scene.container);
   EXPECT_EQ(ModeOf(scene.container) & 0777, 0600u);
