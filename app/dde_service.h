@@ -31,7 +31,7 @@ enum class ConversationMode { None, Encrypt, Decrypt };
 
 // The state of the DDE conversation. One for the whole program, not one per
 // conversation: a second conversation resets it. The field names are the ones
-// the service's protocol documentation uses.
+// the callers' side of the conversation has always used for these values.
 struct ConversationState {
   // Macros taken in the current conversation: 0 waits for the file name, 1 for
   // the operation, 2 for the password, 3 and more for text lines.

@@ -1,8 +1,9 @@
 // The text commands of the main window: the clipboard, memo and label commands.
 //
 // Each is the body of one click handler of TForm1 and works on the window only
-// through the form port. They reach the cipher through EncryptText/DecryptText,
-// under the window's WorkingPassword, which they set from a password field first.
+// through the form port. They reach the cipher through one TextCipher per
+// click (engine/text_cipher.h, the batch form of EncryptText and DecryptText), under
+// the window's WorkingPassword, which they set from a password field first.
 #pragma once
 
 #include "app/form_port.h"

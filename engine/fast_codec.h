@@ -2,14 +2,14 @@
 // DecodeBlock computed once, so that a block costs a few dozen multiplications
 // instead of some N^2 divisions.
 //
-// BlockCodec gives exactly the bytes of the step-by-step operations in engine.h
-// (EncodeBlock; BuildProductTable, DecodeBlock and SolveCongruence), which stay
-// the reference; tests/engine/fast_path_test.cpp holds the two against each other
+// BlockCodec gives exactly the bytes of the step-by-step operations in
+// engine/reference/reference.h (EncodeBlock; BuildProductTable, DecodeBlock and
+// SolveCongruence), which stay the reference; tests/engine/fast_path_test.cpp holds the two against each other
 // on random keys, blocks and residue bytes (wrong keys and damage included).
 //
 // Use in the file commands (table size 55, one spare modulus), once per command:
 //
-//   SetPasswordText(ws, password);                 // as before
+//   SetPasswordText(ws, password);
 //   BuildModulusTable(ws, kFileTableSize);
 //   DerivePermutation(ws, kFileTableSize);
 //   const int L = static_cast<int>(PasswordLength(ws));

@@ -473,28 +473,28 @@ void TForm1::FocusNextControl(bool backwards) {
 // Event handlers
 
 void TForm1::FormCreate() {
-  // 1. A resizable border, keeping the outer size.
+  // A resizable border, keeping the outer size.
   const LONG_PTR style = GetWindowLongPtrA(window_, GWL_STYLE);
   SetWindowLongPtrA(window_, GWL_STYLE, style | WS_THICKFRAME);
   SetWindowPos(window_, nullptr, Scale(kFormLeft), Scale(kFormTop), Scale(kFormWidth),
                Scale(kFormHeight), SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-  // 2. The clipboard and memo buttons.
+  // The clipboard and memo buttons start hidden.
   for (ControlId id :
        {ControlId::Button4, ControlId::Button3, ControlId::Button5, ControlId::Button6}) {
     SetVisible(id, false);
   }
-  // 3. Edit1 first in tab order.
+  // Edit1 first in tab order.
   tabSequence_.erase(std::remove(tabSequence_.begin(), tabSequence_.end(), ControlId::Edit1),
                      tabSequence_.end());
   tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
-  // 4. Start date and time; they are not updated afterwards.
+  // Start date and time; they are not updated afterwards.
   SetLabelCaption(ControlId::Label3, NowText(GetDateFormatA, DATE_SHORTDATE));
   SetLabelCaption(ControlId::Label4, NowText(GetTimeFormatA, 0));
-  // 5. Hide Password, which masks both fields through CheckBox1Click.
+  // Hide Password, which masks both fields through CheckBox1Click.
   SetHidePasswordChecked(true);
-  // 6.
+  // The block bar shows only while a file command runs.
   SetVisible(ControlId::ProgressBar1, false);
-  // 7.
+  // The 254 characters of text cipher text, built once.
   BuildTextAlphabet(alphabet_);
   // The window opens in Use File mode, which takes dropped files.
   DragAcceptFiles(window_, TRUE);

@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdio>
 
-#include "cli_run.h"
 #include "container/pack.h"
 #include "container/platform_file.h"
+#include "tests/cli/cli_run.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -6,7 +6,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 

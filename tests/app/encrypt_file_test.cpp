@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "container/container_path.h"
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 namespace {
