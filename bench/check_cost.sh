@@ -20,19 +20,21 @@ rounds=${3:-7}
 work=$(mktemp -d "${TMPDIR:-/tmp}/resicrypt-check-cost.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# The code before: the revision's files, built in the work folder.
+# The code before: the revision's files, under build/ (where a compiler cache
+# that knows the tree finds them), and this tree, each built apart.
 log "building $rev and this tree"
-mkdir -p "$work/before"
-git archive "$rev" | tar -x -C "$work/before"
-for tree in "$work/before" "$ROOT"; do
+before="$ROOT/build/check-cost-before"
+rm -rf "$before" && mkdir -p "$before"
+git archive "$rev" | tar -x -C "$before"
+for tree in "$before" "$ROOT"; do
   build="$tree/build/check-cost"
   cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRESICRYPT_BUILD_TESTS=OFF \
     -DRESICRYPT_BUILD_BENCH=ON >/dev/null
   cmake --build "$build" -j "$(jobs_count)" --target resicrypt-cli engine_bench >/dev/null
 done
-before_cli="$work/before/build/check-cost/cli/resicrypt-cli"
+before_cli="$before/build/check-cost/cli/resicrypt-cli"
 after_cli="$ROOT/build/check-cost/cli/resicrypt-cli"
-before_bench="$work/before/build/check-cost/bench/engine_bench"
+before_bench="$before/build/check-cost/bench/engine_bench"
 after_bench="$ROOT/build/check-cost/bench/engine_bench"
 
 levels=()
