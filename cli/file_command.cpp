@@ -317,6 +317,10 @@ class StreamUnpackEvents : public CliUnpackEvents {
     taken_ = taken_ || chosen;
     return chosen ? kFileName : std::string();
   }
+  // Nothing of a damaged record reaches standard output, nor stays on disk.
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, false));
+  }
   bool Taken() const { return taken_; }
   int Records() const { return records_; }
 

@@ -195,6 +195,10 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "resicrypt-cli: 1 of 2 files damaged"},
       {{"test", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
       {{"test", "--password-file", pw, folder.Path("none.yal")}, 1, "cannot open container"},
+      {{"unpack", "--password-file", pw, "--to-stdout", damagedBox, "b.txt"},
+       1,
+       "Record 2 damaged (1 block failed their check, the first at byte 0): b.txt\n"
+       "resicrypt-cli: nothing written to standard output"},
       {{"unpack", "--password-file", pw, damagedBox},
        1,
        "Record 2 damaged (1 block failed their check, the first at byte 0), written as "
