@@ -135,7 +135,8 @@ struct DecodeLanes {
   unsigned char smallFetch[kMaxSmallResidues][2][64] = {};
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
-  unsigned char smallLimit[kMaxSmallResidues] = {};  // m(i) - 1
+  // Byte x of a step's residues (16 R of them): m(x mod R) - 1, 255 past them.
+  unsigned char smallLimit[128] = {};
   double smallBound = 0;                             // 256^L
 
   // The AVX2 and SSE2 decoders (fast_codec_wide.h): the same sum in digits of

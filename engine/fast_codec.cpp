@@ -667,7 +667,9 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
                        255.0 * R * productValue < 4503599627370496.0;  // 2^52
   if (lanes.smallProduct) {
     lanes.smallBound = static_cast<double>(std::uint64_t{1} << (8 * L));
-    for (int i = 0; i < R; ++i) lanes.smallLimit[i] = static_cast<unsigned char>(modulus_[i] - 1);
+    for (int x = 0; x < 128; ++x) {
+      lanes.smallLimit[x] = static_cast<unsigned char>(x < kLanes * R ? modulus_[x % R] - 1 : 255);
+    }
     lanes.product = productValue;
     lanes.productInverse = 1.0 / productValue;
     for (int h = 0; h < 2; ++h) {
