@@ -74,6 +74,12 @@ std::string PackProblemLine(const FileProblem& problem) {
       return "Too many files";
     case FileProblemKind::kNotKept:
       return kWriteFileNotOpen;
+    case FileProblemKind::kNotOpened:
+      // "File cannot be opened (No such file or directory): path"
+      return "File cannot be opened" +
+             (problem.systemError != 0 ? " (" + SystemErrorText(problem.systemError) + ")"
+                                       : std::string()) +
+             ": " + problem.path;
     default:
       return PathLine(problem);
   }
@@ -187,6 +193,22 @@ class DecryptFileEvents : public UnpackEvents {
 // packing, and then whether a container that stood there was kept; the bars
 // that are still shown are hidden.
 void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
+  // Every source is opened and measured before the container is begun: one that
+  // cannot be packed whole (missing, unreadable, no file, too large) ends the
+  // command with nothing written, as a container whose file count promised
+  // records it lacks would be damaged; one that stood at the name stays as it was.
+  if (const std::vector<FileProblem> refused =
+          SourceProblems(job.sources, job.container, {}, SourceCheck::kNamesAndFiles);
+      !refused.empty()) {
+    view.ReportAppend(kReadFileNotOpen);
+    for (const FileProblem& problem : refused) {
+      if (const std::string line = PackProblemLine(problem); !line.empty()) view.ReportAppend(line);
+    }
+    if (FileTypeAt(job.container) != FileType::kMissing) {
+      view.ReportAppend(PathLine({FileProblemKind::kContainerKept, 0, job.container, {}}));
+    }
+    return;
+  }
   EncryptFileEvents events(view);
   const PackOutcome outcome =
       PackContainer(workspace, job.password, job.container, job.sources, events);

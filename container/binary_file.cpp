@@ -98,6 +98,16 @@ bool OutputFile::Create(const std::string& path, FileMode widestMode) {
   return true;
 }
 
+bool OutputFile::CreateUnnamed(const std::string& folder) {
+  Discard();
+  if (!file_.BeginUnnamed(folder)) return false;
+  buffer_.resize(kFileBufferBytes);
+  used_ = 0;
+  position_ = 0;
+  failed_ = false;
+  return true;
+}
+
 bool OutputFile::Flush() {
   if (failed_ || !file_.File().IsOpen()) return false;
   const std::int64_t at = position_ - static_cast<std::int64_t>(used_);

@@ -82,6 +82,10 @@ class OutputFile {
   // written (a read-only file) or is no regular file, or when no new file can be
   // made in its folder.
   bool Create(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  // A file in folder that never takes a name (ReplacementFile::BeginUnnamed):
+  // Commit only writes it out; File() reads it back until Discard.
+  bool CreateUnnamed(const std::string& folder);
+  const FileHandle& File() const { return file_.File(); }
   // True when a file stood at the path when Create looked.
   bool ReplacesFile() const { return file_.ReplacesFile(); }
 

@@ -81,10 +81,23 @@ bool ReplacementFile::Begin(const std::string& path, FileMode widestMode) {
   error_ = 0;
   refused_ = FileType::kRegular;
   replaces_ = false;
+  scratch_ = false;
   mode_ = widestMode;
   path_ = path;
   if (CheckTarget() && MakeFile()) return true;
   path_.clear();
+  return false;
+}
+
+bool ReplacementFile::BeginUnnamed(const std::string& folder) {
+  Abandon();
+  error_ = 0;
+  refused_ = FileType::kRegular;
+  replaces_ = false;
+  scratch_ = true;
+  path_.clear();
+  if (MakeUnnamedFile(folder)) return true;
+  scratch_ = false;
   return false;
 }
 

@@ -121,6 +121,12 @@ class ReplacementFile {
   // the file it replaces; widestMode bounds those of a new file (on Windows:
   // owner-only when widestMode gives nothing to group and others).
   bool Begin(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  // Starts a file in folder that never takes a name: on Linux an unnamed file
+  // (O_TMPFILE; where the file system has none, a file removed as soon as it is
+  // made), on Windows an owner-only file deleted when it is closed, which the
+  // system does however the process ends. Place() keeps it open for reading back
+  // (File()); it goes with Abandon().
+  bool BeginUnnamed(const std::string& folder);
   const FileHandle& File() const { return file_; }
   // True when a file stood at the path when Begin looked.
   bool ReplacesFile() const { return replaces_; }
@@ -138,6 +144,7 @@ class ReplacementFile {
   // refused_ or error_ when the target may not be replaced); MakeFile opens file_.
   bool CheckTarget();
   bool MakeFile();
+  bool MakeUnnamedFile(const std::string& folder);
 
   FileHandle file_;
   std::string path_;
@@ -145,6 +152,7 @@ class ReplacementFile {
   int pendingSlot_ = -1;       // where the signal handler finds temporaryPath_
   FileMode mode_ = kDefaultFileMode;
   bool replaces_ = false;
+  bool scratch_ = false;  // BeginUnnamed: never placed
   int error_ = 0;
   FileType refused_ = FileType::kRegular;
 };
@@ -182,6 +190,28 @@ std::string FullPath(const std::string& path);
 
 // The system's words for an error code from Error().
 std::string SystemErrorText(int error);
+
+// A file or folder this process made under a name, that no signal may leave
+// behind: while this lives, the handler of every signal whose default ends the
+// process removes it (a folder once the files armed in it are gone), as long as
+// the name leads to what it led to when armed. SIGKILL aside. On Windows nothing:
+// files there go by delete-on-close.
+class RemovedOnSignal {
+ public:
+  explicit RemovedOnSignal(const std::string& path);
+  RemovedOnSignal(const RemovedOnSignal&) = delete;
+  RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+  ~RemovedOnSignal();
+
+ private:
+  int slot_ = -1;
+};
+
+// True when the byte begins a two-byte character of the names the narrow calls
+// take: a lead byte of the ANSI code page on Windows (932, 936, 949 and 950 have
+// them, and their trail byte may be a backslash or a letter); never elsewhere,
+// where names are UTF-8 and no ASCII byte lies inside a character.
+bool IsNameLeadByte(char c);
 
 // Tests only: with false, every replacement file is made under a name, as on a
 // file system without unnamed files.

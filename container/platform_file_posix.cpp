@@ -62,12 +62,15 @@ PendingSlot pending[kPendingSlots];
 // Removes the armed temporaries that are still ours, then ends the process as
 // the signal would have.
 void RemovePendingAndEnd(int signal) {
-  for (PendingSlot& slot : pending) {
-    if (slot.state.load(std::memory_order_acquire) != 2) continue;
-    struct stat status {};
-    if (lstat(slot.path, &status) == 0 && status.st_dev == slot.device &&
-        status.st_ino == slot.inode) {
-      unlink(slot.path);
+  // Files first, then the folders they emptied.
+  for (const bool folders : {false, true}) {
+    for (PendingSlot& slot : pending) {
+      if (slot.state.load(std::memory_order_acquire) != 2) continue;
+      struct stat status {};
+      if (lstat(slot.path, &status) == 0 && status.st_dev == slot.device &&
+          status.st_ino == slot.inode && S_ISDIR(status.st_mode) == folders) {
+        folders ? rmdir(slot.path) : unlink(slot.path);
+      }
     }
   }
   struct sigaction standard {};
@@ -114,11 +117,15 @@ void InstallRemovalHandlers() {
 #endif
 }
 
-// Arms a slot for path, to be removed while it names the file open at fd.
+// Arms a slot for path, to be removed while it names the file open at fd (or,
+// for fd -1, what it names now).
 int Arm(const std::string& path, int fd) {
   InstallRemovalHandlers();
   struct stat status {};
-  if (path.size() >= sizeof pending[0].path || fstat(fd, &status) != 0) return -1;
+  if (path.size() >= sizeof pending[0].path ||
+      (fd >= 0 ? fstat(fd, &status) : lstat(path.c_str(), &status)) != 0) {
+    return -1;
+  }
   for (int k = 0; k < kPendingSlots; ++k) {
     int expected = 0;
     if (pending[k].state.compare_exchange_strong(expected, 1)) {
@@ -284,12 +291,39 @@ bool ReplacementFile::MakeFile() {
   return false;
 }
 
+// The folder's own unnamed file; where the file system has none, a named one
+// that loses its name at once (an instant a SIGKILL could leave it, empty and
+// owner-only).
+bool ReplacementFile::MakeUnnamedFile(const std::string& folder) {
+  const std::string where = folder.empty() ? "." : folder;
+  if (unnamedAllowed.load()) {
+    const int fd = OpenRaw(where.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (fd >= 0) {
+      file_ = FileHandle(fd);
+      return true;
+    }
+  }
+  for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
+    const std::string candidate = os::TemporaryNameBeside(where + "/x");
+    const int fd = OpenRaw(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      unlink(candidate.c_str());
+      file_ = FileHandle(fd);
+      return true;
+    }
+    error_ = errno;
+    if (errno != EEXIST) break;
+  }
+  return false;
+}
+
 // An unnamed file is linked under the target's name when none is there; linkat
 // never replaces a file, so otherwise it is linked under a fresh name that is
 // then renamed over the target, the one moment a name of it could be left (the
 // signal handler covers that name too).
 bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
+  if (scratch_) return true;
   const int fd = static_cast<int>(file_.native_);
   bool ok = fchmod(fd, static_cast<mode_t>(mode_)) == 0;
   if (!ok) error_ = errno;
@@ -336,6 +370,9 @@ void ReplacementFile::Abandon() {
   temporaryPath_.clear();
 }
 
+RemovedOnSignal::RemovedOnSignal(const std::string& path) : slot_(Arm(path, -1)) {}
+RemovedOnSignal::~RemovedOnSignal() { Disarm(slot_); }
+
 void AllowUnnamedFiles(bool allowed) { unnamedAllowed.store(allowed); }
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
@@ -354,6 +391,8 @@ FileType FileTypeAt(const std::string& path) {
 
 // No drive has a folder of its own here: a relative path is the process's.
 std::string FullPath(const std::string& path) { return path; }
+
+bool IsNameLeadByte(char /*c*/) { return false; }
 
 std::string SystemErrorText(int error) { return std::generic_category().message(error); }
 

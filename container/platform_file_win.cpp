@@ -269,7 +269,9 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return Failed(0, FileType::kFolder);
   }
-  const HANDLE handle = Open(path, GENERIC_READ, kShare, OPEN_EXISTING);
+  // A file that goes when its last handle closes (a held standard input) can be
+  // opened only by those who let it go.
+  const HANDLE handle = Open(path, GENERIC_READ, kShare | FILE_SHARE_DELETE, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE) return Failed(static_cast<int>(GetLastError()));
   FileHandle file(reinterpret_cast<std::intptr_t>(handle));
   const FileType type = TypeOfHandle(handle);
@@ -338,8 +340,32 @@ bool ReplacementFile::MakeFile() {
   return false;
 }
 
+// Deleted on close from the start, opened for nobody else, owner-only.
+bool ReplacementFile::MakeUnnamedFile(const std::string& folder) {
+  OwnerOnlySecurity ownerOnly;
+  SECURITY_ATTRIBUTES* security = ownerOnly.Attributes();
+  if (security == nullptr) {
+    error_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
+    const std::string candidate = os::TemporaryNameBeside(folder + "x");
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, security);
+    if (handle != INVALID_HANDLE_VALUE) {
+      error_ = 0;
+      file_ = FileHandle(reinterpret_cast<std::intptr_t>(handle));
+      return true;
+    }
+    error_ = static_cast<int>(GetLastError());
+    if (error_ != ERROR_FILE_EXISTS && error_ != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
 bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
+  if (scratch_) return true;
   const PlacingScope scope;
   // Still marked, the file goes at the close, and its name may be another's then.
   const bool unmarked = MarkForDeletion(Raw(file_.native_), false);
@@ -369,6 +395,9 @@ void EndProcessLeavingNoFile(int status) {
 
 // Every file has a name here; it is marked for deletion instead.
 void AllowUnnamedFiles(bool) {}
+
+RemovedOnSignal::RemovedOnSignal(const std::string&) {}
+RemovedOnSignal::~RemovedOnSignal() = default;
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
   return IdentifyOpened(OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT), identity);
@@ -403,6 +432,8 @@ std::string FullPath(const std::string& path) {
   full.resize(length);
   return full;
 }
+
+bool IsNameLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0; }
 
 std::string SystemErrorText(int error) {
   char text[512] = {};

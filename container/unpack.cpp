@@ -244,17 +244,19 @@ UnpackOutcome ReadContainer(CipherWorkspace& workspace, const FilePassword& pass
       continue;
     }
     if (problem.empty()) problem = StoredNameProblem(outputName);
+    OutputFile* const instead = problem.empty() ? events.OutputInstead() : nullptr;
     const std::string outputPath = targetFolder + outputName;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
     // Replacing the container while it is read would lose the records after this
     // one if anything stopped the unpacking later.
-    if (problem.empty() && SameExistingFile(outputPath, containerPath)) {
+    if (problem.empty() && instead == nullptr && SameExistingFile(outputPath, containerPath)) {
       problem = "name of the container itself";
     }
     FileIdentity existing;
-    const bool standing = problem.empty() && IdentifyFile(outputPath, existing);
+    const bool standing =
+        problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
     if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }
@@ -267,14 +269,15 @@ UnpackOutcome ReadContainer(CipherWorkspace& workspace, const FilePassword& pass
       continue;
     }
 
-    OutputFile output;
+    OutputFile ownOutput;
+    OutputFile& output = instead != nullptr ? *instead : ownOutput;
     const auto givenUp = [&](FileProblemKind kind, int error, const std::string& detail = {}) {
       output.Discard();
       outcome.result = UnpackResult::OutputStopped;
       outcome.problems = {{kind, i, name, detail, error}};
       return outcome;
     };
-    if (!output.Create(outputPath, containerMode)) {
+    if (instead == nullptr && !output.Create(outputPath, containerMode)) {
       const FileType inTheWay = output.Refused();
       return givenUp(FileProblemKind::kOutputNotMade, output.SystemError(),
                      inTheWay != FileType::kRegular ? FileTypeWords(inTheWay) : "");
@@ -379,7 +382,12 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
     result.systemError = probe.SystemError();
     return result;
   }
+  result.header = CheckContainerHeader(probe);
   probe.Close();
+  if (result.header != ContainerHeader::kFits) {
+    result.result = ListResult::NotContainer;
+    return result;
+  }
   const int first = blockLength > 0 ? blockLength : kMinFilePasswordLength;
   const int last = blockLength > 0 ? blockLength : kMaxFilePasswordLength;
   bool found = false;

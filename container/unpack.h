@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "container/container_header.h"
 #include "container/file_cipher.h"
 #include "container/file_problem.h"
 #include "container/platform_file.h"
@@ -14,6 +15,8 @@
 #include "engine/keys.h"
 
 namespace resicrypt {
+
+class OutputFile;
 
 // The numbers Decrypt File reports for one unpacked record.
 struct UnpackedRecord {
@@ -70,6 +73,10 @@ class UnpackEvents {
   virtual std::string OutputName(const std::string& storedName, std::string& /*problem*/) {
     return storedName;
   }
+  // Where the record whose name just passed is written instead of a file of the
+  // target folder: a file the caller made and reads back itself (unpack
+  // --to-stdout), which no folder's file is checked against; nullptr for the folder.
+  virtual OutputFile* OutputInstead() { return nullptr; }
 };
 
 enum class UnpackResult {
@@ -118,13 +125,15 @@ UnpackOutcome TestContainer(CipherWorkspace& workspace, const FilePassword& pass
 enum class ListResult {
   Listed,
   NotOpened,           // systemError, or fileType when it is no regular file
-  Damaged,             // no block length lets the records fill it
+  NotContainer,        // header says why: too short, or no residue count first
+  Damaged,             // a header that reads, but no block length lets the records fill it
   BlockLengthUnknown,  // lengths that fit give different listings: give the password
 };
 struct ContainerListing {
   ListResult result = ListResult::NotOpened;
   FileType fileType = FileType::kRegular;  // NotOpened: what stands there instead
   int systemError = 0;                     // NotOpened: the system's code, if it gave one
+  ContainerHeader header = ContainerHeader::kFits;  // NotContainer: why not
   int residueCount = 0;
   std::vector<FileRecord> records;
 };

@@ -545,6 +545,7 @@ void TForm1::OnDropFiles(HDROP drop) {
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
   heldFiles_.clear();  // the newest choice of files wins
+  heldInUse_.clear();
   RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
     if (RefuseFolder(form, files)) return {};
     return options_.commands.filesDropped(form, files);
@@ -562,6 +563,7 @@ void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
   std::vector<std::string> files;
   if (wide.empty() || !UsableFiles(wide, files) || RefuseFolder(*this, files)) return;
   heldFiles_ = std::move(files);
+  heldInUse_.clear();
   ReportReplaceAll(heldFiles_);
 }
 
@@ -580,7 +582,8 @@ void TForm1::Button2Click() {
 }
 
 // Held files take the place of the open dialog's choice, as a drop's do, for the
-// command of their direction; they are let go once a command has started on them.
+// command of their direction; they are let go once a command has started on them,
+// and held again when it refuses the password (ShowEdit1).
 void TForm1::RunFileButton(CipherDirection direction, const FileFormCommand& command) {
   if (heldFiles_.empty() || DropDirection(heldFiles_) != direction ||
       !options_.commands.filesDropped) {
@@ -590,7 +593,7 @@ void TForm1::RunFileButton(CipherDirection direction, const FileFormCommand& com
   RunFileCommand([this](FormPort& form) -> CommandThread::Body {
     if (heldFiles_.empty()) return {};  // a command held back behind another took them
     CommandThread::Body body = options_.commands.filesDropped(form, heldFiles_);
-    if (body) heldFiles_.clear();
+    if (body) heldInUse_ = std::exchange(heldFiles_, {});
     return body;
   });
 }
@@ -633,6 +636,7 @@ void TForm1::AskToStopFileCommand() {
 }
 
 void TForm1::EndFileCommand() {
+  heldInUse_.clear();
   // Positions held back reach the bars when the command ends, also by an error.
   GiveHeldBackPosition(ProgressBar::Blocks);
   GiveHeldBackPosition(ProgressBar::Files);

@@ -74,7 +74,12 @@ class TForm1 final : public FormPort {
   void SetEdit2Text(const std::string& text) override {
     SetWindowTextA(Control(ControlId::Edit2), text.c_str());
   }
-  void ShowEdit1() override { SetVisible(ControlId::Edit1, true); }
+  // A file command shows Edit1 when it refused the password: a container held
+  // for it stays held for the next try.
+  void ShowEdit1() override {
+    SetVisible(ControlId::Edit1, true);
+    if (!heldInUse_.empty()) heldFiles_ = heldInUse_;
+  }
   bool HidePassword() const override {
     return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
@@ -198,6 +203,7 @@ class TForm1 final : public FormPort {
   HWND savedFocus_ = nullptr;
   bool askingToStop_ = false;
   std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
+  std::vector<std::string> heldInUse_;  // taken by the running file command
   CipherGate gate_;
   CommandThread commandThread_;
   std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2

@@ -114,6 +114,74 @@ TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) 
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "b.txt", "one.yal", "two.yal"}));
 }
 
+// Escape or a close stopped a file command: it stops at its next block turn as a
+// failed run stops, and the next file command runs to its end.
+TEST(CommandThread, AStoppedFileCommandLeavesNothingAndTheNextRunsToItsEnd) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  OneThreadForm form;
+  form.edit1 = form.edit2 = "secret";
+  std::atomic<int> wakes{0};
+  CommandThread thread(form, [&wakes] { ++wakes; });
+  const std::string box = folder.Path("box.yal");
+  for (const bool stop : {true, false}) {
+    form.openDialogAnswers.push_back(std::vector<std::string>{folder.Path("a.txt")});
+    form.saveDialogAnswers.push_back(box);
+    const std::optional<FileJob> job = PrepareEncryptFile(form);
+    ASSERT_TRUE(job);
+    std::atomic<bool> asked{false};
+    bool finished = false;
+    thread.Start(
+        [&](FileCommandView& view) {
+          while (!asked) std::this_thread::yield();  // the question came first
+          RunFileJob(*job, form.workspace, view);
+        },
+        [&finished] { finished = true; });
+    if (stop) thread.RequestStop();
+    asked = true;
+    RunUntilFinished(thread, wakes, finished);
+    EXPECT_EQ(form.report.back(), stop ? "Stopped: " + box + " left as it was"
+                                       : "Close Long Byte  = " + std::to_string(
+                                                                    ReferenceCipher("secret").N()));
+    const std::vector<std::string> names = {"a.txt", "box.yal"};
+    EXPECT_EQ(folder.Names(), std::vector<std::string>(names.begin(), names.end() - stop));
+  }
+}
+
+// The hand-off runs one call per wake-up, in order: a call that throws still
+// wakes the window for the calls that wait behind it, a box's loop (a Drain
+// inside a call) runs none of them, and Close drops the waiting ones.
+TEST(WindowHandOff, EveryWaitingCallRunsOnceInOrderUnlessClosed) {
+  int wakes = 0;
+  std::vector<std::string> ran;
+  WindowHandOff handOff([&wakes] { ++wakes; });
+  const auto windowLoop = [&] {
+    while (wakes > 0) {
+      --wakes;
+      try {
+        handOff.Drain();
+      } catch (const std::runtime_error& error) {
+        ran.push_back(error.what());
+      }
+    }
+  };
+  handOff.Post([] { throw std::runtime_error("failed"); });
+  handOff.Post([&ran] { ran.push_back("second"); });
+  handOff.Post([&ran] { ran.push_back("third"); });
+  windowLoop();
+  handOff.Post([&] { ran.push_back("box"), handOff.Drain(), ran.push_back("box closed"); });
+  handOff.Post([&ran] { ran.push_back("after the box"); });
+  windowLoop();
+  handOff.Post([&ran] { ran.push_back("dropped"); });
+  handOff.Close();
+  handOff.Post([&ran] { ran.push_back("dropped too"); });
+  handOff.Open();
+  handOff.Post([&ran] { ran.push_back("after"); });
+  windowLoop();
+  EXPECT_EQ(ran, (std::vector<std::string>{"failed", "second", "third", "box", "box closed",
+                                            "after the box", "after"}));
+}
+
 TEST(CommandThread, AnErrorComesOutOfDrainAfterTheCallsBeforeItAndTheCommandStillEnds) {
   OneThreadForm form;
   std::atomic<int> wakes{0};
