@@ -301,7 +301,8 @@ UnpackOutcome ReadContainer(CipherWorkspace& workspace, const FilePassword& pass
     if (work.Failed() > 0) {
       output.Discard();
       const std::string keptPath = outputPath + kDamagedSuffix;
-      const bool keep = !IdentifyFile(outputPath, existing) &&
+      // A record for the caller's own output (OutputInstead) leaves nothing behind.
+      const bool keep = instead == nullptr && !IdentifyFile(outputPath, existing) &&
                         keptPath.size() <= kMaxPathBytes &&
                         !IdentifyFile(keptPath, existing) &&
                         WriteDamagedCopy(container, blocksAt, blocks, cipher, keptPath, containerMode);

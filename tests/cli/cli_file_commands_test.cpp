@@ -268,6 +268,7 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
   EXPECT_FALSE(fs::exists(folder.Root() / "part.yal"));
+  EXPECT_FALSE(fs::exists("file.damaged"));  // --to-stdout left nothing where it ran
   EXPECT_EQ(NamesIn(folder.Root() / "damaged"),
             (std::vector<std::string>{"a.txt", "b.txt.damaged", "box.yal"}));
   EXPECT_EQ(ReadBytes(folder.Path("damaged/a.txt")), "alpha");
