@@ -180,6 +180,9 @@ class DecryptFileEvents : public UnpackEvents {
   void RecordRefused(const FileProblem& problem) override {
     form_.ReportAppend(RecordLine(problem));
   }
+  void RecordDamaged(const DamagedRecord& record) override {
+    form_.ReportAppend(DamagedLine(record));
+  }
 
  private:
   FileCommandView& form_;
@@ -343,6 +346,18 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
                           : " Stopped: the file being unpacked was not kept");
     HideBars(view, true, true);
   }
+}
+
+// " Record 2 damaged: 3 blocks failed their check, the first at byte 1472,
+// written as b.txt.damaged: b.txt" (or ", nothing written" where a file of its
+// name, or of that one, stands and is kept)
+std::string DamagedLine(const DamagedRecord& record) {
+  const std::string name = PrintableName(record.name);
+  return " Record " + std::to_string(record.index) + " damaged: " +
+         std::to_string(record.failedBlocks) + (record.failedBlocks == 1 ? " block" : " blocks") +
+         " failed their check, the first at byte " + std::to_string(record.firstByte) +
+         (record.keptPath.empty() ? ", nothing written" : ", written as " + name + kDamagedSuffix) +
+         ": " + name;
 }
 
 // " Record 3 not unpacked (reason)[, unpacking stopped][: name]"

@@ -99,7 +99,8 @@ std::string CheckCommand(const ParsedArgs& parsed) {
   if (parsed.command == CommandId::kUnpack && toStdout && parsed.options.count("C") != 0) {
     return "--to-stdout writes no files: -C has nothing to do";
   }
-  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
+  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kTest ||
+       parsed.command == CommandId::kList) &&
       parsed.positional.empty()) {
     return "give one container file";
   }
@@ -189,7 +190,21 @@ const std::vector<CommandSpec>& Commands() {
        "readable by no more users than the container. A record is refused (and the\n"
        "exit status is 1) when its name is not a plain file name, names the container,\n"
        "or leads to a file unpacked before from the same container; unpacking stops\n"
-       "where a folder, device, named pipe or socket stands at a file's name.\n"},
+       "where a folder, device, named pipe or socket stands at a file's name.\n"
+       "Every block is checked as it is decrypted. A file with blocks that fail the\n"
+       "check is damaged (exit status 1): it never replaces a file of its name, and\n"
+       "where none stands its bytes are written to NAME.damaged instead; the files\n"
+       "before and after it are unpacked as usual.\n"},
+      {"test",
+       CommandId::kTest,
+       "[--password-file FILE] [--codepage N] CONTAINER.yal",
+       "check the password, the container and every block of every file, writing nothing",
+       {kUnpackPasswordOption, kCodePageOption},
+       1,
+       "Exit status 0 when every file is whole, 1 when a file is damaged (each one is\n"
+       "named, with how many blocks failed the check and where the first starts) or\n"
+       "the container cannot be read to its end, 2 for a wrong password. Nothing is\n"
+       "written anywhere.\n"},
       {"list",
        CommandId::kList,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
@@ -308,8 +323,9 @@ std::string UsageText() {
   }
   out << "\nText is read from standard input and written to standard output, one line out\n"
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
-      << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
-      << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
+      << "pack, unpack, test and list work on .yal containers, the files of Encrypt File\n"
+      << "and Decrypt File; exit status 0 only when every file was packed or unpacked\n"
+      << "(or tested) whole.\n"
       << "They fit pipes: 'pack -o -' writes the container to standard output, a source\n"
       << "'-' is standard input (stored as --stdin-name NAME), and 'unpack --to-stdout'\n"
       << "writes one file to standard output:\n"

@@ -137,6 +137,22 @@ std::string RecordMessage(const FileProblem& problem, const NameCodePage& codePa
   return message;
 }
 
+// "Record 2 damaged (3 blocks failed their check, the first at byte 1472), written
+// as 'b.txt.damaged': b.txt"
+std::string DamagedMessage(const DamagedRecord& record, const NameCodePage& codePage,
+                           bool written) {
+  std::string message = "Record " + std::to_string(record.index) + " damaged (" +
+                        std::to_string(record.failedBlocks) +
+                        (record.failedBlocks == 1 ? " block" : " blocks") +
+                        " failed their check, the first at byte " +
+                        std::to_string(record.firstByte) + ")";
+  if (written) {
+    message += record.keptPath.empty() ? ", nothing written"
+                                       : ", written as '" + OwnName(record.keptPath) + "'";
+  }
+  return message + ": " + ShownName(codePage, record.name);
+}
+
 // What stopped a pack, one message per problem; the last says what became of the
 // container.
 void SayPackProblems(std::FILE* err, const PackOutcome& outcome, const std::string& container,
@@ -326,6 +342,9 @@ class CliUnpackEvents : public UnpackEvents {
   void RecordRefused(const FileProblem& problem) override {
     Say(err_, RecordMessage(problem, codePage_));
   }
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, true));
+  }
   std::string OutputName(const std::string& storedName, std::string& problem) override {
     std::string name;
     if (!codePage_.FromStored(storedName, name)) {
@@ -363,6 +382,10 @@ class StreamUnpackEvents : public CliUnpackEvents {
   }
   OutputFile* OutputInstead() override {
     return std::exchange(choosing_, false) ? &output_ : nullptr;
+  }
+  // Nothing of a damaged record reaches standard output, nor stays on disk.
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, false));
   }
   bool Taken() const { return taken_; }
   int Records() const { return records_; }
@@ -532,6 +555,10 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
     SayUnpackProblems(err, outcome, CodePageOf(parsed));
     return kExitFailure;
   }
+  if (outcome.damaged > 0) {
+    Say(err, "nothing written to standard output");
+    return kExitFailure;
+  }
   if (wanted.empty() && events.Records() > 1) {
     Say(err, "'" + container + "' holds " + Files(events.Records()) +
                  ": name the one for standard output (see 'resicrypt-cli list')");
@@ -593,11 +620,13 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   line.Finish();
   switch (outcome.result) {
     case UnpackResult::Unpacked:
-      if (outcome.refused == 0) return kExitOk;
-      Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.refused == 0 && outcome.damaged == 0) return kExitOk;
+      if (outcome.refused > 0) Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       return kExitFailure;
     case UnpackResult::BytesAfterRecords:
       if (outcome.refused > 0) Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       break;
     case UnpackResult::PasswordLengthWrong:
     case UnpackResult::PasswordWrong:
@@ -607,6 +636,57 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
     case UnpackResult::ContainerDamaged:
     case UnpackResult::RecordStopped:
     case UnpackResult::OutputStopped:
+      break;
+  }
+  SayUnpackProblems(err, outcome, codePage);
+  return kExitFailure;
+}
+
+namespace {
+
+// test: damaged records are told as they come, whole ones counted.
+class TestEvents : public UnpackEvents {
+ public:
+  TestEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
+  bool WrongPassword() override { return true; }
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, false));
+  }
+  void RecordWhole(const UnpackedRecord& /*report*/) override { ++whole_; }
+  int Whole() const { return whole_; }
+
+ private:
+  std::FILE* err_;
+  NameCodePage codePage_;
+  int whole_ = 0;
+};
+
+}  // namespace
+
+int RunTest(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
+  const std::string& container = parsed.positional.at(0);
+  std::optional<FilePassword> password;
+  const int status = ObtainPassword(parsed, err, false, password);
+  if (status >= 0) return status;
+  auto workspace = std::make_unique<CipherWorkspace>();
+  const NameCodePage codePage = CodePageOf(parsed);
+  TestEvents events(err, codePage);
+  const UnpackOutcome outcome = TestContainer(*workspace, *password, container, events);
+  switch (outcome.result) {
+    case UnpackResult::PasswordLengthWrong:
+    case UnpackResult::PasswordWrong:
+      Say(err, "wrong password for '" + container + "'");
+      return kExitUsage;
+    case UnpackResult::Unpacked:
+      if (outcome.damaged == 0) {
+        std::fprintf(out, "%s: %s whole\n", container.c_str(), Files(events.Whole()).c_str());
+        return std::fflush(out) == 0 ? kExitOk : kExitFailure;
+      }
+      Say(err, std::to_string(outcome.damaged) + " of " +
+                   Files(outcome.damaged + events.Whole()) + " damaged");
+      return kExitFailure;
+    default:
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       break;
   }
   SayUnpackProblems(err, outcome, codePage);

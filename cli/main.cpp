@@ -141,6 +141,8 @@ int Run(int argc, char** argv) {
       return RunPack(parsed, stdin, stdout, stderr);
     case CommandId::kUnpack:
       return RunUnpack(parsed, stdout, stderr);
+    case CommandId::kTest:
+      return RunTest(parsed, stdout, stderr);
     case CommandId::kList:
       return RunList(parsed, stdout, stderr);
     case CommandId::kNone:

@@ -29,6 +29,21 @@ struct UnpackedRecord {
   std::string outputPath;
 };
 
+// A record some of whose blocks failed their check (a residue at or above its
+// modulus, or a rebuilt value at or above 256^L): changed bytes, or a password
+// whose check block differed. It never takes the place of a file that stands
+// under its name; where none stands, its decrypted bytes go to the name with
+// kDamagedSuffix added (unless a file stands there too), so that no one takes
+// them for the whole file.
+constexpr char kDamagedSuffix[] = ".damaged";
+struct DamagedRecord {
+  std::int32_t index = 0;         // i
+  std::string name;               // as stored
+  std::int64_t failedBlocks = 0;  // how many of its B blocks failed
+  std::int64_t firstByte = 0;     // where the first of them starts in the file: (m - 1) x L
+  std::string keptPath;           // the file its bytes went to; empty when none was written
+};
+
 // What the unpacker tells its caller as it goes. WrongPassword is asked once per
 // check-block position that differs from the password, in ascending order; true
 // stops the unpacking there. Then RecordsStarting once; per record RecordStarting,
@@ -47,6 +62,10 @@ class UnpackEvents {
   virtual void BlocksDone() {}
   virtual void RecordUnpacked(const UnpackedRecord& /*report*/) {}
   virtual void RecordRefused(const FileProblem& /*problem*/) {}
+  // In place of RecordUnpacked for a record whose blocks failed their check.
+  virtual void RecordDamaged(const DamagedRecord& /*record*/) {}
+  // TestContainer: a record whose blocks all passed.
+  virtual void RecordWhole(const UnpackedRecord& /*report*/) {}
   // The name a record's file takes in the target folder, for its stored name:
   // the stored name unless the caller converts it; StoredNameProblem then
   // judges the name given. A problem set refuses the record; an empty name for
@@ -77,6 +96,7 @@ struct UnpackOutcome {
   std::vector<FileProblem> problems;  // what stopped the unpacking
   std::int32_t unpacked = 0;
   std::int32_t refused = 0;
+  std::int32_t damaged = 0;  // records with blocks that failed their check
 };
 
 // Reads the container in one pass and recreates each record's file as
@@ -90,6 +110,13 @@ struct UnpackOutcome {
 UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
                               const std::string& containerPath, const std::string& targetFolder,
                               UnpackEvents& events, const FileWorkOptions& options = {});
+
+// The same reading, and every block checked, with nothing written anywhere:
+// names are not judged, and no file is made. Whole records are passed to
+// RecordWhole, the others to RecordDamaged (keptPath empty).
+UnpackOutcome TestContainer(CipherWorkspace& workspace, const FilePassword& password,
+                            const std::string& containerPath, UnpackEvents& events,
+                            const FileWorkOptions& options = {});
 
 // Names and sizes of a container's records, read without the password. The block
 // length is not stored: with blockLength 0 it is taken as the length from 3 to 23

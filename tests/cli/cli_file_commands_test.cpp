@@ -185,6 +185,13 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   WriteBytes(folder.Path("n6cut.yal"), header(6, 12));
   WriteBytes(folder.Path("ab.yal"), "ab");
   WriteBytes(folder.Path("cut.yal"), ReadBytes(box).substr(0, 20));
+  // The first residue of b.txt's one block made 255, above every modulus: the
+  // record is damaged, its bytes go to b.txt.damaged, a.txt unpacks as usual.
+  std::string changed = ReadBytes(box);
+  changed[WalkRecords(changed, 9)[1].blocksOffset] = '\xFF';
+  fs::create_directory(folder.Root() / "damaged");
+  const std::string damagedBox = (folder.Root() / "damaged" / "").string() + "box.yal";
+  WriteBytes(damagedBox, changed);
 
   struct Case {
     std::vector<std::string> args;
@@ -238,6 +245,20 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"unpack", "--password-file", pw, "--to-stdout", folder.Path("long.yal")},
        2,
        "holds 2 files: name the one"},
+      {{"test", "--password-file", pw, damagedBox},
+       1,
+       "Record 2 damaged (1 block failed their check, the first at byte 0): b.txt\n"
+       "resicrypt-cli: 1 of 2 files damaged"},
+      {{"test", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
+      {{"test", "--password-file", pw, folder.Path("none.yal")}, 1, "cannot open container"},
+      {{"unpack", "--password-file", pw, "--to-stdout", damagedBox, "b.txt"},
+       1,
+       "Record 2 damaged (1 block failed their check, the first at byte 0): b.txt\n"
+       "resicrypt-cli: nothing written to standard output"},
+      {{"unpack", "--password-file", pw, damagedBox},
+       1,
+       "Record 2 damaged (1 block failed their check, the first at byte 0), written as "
+       "'b.txt.damaged': b.txt\nresicrypt-cli: 1 file damaged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -247,6 +268,19 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
   }
   EXPECT_FALSE(fs::exists(folder.Root() / "two.yal"));
   EXPECT_FALSE(fs::exists(folder.Root() / "part.yal"));
+  EXPECT_FALSE(fs::exists("file.damaged"));  // --to-stdout left nothing where it ran
+  EXPECT_EQ(NamesIn(folder.Root() / "damaged"),
+            (std::vector<std::string>{"a.txt", "b.txt.damaged", "box.yal"}));
+  EXPECT_EQ(ReadBytes(folder.Path("damaged/a.txt")), "alpha");
+  // Where b.txt stands, the damaged record leaves it as it was and writes nothing.
+  WriteBytes(folder.Path("damaged/b.txt"), "kept");
+  fs::remove(folder.Root() / "damaged" / "b.txt.damaged");
+  const CliRun kept = RunCli(folder, {"unpack", "--password-file", pw, damagedBox});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_NE(kept.err.find("the first at byte 0), nothing written: b.txt"), std::string::npos)
+      << kept.err;
+  EXPECT_EQ(ReadBytes(folder.Path("damaged/b.txt")), "kept");
+  EXPECT_FALSE(fs::exists(folder.Root() / "damaged" / "b.txt.damaged"));
 
   // A hostile name is refused and the rest unpacked, with a non-zero status.
   std::string bytes = ReadBytes(box);
@@ -309,6 +343,45 @@ TEST(CliFileCommands, NamesAreJudgedAsTheBytesWindowsWillSee) {
   }
 }
 #endif
+
+// test: the password, the header and every block checked, nothing written: the
+// folder (and all under the test's root) is as it was, whole or damaged.
+TEST(CliFileCommands, TestChecksEveryBlockAndWritesNothing) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "right key\n");
+  fs::create_directory(folder.Root() / "in");
+  const std::vector<std::string> sources =
+      WriteFiles(folder.Folder(), {{"a.bin", RandomBytes(5000, 3)}, {"e", ""}});
+  const std::string box = (folder.Root() / "in" / "").string() + "box.yal";
+  ASSERT_EQ(RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", box, sources[0],
+                            sources[1]})
+                .status,
+            0);
+  std::string changed = ReadBytes(box);
+  const auto blockBytes = static_cast<std::size_t>(ReferenceCipher("right key").N() - 1);
+  changed[WalkRecords(changed, 9)[0].blocksOffset + 40 * blockBytes] = '\xFF';  // block 41
+  const std::string damaged = (folder.Root() / "in" / "").string() + "damaged.yal";
+  WriteBytes(damaged, changed);
+  const auto everything = [&folder] {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Root())) {
+      entries.push_back(entry.path().string() + " " +
+                        (entry.is_regular_file() ? ReadBytes(entry.path().string()) : ""));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  };
+  const std::vector<std::string> before = everything();
+  const CliRun whole = RunCli(folder, {"test", "--password-file", folder.Path("pw"), box});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(whole.out, box + ": 2 files whole\n");
+  const CliRun broken = RunCli(folder, {"test", "--password-file", folder.Path("pw"), damaged});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.err,
+            "resicrypt-cli: Record 1 damaged (1 block failed their check, the first at byte 360): "
+            "a.bin\nresicrypt-cli: 1 of 2 files damaged\n");
+  EXPECT_EQ(everything(), before);
+}
 
 #ifdef _WIN32
 std::string MakeFolder(const std::string& path) {  // narrow, in the system's code page
