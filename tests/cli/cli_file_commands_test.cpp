@@ -325,6 +325,7 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
       {"", "\303\234n\303\257c\303\266d\303\251.txt", "\334n\357c\366d\351.txt"},  // Ünïcödé
       {"1251", "\xD0\x9F\xD1\x80\xD0\xB8.txt", "\xCF\xF0\xE8.txt"},                // При
       {"1252", "\xD0\x9F.txt", ""},
+      {"1258", "e\xCC\x80.txt", ""},  // e and a combining grave: its bytes read back as \xC3\xA8
 #endif
   };
   TempFolder folder;
