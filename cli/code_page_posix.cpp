@@ -54,7 +54,12 @@ int NameCodePage::Number() const { return number_ != 0 ? number_ : kDefaultNumbe
 
 bool NameCodePage::ToStored(std::string_view name, std::string& stored) const {
   if (Number() == kUtf8) return Convert("UTF-8", "UTF-8", name, stored);
-  return Convert(IconvName(Number()), "UTF-8", name, stored);
+  // iconv joins a letter and the marks after it into one character where the code
+  // page (1255, 1258) has marks of their own, when it reads the bytes back: a name
+  // whose bytes would come back as another name has no bytes of its own there.
+  std::string back;
+  return Convert(IconvName(Number()), "UTF-8", name, stored) &&
+         Convert("UTF-8", IconvName(Number()), stored, back) && back == name;
 }
 
 bool NameCodePage::FromStored(std::string_view stored, std::string& name) const {

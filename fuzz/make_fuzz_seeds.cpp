@@ -177,6 +177,29 @@ void CliSeeds() {
   for (const auto& args : lists) Seed("fuzz_cli_args", "args-" + std::to_string(k++), Argv(args));
 }
 
+// The name rules (a code page's pick, a name, NUL, a second name), the caller path
+// (a pick, the path), the password file (the bytes used, the file) and standard
+// input (a pick, the input).
+void InputSeeds() {
+  using namespace std::string_literals;
+  const std::vector<std::pair<std::string, std::string>> seeds = {
+      {"fuzz_name_rules", "\x03R\xC3\xA9sum\xC3\xA9.txt\0R\xC3\xA9SUM\xC3\xA9.TXT"s},
+      {"fuzz_name_rules", "\x02\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"},
+      {"fuzz_name_rules", "\x04\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.doc\0con.txt"s},
+      {"fuzz_name_rules", "\x0Areport  . \0a\\b"s},
+      {"fuzz_caller_path", "\x01" "C:\\Tools\\Caller.exe"},
+      {"fuzz_caller_path", "\x05\\\\server\\share\\dde\\call.EXE"},
+      {"fuzz_caller_path", "\x09\\\\.\\pipe\\x.exe"},
+      {"fuzz_password_file", "\x06secret\r\nnext line"},
+      {"fuzz_password_file", "\x17twenty-three-byte-keys\r"},
+      {"fuzz_password_file", "\x03" "ab\rc\n"},
+      {"fuzz_held_input", "\x01one line of standard input\n"},
+      {"fuzz_held_input", "\x2A" + std::string(40, '\xFF')},
+  };
+  int k = 0;
+  for (const auto& [target, bytes] : seeds) Seed(target, "input-" + std::to_string(k++), bytes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,5 +214,6 @@ int main(int argc, char** argv) {
   TextSeeds();
   DdeSeeds();
   CliSeeds();
+  InputSeeds();
   return 0;
 }

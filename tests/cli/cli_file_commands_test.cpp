@@ -510,6 +510,7 @@ TEST(CliFileCommands, NamesAreStoredInAWindowsCodePage) {
       {"936", "\xE4\xB8\xAD\xE6\x96\x87.txt", "\xD6\xD0\xCE\xC4.txt"},
       {"949", "\xED\x95\x9C\xEA\xB8\x80.txt", "\xC7\xD1\xB1\xDB.txt"},
       {"932", "\xED\x95\x9C.txt", "", " (code page 949 holds it: --codepage 949)"},  // 한
+      {"1258", "e\xCC\x80.txt", ""},  // e and a combining grave: its bytes read back as \xC3\xA8
 #endif
   };
   TempFolder folder;

@@ -110,7 +110,8 @@ TEST(ResicryptExe, IconsAre32By32In16ColoursAndManifestDeclaresDpiAwareness) {
 }
 
 // Starts Resicrypt.exe with arguments (a wide command line, as Explorer gives it)
-// and finds its Form1 (null when it did not come within 10 s).
+// and finds its Form1 (null when it did not come within 30 s: a busy machine is slow
+// to start a program, one that does not start at all never shows it).
 HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
   const std::string exe = ExePath();
   std::wstring commandLine = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + arguments;
@@ -122,17 +123,26 @@ HWND StartExe(const std::wstring& arguments, PROCESS_INFORMATION& process) {
     return nullptr;
   }
   HWND form = nullptr;
-  for (int i = 0; i < 200 && form == nullptr; ++i) {
+  for (int i = 0; i < 600 && form == nullptr; ++i) {
     Sleep(50);
     form = FindTopWindow(process.dwProcessId, kFormClassName, false);
   }
   return form;
 }
 
-// Closes the program and waits for its end; its exit code.
+// Closes the program and waits for its end; its exit code. A file command that is
+// still ending asks whether to stop it: No lets it end, and the window closes after it.
 DWORD CloseExe(HWND form, PROCESS_INFORMATION& process) {
   if (form != nullptr) PostMessageA(form, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+  for (int i = 0; i < 600 && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; ++i) {
+    const HWND box = FindTopWindow(process.dwProcessId, "#32770");
+    char text[64] = {};
+    if (box != nullptr && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0 &&
+        std::string(text) == "A file command is running. Stop it?") {
+      PostMessageA(box, WM_COMMAND, IDNO, 0);
+    }
+  }
+  if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 99);
   }
   DWORD exitCode = 99;
@@ -210,7 +220,7 @@ TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
       StartExe(L"\"" + std::wstring(container.begin(), container.end()) + L"\"", first);
   ASSERT_NE(form, nullptr);
   const auto item = [form](ControlId id) { return GetDlgItem(form, CommandIdOf(id)); };
-  for (int i = 0; i < 100 && SendMessageA(item(ControlId::ListBox1), LB_GETCOUNT, 0, 0) == 0; ++i) {
+  for (int i = 0; i < 1500 && SendMessageA(item(ControlId::ListBox1), LB_GETCOUNT, 0, 0) == 0; ++i) {
     Sleep(20);  // the window is shown before it takes the files
   }
   wchar_t line[MAX_PATH] = {};
@@ -227,10 +237,9 @@ TEST(ResicryptExe, AContainerOnTheCommandLineIsUnpackedByDecryptFile) {
   SendMessageA(item(ControlId::Edit1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("held key"));
   SendMessageA(item(ControlId::Edit2), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("held key"));
   PostMessageA(item(ControlId::Button1), BM_CLICK, 0, 0);
-  for (int i = 0; i < 200 && GetFileAttributesA(plain.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-    Sleep(50);
+  for (int i = 0; i < 600 && GetFileAttributesA(plain.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(50);  // the file is put in place complete
   }
-  Sleep(200);  // the file is put in place complete; let the command end
   EXPECT_EQ(CloseExe(form, first), 0u);
   EXPECT_EQ(TempFolder::Read(plain), "held text");
 }
