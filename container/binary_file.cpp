@@ -145,6 +145,7 @@ bool OutputFile::Flush() {
 
 bool OutputFile::Write(const void* data, std::size_t count) {
   if (failed_ || !file_.File().IsOpen()) return false;
+  if (count == 0) return true;  // an empty name or file: nothing to buffer yet
   const auto* in = static_cast<const unsigned char*>(data);
   const bool direct = count >= DirectBytes(kFileBufferBytes);
   if (used_ + count > kFileBufferBytes || direct) {
