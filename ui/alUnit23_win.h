@@ -14,7 +14,7 @@
 #include "engine/text_cipher.h"
 #include "app/cipher_gate.h"
 #include "app/command_thread.h"
-#include "ui/form_commands_win.h"
+#include "app/form_commands.h"
 #include "ui/form_dialogs_win.h"
 #include "ui/form_layout_win.h"
 #include "app/form_port.h"
