@@ -94,12 +94,10 @@ LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPA
 
 // A negative frame is one refresh of the screen: no progress bar is painted more
 // often than that. A rate of 0 or 1 stands for the display's default, 60 Hz.
-std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
-  if (frame.count() < 0) {
-    const int hertz = ScreenCapability(VREFRESH);
-    frame = std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
-  }
-  return {ProgressPace(frame), ProgressPace(frame)};
+std::chrono::microseconds ProgressFrame(std::chrono::microseconds frame) {
+  if (frame.count() >= 0) return frame;
+  const int hertz = ScreenCapability(VREFRESH);
+  return std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
 }
 
 constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
@@ -147,12 +145,12 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()),
-      commandThread_(*this,
+      pacedBars_(*this, ProgressFrame(options_.progressFrame)),
+      commandThread_(pacedBars_,
                      [this] {
                        // The window's handle is set before any command can start.
                        PostMessageA(window_, kCommandCallsMessage, 0, 0);
-                     }),
-      progressPaces_(ProgressPaces(options_.progressFrame)) {
+                     }) {
   // The process is DPI aware, so the screen's is its real DPI.
   dpi_ = options_.dpi > 0 ? options_.dpi : ScreenCapability(LOGPIXELSY);
   if (dpi_ <= 0) dpi_ = 96;
@@ -634,8 +632,7 @@ void TForm1::AskToStopFileCommand() {
 
 void TForm1::EndFileCommand() {
   // Positions held back reach the bars when the command ends, also by an error.
-  GiveHeldBackPosition(ProgressBar::Blocks);
-  GiveHeldBackPosition(ProgressBar::Files);
+  pacedBars_.GiveHeldBack();
   gate_.Release();
 }
 
@@ -707,13 +704,6 @@ void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   InvalidateRect(control, nullptr, TRUE);
 }
 
-void TForm1::GiveHeldBackPosition(ProgressBar bar) {
-  if (window_ == nullptr) return;
-  if (const auto position = PaceOf(bar).TakeHeldBack(ProgressPace::Clock::now())) {
-    SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
-  }
-}
-
 const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
   for (std::size_t i = 0; i < kControlCount; ++i) {
     if (controls_[i] == control && control != nullptr) return &kControlTable[i];
@@ -772,21 +762,15 @@ void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
   SetWindowTextA(Control(ControlId::Memo1), text.c_str());
 }
 
-// A bar takes the position held back for it before anything else changes on it.
-void TForm1::ShowProgress(ProgressBar bar, bool visible) {
-  GiveHeldBackPosition(bar);
-  SetVisible(BarControl(bar), visible);
-}
+void TForm1::ShowProgress(ProgressBar bar, bool visible) { SetVisible(BarControl(bar), visible); }
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
-  GiveHeldBackPosition(bar);
   SendMessageA(Control(BarControl(bar)), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
                static_cast<LPARAM>(maximum));
 }
 
-// Moving a bar repaints it at once; moves less than a frame apart wait (ProgressPace).
+// A running file command's moves reach the bar through its pace (PacedBars).
 void TForm1::SetProgressPosition(ProgressBar bar, int position) {
-  if (!PaceOf(bar).Move(position, ProgressPace::Clock::now())) return;
   SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 

@@ -177,11 +177,6 @@ class TForm1 final : public FormPort {
   void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
-  ProgressPace& PaceOf(ProgressBar bar) {
-    return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
-  }
-  // Gives the bar the position its pace held back, if any.
-  void GiveHeldBackPosition(ProgressBar bar);
   const ControlSpec* SpecOfWindow(HWND control) const;
 
   Options options_;
@@ -199,8 +194,8 @@ class TForm1 final : public FormPort {
   bool askingToStop_ = false;
   std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
   CipherGate gate_;
+  PacedBars pacedBars_;  // what a running file command sees of the window
   CommandThread commandThread_;
-  std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
   TextAlphabet alphabet_{};
