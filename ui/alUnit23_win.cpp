@@ -10,8 +10,6 @@
 #include "ui/clipboard_win.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/wide_names_win.h"
-#include "app/flag_scope.h"
-#include "app/file_commands.h"
 
 namespace resicrypt {
 
@@ -119,18 +117,6 @@ std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
   return (at + (back ? count - 1 : 1)) % count;
 }
 
-// A folder is never packed: true, and the user told, when one of the files is one.
-bool RefuseFolder(FileCommandView& view, const std::vector<std::string>& files) {
-  for (const std::string& file : files) {
-    const DWORD attributes = GetFileAttributesA(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      view.ShowMessage(file + " is a folder; drop files");
-      return true;
-    }
-  }
-  return false;
-}
-
 // ProgressBar1 follows the blocks, ProgressBar2 the files.
 ControlId BarControl(ProgressBar bar) {
   return bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2;
@@ -145,12 +131,13 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()),
-      pacedBars_(*this, ProgressFrame(options_.progressFrame)),
-      commandThread_(pacedBars_,
-                     [this] {
-                       // The window's handle is set before any command can start.
-                       PostMessageA(window_, kCommandCallsMessage, 0, 0);
-                     }) {
+      runner_(
+          *this, options_.commands,
+          [this] {
+            // The window's handle is set before any command can start.
+            PostMessageA(window_, kCommandCallsMessage, 0, 0);
+          },
+          ProgressFrame(options_.progressFrame)) {
   // The process is DPI aware, so the screen's is its real DPI.
   dpi_ = options_.dpi > 0 ? options_.dpi : ScreenCapability(LOGPIXELSY);
   if (dpi_ <= 0) dpi_ = 96;
@@ -181,7 +168,7 @@ TForm1::TForm1(Options options)
 }
 
 TForm1::~TForm1() {
-  commandThread_.Abandon();
+  runner_.Abandon();
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
@@ -299,11 +286,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       // A running file command finishes first, or stops if the user says so; the
       // window closes after it.
-      AskToStopFileCommand();
-      if (gate_.Busy()) {
-        gate_.RunOrDefer([window] { PostMessageA(window, WM_CLOSE, 0, 0); });
-        return 0;
-      }
+      if (!runner_.MayClose([window] { PostMessageA(window, WM_CLOSE, 0, 0); })) return 0;
       FormClose();
       DestroyWindow(window);
       return 0;
@@ -318,7 +301,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case kCommandCallsMessage:
-      commandThread_.Drain();
+      runner_.DrainCommandCalls();
       return 0;
     case WM_DESTROY:
       if (options_.endsMessageLoop) PostQuitMessage(0);
@@ -408,8 +391,8 @@ void TForm1::OnLeftButtonUp(LPARAM lParam) {
 bool TForm1::PreTranslateMessage(const MSG& message) {
   if (message.message != WM_KEYDOWN || window_ == nullptr) return false;
   if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
-  if (message.wParam == VK_ESCAPE && commandThread_.Running()) {
-    AskToStopFileCommand();
+  if (message.wParam == VK_ESCAPE && runner_.FileCommandRunning()) {
+    runner_.AskToStopFileCommand();
     return true;
   }
   if (message.wParam == VK_TAB) {
@@ -542,11 +525,7 @@ void TForm1::OnDropFiles(HDROP drop) {
   }
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
-  heldFiles_.clear();  // the newest choice of files wins
-  RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
-    if (RefuseFolder(form, files)) return {};
-    return options_.commands.filesDropped(form, files);
-  });
+  runner_.DropFiles(std::move(files));
 }
 
 bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files) {
@@ -558,9 +537,8 @@ bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std:
 
 void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
   std::vector<std::string> files;
-  if (wide.empty() || !UsableFiles(wide, files) || RefuseFolder(*this, files)) return;
-  heldFiles_ = std::move(files);
-  ReportReplaceAll(heldFiles_);
+  if (wide.empty() || !UsableFiles(wide, files)) return;
+  runner_.HoldFiles(std::move(files));
 }
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
@@ -571,75 +549,17 @@ void TForm1::Label3Click() {}
 // The commands. The file commands hold the gate while they run, so that the
 // window's other cipher-starting events wait for them; every one passes it.
 void TForm1::Button1Click() {
-  RunFileButton(CipherDirection::kDecrypt, options_.commands.button1Click);
+  runner_.RunFileButton(CipherDirection::kDecrypt, options_.commands.button1Click);
 }
 void TForm1::Button2Click() {
-  RunFileButton(CipherDirection::kEncrypt, options_.commands.button2Click);
+  runner_.RunFileButton(CipherDirection::kEncrypt, options_.commands.button2Click);
 }
-
-// Held files take the place of the open dialog's choice, as a drop's do, for the
-// command of their direction; they are let go once a command has started on them.
-void TForm1::RunFileButton(CipherDirection direction, const FileFormCommand& command) {
-  if (heldFiles_.empty() || DropDirection(heldFiles_) != direction ||
-      !options_.commands.filesDropped) {
-    RunFileCommand(command);
-    return;
-  }
-  RunFileCommand([this](FormPort& form) -> CommandThread::Body {
-    if (heldFiles_.empty()) return {};  // a command held back behind another took them
-    CommandThread::Body body = options_.commands.filesDropped(form, heldFiles_);
-    if (body) heldFiles_.clear();
-    return body;
-  });
-}
-void TForm1::Button3Click() { RunCipherCommand(options_.commands.button3Click); }
-void TForm1::Button4Click() { RunCipherCommand(options_.commands.button4Click); }
-void TForm1::Button5Click() { RunCipherCommand(options_.commands.button5Click); }
-void TForm1::Button6Click() { RunCipherCommand(options_.commands.button6Click); }
-void TForm1::Label1Click() { RunCipherCommand(options_.commands.label1Click); }
-void TForm1::Label2Click() { RunCipherCommand(options_.commands.label2Click); }
-
-// The checks and dialogs run here, the packing or unpacking on the command's own
-// thread; the gate stays held until it has ended.
-void TForm1::RunFileCommand(const FileFormCommand& command) {
-  if (!command) return;
-  if (gate_.Busy()) {
-    gate_.RunOrDefer([this, command] { RunFileCommand(command); });
-    return;
-  }
-  gate_.Hold();
-  CommandThread::Body body;
-  try {
-    body = command(*this);
-  } catch (...) {
-    EndFileCommand();
-    throw;
-  }
-  if (!body) {
-    EndFileCommand();
-    return;
-  }
-  commandThread_.Start(std::move(body), [this] { EndFileCommand(); });
-}
-
-void TForm1::AskToStopFileCommand() {
-  if (!commandThread_.Running() || askingToStop_) return;
-  FlagScope asking(askingToStop_);
-  if (dialogs_->AskYesNo(window_, "A file command is running. Stop it?", title_)) {
-    commandThread_.RequestStop();
-  }
-}
-
-void TForm1::EndFileCommand() {
-  // Positions held back reach the bars when the command ends, also by an error.
-  pacedBars_.GiveHeldBack();
-  gate_.Release();
-}
-
-void TForm1::RunCipherCommand(const FormCommand& command) {
-  if (!command) return;
-  gate_.RunOrDefer([this, command] { command(*this); });
-}
+void TForm1::Button3Click() { runner_.RunCipherCommand(options_.commands.button3Click); }
+void TForm1::Button4Click() { runner_.RunCipherCommand(options_.commands.button4Click); }
+void TForm1::Button5Click() { runner_.RunCipherCommand(options_.commands.button5Click); }
+void TForm1::Button6Click() { runner_.RunCipherCommand(options_.commands.button6Click); }
+void TForm1::Label1Click() { runner_.RunCipherCommand(options_.commands.label1Click); }
+void TForm1::Label2Click() { runner_.RunCipherCommand(options_.commands.label2Click); }
 
 // ---------------------------------------------------------------------------
 // Helpers of the handlers

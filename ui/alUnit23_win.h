@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "engine/text_cipher.h"
-#include "app/cipher_gate.h"
-#include "app/command_thread.h"
+#include "app/command_runner.h"
 #include "app/form_commands.h"
 #include "ui/form_dialogs_win.h"
 #include "ui/form_layout_win.h"
 #include "app/form_port.h"
-#include "app/progress_pace.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -61,7 +59,7 @@ class TForm1 final : public FormPort {
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
 
   // Cipher-starting events go through the gate: the DDE service uses it too.
-  CipherGate& Gate() { return gate_; }
+  CipherGate& Gate() { return runner_.Gate(); }
   // Runs in FormClose, before the window goes: closes the DDE back link.
   void SetFormCloseAction(std::function<void()> action) { formCloseAction_ = std::move(action); }
 
@@ -107,6 +105,9 @@ class TForm1 final : public FormPort {
   }
 
   void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override {
+    return dialogs_->AskYesNo(window_, text, title_);
+  }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     return dialogs_->AskOkCancel(window_, text, caption);
   }
@@ -158,16 +159,8 @@ class TForm1 final : public FormPort {
   void Label1Click();
   void Label2Click();
 
-  void RunFileCommand(const FileFormCommand& command);
-  // Button1Click and Button2Click: the held files where they are for direction.
-  void RunFileButton(CipherDirection direction, const FileFormCommand& command);
   // The files in the ANSI code page, or the user told which name cannot be used.
   bool UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files);
-  // On the window's thread once the command's thread has ended.
-  void EndFileCommand();
-  // Close or Escape while a file command runs: Yes stops it, No lets it finish.
-  void AskToStopFileCommand();
-  void RunCipherCommand(const FormCommand& command);
 
   void SetHidePasswordChecked(bool checked);
   void SelectRadioButton(ControlId radio);
@@ -191,11 +184,7 @@ class TForm1 final : public FormPort {
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
   HWND savedFocus_ = nullptr;
-  bool askingToStop_ = false;
-  std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
-  CipherGate gate_;
-  PacedBars pacedBars_;  // what a running file command sees of the window
-  CommandThread commandThread_;
+  CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
   TextAlphabet alphabet_{};

@@ -261,25 +261,6 @@ TEST_F(PacedProgressTest, FileCommandsEndWithTheLastPositionOfTheFile) {
   EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
 }
 
-// Positions held back when a command ends by an error still reach the bar.
-TEST_F(PacedProgressTest, AFileCommandEndedByAnErrorLeavesNoPositionBehind) {
-  FormTest::TearDown();
-  FormCommands commands;
-  commands.button2Click = [](FormPort&) -> CommandThread::Body {
-    return [](FileCommandView& view) {
-      view.ShowProgress(ProgressBar::Files, true);
-      view.SetProgressRange(ProgressBar::Files, 1, 1000);
-      view.SetProgressPosition(ProgressBar::Files, 100);
-      view.SetProgressPosition(ProgressBar::Files, 600);
-      throw std::runtime_error("Disk full");
-    };
-  };
-  CreatePaced(std::move(commands));
-  Command(C::Button2);
-  ASSERT_EQ(dialogs_.errors.size(), 1u);
-  EXPECT_EQ(Position(C::ProgressBar2), 600);
-}
-
 TEST_F(EventsTest, DialogsGoThroughTheProvider) {
   std::vector<std::string> files;
   dialogs_.openAnswers.push_back(std::vector<std::string>{"C:\\x\\a.txt", "C:\\x\\b.txt"});
