@@ -98,25 +98,6 @@ std::chrono::microseconds ProgressFrame(std::chrono::microseconds frame) {
   return std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
 }
 
-constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
-                                                 ControlId::RadioButton3};
-
-bool IsRadioButton(ControlId id) {
-  return std::count(kRadioButtons.begin(), kRadioButtons.end(), id) > 0;
-}
-
-bool IsPushButton(const ControlSpec& row) {
-  return std::string_view(row.className) == "BUTTON" && (row.style & BS_TYPEMASK) == BS_PUSHBUTTON;
-}
-
-// Shown by its own style, whether the window around it is shown or not.
-bool IsShown(HWND control) { return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
-
-// The place before or after at in a ring of count places.
-std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
-  return (at + (back ? count - 1 : 1)) % count;
-}
-
 // ProgressBar1 follows the blocks, ProgressBar2 the files.
 ControlId BarControl(ProgressBar bar) {
   return bar == ProgressBar::Blocks ? ControlId::ProgressBar1 : ControlId::ProgressBar2;
@@ -131,6 +112,7 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()),
+      keyboard_(controls_, [this](ControlId radio) { SelectRadioButton(radio); }),
       runner_(
           *this, options_.commands,
           [this] {
@@ -189,10 +171,7 @@ void TForm1::CreateControls() {
     const win::GdiObject& font = fonts_[static_cast<std::size_t>(row.font)];
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     if (std::string(row.className) == "STATIC") SetLabelCaption(row.id, row.caption);
-    if (row.tabOrder >= 0) tabSequence_.push_back(row.id);
   }
-  std::sort(tabSequence_.begin(), tabSequence_.end(),
-            [](ControlId a, ControlId b) { return SpecOf(a).tabOrder < SpecOf(b).tabOrder; });
 
   // Commands check the lengths of what they read; the fields take any length.
   for (ControlId id : {ControlId::Edit1, ControlId::Edit2, ControlId::Memo1}) {
@@ -214,12 +193,7 @@ void TForm1::CreateControls() {
 void TForm1::Show(int showCommand) {
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
-  const HWND edit1 = Control(ControlId::Edit1);
-  if (IsShown(edit1)) {
-    SetFocus(edit1);
-    SendMessageA(edit1, EM_SETSEL, 0, -1);
-    savedFocus_ = edit1;
-  }
+  keyboard_.FocusField(ControlId::Edit1);
 }
 
 // ---------------------------------------------------------------------------
@@ -281,7 +255,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FormDblClick();
       return 0;
     case WM_ACTIVATE:
-      OnActivate(wParam);
+      keyboard_.OnActivate(window, wParam);
       return 0;
     case WM_CLOSE:
       // A running file command finishes first, or stops if the user says so; the
@@ -357,23 +331,11 @@ void TForm1::RunClickHandler(ControlId control) {
 
 LRESULT TForm1::OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background) {
   const auto dc = reinterpret_cast<HDC>(wParam);
-  const ControlSpec* row = SpecOfWindow(reinterpret_cast<HWND>(lParam));
+  const ControlSpec* row = SpecOfWindow(controls_, reinterpret_cast<HWND>(lParam));
   if (row == nullptr) return DefWindowProcA(window_, message, wParam, lParam);
   SetTextColor(dc, TextColourValue(row->colour));
   SetBkColor(dc, GetSysColor(background));
   return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
-}
-
-void TForm1::OnActivate(WPARAM wParam) {
-  // The window remembers which control had the focus when it lost activation.
-  if (LOWORD(wParam) == WA_INACTIVE) {
-    const HWND focus = GetFocus();
-    if (IsChild(window_, focus)) savedFocus_ = focus;
-    return;
-  }
-  if (HIWORD(wParam) != 0) return;  // minimised
-  // IsChild is false for a control that is gone, too.
-  SetFocus(IsChild(window_, savedFocus_) && IsShown(savedFocus_) ? savedFocus_ : window_);
 }
 
 void TForm1::OnLeftButtonUp(LPARAM lParam) {
@@ -395,59 +357,7 @@ bool TForm1::PreTranslateMessage(const MSG& message) {
     runner_.AskToStopFileCommand();
     return true;
   }
-  if (message.wParam == VK_TAB) {
-    if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
-    FocusNextControl(GetKeyState(VK_SHIFT) < 0);
-    return true;
-  }
-  const ControlSpec* focused = SpecOfWindow(message.hwnd);
-  if (focused == nullptr) return false;
-  const WPARAM key = message.wParam;
-  if (key == VK_RETURN && IsPushButton(*focused)) {
-    // Enter presses the focused button, as Space does.
-    SendMessageA(message.hwnd, BM_CLICK, 0, 0);
-    return true;
-  }
-  const bool back = key == VK_UP || key == VK_LEFT;
-  const auto* radio = std::find(kRadioButtons.begin(), kRadioButtons.end(), focused->id);
-  if ((!back && key != VK_DOWN && key != VK_RIGHT) || radio == kRadioButtons.end()) return false;
-  // The arrows move the selection within the radio group, as in a dialog, to the
-  // next button shown.
-  const auto at = static_cast<std::size_t>(radio - kRadioButtons.begin());
-  std::size_t next = RingStep(at, kRadioButtons.size(), back);
-  while (next != at && !IsShown(Control(kRadioButtons[next]))) {
-    next = RingStep(next, kRadioButtons.size(), back);
-  }
-  if (next != at) {
-    SetFocus(Control(kRadioButtons[next]));
-    SelectRadioButton(kRadioButtons[next]);
-  }
-  return true;
-}
-
-void TForm1::FocusNextControl(bool backwards) {
-  // Tab stops: shown, enabled controls with a tab stop; of the radio group only
-  // the selected button.
-  std::vector<ControlId> stops;
-  for (ControlId id : tabSequence_) {
-    const HWND control = Control(id);
-    if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_TABSTOP) == 0) continue;
-    if (!IsShown(control) || !IsWindowEnabled(control)) continue;
-    if (IsRadioButton(id) && SendMessageA(control, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
-    stops.push_back(id);
-  }
-  if (stops.empty()) return;
-  const auto focused =
-      std::find_if(stops.begin(), stops.end(),
-                   [this, focus = GetFocus()](ControlId id) { return Control(id) == focus; });
-  // Without the focus on a stop, Tab goes to the first and Shift+Tab to the last.
-  std::size_t at = backwards ? 0 : stops.size() - 1;
-  if (focused != stops.end()) at = static_cast<std::size_t>(focused - stops.begin());
-  const ControlId next = stops[RingStep(at, stops.size(), backwards)];
-  SetFocus(Control(next));
-  if (next == ControlId::Edit1 || next == ControlId::Edit2) {
-    SendMessageA(Control(next), EM_SETSEL, 0, -1);
-  }
+  return keyboard_.OnKeyDown(message);
 }
 
 // ---------------------------------------------------------------------------
@@ -465,9 +375,7 @@ void TForm1::FormCreate() {
     SetVisible(id, false);
   }
   // Edit1 first in tab order.
-  tabSequence_.erase(std::remove(tabSequence_.begin(), tabSequence_.end(), ControlId::Edit1),
-                     tabSequence_.end());
-  tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
+  keyboard_.PutFirst(ControlId::Edit1);
   // Start date and time; they are not updated afterwards.
   SetLabelCaption(ControlId::Label3, NowText(GetDateFormatA, DATE_SHORTDATE));
   SetLabelCaption(ControlId::Label4, NowText(GetTimeFormatA, 0));
@@ -489,7 +397,7 @@ void TForm1::FormDblClick() {
   for (ControlId id : kHideAllOrder) SetVisible(id, false);
   SetMemoLines({});
   ReportClear();
-  KeepFocusVisible();
+  keyboard_.KeepFocusVisible(window_);
 }
 
 void TForm1::FormClose() {
@@ -587,17 +495,11 @@ void TForm1::ApplyMode(FormMode mode) {
   }
   // Files dragged from a file manager are taken in Use File mode only.
   DragAcceptFiles(window_, mode == FormMode::UseFile ? TRUE : FALSE);
-  KeepFocusVisible();
+  keyboard_.KeepFocusVisible(window_);
 }
 
 void TForm1::SetVisible(ControlId id, bool visible) {
   ShowWindow(Control(id), visible ? SW_SHOWNA : SW_HIDE);
-}
-
-void TForm1::KeepFocusVisible() {
-  // Keys must not go on into a control that was just hidden.
-  const HWND focus = GetFocus();
-  if (IsChild(window_, focus) && !IsShown(focus)) SetFocus(window_);
 }
 
 std::string TForm1::ControlText(ControlId id) const {
@@ -622,13 +524,6 @@ void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   SetWindowPos(control, nullptr, 0, 0, size.cx, metrics.tmHeight,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(control, nullptr, TRUE);
-}
-
-const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
-  for (std::size_t i = 0; i < kControlCount; ++i) {
-    if (controls_[i] == control && control != nullptr) return &kControlTable[i];
-  }
-  return nullptr;
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "app/command_runner.h"
 #include "app/form_commands.h"
 #include "ui/form_dialogs_win.h"
+#include "ui/form_keyboard_win.h"
 #include "ui/form_layout_win.h"
 #include "app/form_port.h"
 #include "ui/win_handles_win.h"
@@ -44,9 +45,9 @@ class TForm1 final : public FormPort {
   // Shows the window with the keyboard focus in Edit1.
   void Show(int showCommand);
 
-  // Keyboard navigation in the window's tab order (Tab, Shift+Tab, arrows in the
-  // radio group). Call for every message before it is translated; true when the
-  // message was used up.
+  // Escape while a file command runs, and keyboard navigation in the window's tab
+  // order (FormKeyboard). Call for every message before it is translated; true
+  // when the message was used up.
   bool PreTranslateMessage(const MSG& message);
 
   // Files given on the command line, held as a drop would give them: one .yal for
@@ -133,7 +134,6 @@ class TForm1 final : public FormPort {
   // The click handler of a button, radio button or label, if it has one.
   void RunClickHandler(ControlId control);
   LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
-  void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
   void OnDropFiles(HDROP drop);
 
@@ -166,24 +166,20 @@ class TForm1 final : public FormPort {
   void SelectRadioButton(ControlId radio);
   void ApplyMode(FormMode mode);
   void SetVisible(ControlId id, bool visible);
-  void KeepFocusVisible();
-  void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
-  const ControlSpec* SpecOfWindow(HWND control) const;
 
   Options options_;
   SystemDialogs systemDialogs_;
   FormDialogs* dialogs_;
   HWND window_ = nullptr;
-  std::array<HWND, kControlCount> controls_{};
+  ControlWindows controls_{};
   std::array<win::GdiObject, kFontCount> fonts_;
-  std::vector<ControlId> tabSequence_;
   int dpi_ = 96;
   std::string title_;     // of every message box
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
-  HWND savedFocus_ = nullptr;
+  FormKeyboard keyboard_;
   CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
   std::function<void()> formCloseAction_;
   std::string workingPassword_;

@@ -69,6 +69,13 @@ const std::array<ControlSpec, kControlCount> kControlTable{{
      T::Gray, 6, false},
 }};
 
+const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control) {
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    if (controls[i] == control && control != nullptr) return &kControlTable[i];
+  }
+  return nullptr;
+}
+
 const ControlSpec& SpecOf(ControlId id) {
   const auto index = static_cast<std::size_t>(id);
   const ControlSpec& row = kControlTable.at(index);

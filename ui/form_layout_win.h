@@ -76,6 +76,21 @@ extern const std::array<ControlSpec, kControlCount> kControlTable;
 
 const ControlSpec& SpecOf(ControlId id);
 
+// The window's controls by id, once created.
+using ControlWindows = std::array<HWND, kControlCount>;
+// The row of a control window; null for any other window.
+const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control);
+
+// The radio group, in its order.
+constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
+                                                 ControlId::RadioButton3};
+inline bool IsRadioButton(ControlId id) {
+  for (ControlId radio : kRadioButtons) {
+    if (radio == id) return true;
+  }
+  return false;
+}
+
 // The WM_COMMAND identifier of a control. They start well above IDOK and IDCANCEL.
 constexpr int kFirstControlCommandId = 1001;
 inline int CommandIdOf(ControlId id) { return kFirstControlCommandId + static_cast<int>(id); }
