@@ -15,9 +15,6 @@ namespace resicrypt {
 
 namespace {
 
-// The one cipher workspace of the run, shared by every command and the DDE service.
-CipherWorkspace theWorkspace{};
-
 constexpr UINT_PTR kDoubleClickSubclassId = 1;
 // Asks the window's thread to run the calls a file command has queued.
 constexpr UINT kCommandCallsMessage = WM_APP + 1;
@@ -596,8 +593,6 @@ bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardTex
 bool TForm1::WriteClipboardText(const std::string& text, bool privateText) {
   return win::WriteClipboardText(window_, text, privateText);
 }
-
-CipherWorkspace& TForm1::Workspace() { return theWorkspace; }
 
 void TForm1::CloseWindow() {
   if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);

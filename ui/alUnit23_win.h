@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -117,7 +118,7 @@ class TForm1 final : public FormPort {
   bool WriteClipboardText(const std::string& text, bool privateText) override;
 
   std::string& WorkingPassword() override { return workingPassword_; }
-  CipherWorkspace& Workspace() override;
+  CipherWorkspace& Workspace() override { return *workspace_; }
   const TextAlphabet& Alphabet() const override { return alphabet_; }
 
   void CloseWindow() override;
@@ -183,6 +184,9 @@ class TForm1 final : public FormPort {
   CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
+  // The one cipher workspace of the run, shared by every command and the DDE
+  // service; the gate keeps it to one cipher operation at a time.
+  std::unique_ptr<CipherWorkspace> workspace_ = std::make_unique<CipherWorkspace>();
   TextAlphabet alphabet_{};
 };
 
