@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "ui/clipboard_win.h"
-#include "ui/resources/resource_ids.h"
 #include "ui/wide_names_win.h"
 
 namespace resicrypt {
@@ -20,40 +19,6 @@ constexpr UINT_PTR kDoubleClickSubclassId = 1;
 constexpr UINT kCommandCallsMessage = WM_APP + 1;
 // A double click on the memo or the list (lParam), sent on to the window.
 constexpr UINT kControlDoubleClickMessage = WM_APP + 2;
-
-struct FontRow {
-  FormFont font;
-  int height;  // character height at 96 DPI
-  int weight;
-};
-
-constexpr std::array<FontRow, kFontCount> kFonts{{
-    {FormFont::Window11, 11, FW_NORMAL},
-    {FormFont::Regular13, 13, FW_NORMAL},
-    {FormFont::Bold13, 13, FW_BOLD},
-    {FormFont::Bold16, 16, FW_BOLD},
-}};
-
-void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXA windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  // Double clicks on the background run FormDblClick.
-  windowClass.style = CS_DBLCLKS;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
-  windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON),
-                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  // The system's tooltip-background colour.
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
-  windowClass.lpszClassName = kFormClassName;
-  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::runtime_error("The main window's class could not be registered");
-  }
-}
 
 // Now, as the user's locale writes it: format is GetDateFormatA or GetTimeFormatA.
 std::string NowText(decltype(&GetDateFormatA) format, DWORD flags) {
@@ -125,13 +90,7 @@ TForm1::TForm1(Options options)
   InitCommonControlsEx(&commonControls);
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterFormClass(instance, &WindowProcedure);
-  for (const FontRow& row : kFonts) {
-    // A negative height is the height of the characters.
-    fonts_[static_cast<std::size_t>(row.font)] =
-        win::GdiObject(CreateFontA(-Scale(row.height), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
-                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, kFontFace));
-  }
+  fonts_ = CreateFormFonts(dpi_);
   // FormCreate gives the window its resizable border.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   CreateWindowExA(0, kFormClassName, kFormCaption, style, Scale(kFormLeft), Scale(kFormTop),

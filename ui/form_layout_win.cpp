@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include <stdexcept>
+#include <string>
+
+#include "ui/resources/resource_ids.h"
 
 namespace resicrypt {
 
@@ -68,6 +71,57 @@ const std::array<ControlSpec, kControlCount> kControlTable{{
     {C::ProgressBar2, "ProgressBar2", PROGRESS_CLASSA, "", 8, 432, 401, 17, 0, 0, F::Window11,
      T::Gray, 6, false},
 }};
+
+namespace {
+
+struct FontRow {
+  FormFont font;
+  int height;  // character height at 96 DPI
+  int weight;
+};
+
+constexpr std::array<FontRow, kFontCount> kFonts{{
+    {FormFont::Window11, 11, FW_NORMAL},
+    {FormFont::Regular13, 13, FW_NORMAL},
+    {FormFont::Bold13, 13, FW_BOLD},
+    {FormFont::Bold16, 16, FW_BOLD},
+}};
+
+}  // namespace
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  // Double clicks on the background run FormDblClick.
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The system's tooltip-background colour.
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
+  windowClass.lpszClassName = kFormClassName;
+  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("The main window's class could not be registered");
+  }
+}
+
+std::array<win::GdiObject, kFontCount> CreateFormFonts(int dpi) {
+  std::array<win::GdiObject, kFontCount> fonts;
+  for (const FontRow& row : kFonts) {
+    // A negative height is the height of the characters.
+    fonts[static_cast<std::size_t>(row.font)] = win::GdiObject(
+        CreateFontA(-MulDiv(row.height, dpi, 96), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                    DEFAULT_PITCH | FF_SWISS, kFontFace));
+  }
+  return fonts;
+}
+
 
 const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control) {
   for (std::size_t i = 0; i < kControlCount; ++i) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "resicrypt_version.h"
+#include "ui/win_handles_win.h"
 
 namespace resicrypt {
 
@@ -20,6 +21,9 @@ constexpr int kFormWidth = 444;
 constexpr int kFormHeight = 505;
 constexpr const char* kFormClassName = "TForm1";
 constexpr const char* kFormCaption = "Resicrypt V" RESICRYPT_VERSION;
+// The window's class: the icon, the arrow cursor, the tooltip-background colour,
+// and double clicks on the background.
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure);
 
 // The controls of Form1, in the order they are created. Earlier controls lie in
 // front of later ones, which is why Memo1 comes before ListBox1 (the memo covers
@@ -53,6 +57,8 @@ constexpr std::size_t kControlCount = 20;
 enum class FormFont { Window11, Regular13, Bold13, Bold16 };
 constexpr std::size_t kFontCount = 4;
 constexpr const char* kFontFace = "MS Sans Serif";
+// The layout's fonts at a DPI, by FormFont.
+std::array<win::GdiObject, kFontCount> CreateFormFonts(int dpi);
 
 // Text colours. Gray is the window's default font colour; WindowText is the
 // system's window-text colour (the password fields).
