@@ -376,17 +376,8 @@ void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
 // command, held back like a click while another one runs. Outside Use File mode
 // (a drop that arrives anyway) it is let go.
 void TForm1::OnDropFiles(HDROP drop) {
-  std::vector<std::wstring> wide;
-  {
-    const win::UniqueHandle<HDROP, DragFinish> finish(drop);
-    if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT k = 0; k < count; ++k) {
-      const UINT length = DragQueryFileW(drop, k, nullptr, 0);
-      wide.emplace_back(length, L'\0');
-      DragQueryFileW(drop, k, wide.back().data(), length + 1);
-    }
-  }
+  const std::vector<std::wstring> wide = TakeDroppedFiles(drop);
+  if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
   runner_.DropFiles(std::move(files));
