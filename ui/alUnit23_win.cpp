@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/memo_text.h"
 #include "ui/clipboard_win.h"
 #include "ui/wide_names_win.h"
 
@@ -113,16 +114,8 @@ TForm1::~TForm1() {
 int TForm1::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
 
 void TForm1::CreateControls() {
-  const HINSTANCE instance = GetModuleHandleA(nullptr);
   for (const ControlSpec& row : kControlTable) {
-    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.style | (row.visible ? WS_VISIBLE : 0u);
-    const HWND control = CreateWindowExA(
-        row.exStyle, row.className, row.caption, style, Scale(row.left), Scale(row.top),
-        Scale(row.width), Scale(row.height), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(row.id))), instance, nullptr);
-    if (control == nullptr) {
-      throw std::runtime_error(std::string("The control ") + row.name + " could not be created");
-    }
+    const HWND control = CreateControl(row, window_, dpi_);
     controls_[static_cast<std::size_t>(row.id)] = control;
     const win::GdiObject& font = fonts_[static_cast<std::size_t>(row.font)];
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
@@ -493,35 +486,22 @@ void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) ReportAppend(line);
 }
 
+// The memo's text as a list of lines sees it (MemoTextLines).
 void TForm1::MemoAppend(const std::string& line) {
-  // As a list of lines adds one: after a last line that ends in CR LF, or on a new
-  // line behind one that does not.
   const std::string text = ControlText(ControlId::Memo1);
-  const bool ended = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
-  const std::string addition = text.empty() || ended ? line + "\r\n" : "\r\n" + line;
+  const std::string addition = MemoTextAddition(text, line);
   const HWND memo = Control(ControlId::Memo1);
   const auto end = static_cast<WPARAM>(text.size());
   SendMessageA(memo, EM_SETSEL, end, static_cast<LPARAM>(end));
   SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
 }
 
-// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
-// CR LF at the very end does not open another line.
 std::vector<std::string> TForm1::MemoLines() const {
-  const std::string text = ControlText(ControlId::Memo1);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find("\r\n", start), text.size());
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return MemoTextLines(ControlText(ControlId::Memo1));
 }
 
 void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text.append(line).append("\r\n");
-  SetWindowTextA(Control(ControlId::Memo1), text.c_str());
+  SetWindowTextA(Control(ControlId::Memo1), MemoText(lines).c_str());
 }
 
 void TForm1::ShowProgress(ProgressBar bar, bool visible) { SetVisible(BarControl(bar), visible); }

@@ -123,6 +123,20 @@ std::array<win::GdiObject, kFontCount> CreateFormFonts(int dpi) {
 }
 
 
+HWND CreateControl(const ControlSpec& row, HWND parent, int dpi) {
+  const auto scale = [dpi](int pixels96) { return MulDiv(pixels96, dpi, 96); };
+  const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.style | (row.visible ? WS_VISIBLE : 0u);
+  const HWND control = CreateWindowExA(
+      row.exStyle, row.className, row.caption, style, scale(row.left), scale(row.top),
+      scale(row.width), scale(row.height), parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(row.id))),
+      GetModuleHandleA(nullptr), nullptr);
+  if (control == nullptr) {
+    throw std::runtime_error(std::string("The control ") + row.name + " could not be created");
+  }
+  return control;
+}
+
 const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control) {
   for (std::size_t i = 0; i < kControlCount; ++i) {
     if (controls[i] == control && control != nullptr) return &kControlTable[i];

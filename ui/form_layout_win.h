@@ -82,6 +82,10 @@ extern const std::array<ControlSpec, kControlCount> kControlTable;
 
 const ControlSpec& SpecOf(ControlId id);
 
+// The control of a row, in the parent's client area at a DPI, with the row's
+// command identifier. Throws std::runtime_error when it cannot be created.
+HWND CreateControl(const ControlSpec& row, HWND parent, int dpi);
+
 // The window's controls by id, once created.
 using ControlWindows = std::array<HWND, kControlCount>;
 // The row of a control window; null for any other window.
