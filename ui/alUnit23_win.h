@@ -180,13 +180,13 @@ class TForm1 final : public FormPort {
   std::string title_;     // of every message box
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
+  // The one cipher workspace of the run, shared by every command and the DDE
+  // service; the gate keeps it to one cipher operation at a time.
+  std::unique_ptr<CipherWorkspace> workspace_ = std::make_unique<CipherWorkspace>();
   FormKeyboard keyboard_;
   CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
-  // The one cipher workspace of the run, shared by every command and the DDE
-  // service; the gate keeps it to one cipher operation at a time.
-  std::unique_ptr<CipherWorkspace> workspace_ = std::make_unique<CipherWorkspace>();
   TextAlphabet alphabet_{};
 };
 
