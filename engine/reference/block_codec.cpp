@@ -40,7 +40,7 @@ void EncodeBlock(CipherWorkspace& ws, int base, int N) {
   }
 }
 
-void BuildProductTable(CipherWorkspace& ws, int N) {
+void BuildProductTable(ReferenceWorkspace& ws, int N) {
   if (!IsResidueCountInRange(N)) {
     return;
   }
@@ -54,7 +54,7 @@ void BuildProductTable(CipherWorkspace& ws, int N) {
   }
 }
 
-void DecodeBlock(CipherWorkspace& ws, int base, int N) {
+void DecodeBlock(ReferenceWorkspace& ws, int base, int N) {
   if (!IsResidueCountInRange(N)) {
     return;
   }
