@@ -1,6 +1,7 @@
 #include "cli/cli_args.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "cli/code_page.h"
@@ -197,25 +198,83 @@ const CommandSpec* FindCommand(CommandId id) {
   return nullptr;
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+namespace {
+
+// --version and help, which take no command's arguments: --help, -h or help,
+// each with an optional command. Nothing for any other first argument.
+std::optional<ParsedArgs> ParseVersionOrHelp(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  if (args.empty()) return Fail(parsed, "no command given");
   const std::string& first = args[0];
   if (first == "--version") {
     parsed.version = true;
     if (args.size() > 1) return Fail(parsed, "unexpected argument '" + args[1] + "'");
     return parsed;
   }
-  if (first == "--help" || first == "-h" || first == "help") {
-    parsed.help = true;
-    if (args.size() > 1) {
-      const CommandSpec* command = FindCommandByName(args[1]);
-      if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
-      parsed.command = command->id;
-    }
-    if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
-    return parsed;
+  if (first != "--help" && first != "-h" && first != "help") return std::nullopt;
+  parsed.help = true;
+  if (args.size() > 1) {
+    const CommandSpec* command = FindCommandByName(args[1]);
+    if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
+    parsed.command = command->id;
   }
+  if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
+  return parsed;
+}
+
+// The option args[at] of command (-x VALUE, --name VALUE, --name=VALUE or a flag)
+// into parsed.options; a value given apart moves at on to it. False, with
+// parsed.error set, when the option is unknown, lacks its value or comes twice.
+bool TakeOption(const CommandSpec& command, const std::vector<std::string>& args, std::size_t& at,
+                bool shortOption, ParsedArgs& parsed) {
+  const std::string& arg = args[at];
+  const std::size_t equals = shortOption ? std::string::npos : arg.find('=');
+  const std::string name =
+      shortOption ? arg.substr(1)
+                  : arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+  const OptionSpec* option = FindOption(command, name);
+  std::string value;
+  if (option == nullptr) {
+    parsed.error = "unknown option '--" + name + "' for " + command.name;
+  } else if (option->valueName == nullptr) {
+    if (equals != std::string::npos) parsed.error = "option " + OptionFlag(name) + " takes no value";
+  } else if (equals != std::string::npos) {
+    value = arg.substr(equals + 1);
+  } else if (at + 1 < args.size()) {
+    value = args[++at];
+  } else {
+    parsed.error = "option " + OptionFlag(name) + " needs a value (" + option->valueName + ")";
+  }
+  if (parsed.error.empty() && parsed.options.count(name) != 0) {
+    parsed.error = "option " + OptionFlag(name) + " given twice";
+  }
+  if (!parsed.error.empty()) return false;
+  parsed.options[name] = value;
+  return true;
+}
+
+// What a command's arguments must hold once all are read: no more arguments than
+// it takes, its required options, and its own rules (CheckCommand).
+std::string CheckArguments(const CommandSpec& command, const ParsedArgs& parsed) {
+  if (static_cast<int>(parsed.positional.size()) > command.maxPositional) {
+    return "unexpected argument '" +
+           parsed.positional[static_cast<std::size_t>(command.maxPositional)] + "'";
+  }
+  for (const OptionSpec& option : command.options) {
+    if (option.required && parsed.options.count(option.name) == 0) {
+      return std::string(command.name) + " needs " + OptionFlag(option.name) + " " +
+             option.valueName;
+    }
+  }
+  return CheckCommand(parsed);
+}
+
+}  // namespace
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  if (args.empty()) return Fail(parsed, "no command given");
+  if (std::optional<ParsedArgs> versionOrHelp = ParseVersionOrHelp(args)) return *versionOrHelp;
+  const std::string& first = args[0];
   const CommandSpec* command = FindCommandByName(first);
   if (command == nullptr) {
     return Fail(parsed, (first.rfind("-", 0) == 0 ? "unknown option '" : "unknown command '") +
@@ -233,55 +292,16 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         return Fail(parsed, "unknown option '" + arg + "'");
       }
       parsed.positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-      continue;
-    }
-    if (arg == "--help") {
+    } else if (arg == "--help") {
       parsed.help = true;
-      continue;
+    } else if (!TakeOption(*command, args, k, shortOption, parsed)) {
+      return parsed;
     }
-    const std::size_t equals = shortOption ? std::string::npos : arg.find('=');
-    const std::string name =
-        shortOption ? arg.substr(1)
-                    : arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* option = FindOption(*command, name);
-    if (option == nullptr)
-      return Fail(parsed, "unknown option '--" + name + "' for " + command->name);
-    std::string value;
-    if (option->valueName == nullptr) {
-      if (equals != std::string::npos) {
-        return Fail(parsed, "option " + OptionFlag(name) + " takes no value");
-      }
-    } else if (equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-    } else if (k + 1 < args.size()) {
-      value = args[++k];
-    } else {
-      return Fail(parsed,
-                  "option " + OptionFlag(name) + " needs a value (" + option->valueName + ")");
-    }
-    if (parsed.options.count(name) != 0) {
-      return Fail(parsed, "option " + OptionFlag(name) + " given twice");
-    }
-    parsed.options[name] = value;
   }
   if (parsed.help) return parsed;
-
-  if (static_cast<int>(parsed.positional.size()) > command->maxPositional) {
-    return Fail(parsed, "unexpected argument '" +
-                            parsed.positional[static_cast<std::size_t>(command->maxPositional)] +
-                            "'");
-  }
-  for (const OptionSpec& option : command->options) {
-    if (option.required && parsed.options.count(option.name) == 0) {
-      return Fail(parsed, std::string(command->name) + " needs " + OptionFlag(option.name) + " " +
-                              option.valueName);
-    }
-  }
-  const std::string problem = CheckCommand(parsed);
+  const std::string problem = CheckArguments(*command, parsed);
   if (!problem.empty()) return Fail(parsed, problem);
   return parsed;
 }
