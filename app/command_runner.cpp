@@ -27,8 +27,15 @@ CommandRunner::CommandRunner(FormPort& form, const FormCommands& commands,
                              std::function<void()> wake, ProgressPace::Clock::duration frame)
     : form_(form),
       commands_(commands),
-      pacedBars_(form, frame),
-      commandThread_(pacedBars_, std::move(wake)) {}
+      commandView_(*this, frame),
+      commandThread_(commandView_, std::move(wake)) {}
+
+// A container held for Decrypt File stays held for the next try with another
+// password.
+void CommandRunner::CommandView::ShowEdit1() {
+  if (!runner_.heldInUse_.empty()) runner_.heldFiles_ = runner_.heldInUse_;
+  PacedBars::ShowEdit1();
+}
 
 void CommandRunner::RunCipherCommand(const FormCommand& command) {
   if (!command) return;
@@ -57,7 +64,8 @@ void CommandRunner::RunFileCommand(const FileFormCommand& command) {
 }
 
 // Held files take the place of the open dialog's choice, as a drop's do, for the
-// command of their direction; they are let go once a command has started on them.
+// command of their direction; they are let go once a command has started on them,
+// and held again when it refuses the password (CommandView::ShowEdit1).
 void CommandRunner::RunFileButton(CipherDirection direction, const FileFormCommand& command) {
   if (heldFiles_.empty() || DropDirection(heldFiles_) != direction || !commands_.filesDropped) {
     RunFileCommand(command);
@@ -66,7 +74,7 @@ void CommandRunner::RunFileButton(CipherDirection direction, const FileFormComma
   RunFileCommand([this](FormPort& form) -> CommandThread::Body {
     if (heldFiles_.empty()) return {};  // a command held back behind another took them
     CommandThread::Body body = commands_.filesDropped(form, heldFiles_);
-    if (body) heldFiles_.clear();
+    if (body) heldInUse_ = std::exchange(heldFiles_, {});
     return body;
   });
 }
@@ -76,6 +84,7 @@ void CommandRunner::RunFileButton(CipherDirection direction, const FileFormComma
 void CommandRunner::DropFiles(std::vector<std::string> files) {
   if (files.empty() || !commands_.filesDropped) return;
   heldFiles_.clear();  // the newest choice of files wins
+  heldInUse_.clear();
   RunFileCommand([this, files = std::move(files)](FormPort& form) -> CommandThread::Body {
     if (RefuseFolder(form, files)) return {};
     return commands_.filesDropped(form, files);
@@ -85,6 +94,7 @@ void CommandRunner::DropFiles(std::vector<std::string> files) {
 void CommandRunner::HoldFiles(std::vector<std::string> files) {
   if (files.empty() || RefuseFolder(form_, files)) return;
   heldFiles_ = std::move(files);
+  heldInUse_.clear();
   form_.ReportReplaceAll(heldFiles_);
 }
 
@@ -102,8 +112,9 @@ bool CommandRunner::MayClose(std::function<void()> closeAgain) {
 }
 
 void CommandRunner::EndFileCommand() {
+  heldInUse_.clear();
   // Positions held back reach the bars when the command ends, also by an error.
-  pacedBars_.GiveHeldBack();
+  commandView_.GiveHeldBack();
   gate_.Release();
 }
 

@@ -6,8 +6,8 @@
 // window's thread and its packing or unpacking on the command thread, whose calls
 // reach the window through the bars' pace; the gate stays held until the command
 // has ended. Files given on the command line are held for the next file command
-// of their direction. Closing the window or Escape while a file command runs
-// asks whether to stop it.
+// of their direction, and held again when that command refused the password.
+// Closing the window or Escape while a file command runs asks whether to stop it.
 #pragma once
 
 #include <functional>
@@ -67,15 +67,28 @@ class CommandRunner {
   void Abandon() { commandThread_.Abandon(); }
 
  private:
+  // The window as a running file command sees it: the bars through their pace, and
+  // a refused password (ShowEdit1) holds the files the command took again.
+  class CommandView final : public PacedBars {
+   public:
+    CommandView(CommandRunner& runner, ProgressPace::Clock::duration frame)
+        : PacedBars(runner.form_, frame), runner_(runner) {}
+    void ShowEdit1() override;
+
+   private:
+    CommandRunner& runner_;
+  };
+
   // On the window's thread once the command's thread has ended.
   void EndFileCommand();
 
   FormPort& form_;
   const FormCommands& commands_;
   CipherGate gate_;
-  PacedBars pacedBars_;  // what a running file command sees of the window
+  CommandView commandView_;
   CommandThread commandThread_;
   std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
+  std::vector<std::string> heldInUse_;  // taken by the running file command
   bool askingToStop_ = false;
 };
 

@@ -41,8 +41,17 @@ class CommandThread::Mailbox final : public FileCommandView {
   CommandThread& owner_;
 };
 
+// A command sends the window several calls per file (report lines, bars): one
+// wake-up each would cost a message round trip per call (under Wine a trip
+// through its server), and 10,000 small files made the window crawl. The calls
+// that wait run together for up to this long, then the window's own messages
+// get their turn.
+constexpr auto kCallBatch = std::chrono::milliseconds(8);
+
 CommandThread::CommandThread(FileCommandView& window, std::function<void()> wake)
-    : window_(window), handOff_(std::move(wake)), mailbox_(std::make_unique<Mailbox>(*this)) {}
+    : window_(window),
+      handOff_(std::move(wake), kCallBatch),
+      mailbox_(std::make_unique<Mailbox>(*this)) {}
 
 CommandThread::~CommandThread() { Abandon(); }
 

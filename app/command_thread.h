@@ -46,10 +46,10 @@ class CommandThread {
   // failed run stops (CommandStopped).
   void RequestStop() { stopRequested_ = true; }
 
-  // The window's thread: runs the next call the command queued, and, once it has
-  // returned (also by an exception), wakes the window again while more are
-  // waiting, so that its own messages come in between. A call made while one
-  // runs returns at once.
+  // The window's thread: runs the next call the command queued and those queued
+  // after it, for a few milliseconds at most, and, once they have returned (also
+  // by an exception), wakes the window again while more are waiting, so that its
+  // own messages come in between. A call made while one runs returns at once.
   void Drain();
 
   // The window's thread, when the window goes away: a question still waiting is

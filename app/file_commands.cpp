@@ -74,6 +74,12 @@ std::string PackProblemLine(const FileProblem& problem) {
       return "Too many files";
     case FileProblemKind::kNotKept:
       return kWriteFileNotOpen;
+    case FileProblemKind::kNotOpened:
+      // "File cannot be opened (No such file or directory): path"
+      return "File cannot be opened" +
+             (problem.systemError != 0 ? " (" + SystemErrorText(problem.systemError) + ")"
+                                       : std::string()) +
+             ": " + problem.path;
     default:
       return PathLine(problem);
   }
@@ -175,6 +181,9 @@ class DecryptFileEvents : public UnpackEvents {
   void RecordRefused(const FileProblem& problem) override {
     form_.ReportAppend(RecordLine(problem));
   }
+  void RecordDamaged(const DamagedRecord& record) override {
+    form_.ReportAppend(DamagedLine(record));
+  }
 
  private:
   FileCommandView& form_;
@@ -185,6 +194,22 @@ class DecryptFileEvents : public UnpackEvents {
 // packing, and then whether a container that stood there was kept; the bars
 // that are still shown are hidden.
 void RunEncryptFile(const FileJob& job, CipherWorkspace& workspace, FileCommandView& view) {
+  // Every source is opened and measured before the container is begun: one that
+  // cannot be packed whole (missing, unreadable, no file, too large) ends the
+  // command with nothing written, as a container whose file count promised
+  // records it lacks would be damaged; one that stood at the name stays as it was.
+  if (const std::vector<FileProblem> refused =
+          SourceProblems(job.sources, job.container, {}, SourceCheck::kNamesAndFiles);
+      !refused.empty()) {
+    view.ReportAppend(kReadFileNotOpen);
+    for (const FileProblem& problem : refused) {
+      if (const std::string line = PackProblemLine(problem); !line.empty()) view.ReportAppend(line);
+    }
+    if (FileTypeAt(job.container) != FileType::kMissing) {
+      view.ReportAppend(PathLine({FileProblemKind::kContainerKept, 0, job.container, {}}));
+    }
+    return;
+  }
   EncryptFileEvents events(view);
   const PackOutcome outcome =
       PackContainer(workspace, job.password, job.container, job.sources, events);
@@ -322,6 +347,18 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
                           : " Stopped: the file being unpacked was not kept");
     HideBars(view, true, true);
   }
+}
+
+// " Record 2 damaged: 3 blocks failed their check, the first at byte 1472,
+// written as b.txt.damaged: b.txt" (or ", nothing written" where a file of its
+// name, or of that one, stands and is kept)
+std::string DamagedLine(const DamagedRecord& record) {
+  const std::string name = PrintableName(record.name);
+  return " Record " + std::to_string(record.index) + " damaged: " +
+         std::to_string(record.failedBlocks) + (record.failedBlocks == 1 ? " block" : " blocks") +
+         " failed their check, the first at byte " + std::to_string(record.firstByte) +
+         (record.keptPath.empty() ? ", nothing written" : ", written as " + name + kDamagedSuffix) +
+         ": " + name;
 }
 
 // " Record 3 not unpacked (reason)[, unpacking stopped][: name]"

@@ -46,5 +46,7 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
 // Decrypt File's report line of a refused record, or of one that stopped the
 // unpacking.
 std::string RecordLine(const FileProblem& problem);
+// The report line of a record whose blocks failed their check.
+std::string DamagedLine(const DamagedRecord& record);
 
 }  // namespace resicrypt

@@ -49,7 +49,7 @@ class ProgressPace {
 // The window as a running file command sees it: every call goes on to the window,
 // and each bar's positions go through a pace of its own. A bar takes the position
 // held back for it before anything else changes on it.
-class PacedBars final : public FileCommandView {
+class PacedBars : public FileCommandView {
  public:
   PacedBars(FileCommandView& window, ProgressPace::Clock::duration frame)
       : window_(window), paces_{ProgressPace(frame), ProgressPace(frame)} {}

@@ -18,23 +18,31 @@ void WindowHandOff::Post(std::function<void()> call) {
   if (wake) wake_();
 }
 
+bool WindowHandOff::Take(std::function<void()>& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (calls_.empty()) {
+    armed_ = false;
+    return false;
+  }
+  call = std::move(calls_.front());
+  calls_.pop_front();
+  return true;
+}
+
 void WindowHandOff::Drain() {
   if (running_) return;
   FlagScope scope(running_);
+  const auto until = std::chrono::steady_clock::now() + batch_;
   std::function<void()> call;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (calls_.empty()) {
-      armed_ = false;
-      return;
-    }
-    call = std::move(calls_.front());
-    calls_.pop_front();
-  }
-  // armed_ stays set while the call runs: the calls queued meanwhile wait for a
-  // box it opens, and the window is woken for them once the call has returned.
+  if (!Take(call)) return;
+  // armed_ stays set while the calls run: the calls queued meanwhile wait for a
+  // box one opens, and the window is woken for them once the batch has ended.
   try {
-    call();
+    for (;;) {
+      call();
+      if (std::chrono::steady_clock::now() >= until) break;
+      if (!Take(call)) return;  // none left, and no wake-up outstanding
+    }
   } catch (...) {
     Rearm();
     throw;

@@ -30,9 +30,17 @@ const OptionSpec kUnpackPasswordOption = {
 
 const OptionSpec kCodePageOption = {
     "codepage", "N", false,
-    "the Windows code page of the names stored in the container: 1250 to 1258 or 874 "
+    "the Windows code page of the names stored in the container: 1250 to 1258, 874, or "
+    "932 (Japanese), 936 (Simplified Chinese), 949 (Korean), 950 (Traditional Chinese) "
     "(default: 1252 on Linux, the system's ANSI code page on Windows, as the window uses); "
     "65001 reads the UTF-8 names of containers that 3.01's Linux command line made"};
+
+const OptionSpec kProgressOption = {
+    "progress", nullptr, false,
+    "draw the progress line on standard error even when it is no terminal, and at once "
+    "(by default it is drawn on a terminal only, once the work has taken a second)"};
+const OptionSpec kNoProgressOption = {"no-progress", nullptr, false,
+                                      "draw no progress line, not even on a terminal"};
 
 // "-o" for one-letter options, "--name" otherwise.
 std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
@@ -69,10 +77,11 @@ std::string CheckCommand(const ParsedArgs& parsed) {
     const bool digits = !value.empty() && value.size() <= 5 &&
                         value.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || !NameCodePage::Numbered(std::stoi(value))) {
-      return "--codepage " + value + " is not a code page for names (1250 to 1258, 874, 65001)";
+      return "--codepage " + value +
+             " is not a code page for names (1250 to 1258, 874, 932, 936, 949, 950, 65001)";
     }
     if (parsed.command == CommandId::kPack && value == "65001") {
-      return "--codepage 65001 only reads containers; pack stores names in a single-byte "
+      return "--codepage 65001 only reads containers; pack stores names in a Windows "
              "code page";
     }
   }
@@ -84,11 +93,15 @@ std::string CheckCommand(const ParsedArgs& parsed) {
     if (dashes == 1 && !named) return "the source '-' (standard input) needs --stdin-name NAME";
     if (dashes == 0 && named) return "--stdin-name is for the source '-' (standard input)";
   }
+  if (parsed.options.count("progress") != 0 && parsed.options.count("no-progress") != 0) {
+    return "--progress and --no-progress exclude each other";
+  }
   const bool toStdout = parsed.options.count("to-stdout") != 0;
   if (parsed.command == CommandId::kUnpack && toStdout && parsed.options.count("C") != 0) {
     return "--to-stdout writes no files: -C has nothing to do";
   }
-  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
+  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kTest ||
+       parsed.command == CommandId::kList) &&
       parsed.positional.empty()) {
     return "give one container file";
   }
@@ -138,7 +151,7 @@ const std::vector<CommandSpec>& Commands() {
          "which may not be a terminal"},
         {"stdin-name", "NAME", false,
          "the name under which the source '-', standard input, is stored (needed with it)"},
-        kCodePageOption},
+        kCodePageOption, kProgressOption, kNoProgressOption},
        1 << 30,
        "Every source is checked before anything is written: one that is missing, cannot\n"
        "be read, is not a regular file (a folder, device, named pipe or socket) or holds\n"
@@ -167,9 +180,10 @@ const std::vector<CommandSpec>& Commands() {
         {"C", "DIR", false,
          "the folder to unpack into, which must exist (default: the container's folder)"},
         {"to-stdout", nullptr, false,
-         "write the file NAME (or the container's only file) to standard output, and no "
-         "file to disk"},
-        kCodePageOption},
+         "write the file NAME (or the container's only file) to standard output; it is "
+         "held until then in a temporary file that has no name (TMPDIR or /tmp; on "
+         "Windows TEMP, deleted on close), which needs room for it"},
+        kCodePageOption, kProgressOption, kNoProgressOption},
        2,
        "Each file is written privately and takes its name only when it is complete:\n"
        "an interrupted or killed run leaves no partial file behind, and a file it would\n"
@@ -177,7 +191,21 @@ const std::vector<CommandSpec>& Commands() {
        "readable by no more users than the container. A record is refused (and the\n"
        "exit status is 1) when its name is not a plain file name, names the container,\n"
        "or leads to a file unpacked before from the same container; unpacking stops\n"
-       "where a folder, device, named pipe or socket stands at a file's name.\n"},
+       "where a folder, device, named pipe or socket stands at a file's name.\n"
+       "Every block is checked as it is decrypted. A file with blocks that fail the\n"
+       "check is damaged (exit status 1): it never replaces a file of its name, and\n"
+       "where none stands its bytes are written to NAME.damaged instead; the files\n"
+       "before and after it are unpacked as usual.\n"},
+      {"test",
+       CommandId::kTest,
+       "[--password-file FILE] [--codepage N] CONTAINER.yal",
+       "check the password, the container and every block of every file, writing nothing",
+       {kUnpackPasswordOption, kCodePageOption},
+       1,
+       "Exit status 0 when every file is whole, 1 when a file is damaged (each one is\n"
+       "named, with how many blocks failed the check and where the first starts) or\n"
+       "the container cannot be read to its end, 2 for a wrong password. Nothing is\n"
+       "written anywhere.\n"},
       {"list",
        CommandId::kList,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
@@ -315,8 +343,9 @@ std::string UsageText() {
   }
   out << "\nText is read from standard input and written to standard output, one line out\n"
       << "for each line in; a line ends at LF or CR LF, and the line ending is kept as it is.\n"
-      << "pack, unpack and list work on .yal containers, the files of Encrypt File and\n"
-      << "Decrypt File; exit status 0 only when every file was packed or unpacked.\n"
+      << "pack, unpack, test and list work on .yal containers, the files of Encrypt File\n"
+      << "and Decrypt File; exit status 0 only when every file was packed or unpacked\n"
+      << "(or tested) whole.\n"
       << "They fit pipes: 'pack -o -' writes the container to standard output, a source\n"
       << "'-' is standard input (stored as --stdin-name NAME), and 'unpack --to-stdout'\n"
       << "writes one file to standard output:\n"
@@ -326,6 +355,8 @@ std::string UsageText() {
       << "Stored names are bytes of a Windows code page, as the window writes them: on\n"
       << "Linux they are converted from and to UTF-8 through code page 1252 (or\n"
       << "--codepage N); on Windows the system's ANSI code page is used as it is.\n"
+      << "pack and unpack draw a progress line on standard error when it is a terminal\n"
+      << "and the work takes more than a second (--progress: always, --no-progress: never).\n"
       << "A line of any length is ciphered in bounded memory: a line longer than 1 MiB\n"
       << "is held in a temporary file (in TMPDIR or /tmp; on Windows in TEMP) until it\n"
       << "has ended.\n"

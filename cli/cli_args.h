@@ -12,7 +12,7 @@
 
 namespace resicrypt::cli {
 
-enum class CommandId { kNone, kEncryptText, kDecryptText, kPack, kUnpack, kList };
+enum class CommandId { kNone, kEncryptText, kDecryptText, kPack, kUnpack, kTest, kList };
 
 // Exit codes of resicrypt-cli.
 constexpr int kExitOk = 0;

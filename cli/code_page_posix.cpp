@@ -1,6 +1,8 @@
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string>
 
 #include "cli/code_page.h"
@@ -10,11 +12,13 @@ namespace resicrypt::cli {
 namespace {
 
 constexpr int kDefaultNumber = 1252;
-constexpr int kUtf8 = 65001;
+constexpr int kUtf8 = kUtf8CodePage;
 
 // The whole text converted by glibc's iconv, which knows the Windows code pages
-// as CP1250..CP1258 and CP874; false at a character the target lacks or bytes
-// the source does not define (no transliteration is asked for).
+// as CP1250..CP1258 and CP874, and the double-byte ones as CP932 (Microsoft's
+// Shift JIS), CP936 (GBK), CP949 (UHC) and CP950 (Big5), all in Debian's libc6;
+// false at a character the target lacks or bytes the source does not define (no
+// transliteration is asked for).
 bool Convert(const std::string& to, const std::string& from, std::string_view text,
              std::string& out) {
   out.clear();
@@ -39,7 +43,8 @@ std::string IconvName(int number) { return "CP" + std::to_string(number); }
 }  // namespace
 
 std::optional<NameCodePage> NameCodePage::Numbered(int number) {
-  if (number == kUtf8 || number == 874 || (number >= 1250 && number <= 1258)) {
+  if (number == kUtf8 || std::find(std::begin(kNameCodePages), std::end(kNameCodePages),
+                                   number) != std::end(kNameCodePages)) {
     return NameCodePage(number);
   }
   return std::nullopt;

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "cli/code_page.h"
 
 namespace resicrypt::cli {
@@ -31,7 +34,8 @@ bool Convert(UINT to, UINT from, std::string_view text, std::string& out) {
 }  // namespace
 
 std::optional<NameCodePage> NameCodePage::Numbered(int number) {
-  if (number == CP_UTF8 || number == 874 || (number >= 1250 && number <= 1258)) {
+  if (number == CP_UTF8 || std::find(std::begin(kNameCodePages), std::end(kNameCodePages),
+                                     number) != std::end(kNameCodePages)) {
     return NameCodePage(number);
   }
   return std::nullopt;

@@ -8,7 +8,10 @@
 
 #include "cli/code_page.h"
 #include "cli/password_prompt.h"
+#include "cli/progress.h"
 #include "cli/std_stream.h"
+#include "container/binary_file.h"
+#include "container/container_header.h"
 #include "container/container_path.h"
 #include "container/file_cipher.h"
 #include "container/pack.h"
@@ -62,10 +65,29 @@ std::string SourceProblemMessage(const FileProblem& problem) {
     case FileProblemKind::kTooLarge:
       why = "larger than 2147483647 bytes";
       break;
+    case FileProblemKind::kPathTooLong:
+      why = "path longer than 255 bytes";
+      break;
     default:
       break;
   }
   return "cannot pack '" + SourceShown(problem.path) + "': " + why;
+}
+
+// "name not in code page 1252 (code page 1251 holds it: --codepage 1251)": the
+// code pages the command line knows that would hold a name the chosen one lacks.
+std::string NotInCodePage(const NameCodePage& codePage, const std::string& name) {
+  std::string message = "name not in code page " + std::to_string(codePage.Number());
+  const std::vector<int> holding = NameCodePage::Holding(name);
+  if (holding.empty()) return message;
+  std::string list;
+  for (std::size_t k = 0; k < holding.size(); ++k) {
+    if (k > 0) list += k + 1 == holding.size() ? " and " : ", ";
+    list += std::to_string(holding[k]);
+  }
+  return message + (holding.size() == 1
+                        ? " (code page " + list + " holds it: --codepage " + list + ")"
+                        : " (code pages " + list + " hold it: --codepage N)");
 }
 
 NameCodePage CodePageOf(const ParsedArgs& parsed) {
@@ -103,13 +125,32 @@ std::string RecordMessage(const FileProblem& problem, const NameCodePage& codePa
     reason = "output file not created";
     if (!problem.detail.empty()) reason += ": " + problem.detail + " is in the way";
   }
-  if (problem.kind == FileProblemKind::kOutputNotWritten) reason = "output file not written";
+  if (problem.kind == FileProblemKind::kOutputNotWritten) {
+    reason = "output file not written";
+    if (!problem.detail.empty()) reason += " in " + problem.detail;
+  }
   reason += SystemReason(problem);
   std::string message =
       "Record " + std::to_string(problem.record) + " not unpacked (" + reason + ")";
   if (problem.kind != FileProblemKind::kRecordRefused) message += ", unpacking stopped";
   if (!problem.path.empty()) message += ": " + ShownName(codePage, problem.path);
   return message;
+}
+
+// "Record 2 damaged (3 blocks failed their check, the first at byte 1472), written
+// as 'b.txt.damaged': b.txt"
+std::string DamagedMessage(const DamagedRecord& record, const NameCodePage& codePage,
+                           bool written) {
+  std::string message = "Record " + std::to_string(record.index) + " damaged (" +
+                        std::to_string(record.failedBlocks) +
+                        (record.failedBlocks == 1 ? " block" : " blocks") +
+                        " failed their check, the first at byte " +
+                        std::to_string(record.firstByte) + ")";
+  if (written) {
+    message += record.keptPath.empty() ? ", nothing written"
+                                       : ", written as '" + OwnName(record.keptPath) + "'";
+  }
+  return message + ": " + ShownName(codePage, record.name);
 }
 
 // What stopped a pack, one message per problem; the last says what became of the
@@ -205,6 +246,26 @@ void SayUnpackProblems(std::FILE* err, const UnpackOutcome& outcome, const NameC
   }
 }
 
+// "not a container (too short to hold a header)": a file that was never one, as
+// against a damaged container, whose header reads and whose records do not.
+std::string NotContainer(ContainerHeader header) {
+  return header == ContainerHeader::kTooShort
+             ? "not a container (too short to hold a header)"
+             : "not a container (its first field is no residue count)";
+}
+
+// Before the password is asked for: a file that cannot be a container is told
+// so, in place of a wrong password or a damaged header. Returns the exit code
+// then, else -1 (one that cannot be opened is left to the command to report).
+int RefuseNoContainer(const std::string& container, const char* verb, std::FILE* err) {
+  InputFile file;
+  if (!file.Open(container)) return -1;
+  const ContainerHeader header = CheckContainerHeader(file);
+  if (header == ContainerHeader::kFits) return -1;
+  Say(err, std::string("cannot ") + verb + " '" + container + "': " + NotContainer(header));
+  return kExitFailure;
+}
+
 // The password from --password-file, or typed on the terminal: twice where a
 // typing error would make a container nobody can open (pack), once where it would
 // only be refused (unpack). Returns -1 when there is one, otherwise the exit code.
@@ -263,10 +324,26 @@ int ObtainPassword(const ParsedArgs& parsed, std::FILE* err, bool confirm,
 // from the container's code page.
 class CliUnpackEvents : public UnpackEvents {
  public:
-  CliUnpackEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
+  CliUnpackEvents(std::FILE* err, const NameCodePage& codePage, UnpackProgress* progress = nullptr)
+      : err_(err), codePage_(codePage), progress_(progress) {}
   bool WrongPassword() override { return true; }
+  void RecordStarting(std::int32_t index, std::int32_t /*fileCount*/) override {
+    if (progress_ != nullptr) progress_->RecordStarting(index);
+  }
+  void BlocksStarting(std::int32_t blockCount) override {
+    if (progress_ != nullptr) progress_->BlocksStarting(blockCount);
+  }
+  void BlockDue(std::int32_t block) override {
+    if (progress_ != nullptr) progress_->BlockDue(block);
+  }
+  void BlocksDone() override {
+    if (progress_ != nullptr) progress_->BlocksDone();
+  }
   void RecordRefused(const FileProblem& problem) override {
     Say(err_, RecordMessage(problem, codePage_));
+  }
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, true));
   }
   std::string OutputName(const std::string& storedName, std::string& problem) override {
     std::string name;
@@ -279,30 +356,45 @@ class CliUnpackEvents : public UnpackEvents {
  protected:
   std::FILE* err_;
   NameCodePage codePage_;
+  UnpackProgress* progress_;
 };
 
 // --to-stdout: only the record asked for (or the first, when none is named) is
-// unpacked, under a fixed name in a private folder; the others are counted.
+// unpacked, into output, a file without a name; the others are counted.
 class StreamUnpackEvents : public CliUnpackEvents {
  public:
-  static constexpr const char* kFileName = "file";
-  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted)
-      : CliUnpackEvents(err, codePage), wanted_(std::move(wanted)) {}
+  StreamUnpackEvents(std::FILE* err, const NameCodePage& codePage, std::string wanted,
+                     OutputFile& output, UnpackProgress* progress)
+      : CliUnpackEvents(err, codePage, progress), wanted_(std::move(wanted)), output_(output) {}
+  // Every record counts, also one whose name is refused before it is asked for.
+  void RecordStarting(std::int32_t index, std::int32_t fileCount) override {
+    CliUnpackEvents::RecordStarting(index, fileCount);
+    ++records_;
+  }
   // The name matters only to find the record: one that has none here is
   // written all the same when it is the one wanted.
   std::string OutputName(const std::string& storedName, std::string& /*problem*/) override {
-    ++records_;
     std::string unconverted;
     const std::string name = CliUnpackEvents::OutputName(storedName, unconverted);
-    const bool chosen = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
-    taken_ = taken_ || chosen;
-    return chosen ? kFileName : std::string();
+    choosing_ = !taken_ && (wanted_.empty() || (unconverted.empty() && name == wanted_));
+    taken_ = taken_ || choosing_;
+    return choosing_ ? kPlainName : std::string();
+  }
+  OutputFile* OutputInstead() override {
+    return std::exchange(choosing_, false) ? &output_ : nullptr;
+  }
+  // Nothing of a damaged record reaches standard output, nor stays on disk.
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, false));
   }
   bool Taken() const { return taken_; }
   int Records() const { return records_; }
 
  private:
+  static constexpr const char* kPlainName = "file";  // passes the stored-name checks
   std::string wanted_;
+  OutputFile& output_;
+  bool choosing_ = false;
   bool taken_ = false;
   int records_ = 0;
 };
@@ -327,7 +419,7 @@ namespace {
 // problems told, before anything is written. The source '-' has no file yet: its
 // place in sources is emptied. The name each source is stored under goes into
 // storedNames. False when any is refused.
-bool SourcesPass(const ParsedArgs& parsed, const std::string& containerTarget,
+bool SourcesPass(const ParsedArgs& parsed, const std::string& target, bool toStdout,
                  std::vector<std::string>& sources, std::vector<std::string>& storedNames,
                  std::FILE* err) {
   const NameCodePage codePage = CodePageOf(parsed);
@@ -339,14 +431,31 @@ bool SourcesPass(const ParsedArgs& parsed, const std::string& containerTarget,
     if (isStdin) source.clear();
     storedNames.emplace_back();
     if (!codePage.ToStored(names.back(), storedNames.back())) {
-      refused.push_back({FileProblemKind::kNameNotStorable, 0, source,
-                         "name not in code page " + std::to_string(codePage.Number())});
+      refused.push_back(
+          {FileProblemKind::kNameNotStorable, 0, source, NotInCodePage(codePage, names.back())});
     }
   }
-  for (FileProblem& problem :
-       SourceProblems(sources, containerTarget, names, SourceCheck::kNamesAndFiles)) {
-    refused.push_back(std::move(problem));
+#ifdef _WIN32
+  // Windows judges the names as its file system will see them.
+  const std::vector<FileProblem> problems = SourceProblems(
+      sources, toStdout ? std::string() : target, names, SourceCheck::kNamesAndFiles);
+#else
+  // Elsewhere as the bytes they are stored as, which Windows will see (a name
+  // not in the code page, refused above, as it is).
+  // Double-byte code pages' trail bytes may be a backslash or a letter: their
+  // names are judged in UTF-8 instead.
+  const bool doubleByte = codePage.Number() >= 932 && codePage.Number() <= 950;
+  std::vector<std::string> judged = storedNames;
+  for (std::size_t k = 0; k < judged.size(); ++k) {
+    if (judged[k].empty() || doubleByte) judged[k] = names[k];
   }
+  const std::vector<FileProblem> problems = SourceProblems(
+      sources, toStdout ? std::string() : target, judged, SourceCheck::kNamesAndFiles,
+      [&codePage, doubleByte](std::string_view name) {
+        return doubleByte ? FileNameKey(name) : codePage.NameKey(name);
+      });
+#endif
+  for (const FileProblem& problem : problems) refused.push_back(problem);
   for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
   return refused.empty();
 }
@@ -367,7 +476,9 @@ int HoldStandardInput(std::FILE* in, const PrivateFolder& scratch, HeldStream& h
         Say(err, "cannot pack '-': standard input could not be read");
         return kExitFailure;
       default:
-        Say(err, "cannot pack '-': no room for it in the temporary folder " + scratch.Path());
+        // "File too large" past ulimit -f, "No space left on device" when it is full.
+        Say(err, "cannot pack '-': it could not be held in the temporary folder " + scratch.Path() +
+                     SystemReason({FileProblemKind::kNotWritten, 0, {}, {}, held.Error()}));
         return kExitFailure;
     }
     source = held.Path();
@@ -386,12 +497,11 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   }
   std::vector<std::string> sources = parsed.positional;
   std::vector<std::string> storedNames;
-  if (!SourcesPass(parsed, toStdout ? std::string() : target, sources, storedNames, err)) {
-    return kExitUsage;
-  }
+  if (!SourcesPass(parsed, target, toStdout, sources, storedNames, err)) return kExitUsage;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, true, password);
   if (status >= 0) return status;
+  ProgressLine progress(err, ProgressChoiceOf(parsed));
 
   // Standard input and a container for standard output pass through files.
   PrivateFolder scratch;
@@ -407,9 +517,15 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
   const std::string& stdinPath = held.Path();
   const std::string container = toStdout ? scratch.Path() + "container.yal" : target;
   auto workspace = std::make_unique<CipherWorkspace>();
-  PackEvents events;
+  std::vector<std::int64_t> sizes(sources.size(), 0);
+  for (std::size_t k = 0; progress.Active() && k < sources.size(); ++k) {
+    InputFile source;
+    if (source.Open(sources[k])) sizes[k] = source.Size();
+  }
+  PackProgress events(progress, sizes, password->Length());
   PackOutcome outcome =
       PackContainer(*workspace, *password, container, sources, events, {}, storedNames);
+  progress.Finish();
   if (outcome.result == PackResult::Packed) {
     if (!toStdout) return kExitOk;
     if (FileToStream(container, out) == StreamCopy::kDone) return kExitOk;
@@ -429,19 +545,29 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
 
 namespace {
 
-// unpack --to-stdout: the one file goes to out, nothing stays on disk.
+// unpack --to-stdout: the one file is decrypted into a temporary file that has
+// no name (on Windows: that goes when it is closed, however the process ends),
+// and goes to out once the whole container has been read.
 int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
-                   const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
+                   const ParsedArgs& parsed, std::FILE* out, std::FILE* err,
+                   UnpackProgress& progress, ProgressLine& line) {
   const std::string& container = parsed.positional.at(0);
   const std::string wanted = parsed.positional.size() > 1 ? parsed.positional[1] : std::string();
-  PrivateFolder scratch;
-  if (!scratch.Create()) {
-    Say(err, "cannot make a temporary folder for standard output");
+  const std::string temporary = TemporaryFolder();
+  OutputFile held;
+  if (!held.CreateUnnamed(temporary)) {
+    Say(err, "cannot make a temporary file in " + temporary + " for standard output" +
+                 SystemReason({FileProblemKind::kOutputNotMade, 0, {}, {}, held.SystemError()}));
     return kExitFailure;
   }
-  StreamUnpackEvents events(err, CodePageOf(parsed), wanted);
-  const UnpackOutcome outcome =
-      UnpackContainer(workspace, password, container, scratch.Path(), events);
+  StreamUnpackEvents events(err, CodePageOf(parsed), wanted, held, &progress);
+  UnpackOutcome outcome = UnpackContainer(workspace, password, container, {}, events);
+  line.Finish();
+  for (FileProblem& problem : outcome.problems) {
+    if (problem.kind == FileProblemKind::kOutputNotWritten) {
+      problem.detail = "the temporary folder " + temporary;
+    }
+  }
   if (outcome.result == UnpackResult::PasswordLengthWrong ||
       outcome.result == UnpackResult::PasswordWrong) {
     Say(err, "wrong password for '" + container + "'");
@@ -449,6 +575,10 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
   }
   if (outcome.result != UnpackResult::Unpacked) {
     SayUnpackProblems(err, outcome, CodePageOf(parsed));
+    return kExitFailure;
+  }
+  if (outcome.damaged > 0) {
+    Say(err, "nothing written to standard output");
     return kExitFailure;
   }
   if (wanted.empty() && events.Records() > 1) {
@@ -461,7 +591,7 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
                             : "no file '" + wanted + "' in '" + container + "'");
     return kExitFailure;
   }
-  if (FileToStream(scratch.Path() + StreamUnpackEvents::kFileName, out) != StreamCopy::kDone) {
+  if (HeldToStream(held.File(), held.Position(), out) != StreamCopy::kDone) {
     Say(err, "standard output could not be written");
     return kExitFailure;
   }
@@ -486,25 +616,39 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   // Made full first: "Y:box.yal" lies in Y:'s current folder, not in ours.
   std::string folder = folderOption != parsed.options.end() ? FullPath(folderOption->second)
                                                             : FolderPart(FullPath(container));
-  if (!folder.empty() && !IsPathSeparator(folder.back())) folder += kNativeSeparator;
+  // FolderPart keeps what ends in a separator: a two-byte character's trail byte
+  // may be a backslash's and ends nothing.
+  if (!folder.empty() && FolderPart(folder) != folder) folder += kNativeSeparator;
+  if (const int refused = RefuseNoContainer(container, "unpack", err); refused >= 0) return refused;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, false, password);
   if (status >= 0) return status;
 
   auto workspace = std::make_unique<CipherWorkspace>();
+  ProgressLine line(err, ProgressChoiceOf(parsed));
+  std::vector<std::int64_t> sizes;
+  if (line.Active()) {
+    for (const FileRecord& record : ListContainer(container, password->Length()).records) {
+      sizes.push_back(record.size);
+    }
+  }
+  UnpackProgress progress(line, sizes, password->Length());
   if (parsed.options.count("to-stdout") != 0) {
-    return UnpackToStream(*workspace, *password, parsed, out, err);
+    return UnpackToStream(*workspace, *password, parsed, out, err, progress, line);
   }
   const NameCodePage codePage = CodePageOf(parsed);
-  CliUnpackEvents events(err, codePage);
+  CliUnpackEvents events(err, codePage, &progress);
   const UnpackOutcome outcome = UnpackContainer(*workspace, *password, container, folder, events);
+  line.Finish();
   switch (outcome.result) {
     case UnpackResult::Unpacked:
-      if (outcome.refused == 0) return kExitOk;
-      Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.refused == 0 && outcome.damaged == 0) return kExitOk;
+      if (outcome.refused > 0) Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       return kExitFailure;
     case UnpackResult::BytesAfterRecords:
       if (outcome.refused > 0) Say(err, Files(outcome.refused) + " not unpacked");
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       break;
     case UnpackResult::PasswordLengthWrong:
     case UnpackResult::PasswordWrong:
@@ -514,6 +658,57 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
     case UnpackResult::ContainerDamaged:
     case UnpackResult::RecordStopped:
     case UnpackResult::OutputStopped:
+      break;
+  }
+  SayUnpackProblems(err, outcome, codePage);
+  return kExitFailure;
+}
+
+namespace {
+
+// test: damaged records are told as they come, whole ones counted.
+class TestEvents : public UnpackEvents {
+ public:
+  TestEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
+  bool WrongPassword() override { return true; }
+  void RecordDamaged(const DamagedRecord& record) override {
+    Say(err_, DamagedMessage(record, codePage_, false));
+  }
+  void RecordWhole(const UnpackedRecord& /*report*/) override { ++whole_; }
+  int Whole() const { return whole_; }
+
+ private:
+  std::FILE* err_;
+  NameCodePage codePage_;
+  int whole_ = 0;
+};
+
+}  // namespace
+
+int RunTest(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
+  const std::string& container = parsed.positional.at(0);
+  std::optional<FilePassword> password;
+  const int status = ObtainPassword(parsed, err, false, password);
+  if (status >= 0) return status;
+  auto workspace = std::make_unique<CipherWorkspace>();
+  const NameCodePage codePage = CodePageOf(parsed);
+  TestEvents events(err, codePage);
+  const UnpackOutcome outcome = TestContainer(*workspace, *password, container, events);
+  switch (outcome.result) {
+    case UnpackResult::PasswordLengthWrong:
+    case UnpackResult::PasswordWrong:
+      Say(err, "wrong password for '" + container + "'");
+      return kExitUsage;
+    case UnpackResult::Unpacked:
+      if (outcome.damaged == 0) {
+        std::fprintf(out, "%s: %s whole\n", container.c_str(), Files(events.Whole()).c_str());
+        return std::fflush(out) == 0 ? kExitOk : kExitFailure;
+      }
+      Say(err, std::to_string(outcome.damaged) + " of " +
+                   Files(outcome.damaged + events.Whole()) + " damaged");
+      return kExitFailure;
+    default:
+      if (outcome.damaged > 0) Say(err, Files(outcome.damaged) + " damaged");
       break;
   }
   SayUnpackProblems(err, outcome, codePage);
@@ -538,6 +733,9 @@ int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
       problem = listing.fileType != FileType::kRegular ? NotRegular(FileTypeWords(listing.fileType))
                                                        : "container cannot be opened";
       if (listing.systemError != 0) problem += ": " + SystemErrorText(listing.systemError);
+      break;
+    case ListResult::NotContainer:
+      problem = NotContainer(listing.header);
       break;
     case ListResult::Damaged:
       problem = "container damaged (its records do not fill it)";

@@ -20,6 +20,8 @@ std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::s
 // '-', out takes the container of '-o -' and the file of --to-stdout.
 int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err);
 int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
+// Checks the password and every block of every file, and writes nothing.
+int RunTest(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
 int RunList(const ParsedArgs& parsed, std::FILE* out, std::FILE* err);
 
 }  // namespace resicrypt::cli

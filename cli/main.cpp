@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <csignal>
 #endif
@@ -42,6 +45,44 @@ BOOL WINAPI EndOnConsoleEvent(DWORD event) {
 }
 #endif
 
+#ifdef _WIN32
+// The arguments as the system holds them, in UTF-16, each in the ANSI code page in
+// which the files are opened; nullopt, with a message, at the first that does not
+// come back as it went: a best-fit letter ("G" for "Ğ", "b" for "ｂ") would name
+// another file.
+std::optional<std::vector<std::string>> AnsiArguments(std::string& message) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>{};
+  std::vector<std::string> args;
+  for (int k = 1; k < count && message.empty(); ++k) {
+    const std::wstring arg = wide[k];
+    const int wideLength = static_cast<int>(arg.size());
+    BOOL lossy = FALSE;
+    std::string ansi(arg.size() * 2, '\0');
+    ansi.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arg.data(), wideLength, ansi.data(),
+                            static_cast<int>(ansi.size()), nullptr, &lossy)));
+    std::wstring back(ansi.size(), L'\0');
+    back.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(),
+                            static_cast<int>(back.size()))));
+    if (lossy || back != arg) {
+      std::string shown(arg.size() * 3, '\0');
+      shown.resize(static_cast<std::size_t>(
+          WideCharToMultiByte(CP_UTF8, 0, arg.data(), wideLength, shown.data(),
+                              static_cast<int>(shown.size()), nullptr, nullptr)));
+      message = "argument '" + shown + "' has characters outside the system's code page (" +
+                std::to_string(GetACP()) + ")";
+    }
+    args.push_back(std::move(ansi));
+  }
+  LocalFree(wide);
+  if (!message.empty()) return std::nullopt;
+  return args;
+}
+#endif
+
 int Run(int argc, char** argv) {
   // A RESICRYPT_CODEC level this processor lacks, or an unknown word: refused.
   if (const char* error = resicrypt::CodecSettingError()) {
@@ -61,7 +102,20 @@ int Run(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
   using namespace resicrypt::cli;
+#ifdef _WIN32
+  // main's argv is the ANSI code page's best fit of the command line.
+  static_cast<void>(argc);
+  static_cast<void>(argv);
+  std::string unusable;
+  const std::optional<std::vector<std::string>> ansi = AnsiArguments(unusable);
+  if (!ansi) {
+    std::fprintf(stderr, "resicrypt-cli: %s\n", unusable.c_str());
+    return kExitUsage;
+  }
+  const std::vector<std::string>& args = *ansi;
+#else
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+#endif
   const ParsedArgs parsed = ParseArgs(args);
   if (!parsed.error.empty()) {
     std::fputs(UsageError(parsed).c_str(), stderr);
@@ -87,6 +141,8 @@ int Run(int argc, char** argv) {
       return RunPack(parsed, stdin, stdout, stderr);
     case CommandId::kUnpack:
       return RunUnpack(parsed, stdout, stderr);
+    case CommandId::kTest:
+      return RunTest(parsed, stdout, stderr);
     case CommandId::kList:
       return RunList(parsed, stdout, stderr);
     case CommandId::kNone:

@@ -1,10 +1,14 @@
 #include "cli/std_stream.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -34,15 +38,26 @@ bool StdoutIsTerminal() {
 #endif
 }
 
-bool PrivateFolder::Create() {
+std::string TemporaryFolder() {
 #ifdef _WIN32
   char folder[MAX_PATH + 1];
   const DWORD length = GetTempPathA(MAX_PATH + 1, folder);
-  if (length == 0 || length > MAX_PATH) return false;
+  return length == 0 || length > MAX_PATH ? std::string() : std::string(folder, length);
+#else
+  const char* folder = std::getenv("TMPDIR");
+  std::string path = (folder != nullptr && *folder != '\0') ? folder : "/tmp";
+  return path.back() == '/' ? path : path + "/";
+#endif
+}
+
+bool PrivateFolder::Create() {
+  const std::string folder = TemporaryFolder();
+#ifdef _WIN32
+  if (folder.empty()) return false;
   // The temporary folder is the user's own on Windows.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string path = std::string(folder) + "rcl" + std::to_string(GetCurrentProcessId()) +
-                             "-" + std::to_string(GetTickCount() + attempt);
+    const std::string path = folder + "rcl" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount() + attempt);
     if (CreateDirectoryA(path.c_str(), nullptr)) {
       path_ = path + "\\";
       return true;
@@ -51,10 +66,9 @@ bool PrivateFolder::Create() {
   }
   return false;
 #else
-  const char* folder = std::getenv("TMPDIR");
-  std::string path = (folder != nullptr && *folder != '\0') ? folder : "/tmp";
-  path += "/resicrypt-XXXXXX";
+  std::string path = folder + "resicrypt-XXXXXX";
   if (mkdtemp(path.data()) == nullptr) return false;  // mode 0700
+  removal_ = std::make_unique<RemovedOnSignal>(path);
   path_ = path + "/";
   return true;
 #endif
@@ -95,31 +109,62 @@ HeldStream::~HeldStream() {
 StreamCopy HeldStream::Hold(std::FILE* in, const PrivateFolder& folder, std::int64_t limit) {
   path_ = folder.Path() + "stdin";
 #ifdef _WIN32
-  file_ = std::fopen(path_.c_str(), "w+b");
+  // Others may open it (the packer does, by its name) only to read it.
+  const HANDLE handle = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const int fd =
+      handle == INVALID_HANDLE_VALUE
+          ? -1
+          : _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
+  file_ = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+  if (fd >= 0 && file_ == nullptr) _close(fd);
 #else
   std::string name = path_ + "-XXXXXX";
-  const int fd = access("/proc/self/fd", X_OK) == 0 ? mkstemp(name.data()) : -1;
-  if (fd >= 0) {
+  const int fd = mkstemp(name.data());
+  if (fd >= 0 && access("/proc/self/fd", X_OK) == 0) {
     unlink(name.c_str());
     path_ = "/proc/self/fd/" + std::to_string(fd);
-    file_ = fdopen(fd, "w+b");
-    if (file_ == nullptr) close(fd);
-  } else {
-    file_ = std::fopen(path_.c_str(), "w+b");
+  } else if (fd >= 0) {
+    path_ = name;
+    removal_ = std::make_unique<RemovedOnSignal>(path_);
   }
+  file_ = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  if (fd >= 0 && file_ == nullptr) close(fd);
 #endif
-  if (file_ == nullptr) return StreamCopy::kNotWritten;
+  if (file_ == nullptr) {
+    error_ = errno;
+    return StreamCopy::kNotWritten;
+  }
   std::vector<char> chunk(kChunkBytes);
   std::int64_t total = 0;
   for (;;) {
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
     total += static_cast<std::int64_t>(got);
     if (total > limit) return StreamCopy::kTooLong;
-    if (got > 0 && std::fwrite(chunk.data(), 1, got, file_) != got) return StreamCopy::kNotWritten;
+    if (got > 0 && std::fwrite(chunk.data(), 1, got, file_) != got) {
+      error_ = errno;
+      return StreamCopy::kNotWritten;
+    }
     if (got < chunk.size()) break;
   }
   if (std::ferror(in)) return StreamCopy::kNotRead;
-  return std::fflush(file_) == 0 ? StreamCopy::kDone : StreamCopy::kNotWritten;
+  if (std::fflush(file_) == 0) return StreamCopy::kDone;
+  error_ = errno;
+  return StreamCopy::kNotWritten;
+}
+
+StreamCopy HeldToStream(const FileHandle& file, std::int64_t size, std::FILE* out) {
+  std::vector<char> chunk(kChunkBytes);
+  for (std::int64_t at = 0; at < size;) {
+    const auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(size - at, static_cast<std::int64_t>(chunk.size())));
+    if (!file.ReadAt(at, chunk.data(), count)) return StreamCopy::kNotRead;
+    if (std::fwrite(chunk.data(), 1, count, out) != count) return StreamCopy::kNotWritten;
+    at += static_cast<std::int64_t>(count);
+  }
+  return std::fflush(out) == 0 ? StreamCopy::kDone : StreamCopy::kNotWritten;
 }
 
 StreamCopy FileToStream(const std::string& path, std::FILE* out) {

@@ -5,15 +5,22 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "container/platform_file.h"
 
 namespace resicrypt::cli {
 
 // True when standard output is a terminal (on Windows the console).
 bool StdoutIsTerminal();
 
-// A new folder in the temporary folder (TMPDIR or /tmp; on Windows TEMP) that
-// only this user can enter, removed with what it holds when this goes.
+// The temporary folder: TMPDIR or /tmp; on Windows TEMP. Ends in a separator.
+std::string TemporaryFolder();
+
+// A new folder in the temporary folder that only this user can enter, removed
+// with what it holds when this goes, and on Linux also by a signal that ends the
+// process (once what it holds is gone).
 class PrivateFolder {
  public:
   PrivateFolder() = default;
@@ -27,15 +34,17 @@ class PrivateFolder {
 
  private:
   std::string path_;
+  std::unique_ptr<RemovedOnSignal> removal_;
 };
 
 enum class StreamCopy { kDone, kTooLong, kNotRead, kNotWritten };
 
 // A stream held whole in a file of a private folder, for code that opens files
-// by their paths. On Linux the file has no name from the start: Path() is
-// /proc/self/fd/N of a descriptor kept open, so that no copy of the bytes
-// outlives the process however it ends. Elsewhere (or without /proc) it is a
-// file of the folder until the folder goes.
+// by their paths; no copy of the bytes outlives the process. On Linux the file
+// has no name from the start: Path() is /proc/self/fd/N of a descriptor kept
+// open. Without /proc it is a file of the folder that a signal's handler removes
+// as well. On Windows it is deleted when the last handle on it closes, which the
+// system does however the process ends.
 class HeldStream {
  public:
   HeldStream() = default;
@@ -47,11 +56,18 @@ class HeldStream {
   // holds more).
   StreamCopy Hold(std::FILE* in, const PrivateFolder& folder, std::int64_t limit);
   const std::string& Path() const { return path_; }
+  // The system's code (errno) of a failed write (kNotWritten), 0 if unknown.
+  int Error() const { return error_; }
 
  private:
   std::FILE* file_ = nullptr;
   std::string path_;
+  std::unique_ptr<RemovedOnSignal> removal_;
+  int error_ = 0;
 };
+
+// Writes the first size bytes of the open file to out and flushes it.
+StreamCopy HeldToStream(const FileHandle& file, std::int64_t size, std::FILE* out);
 
 // Copies the file at path to out and flushes it; the file loses its name (on
 // Windows once it is closed) before the first byte is copied.

@@ -22,45 +22,64 @@ bool InputFile::Open(const std::string& path) {
   Close();
   file_ = FileHandle::OpenForReading(path);
   if (!file_.IsOpen()) return false;
-  size_ = file_.Size();
+  size_ = file_.OpenedSize() >= 0 ? file_.OpenedSize() : file_.Size();
   if (size_ < 0) {
     Close();
     return false;
   }
-  buffer_.resize(kFileBufferBytes);
   return true;
 }
 
 void InputFile::Close() {
   file_.Close();
-  next_ = end_ = 0;
+  next_ = filled_ = 0;
   size_ = -1;
   position_ = 0;
   failed_ = false;
+  end_ = EndSeen::kNotYet;
 }
 
 bool InputFile::Read(void* data, std::size_t count) {
   auto* out = static_cast<unsigned char*>(data);
   while (count > 0) {
-    if (next_ == end_) {
+    if (next_ == filled_) {
       if (failed_ || !file_.IsOpen()) return false;
-      if (count >= DirectBytes(buffer_.size())) {
+      if (count >= DirectBytes(kFileBufferBytes)) {
         // Large reads go straight into the caller's memory.
         failed_ = !file_.ReadAt(position_, out, count);
         if (!failed_) position_ += static_cast<std::int64_t>(count);
         return !failed_;
       }
-      // The buffer is filled up to the length the file had when opened.
-      const std::int64_t left = size_ - position_;
+      // The buffer is filled up to the length the file had when opened. The fill
+      // that reaches it asks for one byte more, which tells whether the file ends
+      // there.
+      const std::int64_t left = std::max<std::int64_t>(size_ - position_, 0);
+      const std::size_t wanted = static_cast<std::size_t>(
+          std::min<std::int64_t>(left + 1, static_cast<std::int64_t>(kFileBufferBytes)));
+      if (capacity_ < wanted) {
+        buffer_.reset(new unsigned char[wanted]);  // the bytes it held are handed out
+        capacity_ = wanted;
+      }
       const auto fill = static_cast<std::size_t>(
-          std::clamp<std::int64_t>(left, 0, static_cast<std::int64_t>(buffer_.size())));
-      next_ = end_ = 0;
-      failed_ = fill == 0 || !file_.ReadAt(position_, buffer_.data(), fill);
-      if (failed_) return false;
-      end_ = fill;
+          std::min<std::int64_t>(left, static_cast<std::int64_t>(kFileBufferBytes)));
+      next_ = filled_ = 0;
+      if (fill == 0) {
+        failed_ = true;
+        return false;
+      }
+      if (wanted > fill) {
+        const std::int64_t got = file_.ReadUpTo(position_, buffer_.get(), wanted, fill);
+        failed_ = got < static_cast<std::int64_t>(fill);
+        if (failed_) return false;
+        end_ = got > static_cast<std::int64_t>(fill) ? EndSeen::kBeyond : EndSeen::kAtSize;
+      } else {
+        failed_ = !file_.ReadAt(position_, buffer_.get(), fill);
+        if (failed_) return false;
+      }
+      filled_ = fill;
     }
-    const std::size_t take = std::min(count, end_ - next_);
-    std::memcpy(out, buffer_.data() + next_, take);
+    const std::size_t take = std::min(count, filled_ - next_);
+    std::memcpy(out, buffer_.get() + next_, take);
     next_ += take;
     out += take;
     count -= take;
@@ -78,11 +97,11 @@ bool InputFile::ReadInt32(std::int32_t& value) {
 
 bool InputFile::Skip(std::int64_t count) {
   if (count < 0 || failed_ || !file_.IsOpen()) return false;
-  const auto buffered = static_cast<std::int64_t>(end_ - next_);
+  const auto buffered = static_cast<std::int64_t>(filled_ - next_);
   if (count <= buffered) {
     next_ += static_cast<std::size_t>(count);
   } else {
-    next_ = end_ = 0;
+    next_ = filled_ = 0;
   }
   position_ += count;
   return true;
@@ -91,17 +110,35 @@ bool InputFile::Skip(std::int64_t count) {
 bool OutputFile::Create(const std::string& path, FileMode widestMode) {
   Discard();
   if (!file_.Begin(path, widestMode)) return false;
-  buffer_.resize(kFileBufferBytes);
   used_ = 0;
   position_ = 0;
   failed_ = false;
   return true;
 }
 
+bool OutputFile::CreateUnnamed(const std::string& folder) {
+  Discard();
+  if (!file_.BeginUnnamed(folder)) return false;
+  used_ = 0;
+  position_ = 0;
+  failed_ = false;
+  return true;
+}
+
+void OutputFile::MakeRoom(std::size_t bytes) {
+  if (bytes <= capacity_) return;
+  const std::size_t room = std::min(kFileBufferBytes, std::max({bytes, 2 * capacity_,
+                                                                std::size_t{4} << 10}));
+  std::unique_ptr<unsigned char[]> larger(new unsigned char[room]);
+  if (used_ > 0) std::memcpy(larger.get(), buffer_.get(), used_);
+  buffer_ = std::move(larger);
+  capacity_ = room;
+}
+
 bool OutputFile::Flush() {
   if (failed_ || !file_.File().IsOpen()) return false;
   const std::int64_t at = position_ - static_cast<std::int64_t>(used_);
-  if (used_ > 0 && !file_.File().WriteAt(at, buffer_.data(), used_)) failed_ = true;
+  if (used_ > 0 && !file_.File().WriteAt(at, buffer_.get(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
@@ -109,16 +146,18 @@ bool OutputFile::Flush() {
 bool OutputFile::Write(const void* data, std::size_t count) {
   if (failed_ || !file_.File().IsOpen()) return false;
   const auto* in = static_cast<const unsigned char*>(data);
-  if (used_ + count > buffer_.size() || count >= DirectBytes(buffer_.size())) {
+  const bool direct = count >= DirectBytes(kFileBufferBytes);
+  if (used_ + count > kFileBufferBytes || direct) {
     if (!Flush()) return false;
-    if (count >= DirectBytes(buffer_.size())) {
+    if (direct) {
       // Large writes go straight from the caller's memory.
       if (!file_.File().WriteAt(position_, in, count)) failed_ = true;
       position_ += static_cast<std::int64_t>(count);
       return !failed_;
     }
   }
-  std::memcpy(buffer_.data() + used_, in, count);
+  MakeRoom(used_ + count);
+  std::memcpy(buffer_.get() + used_, in, count);
   used_ += count;
   position_ += static_cast<std::int64_t>(count);
   return true;

@@ -12,8 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "container/platform_file.h"
 
@@ -51,8 +51,12 @@ class InputFile {
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const {
     return file_.ReadAt(offset, data, count);
   }
-  // False when the file holds more than the Size() it had when opened.
+  // False when the file holds more than the Size() it had when opened. Told by
+  // the buffer's last fill where that reached the end (a small file costs no
+  // further read), else by reading past the end.
   bool EndsAtSize() const {
+    if (end_ == EndSeen::kAtSize) return true;
+    if (end_ == EndSeen::kBeyond) return false;
     unsigned char byte = 0;
     return !file_.ReadAt(size_, &byte, 1);
   }
@@ -61,13 +65,20 @@ class InputFile {
   FileType Refused() const { return file_.Refused(); }
 
  private:
+  // What the last fill saw at the length the file had when opened.
+  enum class EndSeen { kNotYet, kAtSize, kBeyond };
+
   FileHandle file_;
-  std::vector<unsigned char> buffer_;
+  // Sized to what the file still holds, up to kFileBufferBytes, and never
+  // cleared: a small file costs no large buffer.
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t capacity_ = 0;
   std::size_t next_ = 0;
-  std::size_t end_ = 0;
+  std::size_t filled_ = 0;
   std::int64_t size_ = -1;
   std::int64_t position_ = 0;
   bool failed_ = false;
+  EndSeen end_ = EndSeen::kNotYet;
 };
 
 class OutputFile {
@@ -82,6 +93,10 @@ class OutputFile {
   // written (a read-only file) or is no regular file, or when no new file can be
   // made in its folder.
   bool Create(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  // A file in folder that never takes a name (ReplacementFile::BeginUnnamed):
+  // Commit only writes it out; File() reads it back until Discard.
+  bool CreateUnnamed(const std::string& folder);
+  const FileHandle& File() const { return file_.File(); }
   // True when a file stood at the path when Create looked.
   bool ReplacesFile() const { return file_.ReplacesFile(); }
 
@@ -114,8 +129,12 @@ class OutputFile {
   FileType Refused() const { return file_.Refused(); }
 
  private:
+  // Grows with the bytes written, up to kFileBufferBytes.
+  void MakeRoom(std::size_t bytes);
+
   ReplacementFile file_;
-  std::vector<unsigned char> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t capacity_ = 0;
   std::size_t used_ = 0;  // the bytes before position_ that the buffer holds
   std::int64_t position_ = 0;
   bool failed_ = false;

@@ -94,7 +94,7 @@ void BlockLoop::RunSlices(Stretch& stretch, std::vector<unsigned char>& in,
       stretch.Fail(2 * s);
       return;
     }
-    stretch.work->Transform(in.data(), count, out.data());
+    stretch.work->TransformAt(in.data(), count, out.data(), first);
     if (stretch.failure.load() < 2 * s) return;
     if (!stretch.output->WriteAt(
             stretch.outAt + static_cast<std::int64_t>(skipped * record.outBytes), out.data(),
@@ -183,7 +183,7 @@ BlockLoopResult BlockLoop::Run(InputFile& input, OutputFile& output, const Recor
       MakeRoom(in_, count * record.inBytes);
       MakeRoom(out_, count * record.outBytes);
       if (!input.Read(in_.data(), count * record.inBytes)) return BlockLoopResult::ReadFailed;
-      work.Transform(in_.data(), count, out_.data());
+      work.TransformAt(in_.data(), count, out_.data(), m);
       if (!output.Write(out_.data(), OutBytes(record, m, count))) {
         return BlockLoopResult::WriteFailed;
       }

@@ -34,6 +34,12 @@ class BlockWork {
   // count blocks in -> count blocks out. Runs on either thread, for different
   // blocks at once: it may touch nothing but its arguments and constants.
   virtual void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const = 0;
+  // The same for blocks first..first + count - 1 of the record (numbered from
+  // 1), for work that needs to know where its blocks lie; the loop calls this.
+  virtual void TransformAt(const unsigned char* in, std::size_t count, unsigned char* out,
+                           std::int32_t /*first*/) const {
+    Transform(in, count, out);
+  }
   // The window's turn at block number block, on the calling thread, in order:
   // before that block is read, or, in a shared record, once the slices taken
   // have reached it.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,11 +37,19 @@ std::string FolderPart(std::string_view path);
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension.
 std::string StoredNameProblem(std::string_view name);
 
-// True when both paths name one existing file: the same directory entry, a link
-// to the other, or links to one file. False when either is missing or cannot be
-// told. Told by the files' identities, through the system's own calls (on
-// Windows in its ANSI code page, as the files are opened).
-bool SameExistingFile(const std::string& a, const std::string& b);
+// An existing file, its identities taken once. IsAt is true when a path names
+// the same file: the same directory entry, a link to the other, or links to one
+// file; false when either is missing or cannot be told. Told by the files'
+// identities, through the system's own calls (on Windows in its ANSI code page,
+// as the files are opened).
+class ExistingFile {
+ public:
+  explicit ExistingFile(const std::string& path);
+  bool IsAt(const std::string& path) const;
+
+ private:
+  PathIdentities identities_;
+};
 
 // What SourceProblems looks at: the names alone (the window, which stops at a
 // source it cannot read, as it always has), or the files as well.
@@ -50,20 +59,21 @@ enum class SourceCheck { kNames, kNamesAndFiles };
 // written; empty when they may. Each record must unpack again, on Windows too,
 // under its own name beside the others, and the container must replace none of
 // them. names gives each source's name in the file system's form where it is not
-// the path's file name (empty: every name from its path). A source with an empty
-// path has no file yet (standard input): only its name is checked. In source
-// order, at most one per source:
-// - with kNamesAndFiles: kNotOpened (missing or unreadable, with the system's
-//   code), kNotRegularFile (detail what it is), kTooLarge;
+// the path's file name (empty: every name from its path), or, with nameKey, the
+// bytes it is stored as, and nameKey their key (FileNameKey of the name as it comes
+// back). A source with an empty path has no file yet (standard input): only its
+// name is checked. In source order, at most one per source:
+// - with kNamesAndFiles: kPathTooLong, kNotOpened (missing or unreadable, with
+//   the system's code), kNotRegularFile (detail what it is), kTooLarge;
 // - kNameNotStorable: a name that StoredNameProblem refuses, or (outside Windows)
 //   one that holds a backslash, which Windows would take as a separator;
 // - kNameTaken: a name that is one Windows file name with an earlier source's
 //   (FileNameKey, trailing dots and blanks dropped), detail that source;
 // - kContainerIsSource: a source that is the container's own file.
-std::vector<FileProblem> SourceProblems(const std::vector<std::string>& sources,
-                                        const std::string& containerPath,
-                                        const std::vector<std::string>& names = {},
-                                        SourceCheck check = SourceCheck::kNames);
+std::vector<FileProblem> SourceProblems(
+    const std::vector<std::string>& sources, const std::string& containerPath,
+    const std::vector<std::string>& names = {}, SourceCheck check = SourceCheck::kNames,
+    const std::function<std::string(std::string_view)>& nameKey = {});
 
 // Why a file was not opened for reading (FileHandle::OpenForReading): kNotRegularFile
 // with what stands there instead, or kNotOpened with the system's code.

@@ -110,6 +110,12 @@ class FileCipher {
   void DecryptBlocks(const unsigned char* in, std::size_t count, unsigned char* plain) const {
     codec_.DecodeBlocks(in, count, plain);
   }
+  // DecryptBlocks, and which blocks failed their check (BlockCodec::DecodeCheckedBlocks):
+  // how many, and the index of the first among the count.
+  codec_kernels::BlockFailures DecryptCheckedBlocks(const unsigned char* in, std::size_t count,
+                                                    unsigned char* plain) const {
+    return codec_.DecodeCheckedBlocks(in, count, plain);
+  }
   // Positions 1..L at which the decoded check block differs from the password.
   std::vector<int> CheckBlockDifferences(const CheckBlock& stored) const;
 

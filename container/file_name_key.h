@@ -14,9 +14,10 @@ namespace resicrypt {
 // - On Windows the name is in the ANSI code page; its key is its UTF-16 form in
 //   the system's invariant upper case, as the file system compares names.
 // - On Linux the name is UTF-8, and it is stored converted to a Windows code page
-//   that holds it exactly; its key folds the letters the Windows code pages hold
-//   (Latin-1, Latin Extended-A, Greek, Cyrillic), which is what the converted name
-//   keeps. Bytes that are no UTF-8 stay as they are.
+//   that holds it exactly; its key folds the letters of the Windows code pages as
+//   Windows folds them, which is what the converted name keeps. Bytes that are no
+//   UTF-8 stay as they are. Two spellings of one letter (composed, or a letter and
+//   a combining accent) are the caller's to make one before.
 std::string FileNameKey(std::string_view name);
 
 }  // namespace resicrypt

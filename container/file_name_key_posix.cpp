@@ -6,27 +6,34 @@ namespace resicrypt {
 
 namespace {
 
-// The upper case of a letter that some Windows code page holds; others unchanged.
+// The upper case that Windows gives (LCMapStringW, LOCALE_INVARIANT,
+// LCMAP_UPPERCASE) to each character of the code pages 874 and 1250 to 1258 that
+// has one, as runs: first, last, step between letters, upper case minus letter.
+// Not folded there, so not here: micro sign, final sigma, dotless i.
+struct CaseRun {
+  char32_t first, last;
+  int step, shift;
+};
+constexpr CaseRun kCaseRuns[] = {
+    {0x0061, 0x007A, 1, -32}, {0x00E0, 0x00F6, 1, -32}, {0x00F8, 0x00FE, 1, -32},
+    {0x00FF, 0x00FF, 1, 121}, {0x0101, 0x0107, 2, -1},  {0x010D, 0x0113, 2, -1},
+    {0x0117, 0x011B, 2, -1},  {0x011F, 0x011F, 1, -1},  {0x0123, 0x0123, 1, -1},
+    {0x012B, 0x012B, 1, -1},  {0x012F, 0x012F, 1, -1},  {0x0137, 0x0137, 1, -1},
+    {0x013A, 0x013E, 2, -1},  {0x0142, 0x0148, 2, -1},  {0x014D, 0x014D, 1, -1},
+    {0x0151, 0x015B, 2, -1},  {0x015F, 0x0165, 2, -1},  {0x016B, 0x016B, 1, -1},
+    {0x016F, 0x0173, 2, -1},  {0x017A, 0x017E, 2, -1},  {0x0192, 0x0192, 1, -1},
+    {0x01A1, 0x01A1, 1, -1},  {0x01B0, 0x01B0, 1, -1},  {0x03AC, 0x03AC, 1, -38},
+    {0x03AD, 0x03AF, 1, -37}, {0x03B1, 0x03C1, 1, -32}, {0x03C3, 0x03CB, 1, -32},
+    {0x03CC, 0x03CC, 1, -64}, {0x03CD, 0x03CE, 1, -63}, {0x0430, 0x044F, 1, -32},
+    {0x0451, 0x045C, 1, -80}, {0x045E, 0x045F, 1, -80}, {0x0491, 0x0491, 1, -1},
+};
+
 char32_t UpperLetter(char32_t c) {
-  if (c >= U'a' && c <= U'z') return c - 0x20;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;  // à..þ, not ÷
-  if (c == 0xFF) return 0x178;                               // ÿ
-  if (c == 0xB5) return 0x39C;                               // µ
-  if (c >= 0x100 && c <= 0x17F) {
-    // Latin Extended-A: pairs, the capital first, except where the order flips
-    // (Ĺ..ň, Ź..ž) and the letters without a pair (ı ĸ ŉ Ÿ ſ).
-    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x178) return c;
-    if (c == 0x17F) return U'S';
-    const bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    return oddCapitals ? ((c & 1) == 0 ? c - 1 : c) : (c & ~char32_t{1});
+  for (const CaseRun& run : kCaseRuns) {
+    if (c >= run.first && c <= run.last && (c - run.first) % static_cast<char32_t>(run.step) == 0) {
+      return static_cast<char32_t>(static_cast<int>(c) + run.shift);
+    }
   }
-  if (c >= 0x3B1 && c <= 0x3CB) return c == 0x3C2 ? 0x3A3 : c - 0x20;  // α..ϋ, final ς
-  if (c == 0x3AC) return 0x386;
-  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;  // έ ή ί
-  if (c == 0x3CC) return 0x38C;
-  if (c >= 0x3CD && c <= 0x3CE) return c - 0x3F;  // ύ ώ
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;  // а..я
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;  // ѐ..џ
   return c;
 }
 

@@ -49,6 +49,25 @@ bool FileHandle::ReadAt(std::int64_t offset, void* data, std::size_t count) cons
   return MoveAll(offset, static_cast<unsigned char*>(data), count, os::Read);
 }
 
+std::int64_t FileHandle::ReadUpTo(std::int64_t offset, void* data, std::size_t count,
+                                  std::size_t minimum) const {
+  auto* bytes = static_cast<unsigned char*>(data);
+  std::int64_t read = 0;
+  while (count > 0 && IsOpen()) {
+    const std::int64_t moved = os::Read(native_, offset + read, bytes, count);
+    if (moved < 0) {
+      Note(os::LastError());
+      return -1;
+    }
+    if (moved == 0) break;
+    bytes += moved;
+    count -= static_cast<std::size_t>(moved);
+    read += moved;
+    if (count > 0 && static_cast<std::size_t>(read) >= minimum) break;  // short: the end
+  }
+  return IsOpen() ? read : -1;
+}
+
 bool FileHandle::WriteAt(std::int64_t offset, const void* data, std::size_t count) const {
   return MoveAll(offset, static_cast<const unsigned char*>(data), count, os::Write);
 }
@@ -81,10 +100,24 @@ bool ReplacementFile::Begin(const std::string& path, FileMode widestMode) {
   error_ = 0;
   refused_ = FileType::kRegular;
   replaces_ = false;
+  scratch_ = false;
+  modeGiven_ = false;
   mode_ = widestMode;
   path_ = path;
   if (CheckTarget() && MakeFile()) return true;
   path_.clear();
+  return false;
+}
+
+bool ReplacementFile::BeginUnnamed(const std::string& folder) {
+  Abandon();
+  error_ = 0;
+  refused_ = FileType::kRegular;
+  replaces_ = false;
+  scratch_ = true;
+  path_.clear();
+  if (MakeUnnamedFile(folder)) return true;
+  scratch_ = false;
   return false;
 }
 

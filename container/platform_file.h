@@ -34,10 +34,12 @@ class FileHandle {
   FileHandle() = default;
   FileHandle(FileHandle&& other) noexcept
       : native_(std::exchange(other.native_, kClosed)),
+        openedSize_(other.openedSize_),
         error_(other.error_.load()),
         refused_(other.refused_) {}
   FileHandle& operator=(FileHandle&& other) noexcept {
     std::swap(native_, other.native_);
+    openedSize_ = other.openedSize_;
     error_.store(other.error_.load());
     refused_ = other.refused_;
     return *this;
@@ -47,11 +49,19 @@ class FileHandle {
   // An existing regular file, for reading only. When it is not opened, Error()
   // or Refused() tells why.
   static FileHandle OpenForReading(const std::string& path);
+  // The length the file had when OpenForReading opened it, as the call that told
+  // its type saw it; -1 for a handle opened otherwise.
+  std::int64_t OpenedSize() const { return openedSize_; }
 
   bool IsOpen() const { return native_ != kClosed; }
   // Exactly count bytes at offset; false on an error or an early end.
   bool ReadAt(std::int64_t offset, void* data, std::size_t count) const;
   bool WriteAt(std::int64_t offset, const void* data, std::size_t count) const;
+  // Up to count bytes at offset, fewer only where the file ends: the count read,
+  // -1 on an error. Once it holds at least minimum bytes, a read that brings
+  // fewer than asked is taken as the end, without a further read to confirm it.
+  std::int64_t ReadUpTo(std::int64_t offset, void* data, std::size_t count,
+                        std::size_t minimum) const;
   // The length of the file now; -1 when it cannot be told.
   std::int64_t Size() const;
   // The permission bits of the open file (on Windows 0600 or 0666, see FileMode).
@@ -87,6 +97,7 @@ class FileHandle {
   }
 
   std::intptr_t native_ = kClosed;
+  std::int64_t openedSize_ = -1;
   mutable std::atomic<int> error_{0};  // both threads of a record's blocks may fail
   FileType refused_ = FileType::kRegular;
 };
@@ -121,6 +132,12 @@ class ReplacementFile {
   // the file it replaces; widestMode bounds those of a new file (on Windows:
   // owner-only when widestMode gives nothing to group and others).
   bool Begin(const std::string& path, FileMode widestMode = kDefaultFileMode);
+  // Starts a file in folder that never takes a name: on Linux an unnamed file
+  // (O_TMPFILE; where the file system has none, a file removed as soon as it is
+  // made), on Windows an owner-only file deleted when it is closed, which the
+  // system does however the process ends. Place() keeps it open for reading back
+  // (File()); it goes with Abandon().
+  bool BeginUnnamed(const std::string& folder);
   const FileHandle& File() const { return file_; }
   // True when a file stood at the path when Begin looked.
   bool ReplacesFile() const { return replaces_; }
@@ -138,13 +155,16 @@ class ReplacementFile {
   // refused_ or error_ when the target may not be replaced); MakeFile opens file_.
   bool CheckTarget();
   bool MakeFile();
+  bool MakeUnnamedFile(const std::string& folder);
 
   FileHandle file_;
   std::string path_;
   std::string temporaryPath_;  // empty while the file has no name
   int pendingSlot_ = -1;       // where the signal handler finds temporaryPath_
   FileMode mode_ = kDefaultFileMode;
+  bool modeGiven_ = false;  // made with mode_ already (POSIX)
   bool replaces_ = false;
+  bool scratch_ = false;  // BeginUnnamed: never placed
   int error_ = 0;
   FileType refused_ = FileType::kRegular;
 };
@@ -155,6 +175,18 @@ class ReplacementFile {
 // goes with the process.
 [[noreturn]] void EndProcessLeavingNoFile(int status);
 #endif
+
+// Whether FileHandle::OpenForReading would open a file, where only the answer
+// counts (the sources checked before a pack): the file is opened and closed
+// again, fewer calls than a handle to read takes. refused and error say why not,
+// as Refused() and Error() of a handle do; size is its length when opened.
+struct ReadProbe {
+  bool readable = false;
+  FileType refused = FileType::kRegular;
+  int error = 0;
+  std::int64_t size = -1;
+};
+ReadProbe ProbeForReading(const std::string& path);
 
 // Identifies the file at a path, without following a final symbolic link: two
 // names are one file when their identities are equal. False when nothing is there.
@@ -168,6 +200,13 @@ struct FileIdentity {
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
 // The same for the file that opening the path reaches: a final link followed.
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity);
+// Both at once, with one look at a path that is no link: known[0] and ids[0] as
+// IdentifyFile gives them, known[1] and ids[1] as IdentifyLinkedFile does.
+struct PathIdentities {
+  FileIdentity ids[2];
+  bool known[2] = {false, false};
+};
+PathIdentities IdentifyPath(const std::string& path);
 
 // What stands at a path, told without opening it for reading or writing (a link
 // followed): kMissing when nothing is there, kRegular too when the type cannot
@@ -182,6 +221,28 @@ std::string FullPath(const std::string& path);
 
 // The system's words for an error code from Error().
 std::string SystemErrorText(int error);
+
+// A file or folder this process made under a name, that no signal may leave
+// behind: while this lives, the handler of every signal whose default ends the
+// process removes it (a folder once the files armed in it are gone), as long as
+// the name leads to what it led to when armed. SIGKILL aside. On Windows nothing:
+// files there go by delete-on-close.
+class RemovedOnSignal {
+ public:
+  explicit RemovedOnSignal(const std::string& path);
+  RemovedOnSignal(const RemovedOnSignal&) = delete;
+  RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+  ~RemovedOnSignal();
+
+ private:
+  int slot_ = -1;
+};
+
+// True when the byte begins a two-byte character of the names the narrow calls
+// take: a lead byte of the ANSI code page on Windows (932, 936, 949 and 950 have
+// them, and their trail byte may be a backslash or a letter); never elsewhere,
+// where names are UTF-8 and no ASCII byte lies inside a character.
+bool IsNameLeadByte(char c);
 
 // Tests only: with false, every replacement file is made under a name, as on a
 // file system without unnamed files.

@@ -62,12 +62,15 @@ PendingSlot pending[kPendingSlots];
 // Removes the armed temporaries that are still ours, then ends the process as
 // the signal would have.
 void RemovePendingAndEnd(int signal) {
-  for (PendingSlot& slot : pending) {
-    if (slot.state.load(std::memory_order_acquire) != 2) continue;
-    struct stat status {};
-    if (lstat(slot.path, &status) == 0 && status.st_dev == slot.device &&
-        status.st_ino == slot.inode) {
-      unlink(slot.path);
+  // Files first, then the folders they emptied.
+  for (const bool folders : {false, true}) {
+    for (PendingSlot& slot : pending) {
+      if (slot.state.load(std::memory_order_acquire) != 2) continue;
+      struct stat status {};
+      if (lstat(slot.path, &status) == 0 && status.st_dev == slot.device &&
+          status.st_ino == slot.inode && S_ISDIR(status.st_mode) == folders) {
+        folders ? rmdir(slot.path) : unlink(slot.path);
+      }
     }
   }
   struct sigaction standard {};
@@ -114,11 +117,15 @@ void InstallRemovalHandlers() {
 #endif
 }
 
-// Arms a slot for path, to be removed while it names the file open at fd.
+// Arms a slot for path, to be removed while it names the file open at fd (or,
+// for fd -1, what it names now).
 int Arm(const std::string& path, int fd) {
   InstallRemovalHandlers();
   struct stat status {};
-  if (path.size() >= sizeof pending[0].path || fstat(fd, &status) != 0) return -1;
+  if (path.size() >= sizeof pending[0].path ||
+      (fd >= 0 ? fstat(fd, &status) : lstat(path.c_str(), &status)) != 0) {
+    return -1;
+  }
   for (int k = 0; k < kPendingSlots; ++k) {
     int expected = 0;
     if (pending[k].state.compare_exchange_strong(expected, 1)) {
@@ -161,10 +168,16 @@ bool CanNameUnnamedFiles() {
   return can;
 }
 
-// Gives the open unnamed file a name; never replaces one (EEXIST).
+// Gives the open unnamed file a name; never replaces one (EEXIST). Linking the
+// descriptor itself needs a privilege most users lack: once refused, it is not
+// asked again.
 bool LinkAs(int fd, const std::string& name) {
-  if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno == EEXIST) return false;
+  static std::atomic<bool> byDescriptor{true};
+  if (byDescriptor.load(std::memory_order_relaxed)) {
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno == ENOENT) byDescriptor.store(false, std::memory_order_relaxed);
+  }
   char self[40];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   return linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -223,14 +236,41 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
     close(fd);
     return S_ISREG(status.st_mode) ? Failed(error) : Failed(0, TypeOf(status.st_mode));
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return FileHandle(fd);
+  // Back to blocking reads; opened read-only, it had no other status flag.
+  fcntl(fd, F_SETFL, 0);
+  FileHandle file(fd);
+  file.openedSize_ = static_cast<std::int64_t>(status.st_size);
+  return file;
+}
+
+// As OpenForReading, but the type and size come from the look before opening.
+ReadProbe ProbeForReading(const std::string& path) {
+  ReadProbe probe;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    probe.error = errno;
+    return probe;
+  }
+  probe.refused = TypeOf(status.st_mode);
+  if (probe.refused != FileType::kRegular) return probe;
+  const int fd = OpenRaw(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    probe.error = errno;
+    return probe;
+  }
+  close(fd);
+  probe.readable = true;
+  probe.size = static_cast<std::int64_t>(status.st_size);
+  return probe;
 }
 
 // The new file's permissions: those of the file it replaces, so that a file the
 // owner kept private stays so; for a new file, at most widestMode (for an
-// unpacked file the container's) within the umask's default. Set only when the
-// file is complete: until then it is the owner's alone.
+// unpacked file the container's) within the umask's default. A named file gets
+// them only when it is complete: until then it is the owner's alone. An unnamed
+// file is made with them, as the system gives them to any new file (the umask
+// applied, or a folder's default access list): nobody else can reach it until
+// it has a name, and it gets one only when it is complete.
 bool ReplacementFile::CheckTarget() {
   struct stat status {};
   if (lstat(path_.c_str(), &status) != 0) {
@@ -238,7 +278,7 @@ bool ReplacementFile::CheckTarget() {
       error_ = errno;
       return false;
     }
-    mode_ = static_cast<FileMode>(mode_ & 0666 & ~CurrentUmask());
+    mode_ = static_cast<FileMode>(mode_ & 0666);
     return true;
   }
   replaces_ = true;
@@ -262,13 +302,16 @@ bool ReplacementFile::CheckTarget() {
 bool ReplacementFile::MakeFile() {
   if (unnamedAllowed.load() && CanNameUnnamedFiles()) {
     const std::string folder = FolderPart(path_);
-    const int fd = OpenRaw(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR, 0600);
+    const mode_t mode = replaces_ ? 0600 : static_cast<mode_t>(mode_);
+    const int fd = OpenRaw(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR, mode);
     if (fd >= 0) {
       file_ = FileHandle(fd);
+      modeGiven_ = !replaces_;
       return true;
     }
     // Not on this file system: a named file instead.
   }
+  if (!replaces_) mode_ = static_cast<FileMode>(mode_ & ~CurrentUmask());
   for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
     const std::string candidate = os::TemporaryNameBeside(path_);
     const int fd = OpenRaw(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
@@ -284,14 +327,41 @@ bool ReplacementFile::MakeFile() {
   return false;
 }
 
+// The folder's own unnamed file; where the file system has none, a named one
+// that loses its name at once (an instant a SIGKILL could leave it, empty and
+// owner-only).
+bool ReplacementFile::MakeUnnamedFile(const std::string& folder) {
+  const std::string where = folder.empty() ? "." : folder;
+  if (unnamedAllowed.load()) {
+    const int fd = OpenRaw(where.c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (fd >= 0) {
+      file_ = FileHandle(fd);
+      return true;
+    }
+  }
+  for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
+    const std::string candidate = os::TemporaryNameBeside(where + "/x");
+    const int fd = OpenRaw(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      unlink(candidate.c_str());
+      file_ = FileHandle(fd);
+      return true;
+    }
+    error_ = errno;
+    if (errno != EEXIST) break;
+  }
+  return false;
+}
+
 // An unnamed file is linked under the target's name when none is there; linkat
 // never replaces a file, so otherwise it is linked under a fresh name that is
 // then renamed over the target, the one moment a name of it could be left (the
 // signal handler covers that name too).
 bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
+  if (scratch_) return true;
   const int fd = static_cast<int>(file_.native_);
-  bool ok = fchmod(fd, static_cast<mode_t>(mode_)) == 0;
+  bool ok = modeGiven_ || fchmod(fd, static_cast<mode_t>(mode_)) == 0;
   if (!ok) error_ = errno;
   bool linkedAsTarget = false;
   if (ok && temporaryPath_.empty()) {
@@ -336,6 +406,9 @@ void ReplacementFile::Abandon() {
   temporaryPath_.clear();
 }
 
+RemovedOnSignal::RemovedOnSignal(const std::string& path) : slot_(Arm(path, -1)) {}
+RemovedOnSignal::~RemovedOnSignal() { Disarm(slot_); }
+
 void AllowUnnamedFiles(bool allowed) { unnamedAllowed.store(allowed); }
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
@@ -346,6 +419,21 @@ bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
   return IdentifyBy(&::stat, path, identity);
 }
 
+PathIdentities IdentifyPath(const std::string& path) {
+  PathIdentities found;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return found;
+  found.known[0] = true;
+  found.ids[0] = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+  if (S_ISLNK(status.st_mode)) {
+    found.known[1] = IdentifyLinkedFile(path, found.ids[1]);
+  } else {
+    found.known[1] = true;
+    found.ids[1] = found.ids[0];
+  }
+  return found;
+}
+
 FileType FileTypeAt(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) == 0) return TypeOf(status.st_mode);
@@ -354,6 +442,8 @@ FileType FileTypeAt(const std::string& path) {
 
 // No drive has a folder of its own here: a relative path is the process's.
 std::string FullPath(const std::string& path) { return path; }
+
+bool IsNameLeadByte(char /*c*/) { return false; }
 
 std::string SystemErrorText(int error) { return std::generic_category().message(error); }
 

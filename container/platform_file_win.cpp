@@ -269,11 +269,23 @@ FileHandle FileHandle::OpenForReading(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return Failed(0, FileType::kFolder);
   }
-  const HANDLE handle = Open(path, GENERIC_READ, kShare, OPEN_EXISTING);
+  // A file that goes when its last handle closes (a held standard input) can be
+  // opened only by those who let it go.
+  const HANDLE handle = Open(path, GENERIC_READ, kShare | FILE_SHARE_DELETE, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE) return Failed(static_cast<int>(GetLastError()));
   FileHandle file(reinterpret_cast<std::intptr_t>(handle));
   const FileType type = TypeOfHandle(handle);
   return type == FileType::kRegular ? std::move(file) : Failed(0, type);
+}
+
+ReadProbe ProbeForReading(const std::string& path) {
+  const FileHandle file = FileHandle::OpenForReading(path);
+  ReadProbe probe;
+  probe.readable = file.IsOpen();
+  probe.refused = file.Refused();
+  probe.error = file.Error();
+  probe.size = file.IsOpen() ? file.Size() : -1;
+  return probe;
 }
 
 // The new file is owner-only when the file it replaces is, or for a new file
@@ -338,8 +350,32 @@ bool ReplacementFile::MakeFile() {
   return false;
 }
 
+// Deleted on close from the start, opened for nobody else, owner-only.
+bool ReplacementFile::MakeUnnamedFile(const std::string& folder) {
+  OwnerOnlySecurity ownerOnly;
+  SECURITY_ATTRIBUTES* security = ownerOnly.Attributes();
+  if (security == nullptr) {
+    error_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  for (int attempt = 0; attempt < os::kNameAttempts; ++attempt) {
+    const std::string candidate = os::TemporaryNameBeside(folder + "x");
+    const HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, security);
+    if (handle != INVALID_HANDLE_VALUE) {
+      error_ = 0;
+      file_ = FileHandle(reinterpret_cast<std::intptr_t>(handle));
+      return true;
+    }
+    error_ = static_cast<int>(GetLastError());
+    if (error_ != ERROR_FILE_EXISTS && error_ != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
 bool ReplacementFile::Place() {
   if (!file_.IsOpen()) return false;
+  if (scratch_) return true;
   const PlacingScope scope;
   // Still marked, the file goes at the close, and its name may be another's then.
   const bool unmarked = MarkForDeletion(Raw(file_.native_), false);
@@ -370,12 +406,36 @@ void EndProcessLeavingNoFile(int status) {
 // Every file has a name here; it is marked for deletion instead.
 void AllowUnnamedFiles(bool) {}
 
+RemovedOnSignal::RemovedOnSignal(const std::string&) {}
+RemovedOnSignal::~RemovedOnSignal() = default;
+
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
   return IdentifyOpened(OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT), identity);
 }
 
 bool IdentifyLinkedFile(const std::string& path, FileIdentity& identity) {
   return IdentifyOpened(OpenAttributes(path, 0), identity);
+}
+
+// A name that is no reparse point (a link or a junction) leads to itself.
+PathIdentities IdentifyPath(const std::string& path) {
+  PathIdentities found;
+  const HANDLE handle = OpenAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return found;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return found;
+  found.known[0] = true;
+  found.ids[0] = {info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    found.known[1] = IdentifyLinkedFile(path, found.ids[1]);
+  } else {
+    found.known[1] = true;
+    found.ids[1] = found.ids[0];
+  }
+  return found;
 }
 
 // Through the ANSI calls, in the system's code page, as the files are opened.
@@ -403,6 +463,8 @@ std::string FullPath(const std::string& path) {
   full.resize(length);
   return full;
 }
+
+bool IsNameLeadByte(char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != 0; }
 
 std::string SystemErrorText(int error) {
   char text[512] = {};

@@ -1,8 +1,11 @@
 #include "container/unpack.h"
 
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "container/binary_file.h"
 #include "container/block_loop.h"
@@ -39,11 +42,90 @@ const char* ReadRecordHead(InputFile& container, std::int64_t T, FileRecord& rec
   return nullptr;
 }
 
-}  // namespace
+// A record's blocks decrypted and checked: the failed blocks are counted, and the
+// first of them kept, from either thread of the block loop.
+class CheckedDecryptWork final : public BlockWork {
+ public:
+  CheckedDecryptWork(const FileCipher& cipher, UnpackEvents& events)
+      : cipher_(cipher), events_(events) {}
+  void Transform(const unsigned char* in, std::size_t count, unsigned char* out) const override {
+    TransformAt(in, count, out, 1);
+  }
+  void TransformAt(const unsigned char* in, std::size_t count, unsigned char* out,
+                   std::int32_t first) const override {
+    const codec_kernels::BlockFailures failures = cipher_.DecryptCheckedBlocks(in, count, out);
+    if (failures.count == 0) return;
+    failed_ += static_cast<std::int64_t>(failures.count);
+    const std::int64_t at = first + static_cast<std::int64_t>(failures.first);
+    std::int64_t seen = firstFailed_.load();
+    while (at < seen && !firstFailed_.compare_exchange_weak(seen, at)) {
+    }
+  }
+  void Due(std::int32_t block) override { events_.BlockDue(block); }
+  std::int64_t Failed() const { return failed_.load(); }
+  std::int64_t FirstFailed() const { return firstFailed_.load(); }  // block number, from 1
 
-UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
-                              const std::string& containerPath, const std::string& targetFolder,
-                              UnpackEvents& events, const FileWorkOptions& options) {
+ private:
+  const FileCipher& cipher_;
+  UnpackEvents& events_;
+  mutable std::atomic<std::int64_t> failed_{0};
+  mutable std::atomic<std::int64_t> firstFailed_{std::numeric_limits<std::int64_t>::max()};
+};
+
+// The blocks of a record checked without writing them: read from the container
+// a chunk at a time, with the window's turns as the block loop gives them.
+bool CheckBlocks(InputFile& container, const RecordBlocks& record, CheckedDecryptWork& work,
+                 const FileWorkOptions& options) {
+  const std::int32_t step = ServiceStep(record.total);
+  const std::size_t chunkBlocks = std::max<std::size_t>(1, options.chunkBytes / record.inBytes);
+  std::vector<unsigned char> in;
+  std::vector<unsigned char> out;
+  for (std::int32_t m = 1; m <= record.total;) {
+    const std::size_t count =
+        std::min(chunkBlocks, static_cast<std::size_t>(record.total - m + 1));
+    for (std::int32_t due = (m + step - 1) / step * step;
+         due < m + static_cast<std::int32_t>(count); due += step) {
+      work.Due(due);
+    }
+    in.resize(count * record.inBytes);
+    out.resize(count * record.outBytes);
+    if (!container.Read(in.data(), in.size())) return false;
+    work.TransformAt(in.data(), count, out.data(), m);
+    m += static_cast<std::int32_t>(count);
+  }
+  return true;
+}
+
+// The decrypted bytes of a damaged record, read again from where its blocks
+// start, into a new file at path. False when it could not be made or written
+// (nothing of it is left then).
+bool WriteDamagedCopy(const InputFile& container, std::int64_t blocksAt,
+                      const RecordBlocks& record, const FileCipher& cipher,
+                      const std::string& path, FileMode mode) {
+  OutputFile copy;
+  if (!copy.Create(path, mode)) return false;
+  std::vector<unsigned char> in(record.inBytes * 1024);
+  std::vector<unsigned char> out(record.outBytes * 1024);
+  for (std::int32_t m = 1; m <= record.total;) {
+    const std::size_t count = std::min<std::size_t>(1024, static_cast<std::size_t>(record.total - m + 1));
+    const bool last = m + static_cast<std::int32_t>(count) - 1 == record.total;
+    if (!container.ReadAt(blocksAt + static_cast<std::int64_t>(m - 1) * static_cast<std::int64_t>(record.inBytes),
+                          in.data(), count * record.inBytes)) {
+      return false;
+    }
+    cipher.DecryptBlocks(in.data(), count, out.data());
+    if (!copy.Write(out.data(), count * record.outBytes - (last ? record.lastShortBy : 0))) {
+      return false;
+    }
+    m += static_cast<std::int32_t>(count);
+  }
+  return copy.Commit();
+}
+
+UnpackOutcome ReadContainer(CipherWorkspace& workspace, const FilePassword& password,
+                            const std::string& containerPath, const std::string& targetFolder,
+                            UnpackEvents& events, const FileWorkOptions& options,
+                            bool writeFiles) {
   UnpackOutcome outcome;
   FileCipher cipher(workspace, password);
   const int L = cipher.BlockLength();
@@ -107,6 +189,7 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
   // includes names in other letter cases; on Linux names are the same file only
   // when their bytes are (unless a folder folds case, which this sees as well).
   std::set<FileIdentity> unpackedFiles;
+  const ExistingFile containerFile(containerPath);
   for (std::int32_t k = 0; k < fileCount; ++k) {
     events.RecordStarting(k, fileCount);
     const std::int32_t i = k + 1;
@@ -131,6 +214,26 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     if (recordBlockBytes > T - container.Position()) {
       return stop("blocks run past the end of the container");
     }
+    const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
+    const auto damagedRecord = [&](const CheckedDecryptWork& work, std::string keptPath) {
+      ++outcome.damaged;
+      events.RecordDamaged({i, name, work.Failed(),
+                            (work.FirstFailed() - 1) * static_cast<std::int64_t>(L),
+                            std::move(keptPath)});
+    };
+    if (!writeFiles) {
+      events.BlocksStarting(B);
+      CheckedDecryptWork work(cipher, events);
+      const bool read = CheckBlocks(container, blocks, work, options);
+      events.BlocksDone();
+      if (!read) return stop("container could not be read");
+      if (work.Failed() > 0) {
+        damagedRecord(work, {});
+      } else {
+        events.RecordWhole(UnpackedRecord{record, B, L, N, C, T, {}});
+      }
+      continue;
+    }
 
     // Only plain names, and only inside the target folder.
     std::string problem;
@@ -142,18 +245,19 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       continue;
     }
     if (problem.empty()) problem = StoredNameProblem(outputName);
+    OutputFile* const instead = problem.empty() ? events.OutputInstead() : nullptr;
     const std::string outputPath = targetFolder + outputName;
     if (problem.empty() && outputPath.size() > kMaxPathBytes) {
       problem = "output path longer than 255 bytes";
     }
+    FileIdentity existing;
+    const bool standing =
+        problem.empty() && instead == nullptr && IdentifyFile(outputPath, existing);
     // Replacing the container while it is read would lose the records after this
     // one if anything stopped the unpacking later.
-    if (problem.empty() && SameExistingFile(outputPath, containerPath)) {
+    if (standing && containerFile.IsAt(outputPath)) {
       problem = "name of the container itself";
-    }
-    FileIdentity existing;
-    const bool standing = problem.empty() && IdentifyFile(outputPath, existing);
-    if (standing && unpackedFiles.count(existing) != 0) {
+    } else if (standing && unpackedFiles.count(existing) != 0) {
       problem = "a file of this name was unpacked before";
     }
     if (!problem.empty() || (passwordDoubted && standing)) {
@@ -165,14 +269,15 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
       continue;
     }
 
-    OutputFile output;
+    OutputFile ownOutput;
+    OutputFile& output = instead != nullptr ? *instead : ownOutput;
     const auto givenUp = [&](FileProblemKind kind, int error, const std::string& detail = {}) {
       output.Discard();
       outcome.result = UnpackResult::OutputStopped;
       outcome.problems = {{kind, i, name, detail, error}};
       return outcome;
     };
-    if (!output.Create(outputPath, containerMode)) {
+    if (instead == nullptr && !output.Create(outputPath, containerMode)) {
       const FileType inTheWay = output.Refused();
       return givenUp(FileProblemKind::kOutputNotMade, output.SystemError(),
                      inTheWay != FileType::kRegular ? FileTypeWords(inTheWay) : "");
@@ -181,8 +286,8 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
 
     // N - 1 residue bytes in, the L bytes of block positions 1..L out. All L of a
     // full block are written, the first r of the final block B; padding stays out.
-    CipherBlockWork work(cipher, &FileCipher::DecryptBlocks, events);
-    const RecordBlocks blocks{B, blockBytes, plainBytes, static_cast<std::size_t>(L - r)};
+    CheckedDecryptWork work(cipher, events);
+    const std::int64_t blocksAt = container.Position();
     const BlockLoopResult ran = loop.Run(container, output, blocks, work);
     events.BlocksDone();
     if (ran == BlockLoopResult::ReadFailed) {
@@ -190,6 +295,19 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
     }
     if (ran == BlockLoopResult::WriteFailed) {
       return givenUp(FileProblemKind::kOutputNotWritten, output.SystemError());
+    }
+    // A damaged record never replaces a file; where none stands, its bytes go
+    // under a name that says what they are.
+    if (work.Failed() > 0) {
+      output.Discard();
+      const std::string keptPath = outputPath + kDamagedSuffix;
+      // A record for the caller's own output (OutputInstead) leaves nothing behind.
+      const bool keep = instead == nullptr && !IdentifyFile(outputPath, existing) &&
+                        keptPath.size() <= kMaxPathBytes &&
+                        !IdentifyFile(keptPath, existing) &&
+                        WriteDamagedCopy(container, blocksAt, blocks, cipher, keptPath, containerMode);
+      damagedRecord(work, keep ? keptPath : std::string());
+      continue;
     }
     // A file that came while the record was unpacked is kept as well.
     if (passwordDoubted && IdentifyFile(outputPath, existing)) {
@@ -212,6 +330,20 @@ UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& pa
                          std::to_string(T - container.Position())}};
   }
   return outcome;
+}
+
+}  // namespace
+
+UnpackOutcome UnpackContainer(CipherWorkspace& workspace, const FilePassword& password,
+                              const std::string& containerPath, const std::string& targetFolder,
+                              UnpackEvents& events, const FileWorkOptions& options) {
+  return ReadContainer(workspace, password, containerPath, targetFolder, events, options, true);
+}
+
+UnpackOutcome TestContainer(CipherWorkspace& workspace, const FilePassword& password,
+                            const std::string& containerPath, UnpackEvents& events,
+                            const FileWorkOptions& options) {
+  return ReadContainer(workspace, password, containerPath, {}, events, options, false);
 }
 
 namespace {
@@ -251,7 +383,12 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
     result.systemError = probe.SystemError();
     return result;
   }
+  result.header = CheckContainerHeader(probe);
   probe.Close();
+  if (result.header != ContainerHeader::kFits) {
+    result.result = ListResult::NotContainer;
+    return result;
+  }
   const int first = blockLength > 0 ? blockLength : kMinFilePasswordLength;
   const int last = blockLength > 0 ? blockLength : kMaxFilePasswordLength;
   bool found = false;

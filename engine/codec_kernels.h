@@ -75,9 +75,12 @@ struct EncodeLanes {
 //   2^16 M / 256^F, the fraction bytes 2..F-1 are all 0 ("doubtful");
 // - output columns 0..P-1: the digits of C(i) mod 256^P, and for q' (its two
 //   bytes in slots R and R + 1) those of -M and -256 M mod 256^P. The carries
-//   give V' - (q' - q) M mod 256^P. P >= L and F are chosen so that 2^16 M / 256^F <= 2^(8P-1):
-//   a doubtful lane whose top bit (bit 8P - 1) is set had q' = q + 1 and is
-//   decoded again by the portable code; every other lane is exact.
+//   give V' - (q' - q) M mod 256^P. F = 2 bytes hold the rounding (below 255 R
+//   + 2 < 2^16), so q' is q or q + 1, and every lane counts as doubtful; P >= L
+//   covers every bit of 2 M, so bit 8P - 1 is set exactly when q' = q + 1 (V' -
+//   M is negative): such a lane is decoded again by the portable code. Every
+//   other lane holds all of V', and its columns from L up are 0 exactly when
+//   V' < 256^L (the block's check).
 // Each column sums at most 40 products below 2^15 in magnitude: below 2^21.
 // The low L bytes of the 16 blocks are packed four to a lane and permuted into
 // place, 64 output bytes at a time.
@@ -94,6 +97,9 @@ constexpr int kMaxWideFraction = 6;                // F of the 15-bit decoders
 constexpr int kMaxWideColumns = 22;                // its P: (39 * 8 + 30) / 15
 struct DecodeLanes {
   int quads = 0;          // ceil(R / 4)
+  // The check of a block: byte b of residueLimit[j] is m(4j + b) - 1 (255 past
+  // R), so that a residue byte above it is one at or above its modulus.
+  std::uint32_t residueLimit[kMaxQuads] = {};
   int fractionBytes = 0;  // F
   int columns = 0;        // P
   std::int32_t bias = 0;  // added to fraction column 0: ceil(255 R / 2)
@@ -129,6 +135,9 @@ struct DecodeLanes {
   unsigned char smallFetch[kMaxSmallResidues][2][64] = {};
   // Output byte x of the step: byte x mod L of block x div L, from the two vectors.
   unsigned char smallStore[64] = {};
+  // Byte x of a step's residues (16 R of them): m(x mod R) - 1, 255 past them.
+  unsigned char smallLimit[128] = {};
+  double smallBound = 0;                             // 256^L
 
   // The AVX2 and SSE2 decoders (fast_codec_wide.h): the same sum in digits of
   // 15 bits (base B = 2^15), which fill pmaddwd's 16-bit factors (neither has
@@ -143,12 +152,17 @@ struct DecodeLanes {
   //   which takes one 16-bit slot (slot R) as it is below 2^14. With
   //   15 (P + F) >= bits(M) + 16 a doubtful lane whose bit 15 P - 1 is set had
   //   q' = q + 1 and is redone; every other lane is exact. 15 P >= 8 L.
+  //   Here F = 1 (the rounding is below 2^15) and 15 P covers every bit of 2 M:
+  //   every lane is doubtful, bit 15 P - 1 is set exactly when q' = q + 1, and
+  //   the other lanes hold all of V', whose bits from 8 L up (wideValueMask of
+  //   each column) are 0 exactly when V' < 256^L.
   // A column sums at most 40 products below 2^22 and q' times a digit, below
   // 2^28, in magnitude.
   int wideFraction = 0;  // F
   int wideColumns = 0;   // P
   std::uint32_t wideFractionWeight[kMaxWideFraction + 1][kMaxQuads][2] = {};
   std::uint32_t wideColumnWeight[kMaxWideColumns][kMaxQuads + 1][2] = {};
+  std::uint32_t wideValueMask[kMaxWideColumns] = {};
 };
 
 // Encoding with AVX2: 8 lanes of 32 bits per vector, lane j of vector s for
@@ -194,18 +208,39 @@ struct EncodePairLanes {
   float halfInverse[kMaxPairVectors][kPairLanes] = {};
 };
 
-// Redoes one block with the portable code: context is the codec.
-using DecodeOneBlock = void (*)(const void* context, const unsigned char* residues,
-                                unsigned char* block);
-// Redoes block b of a step (R residue bytes from in, L block bytes to out) for
-// every bit b set in blocks.
-inline void RedoBlocks(unsigned blocks, const unsigned char* in, int R, unsigned char* out, int L,
-                       DecodeOneBlock redo, const void* context) {
-  for (std::size_t b = 0; blocks != 0; ++b, blocks >>= 1) {
-    if ((blocks & 1) != 0) {
-      redo(context, in + b * static_cast<std::size_t>(R), out + b * static_cast<std::size_t>(L));
+// The blocks of one decoding call that failed their check (a residue at or above
+// its modulus, or a rebuilt value at or above 256^L): how many, and the index
+// within the call of the first.
+struct BlockFailures {
+  static constexpr std::size_t kNone = ~std::size_t{0};
+  std::size_t count = 0;
+  std::size_t first = kNone;
+  // The blocks base + b for every bit b set in failed.
+  void Add(unsigned failed, std::size_t base) {
+    for (std::size_t b = base; failed != 0; ++b, failed >>= 1) {  // rare: damage only
+      if ((failed & 1) == 0) continue;
+      if (first == kNone) first = b;
+      ++count;
     }
   }
+};
+
+// Redoes one block with the portable code: context is the codec. True when the
+// block passes its check.
+using DecodeOneBlock = bool (*)(const void* context, const unsigned char* residues,
+                                unsigned char* block);
+// Redoes block b of a step (R residue bytes from in, L block bytes to out) for
+// every bit b set in blocks; the result has the bits of those that failed.
+inline unsigned RedoBlocks(unsigned blocks, const unsigned char* in, int R, unsigned char* out,
+                           int L, DecodeOneBlock redo, const void* context) {
+  unsigned failed = 0;
+  for (unsigned b = 0; blocks != 0; ++b, blocks >>= 1) {
+    if ((blocks & 1) != 0 && !redo(context, in + b * static_cast<std::size_t>(R),
+                                   out + b * static_cast<std::size_t>(L))) {
+      failed |= 1u << b;
+    }
+  }
+  return failed;
 }
 
 // Whether the processor (and the system, which must save the registers) runs
@@ -221,20 +256,20 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 // count cipher blocks of R bytes -> count blocks of L bytes, as the portable loop.
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                        const void* context);
+                        const void* context, BlockFailures& failures);
 
 // The AVX2 kernels, with the same contracts.
 void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned char* blocks,
                       std::size_t count, unsigned char* residues);
 void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                      const void* context);
+                      const void* context, BlockFailures& failures);
 
 // The portable level's decoder where RESICRYPT_SSE2_KERNELS is 1: the AVX2
 // decoder's sums on 4 lanes of SSE2, with the same contract.
 void DecodeBlocksSse2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                      const void* context);
+                      const void* context, BlockFailures& failures);
 
 }  // namespace codec_kernels
 }  // namespace resicrypt

@@ -545,7 +545,8 @@ void BlockCodec::EncodeRun(const unsigned char* blocks, std::size_t count,
 // whether every V' lay below the product of all but the last topDigits moduli.
 template <int G>
 bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out,
-                           int outBytes, int topDigits) const {
+                           int outBytes, int topDigits,
+                           codec_kernels::BlockFailures* failures) const {
   constexpr int K = (kGroupSize * G + 3) / 4;  // limbs above those of M stay 0
   const int R = residueCount_;
   const std::uint32_t* bound = prefixProductLimbs_[R - topDigits];
@@ -597,6 +598,14 @@ bool BlockCodec::DecodeRun(const unsigned char* residues, std::size_t count, uns
     }
 
     StoreBytes(limbs, outBytes, out);
+    if (failures != nullptr) {
+      // The block's check: every residue below its modulus, V' below 256^L.
+      std::uint32_t above = 0;
+      for (int k = 0; k < R; ++k) above |= residues[k] >= modulus_[k] ? 1u : 0u;
+      const int L = blockLength_;
+      for (int k = L / 4; k < K; ++k) above |= 4 * k >= L ? limbs[k] : limbs[k] >> (8 * (L - 4 * k));
+      if (above != 0) failures->Add(1, b);
+    }
     if (topDigits > 0) {
       bool below = false;  // equal is not below
       for (int k = K - 1; k >= 0; --k) {
@@ -620,16 +629,22 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   lanes.quads = (R + 3) / 4;
   lanes.bias = (255 * R + 1) / 2;
 
-  // F and P: 2^16 M / 256^F <= 2^(8P - 1), that is bits(M) + 17 <= 8 (P + F).
+  // F = 2 and P: 8 P >= bits(M) + 1, so that every bit of V' and the sign of
+  // V' - M are in the columns (codec_kernels.h).
   int bits = 32 * limbCount;
   while (bits > 0 && ((productLimbs_[(bits - 1) / 32] >> ((bits - 1) % 32)) & 1) == 0) --bits;
-  const int need = (bits + 17 + 7) / 8;
-  int F = need - L;
-  F = F < 2 ? 2 : (F > kMaxFractionBytes ? kMaxFractionBytes : F);
-  const int P = need - F > L ? need - F : L;
+  const int F = 2;
+  const int P = (bits + 1 + 7) / 8 > L ? (bits + 1 + 7) / 8 : L;
   assert(P <= kMaxColumns);
   lanes.fractionBytes = F;
   lanes.columns = P;
+  for (int j = 0; j < kMaxQuads; ++j) {
+    for (int b = 0; b < 4; ++b) {
+      const int i = 4 * j + b;
+      const std::uint32_t limit = i < R ? modulus_[i] - 1 : 255;
+      lanes.residueLimit[j] |= limit << (8 * b);
+    }
+  }
 
   // Fetch windows: lanes t of a group read bytes (t - first) R + b < 128 of theirs.
   const int perGroup = 124 / R + 1 < kLanes ? 124 / R + 1 : kLanes;
@@ -651,6 +666,10 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   lanes.smallProduct = R <= kMaxSmallResidues && L <= kMaxSmallBlock && bits <= 44 &&
                        255.0 * R * productValue < 4503599627370496.0;  // 2^52
   if (lanes.smallProduct) {
+    lanes.smallBound = static_cast<double>(std::uint64_t{1} << (8 * L));
+    for (int x = 0; x < 128; ++x) {
+      lanes.smallLimit[x] = static_cast<unsigned char>(x < kLanes * R ? modulus_[x % R] - 1 : 255);
+    }
     lanes.product = productValue;
     lanes.productInverse = 1.0 / productValue;
     for (int h = 0; h < 2; ++h) {
@@ -692,15 +711,19 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   PutSignedDigits(bytes, P, R % 4, &lanes.columnWeight[0][R / 4], kMaxQuads + 1);
   PutSignedDigits(bytes, P - 1, (R + 1) % 4, &lanes.columnWeight[1][(R + 1) / 4], kMaxQuads + 1);
 
-  // The 15-bit decoders' F and P: 15 (P + F) >= bits(M) + 16, 15 P >= 8 L.
+  // The 15-bit decoders' F = 1 and P: 15 P >= bits(M) + 1 and 15 P >= 8 L.
   const int wideOut = (8 * L + kWideBits - 1) / kWideBits;
-  const int wideNeed = (bits + 16 + kWideBits - 1) / kWideBits;
-  int wideF = wideNeed - wideOut;
-  wideF = wideF < 1 ? 1 : (wideF > kMaxWideFraction ? kMaxWideFraction : wideF);
-  const int wideP = wideNeed - wideF > wideOut ? wideNeed - wideF : wideOut;
+  const int wideAll = (bits + 1 + kWideBits - 1) / kWideBits;
+  const int wideF = 1;
+  const int wideP = wideAll > wideOut ? wideAll : wideOut;
   assert(wideP <= kMaxWideColumns);
   lanes.wideFraction = wideF;
   lanes.wideColumns = wideP;
+  for (int p = 0; p < wideP; ++p) {
+    const int below = 8 * L - kWideBits * p;  // bits of digit p below 256^L
+    lanes.wideValueMask[p] =
+        below >= kWideBits ? 0u : (below <= 0 ? 0x7FFFu : 0x7FFFu & ~((1u << below) - 1));
+  }
   std::int64_t digits[kMaxWideColumns];
   for (int i = 0; i < R; ++i) {
     const std::uint32_t m = modulus_[i];
@@ -744,9 +767,11 @@ void BlockCodec::FillDecodeLanes(int limbCount) {
   }
 }
 
-void BlockCodec::DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block) {
+bool BlockCodec::DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block) {
   const auto* self = static_cast<const BlockCodec*>(codec);
-  (self->*(self->decodeRun_))(residues, 1, block, self->blockLength_, 0);
+  codec_kernels::BlockFailures failures;
+  (self->*(self->decodeRun_))(residues, 1, block, self->blockLength_, 0, &failures);
+  return failures.count == 0;
 }
 
 void BlockCodec::Encode(const unsigned char* block, unsigned char* residues) const {
@@ -772,39 +797,54 @@ void BlockCodec::EncodeBlocks(const unsigned char* blocks, std::size_t count,
 
 void BlockCodec::Decode(const unsigned char* residues, unsigned char* block) const {
   assert(usable_);
-  (this->*decodeRun_)(residues, 1, block, blockLength_, 0);
+  (this->*decodeRun_)(residues, 1, block, blockLength_, 0, nullptr);
 }
 
-void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
-                              unsigned char* blocks) const {
+void BlockCodec::DecodeBlocksWith(const unsigned char* residues, std::size_t count,
+                                  unsigned char* blocks,
+                                  codec_kernels::BlockFailures& failures) const {
   assert(usable_);
   if (kernel_ == CodecKernel::kAvx512) {
     codec_kernels::DecodeBlocksAvx512(decodeLanes_, blockLength_, residueCount_, residues, count,
-                                      blocks, &BlockCodec::DecodeOne, this);
+                                      blocks, &BlockCodec::DecodeOne, this, failures);
     return;
   }
   if (kernel_ == CodecKernel::kAvx2) {
     codec_kernels::DecodeBlocksAvx2(decodeLanes_, blockLength_, residueCount_, residues, count,
-                                    blocks, &BlockCodec::DecodeOne, this);
+                                    blocks, &BlockCodec::DecodeOne, this, failures);
     return;
   }
 #if RESICRYPT_SSE2_KERNELS
   codec_kernels::DecodeBlocksSse2(decodeLanes_, blockLength_, residueCount_, residues, count,
-                                  blocks, &BlockCodec::DecodeOne, this);
+                                  blocks, &BlockCodec::DecodeOne, this, failures);
 #else
-  (this->*decodeRun_)(residues, count, blocks, blockLength_, 0);
+  (this->*decodeRun_)(residues, count, blocks, blockLength_, 0, &failures);
 #endif
+}
+
+void BlockCodec::DecodeBlocks(const unsigned char* residues, std::size_t count,
+                              unsigned char* blocks) const {
+  codec_kernels::BlockFailures unread;
+  DecodeBlocksWith(residues, count, blocks, unread);
+}
+
+codec_kernels::BlockFailures BlockCodec::DecodeCheckedBlocks(const unsigned char* residues,
+                                                             std::size_t count,
+                                                             unsigned char* blocks) const {
+  codec_kernels::BlockFailures failures;
+  DecodeBlocksWith(residues, count, blocks, failures);
+  return failures;
 }
 
 void BlockCodec::DecodeValue(const unsigned char* residues, unsigned char* digits) const {
   assert(usable_);
-  (this->*decodeRun_)(residues, 1, digits, residueCount_, 0);
+  (this->*decodeRun_)(residues, 1, digits, residueCount_, 0, nullptr);
 }
 
 bool BlockCodec::DecodeAndTestTopDigits(const unsigned char* residues, int topDigits,
                                         unsigned char* block) const {
   assert(usable_ && topDigits >= 0 && topDigits <= residueCount_);
-  return (this->*decodeRun_)(residues, 1, block, blockLength_, topDigits);
+  return (this->*decodeRun_)(residues, 1, block, blockLength_, topDigits, nullptr);
 }
 
 bool BlockCodec::BlocksHaveZeroTopDigits(int topDigits) const {

@@ -130,6 +130,16 @@ class BlockCodec {
   void Decode(const unsigned char* residues, unsigned char* block) const;
   // count cipher blocks of N - 1 bytes -> count blocks of L bytes.
   void DecodeBlocks(const unsigned char* residues, std::size_t count, unsigned char* blocks) const;
+  // DecodeBlocks, and which blocks fail their check: a block that EncodeBlock
+  // made under this key has every residue below its modulus and a rebuilt value
+  // V' below 256^L. Every changed residue byte breaks one or the other: a byte
+  // at or above its modulus, or, below it, another value V' below the product
+  // of the moduli, of which only the block's own is below 256^L. The spare
+  // modulus's mixed-radix digit is then 0 too (V' < 256^L <= the product of the
+  // others, for every key whose ResidueCount did not round below 256^L), so it
+  // needs no test of its own. Costs a few vector instructions per step.
+  codec_kernels::BlockFailures DecodeCheckedBlocks(const unsigned char* residues,
+                                                   std::size_t count, unsigned char* blocks) const;
   // All N - 1 base-256 digits of the rebuilt number V' (DecodeBlock's
   // outputDigits 2..N), least significant first. For blocks under the same key
   // the digits above L are 0; for other residues they are what they are.
@@ -170,11 +180,11 @@ class BlockCodec {
   void EncodeRun(const unsigned char* blocks, std::size_t count, unsigned char* residues) const;
   template <int G>
   bool DecodeRun(const unsigned char* residues, std::size_t count, unsigned char* out, int outBytes,
-                 int topDigits) const;
+                 int topDigits, codec_kernels::BlockFailures* failures = nullptr) const;
   using EncodeRunner = void (BlockCodec::*)(const unsigned char*, std::size_t,
                                             unsigned char*) const;
   using DecodeRunner = bool (BlockCodec::*)(const unsigned char*, std::size_t, unsigned char*, int,
-                                            int) const;
+                                            int, codec_kernels::BlockFailures*) const;
   std::uint32_t ReduceSmall(std::uint32_t value, int k) const;
   void FillDecodeLanes(int limbCount);
 
@@ -188,7 +198,10 @@ class BlockCodec {
   codec_kernels::EncodePairLanes encodePairLanes_;  // the AVX2 encoder's
   codec_kernels::DecodeLanes decodeLanes_;          // the vector decoders' (SSE2 too)
   // The portable Decode, for the blocks a kernel leaves to it.
-  static void DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block);
+  // True when the block passes its check.
+  static bool DecodeOne(const void* codec, const unsigned char* residues, unsigned char* block);
+  void DecodeBlocksWith(const unsigned char* residues, std::size_t count, unsigned char* blocks,
+                        codec_kernels::BlockFailures& failures) const;
 
   std::uint32_t modulus_[kMaxCodecCipherBlock] = {};
   // ceil(2^32 / m): x mod m for x < 2^24 by one multiplication and a shift.

@@ -252,6 +252,9 @@ struct Avx2Vector {
   RESICRYPT_AVX2 static __m256i WithHigh(__m256i v, __m256i x) {
     return _mm256_blend_epi16(v, _mm256_slli_epi32(x, 16), 0xAA);
   }
+  RESICRYPT_AVX2 static __m256i SubtractBytes(__m256i a, __m256i b) {
+    return _mm256_subs_epu8(a, b);
+  }
 };
 
 }  // namespace
@@ -284,8 +287,8 @@ void EncodeBlocksAvx2(const EncodePairLanes& lanes, int L, int R, const unsigned
 
 void DecodeBlocksAvx2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                      const void* context) {
-  DecodeWide<Avx2Vector>(lanes, L, R, residues, count, blocks, redo, context);
+                      const void* context, BlockFailures& failures) {
+  DecodeWide<Avx2Vector>(lanes, L, R, residues, count, blocks, redo, context, failures);
 }
 
 #else  // no x86 kernels with this compiler
@@ -294,7 +297,7 @@ bool HasAvx2Kernels() { return false; }
 void EncodeBlocksAvx2(const EncodePairLanes&, int, int, const unsigned char*, std::size_t,
                       unsigned char*) {}
 void DecodeBlocksAvx2(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
-                      unsigned char*, DecodeOneBlock, const void*) {}
+                      unsigned char*, DecodeOneBlock, const void*, BlockFailures&) {}
 
 #endif
 

@@ -140,7 +140,7 @@ RESICRYPT_AVX512 inline __m512i Column(__m512i column, const __m512i* quads,
 template <int Q, int Tail>
 RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const unsigned char* in,
                                 std::size_t count, unsigned char* out, DecodeOneBlock redo,
-                                const void* context) {
+                                const void* context, BlockFailures& failures) {
   const auto reach = static_cast<std::size_t>(lanes.reach);
   const auto fullStores = static_cast<std::size_t>(64 * lanes.stores);
   const int F = lanes.fractionBytes;
@@ -163,6 +163,7 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
   const __m512i joins = _mm512_load_si512(quadBytes);
   // The tail: the last blocks from a zeroed copy that every window may read.
   alignas(64) unsigned char scratch[kLanes * kMaxResidues + 4 * kMaxQuads + 128];
+  std::size_t firstBlock = 0;  // of the step, within the call
 
   while (count > 0) {
     const unsigned char* source = in;
@@ -187,6 +188,14 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
                                                  _mm512_loadu_si512(window + 64)));
       }
       quads[j] = quad;
+    }
+    // The check: a residue byte above its modulus less one, and (below) a byte
+    // of V' from L up, leave a lane not 0.
+    __m512i broken = _mm512_setzero_si512();
+    RESICRYPT_UNROLL
+    for (int j = 0; j < Q; ++j) {
+      broken = _mm512_or_si512(
+          broken, _mm512_subs_epu8(quads[j], _mm512_set1_epi32(static_cast<int>(lanes.residueLimit[j]))));
     }
 
     // The quotient q' and whether the lane is doubtful.
@@ -229,6 +238,7 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
       const __m512i column = _mm512_add_epi32(sums[p], carry);
       carry = _mm512_srai_epi32(column, 8);
       if (p == P - 1) negative = _mm512_test_epi32_mask(column, _mm512_set1_epi32(0x80));
+      if (p >= L) broken = _mm512_ternarylogic_epi32(broken, column, lowByte, 0xF8);  // | (c & 0xFF)
       if (p < L) {
         low[p % 4] = column;
         if (p % 4 == 3 || p == L - 1) {
@@ -264,8 +274,13 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
       }
     }
 
-    RedoBlocks(static_cast<unsigned>(doubtful & negative) & ((1u << blocks) - 1), in, R, out, L,
-               redo, context);
+    const unsigned inStep = (1u << blocks) - 1;
+    const unsigned redone = static_cast<unsigned>(doubtful & negative) & inStep;
+    const unsigned failed =
+        RedoBlocks(redone, in, R, out, L, redo, context) |
+        (static_cast<unsigned>(_mm512_test_epi32_mask(broken, broken)) & inStep & ~redone);
+    failures.Add(failed, firstBlock);
+    firstBlock += blocks;
     in += blocks * static_cast<std::size_t>(R);
     out += blocks * static_cast<std::size_t>(L);
     count -= blocks;
@@ -278,8 +293,12 @@ RESICRYPT_AVX512 void DecodeRun(const DecodeLanes& lanes, int L, int R, const un
 RESICRYPT_AVX512 void DecodeSmallProduct(const DecodeLanes& lanes, int L, int R,
                                          const unsigned char* in, std::size_t count,
                                          unsigned char* out, DecodeOneBlock redo,
-                                         const void* context) {
+                                         const void* context, BlockFailures& failures) {
   constexpr std::size_t kStep = 16;
+  std::size_t firstBlock = 0;  // of the step, within the call
+  const __m512d bound = _mm512_set1_pd(lanes.smallBound);
+  const __m512i limitLow = _mm512_loadu_si512(lanes.smallLimit);
+  const __m512i limitHigh = _mm512_loadu_si512(lanes.smallLimit + 64);
   const auto blockBytes = static_cast<std::size_t>(R);
   const auto outBytes = static_cast<std::size_t>(L);
   const __m512i twoTo52Bits = _mm512_set1_epi64(0x4330000000000000LL);
@@ -295,6 +314,15 @@ RESICRYPT_AVX512 void DecodeSmallProduct(const DecodeLanes& lanes, int L, int R,
     const __m512i low = _mm512_loadu_si512(in);
     const __m512i high = _mm512_loadu_si512(in + 64);
     __m512i value[2];
+    // Residue bytes above their modulus less one: the blocks they belong to.
+    const __mmask64 aboveLow = _mm512_cmpgt_epu8_mask(low, limitLow);
+    const __mmask64 aboveHigh = _mm512_cmpgt_epu8_mask(high, limitHigh);
+    unsigned failed = 0;
+    if ((aboveLow | aboveHigh) != 0) {  // damage only
+      for (int x = 0; x < 128; ++x) {
+        if (((x < 64 ? aboveLow >> x : aboveHigh >> (x - 64)) & 1) != 0) failed |= 1u << (x / R);
+      }
+    }
     for (int h = 0; h < 2; ++h) {
       __m512d sum = zero;
       for (int i = 0; i < R; ++i) {
@@ -310,17 +338,22 @@ RESICRYPT_AVX512 void DecodeSmallProduct(const DecodeLanes& lanes, int L, int R,
       v = _mm512_mask_add_pd(v, _mm512_cmp_pd_mask(v, zero, _CMP_LT_OQ), v, M);
       v = _mm512_mask_sub_pd(v, _mm512_cmp_pd_mask(v, M, _CMP_GE_OQ), v, M);
       value[h] = _mm512_castpd_si512(_mm512_add_pd(v, twoTo52));  // low bits: V'
+      failed |= static_cast<unsigned>(_mm512_cmp_pd_mask(v, bound, _CMP_GE_OQ)) << (8 * h);
     }
+    failures.Add(failed, firstBlock);
+    firstBlock += kStep;
     _mm512_mask_storeu_epi8(out, storeMask, _mm512_permutex2var_epi8(value[0], store, value[1]));
     in += kStep * blockBytes;
     out += kStep * outBytes;
     count -= kStep;
   }
-  for (; count > 0; --count, in += blockBytes, out += outBytes) redo(context, in, out);
+  for (; count > 0; --count, in += blockBytes, out += outBytes, ++firstBlock) {
+    if (!redo(context, in, out)) failures.Add(1, firstBlock);
+  }
 }
 
 using DecodeRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
-                              unsigned char*, DecodeOneBlock, const void*);
+                              unsigned char*, DecodeOneBlock, const void*, BlockFailures&);
 template <int Q>
 constexpr DecodeRunner kDecodeRuns[4] = {DecodeRun<Q, 0>, DecodeRun<Q, 1>, DecodeRun<Q, 2>,
                                          DecodeRun<Q, 3>};
@@ -345,15 +378,15 @@ void EncodeBlocksAvx512(const EncodeLanes& lanes, int L, int R, const unsigned c
 
 void DecodeBlocksAvx512(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                         std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                        const void* context) {
+                        const void* context, BlockFailures& failures) {
   static constexpr const DecodeRunner* kRuns[kMaxQuads] = {
       kDecodeRuns<1>, kDecodeRuns<2>, kDecodeRuns<3>, kDecodeRuns<4>, kDecodeRuns<5>,
       kDecodeRuns<6>, kDecodeRuns<7>, kDecodeRuns<8>, kDecodeRuns<9>, kDecodeRuns<10>};
   if (lanes.smallProduct) {
-    DecodeSmallProduct(lanes, L, R, residues, count, blocks, redo, context);
+    DecodeSmallProduct(lanes, L, R, residues, count, blocks, redo, context, failures);
     return;
   }
-  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context);
+  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context, failures);
 }
 
 #else  // no x86 kernels with this compiler
@@ -362,7 +395,7 @@ bool HasAvx512Kernels() { return false; }
 void EncodeBlocksAvx512(const EncodeLanes&, int, int, const unsigned char*, std::size_t,
                         unsigned char*) {}
 void DecodeBlocksAvx512(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
-                        unsigned char*, DecodeOneBlock, const void*) {}
+                        unsigned char*, DecodeOneBlock, const void*, BlockFailures&) {}
 
 #endif
 

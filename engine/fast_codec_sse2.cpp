@@ -57,14 +57,15 @@ struct Sse2Vector {
   static __m128i WithHigh(__m128i v, __m128i x) {
     return _mm_or_si128(_mm_and_si128(v, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(x, 16));
   }
+  static __m128i SubtractBytes(__m128i a, __m128i b) { return _mm_subs_epu8(a, b); }
 };
 
 }  // namespace
 
 void DecodeBlocksSse2(const DecodeLanes& lanes, int L, int R, const unsigned char* residues,
                       std::size_t count, unsigned char* blocks, DecodeOneBlock redo,
-                      const void* context) {
-  DecodeWide<Sse2Vector>(lanes, L, R, residues, count, blocks, redo, context);
+                      const void* context, BlockFailures& failures) {
+  DecodeWide<Sse2Vector>(lanes, L, R, residues, count, blocks, redo, context, failures);
 }
 
 }  // namespace codec_kernels

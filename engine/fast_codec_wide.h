@@ -21,6 +21,7 @@
 //   ZeroLanes(v), SignLanes(v)  bit t set when lane t is 0 / has its bit 31 set
 //   WithLow(v, x), WithHigh(v, x)  the low / high 16 bits of each lane replaced
 //                            by the low 16 bits of x's lane
+//   SubtractBytes(a, b)      bytes a - b, 0 where b is larger (unsigned, saturated)
 #ifndef RESICRYPT_ENGINE_FAST_CODEC_WIDE_H
 #define RESICRYPT_ENGINE_FAST_CODEC_WIDE_H
 
@@ -146,7 +147,7 @@ template <typename Vector, int Q, int Tail>
 RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
                                          const unsigned char* in, std::size_t count,
                                          unsigned char* out, DecodeOneBlock redo,
-                                         const void* context) {
+                                         const void* context, BlockFailures& failures) {
   using V = typename Vector::Type;
   constexpr int kSteps = Vector::kLanes;
   constexpr int kRowBytes = 4 * kSteps;                         // one row: a lane per quad
@@ -166,6 +167,7 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
   const V digitMask = Vector::Set1(0x7FFF);
   alignas(kRowBytes) unsigned char scratchIn[kSteps * kMaxResidues + kRowBytes * kMaxRows];
   alignas(kRowBytes) unsigned char scratchOut[kSteps * 4 * kMaxPacked + kRowBytes * kOutRows];
+  std::size_t firstBlock = 0;  // of the step, within the call
 
   while (count > 0) {
     const unsigned char* source = in;
@@ -191,6 +193,14 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     Split<Vector> split[Q + 1];
     RESICRYPT_UNROLL
     for (int j = 0; j < Q; ++j) split[j] = SplitQuad<Vector>(quads[j]);
+    // The check: a residue byte above its modulus less one, and (below) a bit
+    // of V' from 8 L up, leave a lane not 0.
+    V broken = zero;
+    RESICRYPT_UNROLL
+    for (int j = 0; j < Q; ++j) {
+      broken = Vector::Or(broken, Vector::SubtractBytes(
+                                      quads[j], Vector::Set1(static_cast<int>(lanes.residueLimit[j]))));
+    }
 
     // The quotient q' and whether the lane is doubtful (fraction digits 1..F-1 all
     // 0). The columns first, the carries after them (a carry that fed the next
@@ -235,6 +245,10 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
           Vector::Add(ColumnAt<Vector, kOutQuads>(sums, split, lanes.wideColumnWeight, p), carry);
       carry = Vector::ShiftRightSigned(column, 15);
       if (p == P - 1) negative = Vector::SignLanes(Vector::ShiftLeft(column, 17));
+      if (lanes.wideValueMask[p] != 0) {
+        broken = Vector::Or(broken,
+                            Vector::And(column, Vector::Set1(static_cast<int>(lanes.wideValueMask[p]))));
+      }
       if (done < words) {
         const V digit = Vector::And(column, digitMask);
         word = Vector::Or(word, Vector::ShiftLeft(digit, wordBits));
@@ -269,7 +283,12 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
     }
     if (!direct) std::memcpy(out, scratchOut, blocks * plainBytes);
 
-    RedoBlocks(doubtful & negative & ((1u << blocks) - 1), in, R, out, L, redo, context);
+    const unsigned inStep = (1u << blocks) - 1;
+    const unsigned redone = doubtful & negative & inStep;
+    const unsigned failed = RedoBlocks(redone, in, R, out, L, redo, context) |
+                            (~Vector::ZeroLanes(broken) & inStep & ~redone);
+    failures.Add(failed, firstBlock);
+    firstBlock += blocks;
     in += blocks * blockBytes;
     out += blocks * plainBytes;
     count -= blocks;
@@ -277,7 +296,7 @@ RESICRYPT_WIDE_TARGET void DecodeWideRun(const DecodeLanes& lanes, int L, int R,
 }
 
 using DecodeWideRunner = void (*)(const DecodeLanes&, int, int, const unsigned char*, std::size_t,
-                                  unsigned char*, DecodeOneBlock, const void*);
+                                  unsigned char*, DecodeOneBlock, const void*, BlockFailures&);
 template <typename Vector, int Q>
 constexpr DecodeWideRunner kDecodeWideRuns[4] = {
     DecodeWideRun<Vector, Q, 0>, DecodeWideRun<Vector, Q, 1>, DecodeWideRun<Vector, Q, 2>,
@@ -288,13 +307,13 @@ template <typename Vector>
 RESICRYPT_WIDE_TARGET void DecodeWide(const DecodeLanes& lanes, int L, int R,
                                       const unsigned char* residues, std::size_t count,
                                       unsigned char* blocks, DecodeOneBlock redo,
-                                      const void* context) {
+                                      const void* context, BlockFailures& failures) {
   static constexpr const DecodeWideRunner* kRuns[kMaxQuads] = {
       kDecodeWideRuns<Vector, 1>, kDecodeWideRuns<Vector, 2>, kDecodeWideRuns<Vector, 3>,
       kDecodeWideRuns<Vector, 4>, kDecodeWideRuns<Vector, 5>, kDecodeWideRuns<Vector, 6>,
       kDecodeWideRuns<Vector, 7>, kDecodeWideRuns<Vector, 8>, kDecodeWideRuns<Vector, 9>,
       kDecodeWideRuns<Vector, 10>};
-  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context);
+  kRuns[lanes.quads - 1][R % 4](lanes, L, R, residues, count, blocks, redo, context, failures);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // through its DDE service, the way another program would.
 //
 //   resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt PASSWORD [FILE]
-//   resicrypt-dde-call --version
+//   resicrypt-dde-call --version | --help
 //
 // Reads the lines of FILE (or of standard input), sends them to Resicrypt and
 // writes each result to standard output, one per line (CR LF), in the order of
@@ -10,9 +10,11 @@
 // no text to work on. When the conversation ends, Resicrypt ends too.
 //
 // Exit codes: 0 every line answered; 1 wrong arguments or unreadable input;
-// 2 Resicrypt could not be reached; 3 Resicrypt did not link back or a result
-// did not come in time; 4 every line answered, but some could not be encrypted
-// (Resicrypt answers such a line with the empty text).
+// 2 Resicrypt could not be reached; 3 every line answered, but some were not
+// cipher text under the password (Resicrypt sends such a line back unchanged, as
+// resicrypt-cli decrypt-text writes it, with the same status); 4 every line
+// answered, but some could not be encrypted (Resicrypt answers such a line with
+// the empty text); 5 Resicrypt did not link back or a result did not come in time.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -35,8 +37,13 @@ using resicrypt::examples::DdeCaller;
 
 constexpr int kExitUsage = 1;
 constexpr int kExitNoService = 2;
-constexpr int kExitNoReply = 3;
+constexpr int kExitNotDecrypted = 3;
 constexpr int kExitNotEncrypted = 4;
+constexpr int kExitNoReply = 5;
+
+constexpr char kUsage[] =
+    "usage: resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt PASSWORD [FILE]\n"
+    "       resicrypt-dde-call --version | --help\n";
 
 struct Options {
   std::string server = resicrypt::examples::kResicryptService;
@@ -47,13 +54,28 @@ struct Options {
 };
 
 int Usage(const char* problem) {
-  std::fprintf(stderr,
-               "resicrypt-dde-call: %s\n"
-               "usage: resicrypt-dde-call [--server NAME] [--timeout MS] encrypt|decrypt "
-               "PASSWORD [FILE]\n"
-               "       resicrypt-dde-call --version\n",
-               problem);
+  std::fprintf(stderr, "resicrypt-dde-call: %s\n%s", problem, kUsage);
   return kExitUsage;
+}
+
+// The usage and what each part means, for --help.
+void Help() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\nEncrypts or decrypts the lines of FILE (or of standard input) with a running\n"
+      "Resicrypt, through its DDE service, and writes each result to standard output,\n"
+      "one per line (CR LF). An empty line gives an empty line. Resicrypt uses the\n"
+      "first 17 characters of the password and ends when the conversation ends.\n"
+      "\n"
+      "  --server NAME  the DDE service (default Resicrypt)\n"
+      "  --timeout MS   how long to wait for each result (default 10000)\n"
+      "\n"
+      "Exit status: 0 every line answered; 1 wrong arguments or unreadable input;\n"
+      "2 Resicrypt not reachable; 3 some lines were not cipher text under the password\n"
+      "(written back unchanged, as resicrypt-cli decrypt-text does); 4 some lines could\n"
+      "not be encrypted (written as empty lines); 5 no link back or a result missing\n"
+      "in time.\n",
+      stdout);
 }
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& problem) {
@@ -140,6 +162,11 @@ int main(int argc, char** argv) {
     std::fputs("resicrypt-dde-call " RESICRYPT_VERSION "\n", stdout);
     return 0;
   }
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                    std::strcmp(argv[1], "/?") == 0)) {
+    Help();
+    return 0;
+  }
   Options options;
   std::string problem;
   if (!ParseOptions(argc, argv, options, problem)) return Usage(problem.c_str());
@@ -178,6 +205,8 @@ int main(int argc, char** argv) {
   // Macro 4 and on: one line each, one result each.
   int status = 0;
   std::size_t expected = 0;
+  std::size_t unchanged = 0;  // lines decryption sent back as they were
+  std::size_t firstUnchanged = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].empty()) {
       WriteLine("");
@@ -206,7 +235,18 @@ int main(int argc, char** argv) {
                    i + 1);
       status = kExitNotEncrypted;
     }
+    if (result == lines[i] && options.operation == "Close" && unchanged++ == 0) {
+      firstUnchanged = i + 1;
+    }
     WriteLine(result);
+  }
+  if (unchanged > 0) {
+    std::fprintf(stderr,
+                 "resicrypt-dde-call: %zu line%s not cipher text under this password and "
+                 "%s sent back unchanged (the first is line %zu)\n",
+                 unchanged, unchanged == 1 ? " was" : "s were", unchanged == 1 ? "was" : "were",
+                 firstUnchanged);
+    if (status == 0) status = kExitNotDecrypted;
   }
 
   caller.Disconnect(options.timeoutMs);

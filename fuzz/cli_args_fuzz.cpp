@@ -69,9 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t containers =
       parsed.positional.size() - (parsed.options.count("to-stdout") != 0 ? 1 : 0);
-  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kList) &&
-      parsed.positional.size() != 1 && (parsed.command == CommandId::kList || containers != 1)) {
-    Fail("unpack and list take one container (and unpack --to-stdout a name)");
+  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kTest ||
+       parsed.command == CommandId::kList) &&
+      parsed.positional.size() != 1 && (parsed.command != CommandId::kUnpack || containers != 1)) {
+    Fail("unpack, test and list take one container (and unpack --to-stdout a name)");
   }
   if (parsed.command == CommandId::kPack && parsed.positional.empty()) Fail("pack without sources");
 

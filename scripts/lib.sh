@@ -8,7 +8,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Everything the build, the tests and the window need, from Debian's archive.
 RESICRYPT_PACKAGES="cmake make g++ googletest libgtest-dev libbenchmark-dev
-  mingw-w64 g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils imagemagick openssl"
+  mingw-w64 g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils imagemagick openssl
+  locales"
 
 log() { printf '== %s\n' "$*" >&2; }
 

@@ -2,9 +2,7 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
 
 #include "app/memo_text.h"
@@ -26,18 +24,6 @@ std::string NowText(decltype(&GetDateFormatA) format, DWORD flags) {
   char text[128] = {};
   format(LOCALE_USER_DEFAULT, flags, nullptr, nullptr, text, static_cast<int>(sizeof text));
   return text;
-}
-
-// Turns a control's drawing back on after a list was rebuilt.
-void ResumeRedraw(HWND control) {
-  SendMessageA(control, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(control, nullptr, TRUE);
-}
-
-// A device capability of the screen; 0 when it cannot be read.
-int ScreenCapability(int index) {
-  const win::WindowDc screen(nullptr);
-  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
 }
 
 // The memo and the list see their own double clicks, and the window runs their
@@ -224,7 +210,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case kCommandCallsMessage:
-      runner_.DrainCommandCalls();
+      RunCallBatch();
       return 0;
     case WM_DESTROY:
       if (options_.endsMessageLoop) PostQuitMessage(0);
@@ -451,39 +437,40 @@ std::string TForm1::ControlText(ControlId id) const {
 }
 
 void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
-  // Labels take the size of their caption.
   const HWND control = Control(label);
   SetWindowTextA(control, caption.c_str());
-  win::WindowDc dc(control);
-  if (!dc) return;
-  win::SelectedObject font(dc.Get(), fonts_[static_cast<std::size_t>(SpecOf(label).font)].Get());
-  SIZE size{};
-  GetTextExtentPoint32A(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &size);
-  TEXTMETRICA metrics{};
-  GetTextMetricsA(dc.Get(), &metrics);
-  SetWindowPos(control, nullptr, 0, 0, size.cx, metrics.tmHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(control, nullptr, TRUE);
+  FitLabelToCaption(control, fonts_[static_cast<std::size_t>(SpecOf(label).font)].Get(), caption);
 }
 
 // ---------------------------------------------------------------------------
 // The form port
 
-void TForm1::ReportAppend(const std::string& line) {
-  // An unsorted list adds at the end.
-  const LRESULT result = SendMessageA(Control(ControlId::ListBox1), LB_ADDSTRING, 0,
-                                      reinterpret_cast<LPARAM>(line.c_str()));
-  if (result == LB_ERR || result == LB_ERRSPACE) {
-    throw std::runtime_error("The report list cannot take more lines");
+void TForm1::RunCallBatch() {
+  // A wake-up inside a box that a call of the batch opened finds the batch
+  // running: Drain returns at once, and the batch goes on afterwards.
+  if (inCallBatch_) {
+    runner_.DrainCommandCalls();
+    return;
   }
+  inCallBatch_ = true;
+  struct EndOfBatch {
+    TForm1& form;
+    ~EndOfBatch() {
+      form.ShowCallBatch();
+      form.inCallBatch_ = false;
+    }
+  } end{*this};
+  runner_.DrainCommandCalls();
 }
 
-void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
-  const HWND list = Control(ControlId::ListBox1);
-  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-  const win::UniqueHandle<HWND, ResumeRedraw> redraw(list);
-  ReportClear();
-  for (const std::string& line : lines) ReportAppend(line);
+void TForm1::ShowCallBatch() {
+  report_.ResumeDrawing();
+  for (const ProgressBar bar : {ProgressBar::Blocks, ProgressBar::Files}) {
+    int& held = heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1];
+    const HWND control = Control(BarControl(bar));
+    if (held >= 0 && IsShown(control) != (held != 0)) SetVisible(BarControl(bar), held != 0);
+    held = -1;
+  }
 }
 
 // The memo's text as a list of lines sees it (MemoTextLines).
@@ -504,7 +491,13 @@ void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
   SetWindowTextA(Control(ControlId::Memo1), MemoText(lines).c_str());
 }
 
-void TForm1::ShowProgress(ProgressBar bar, bool visible) { SetVisible(BarControl(bar), visible); }
+void TForm1::ShowProgress(ProgressBar bar, bool visible) {
+  if (inCallBatch_) {
+    heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1] = visible ? 1 : 0;
+    return;
+  }
+  SetVisible(BarControl(bar), visible);
+}
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
   SendMessageA(Control(BarControl(bar)), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
@@ -516,7 +509,10 @@ void TForm1::SetProgressPosition(ProgressBar bar, int position) {
   SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void TForm1::ShowMessage(const std::string& text) { dialogs_->ShowMessage(window_, title_, text); }
+void TForm1::ShowMessage(const std::string& text) {
+  ShowCallBatch();
+  dialogs_->ShowMessage(window_, title_, text);
+}
 
 bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardText(window_, text); }
 

@@ -18,6 +18,7 @@
 #include "ui/form_dialogs_win.h"
 #include "ui/form_keyboard_win.h"
 #include "ui/form_layout_win.h"
+#include "ui/report_list_win.h"
 #include "app/form_port.h"
 #include "ui/win_handles_win.h"
 
@@ -79,9 +80,11 @@ class TForm1 final : public FormPort {
     return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
 
-  void ReportAppend(const std::string& line) override;
-  void ReportReplaceAll(const std::vector<std::string>& lines) override;
-  void ReportClear() override { SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0); }
+  void ReportAppend(const std::string& line) override { report_.Append(line, inCallBatch_); }
+  void ReportReplaceAll(const std::vector<std::string>& lines) override {
+    report_.ReplaceAll(lines, inCallBatch_);
+  }
+  void ReportClear() override { report_.Clear(); }
 
   void MemoAppend(const std::string& line) override;
   std::vector<std::string> MemoLines() const override;
@@ -111,6 +114,7 @@ class TForm1 final : public FormPort {
     return dialogs_->AskYesNo(window_, text, title_);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    ShowCallBatch();
     return dialogs_->AskOkCancel(window_, text, caption);
   }
 
@@ -169,6 +173,12 @@ class TForm1 final : public FormPort {
   void SetVisible(ControlId id, bool visible);
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
+  // The command's calls, a batch per wake-up (kCommandCallsMessage): the report
+  // list is drawn and the bars shown or hidden once a batch, as the batch left
+  // them, not once a line or a file. ShowCallBatch shows what the batch did so
+  // far (before a box opens over it).
+  void RunCallBatch();
+  void ShowCallBatch();
 
   Options options_;
   SystemDialogs systemDialogs_;
@@ -185,6 +195,9 @@ class TForm1 final : public FormPort {
   std::unique_ptr<CipherWorkspace> workspace_ = std::make_unique<CipherWorkspace>();
   FormKeyboard keyboard_;
   CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
+  ReportListBox report_{controls_};  // ListBox1
+  bool inCallBatch_ = false;
+  std::array<int, 2> heldVisibility_{-1, -1};  // per bar: -1 none, else shown or not
   std::function<void()> formCloseAction_;
   std::string workingPassword_;
   TextAlphabet alphabet_{};

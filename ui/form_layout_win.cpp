@@ -137,6 +137,24 @@ HWND CreateControl(const ControlSpec& row, HWND parent, int dpi) {
   return control;
 }
 
+void FitLabelToCaption(HWND label, HFONT font, const std::string& caption) {
+  win::WindowDc dc(label);
+  if (!dc) return;
+  win::SelectedObject selected(dc.Get(), font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &size);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc.Get(), &metrics);
+  SetWindowPos(label, nullptr, 0, 0, size.cx, metrics.tmHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(label, nullptr, TRUE);
+}
+
+int ScreenCapability(int index) {
+  const win::WindowDc screen(nullptr);
+  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
+}
+
 const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control) {
   for (std::size_t i = 0; i < kControlCount; ++i) {
     if (controls[i] == control && control != nullptr) return &kControlTable[i];

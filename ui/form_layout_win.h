@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 #include "resicrypt_version.h"
 #include "ui/win_handles_win.h"
@@ -85,6 +86,11 @@ const ControlSpec& SpecOf(ControlId id);
 // The control of a row, in the parent's client area at a DPI, with the row's
 // command identifier. Throws std::runtime_error when it cannot be created.
 HWND CreateControl(const ControlSpec& row, HWND parent, int dpi);
+// Labels take the size of their caption in their font.
+void FitLabelToCaption(HWND label, HFONT font, const std::string& caption);
+// A device capability of the screen (its DPI, its refresh rate); 0 when it
+// cannot be read.
+int ScreenCapability(int index);
 
 // The window's controls by id, once created.
 using ControlWindows = std::array<HWND, kControlCount>;

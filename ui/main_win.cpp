@@ -12,6 +12,38 @@
 #include "ui/executable_path_win.h"
 #include "ui/form_dialogs_win.h"
 
+namespace {
+
+// What "Resicrypt.exe /?" shows: a window program has no console to print to.
+constexpr char kUsageText[] =
+    "Usage: Resicrypt.exe [FILE...]\n\n"
+    "Opens the Resicrypt window. A .yal container named here is held for Decrypt File,\n"
+    "other files for Encrypt File: type the password in both fields, then click the\n"
+    "button. Files dropped on the window or on Resicrypt.exe do the same.\n\n"
+    "The window starts with the password \"742\" in both fields: select it (Tab into\n"
+    "a field selects its text) and type your own.\n\n"
+    "For scripts: resicrypt-cli --help.";
+
+// The command line's arguments as Explorer gives them, the program's name left out;
+// the wide form keeps every name whole.
+std::vector<std::wstring> Arguments() {
+  int count = 0;
+  std::vector<std::wstring> arguments;
+  if (LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    arguments.assign(words + (count > 0 ? 1 : 0), words + count);
+    LocalFree(words);
+  }
+  return arguments;
+}
+
+bool AsksForHelp(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() != 1) return false;
+  const std::wstring& word = arguments[0];
+  return word == L"--help" || word == L"-h" || word == L"/?" || word == L"-?";
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   using namespace resicrypt;
   // The error box, with the program's name for its title.
@@ -20,6 +52,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   };
   // The layout is scaled to the screen's DPI by the window itself.
   SetProcessDPIAware();
+
+  // A request for help starts nothing: no service, no window.
+  const std::vector<std::wstring> arguments = Arguments();
+  if (AsksForHelp(arguments)) {
+    SystemDialogs().ShowMessage(nullptr, ExecutableTitle(), kUsageText);
+    return 0;
+  }
 
   // A RESICRYPT_CODEC level this processor lacks, or an unknown word, is refused
   // before anything runs, in a box: a window program has no console to print to.
@@ -52,13 +91,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     Form1.SetFormCloseAction([&dde] { dde.BackLink().CloseLink(); });
     Form1.Show(showCommand);
     // Files on the command line ("Send to", a double-clicked .yal) are held as a
-    // drop would give them; the wide command line keeps every name whole.
-    int count = 0;
-    if (LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count)) {
-      const std::vector<std::wstring> files(arguments + (count > 0 ? 1 : 0), arguments + count);
-      LocalFree(arguments);
-      Form1.HoldFiles(files);
-    }
+    // drop would give them.
+    Form1.HoldFiles(arguments);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
       if (!Form1.PreTranslateMessage(message)) {

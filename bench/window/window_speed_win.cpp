@@ -1,8 +1,12 @@
 // Times Encrypt File and Decrypt File through the real window: Form1 with its
 // controls, progress bars and pending-event processing, only the two file dialogs
-// answered by the program. bench/speed.sh compares the times with resicrypt-cli.
+// answered by the program. bench/speed.sh and bench/small_files.sh compare the
+// times with resicrypt-cli.
 //   window_speed.exe SOURCE CONTAINER PASSWORD
+//   window_speed.exe @LIST CONTAINER PASSWORD     (LIST: one source path a line)
 // The container is unpacked into its own folder, as Decrypt File always does.
+// Also printed: the longest wait of a message sent to the window while each
+// command ran ("encrypt-wait", "decrypt-wait"), how responsive it stayed.
 #include <windows.h>
 
 #include <chrono>
@@ -19,11 +23,12 @@ using resicrypt::ControlId;
 // Dialogs that return the given paths and count every box shown.
 class FixedDialogs final : public resicrypt::FormDialogs {
  public:
-  std::string openPath, savePath;
+  std::vector<std::string> openPaths;
+  std::string savePath;
   int boxes = 0;
 
   bool RunOpenDialog(HWND, const std::string&, bool, std::vector<std::string>& files) override {
-    files = {openPath};
+    files = openPaths;
     return true;
   }
   bool RunSaveDialog(HWND, const std::string&, std::string& path) override {
@@ -73,16 +78,59 @@ void WriteBack(const char* path) {
   CloseHandle(file);
 }
 
-double Click(resicrypt::TForm1& form, ControlId button) {
+using Clock = std::chrono::steady_clock;
+
+// Sends the window a message that does nothing, every 20 ms from a thread of its
+// own, and keeps the longest time one took to be answered.
+class Prober {
+ public:
+  explicit Prober(HWND window) : window_(window) {
+    thread_ = CreateThread(nullptr, 0, &Prober::Run, this, 0, nullptr);
+  }
+  ~Prober() { Stop(); }
+  // The longest wait, once the thread has ended.
+  double Stop() {
+    if (thread_ != nullptr) {
+      InterlockedExchange(&stop_, 1);
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    return longest_;
+  }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto& prober = *static_cast<Prober*>(self);
+    while (InterlockedCompareExchange(&prober.stop_, 0, 0) == 0) {
+      const auto start = Clock::now();
+      DWORD_PTR result = 0;
+      SendMessageTimeoutA(prober.window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
+      const double took = std::chrono::duration<double>(Clock::now() - start).count();
+      if (took > prober.longest_) prober.longest_ = took;
+      Sleep(20);
+    }
+    return 0;
+  }
+  HWND window_;
+  HANDLE thread_ = nullptr;
+  volatile LONG stop_ = 0;
+  double longest_ = 0;
+};
+
+double Click(resicrypt::TForm1& form, ControlId button, double& longestWait) {
   HandlePendingMessages();
-  auto start = std::chrono::steady_clock::now();
+  Prober prober(form.Handle());
+  const auto start = Clock::now();
   SendMessageA(form.Control(button), BM_CLICK, 0, 0);
   // The command runs on its own thread; the window's loop runs until it has ended.
   while (form.Gate().Busy()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
     HandlePendingMessages();
   }
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  longestWait = prober.Stop();
+  return seconds;
 }
 
 }  // namespace
@@ -101,16 +149,33 @@ int main(int argc, char** argv) {
   form.SetEdit1Text(argv[3]);
   form.SetEdit2Text(argv[3]);
 
-  dialogs.openPath = argv[1];
+  if (argv[1][0] == '@') {
+    std::FILE* list = std::fopen(argv[1] + 1, "r");
+    if (list == nullptr) {
+      std::fprintf(stderr, "cannot read %s\n", argv[1] + 1);
+      return 2;
+    }
+    char line[1024];
+    while (std::fgets(line, sizeof line, list) != nullptr) {
+      std::string path(line);
+      while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+      if (!path.empty()) dialogs.openPaths.push_back(path);
+    }
+    std::fclose(list);
+  } else {
+    dialogs.openPaths = {argv[1]};
+  }
   dialogs.savePath = argv[2];
-  double encrypt = Click(form, ControlId::Button2);
+  double encryptWait = 0, decryptWait = 0;
+  double encrypt = Click(form, ControlId::Button2, encryptWait);
   // The command line's runs each start after a sync; so does Decrypt File here,
   // instead of paying for the writeback of the container just written.
   WriteBack(argv[2]);
-  dialogs.openPath = argv[2];
-  double decrypt = Click(form, ControlId::Button1);
+  dialogs.openPaths = {argv[2]};
+  double decrypt = Click(form, ControlId::Button1, decryptWait);
 
-  std::printf("encrypt %.3f\ndecrypt %.3f\n", encrypt, decrypt);
+  std::printf("encrypt %.3f\ndecrypt %.3f\nencrypt-wait %.3f\ndecrypt-wait %.3f\n", encrypt,
+              decrypt, encryptWait, decryptWait);
   // The report list, read through its messages.
   const HWND list = form.Control(ControlId::ListBox1);
   for (WPARAM i = 0; i < static_cast<WPARAM>(SendMessageA(list, LB_GETCOUNT, 0, 0)); ++i) {

@@ -106,6 +106,42 @@ void DecodeBlock(ReferenceWorkspace& ws, int base, int N) {
   static_cast<void>(base);  // the conversion is always to base 256
 }
 
+bool DecodedBlockFails(const CipherWorkspace& ws, int N, int L, bool spareDigitTested) {
+  if (!IsResidueCountInRange(N)) {
+    return false;
+  }
+  for (int i = 2; i <= N; ++i) {
+    if (ws.residues[i] >= ws.ModulusTable[i]) {
+      return true;
+    }
+  }
+  if (spareDigitTested && ws.radixDigits[N] != 0) {
+    return true;
+  }
+  // Block byte p is at index p + 1: the bytes above position L at L + 2..N.
+  for (int k = L + 2; k <= N; ++k) {
+    if (ws.outputDigits[k] != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SpareDigitIsZeroForBlocks(ReferenceWorkspace& ws, int N, int L) {
+  if (!IsResidueCountInRange(N)) {
+    return false;
+  }
+  for (int p = 1; p <= N - 1; ++p) {
+    ws.blockDigits[p] = p <= L ? 255 : 0;
+  }
+  EncodeBlock(ws, kBlockBase, N);
+  DecodeBlock(ws, kBlockBase, N);
+  for (int p = L + 1; p <= N - 1; ++p) {
+    ws.blockDigits[p] = 0;
+  }
+  return ws.radixDigits[N] == 0;
+}
+
 CongruenceWalk WalkCongruence(int m, int a, int b) {
   if (a < 2) {
     for (int x = 0; x < m; ++x) {

@@ -39,6 +39,20 @@ void BuildProductTable(ReferenceWorkspace& workspace, int N);
 // Needs BuildProductTable(N) for the current table.
 void DecodeBlock(ReferenceWorkspace& workspace, int base, int N);
 
+// The check of a block just rebuilt by DecodeBlock(N) from the residues 2..N in
+// the workspace, for block length L: true when it fails any of its tests, that
+// is when a residue is at or above its modulus, when the spare modulus's digit
+// g(N) is not 0 (tested only when spareDigitTested), or when the rebuilt value
+// is at or above 256^L (a base-256 digit above block position L is not 0).
+bool DecodedBlockFails(const CipherWorkspace& workspace, int N, int L, bool spareDigitTested);
+
+// Whether every block of L bytes has a spare digit g(N) of 0 under the key: the
+// largest one, L bytes 255, is decoded to see. ResidueCount sums its logarithms
+// in single precision, and where that rounds the product of m(2)..m(N-1) below
+// 256^L, a block may have a spare digit that is not 0. Uses the block buffer,
+// the residues and the digit tables; needs BuildProductTable(N).
+bool SpareDigitIsZeroForBlocks(ReferenceWorkspace& workspace, int N, int L);
+
 // The x with a * x = b (mod m(i)), 0 <= x < m(i), for 0 <= a, b < m(i) and a
 // prime m(i). -1 if the walk gives up (only for a modulus that is not prime).
 int SolveCongruence(CipherWorkspace& workspace, int i, int a, int b);

@@ -169,7 +169,8 @@ TEST_F(CommandRunnerTest, AFileCommandEndedByAnErrorLetsGoAndLeavesNoPositionBeh
 }
 
 // Files from the command line wait in the report list for the file command of
-// their direction, which then needs no open dialog, until a command takes them.
+// their direction, which then needs no open dialog, until a command takes them; a
+// container also after a try with a wrong password.
 TEST_F(CommandRunnerTest, HeldFilesTakeTheOpenDialogsPlaceOnce) {
   TempFolder folder;
   const std::string a = folder.Path("a.txt");
@@ -196,7 +197,12 @@ TEST_F(CommandRunnerTest, HeldFilesTakeTheOpenDialogsPlaceOnce) {
 
   fs::remove(a);
   runner_->HoldFiles({container});
-  click(CipherDirection::kDecrypt);
+  const std::string key = form_->edit1;  // a wrong password keeps it held
+  for (const std::string& password : {std::string("wrong password"), key}) {
+    form_->edit1 = form_->edit2 = password;
+    click(CipherDirection::kDecrypt);
+  }
+  form_->messages.clear();
   EXPECT_EQ(form_->openDialogFilters.size(), 2u) << "the held container is unpacked";
   EXPECT_EQ(ReadBytes(a), "alpha beta");
 

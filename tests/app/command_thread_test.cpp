@@ -17,6 +17,7 @@
 
 #include "app/cipher_gate.h"
 #include "app/command_thread.h"
+#include "app/window_hand_off.h"
 #include "app/file_commands.h"
 #include "tests/container/container_test_support.h"
 
@@ -112,6 +113,74 @@ TEST(CommandThread, FileCommandsReportAsInPlaceWithEveryCallOnTheWindowsThread) 
   EXPECT_EQ(form->questions.size(), 1u);
   EXPECT_TRUE(form->edit1Visible);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.bin", "b.txt", "one.yal", "two.yal"}));
+}
+
+// Escape or a close stopped a file command: it stops at its next block turn as a
+// failed run stops, and the next file command runs to its end.
+TEST(CommandThread, AStoppedFileCommandLeavesNothingAndTheNextRunsToItsEnd) {
+  TempFolder folder;
+  WriteBytes(folder.Path("a.txt"), "twelve bytes");
+  OneThreadForm form;
+  form.edit1 = form.edit2 = "secret";
+  std::atomic<int> wakes{0};
+  CommandThread thread(form, [&wakes] { ++wakes; });
+  const std::string box = folder.Path("box.yal");
+  for (const bool stop : {true, false}) {
+    form.openDialogAnswers.push_back(std::vector<std::string>{folder.Path("a.txt")});
+    form.saveDialogAnswers.push_back(box);
+    const std::optional<FileJob> job = PrepareEncryptFile(form);
+    ASSERT_TRUE(job);
+    std::atomic<bool> asked{false};
+    bool finished = false;
+    thread.Start(
+        [&](FileCommandView& view) {
+          while (!asked) std::this_thread::yield();  // the question came first
+          RunFileJob(*job, form.workspace, view);
+        },
+        [&finished] { finished = true; });
+    if (stop) thread.RequestStop();
+    asked = true;
+    RunUntilFinished(thread, wakes, finished);
+    EXPECT_EQ(form.report.back(), stop ? "Stopped: " + box + " left as it was"
+                                       : "Close Long Byte  = " + std::to_string(
+                                                                    ReferenceCipher("secret").N()));
+    const std::vector<std::string> names = {"a.txt", "box.yal"};
+    EXPECT_EQ(folder.Names(), std::vector<std::string>(names.begin(), names.end() - stop));
+  }
+}
+
+// The hand-off runs one call per wake-up, in order: a call that throws still
+// wakes the window for the calls that wait behind it, a box's loop (a Drain
+// inside a call) runs none of them, and Close drops the waiting ones.
+TEST(WindowHandOff, EveryWaitingCallRunsOnceInOrderUnlessClosed) {
+  int wakes = 0;
+  std::vector<std::string> ran;
+  WindowHandOff handOff([&wakes] { ++wakes; });
+  const auto windowLoop = [&] {
+    while (wakes > 0) {
+      --wakes;
+      try {
+        handOff.Drain();
+      } catch (const std::runtime_error& error) {
+        ran.push_back(error.what());
+      }
+    }
+  };
+  handOff.Post([] { throw std::runtime_error("failed"); });
+  handOff.Post([&ran] { ran.push_back("second"); });
+  handOff.Post([&ran] { ran.push_back("third"); });
+  windowLoop();
+  handOff.Post([&] { ran.push_back("box"), handOff.Drain(), ran.push_back("box closed"); });
+  handOff.Post([&ran] { ran.push_back("after the box"); });
+  windowLoop();
+  handOff.Post([&ran] { ran.push_back("dropped"); });
+  handOff.Close();
+  handOff.Post([&ran] { ran.push_back("dropped too"); });
+  handOff.Open();
+  handOff.Post([&ran] { ran.push_back("after"); });
+  windowLoop();
+  EXPECT_EQ(ran, (std::vector<std::string>{"failed", "second", "third", "box", "box closed",
+                                            "after the box", "after"}));
 }
 
 TEST(CommandThread, AnErrorComesOutOfDrainAfterTheCallsBeforeItAndTheCommandStillEnds) {
@@ -268,6 +337,43 @@ TEST(CommandThread, EveryEndingOfAFileCommandLetsGoOfTheWindow) {
     EXPECT_EQ(loop.errors, std::vector<std::string>{c.error});
     EXPECT_TRUE(gate.RunOrDefer([&] { log.push_back("later click"); }));
     EXPECT_EQ(log, (std::vector<std::string>{"finished", "click", "close", "later click"}));
+  }
+}
+
+// The calls waiting when the window is woken: one per wake-up without a batch
+// time, all of them within one; either way in order, with exactly one wake-up
+// asked for while calls wait, also after a call that throws.
+TEST(WindowHandOff, ABatchRunsTheWaitingCallsInOrderAndAsksForOneWakeUpWhileAnyWait) {
+  const struct {
+    const char* name;
+    std::chrono::steady_clock::duration batch;
+    std::vector<std::string> afterFirstDrain;
+    int wakesAfterFirstDrain;
+  } kCases[] = {
+      {"one per wake-up", {}, {"a"}, 2},
+      {"a batch", std::chrono::hours(1), {"a", "b", "c"}, 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    int wakes = 0;
+    WindowHandOff handOff([&wakes] { ++wakes; }, c.batch);
+    std::vector<std::string> ran;
+    for (const char* call : {"a", "b", "c"}) handOff.Post([&ran, call] { ran.push_back(call); });
+    EXPECT_EQ(wakes, 1);
+    handOff.Drain();
+    EXPECT_EQ(ran, c.afterFirstDrain);
+    EXPECT_EQ(wakes, c.wakesAfterFirstDrain);
+    while (ran.size() < 3 && wakes < 10) handOff.Drain();
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c"}));
+    handOff.Drain();  // none left: no further wake-up
+    const int settled = wakes;
+    handOff.Post([] { throw std::runtime_error("Disk full"); });
+    handOff.Post([&ran] { ran.push_back("d"); });
+    EXPECT_EQ(wakes, settled + 1);
+    EXPECT_THROW(handOff.Drain(), std::runtime_error);
+    EXPECT_EQ(wakes, settled + 2);  // "d" waits, and the window is woken for it
+    handOff.Drain();
+    EXPECT_EQ(ran.back(), "d");
   }
 }
 

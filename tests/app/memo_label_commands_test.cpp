@@ -12,6 +12,7 @@
 #include "tests/app/cipher_helpers.h"
 #include "app/file_commands.h"
 #include "app/text_commands.h"
+#include "app/text_loss.h"
 
 namespace {
 
@@ -262,6 +263,23 @@ TEST(TextCommands, UnitsThatWouldNotComeBackStayAsTheyWereWithOneMessage) {
                 "2 lines" + kTail + "their" + kEnd + " (first: line 2, \"abc\\xFF\")",
                 "1 segment" + kTail + "its" + kEnd + " (\"abc\\xFF\")",
                 "1 field" + kTail + "its" + kEnd}));
+}
+
+// The message shows the first unit kept in printable bytes: a byte outside 32..126
+// and the backslash as \xHH, at most 24 bytes of it, and "..." when it is longer.
+TEST(TextCommands, TheFirstUnitKeptIsShownInPrintableBytes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\\b ~\x7F\xFF", "a\\x5Cb ~\\x7F\\xFF"},
+      {std::string(24, 'x'), std::string(24, 'x')},
+      {std::string(25, 'x'), std::string(24, 'x') + "..."},
+  };
+  for (const auto& [text, shown] : cases) {
+    resicrypt::KeptTexts kept("segment");
+    kept.Add(3, text);
+    kept.Add(5, "later");
+    EXPECT_EQ(kept.Message(), "2 segments left unencrypted: a byte 255 near their end would not "
+                              "come back from decryption (first: segment 3, \"" + shown + "\")");
+  }
 }
 
 }  // namespace

@@ -292,7 +292,8 @@ TEST_F(TextCommand, ToolRunsEndToEnd) {
 }
 
 // Containers through pipes and tar, the refusals of standard streams, and usage
-// errors of one line.
+// errors of one line; every run, refusals included, leaves its temporary folder
+// (TMPDIR) as empty as it found it.
 using CliStreams = TextCommand;
 TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
   fs::create_directories(dir / "d" / "sub");
@@ -330,12 +331,70 @@ TEST_F(CliStreams, PipelinesRefusalsAndUsageErrors) {
        "resicrypt-cli: cannot unpack into 'nowhere': no such folder\n"},
       {cli + " frobnicate", 2,
        "resicrypt-cli: unknown command 'frobnicate'\nTry 'resicrypt-cli --help'\n"},
+      {"echo wrong key > bad && " + cli + " unpack --password-file bad --to-stdout two.yal two.txt",
+       2, "resicrypt-cli: wrong password for 'two.yal'\n"},
+      {"TMPDIR=\"$PWD/nowhere\" " + cli + " pack --password-file pw -o - two.txt > got", 1,
+       "resicrypt-cli: cannot make a temporary folder for standard input or output\n"},
+      // The password from the pipe that carries the data: the data is left whole.
+      {"{ cat pw d/sub/b.bin; } | " + cli +
+           " pack --password-file /dev/stdin --stdin-name b.bin -o p.yal - && " + cli +
+           " unpack --password-file pw --to-stdout p.yal | cmp -s - d/sub/b.bin",
+       0, ""},
+      {"test \"$({ cat pw; printf 'a\\nb\\nc\\n'; } | " + cli +
+           " encrypt-text --password-file /dev/stdin | wc -l)\" -eq 3",
+       0, ""},
+      // A reader that stops early (SIGPIPE) leaves no temporary folder behind.
+      {"head -c 3000000 /dev/zero > zeros && { " + cli +
+           " pack --password-file pw -o - zeros | head -c 1 > /dev/null; } && test -z \"$(ls -A "
+           "tmp)\"",
+       0, ""},
   };
+  fs::create_directories(dir / "tmp");
   for (const Case& c : cases) {
-    EXPECT_EQ(Shell("{ " + c.command + "; } 2> err"), c.status) << c.command;
+    EXPECT_EQ(Shell("export TMPDIR=\"$PWD/tmp\"; { " + c.command + "; } 2> err"), c.status)
+        << c.command;
     EXPECT_EQ(ReadFile(dir / "err"), c.err) << c.command;
   }
   EXPECT_FALSE(fs::exists(dir / "x.yal"));
+  EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+// The progress line through the built tool: on a terminal (script's
+// pseudo-terminal) a pack that has waited over a second for its standard input
+// draws it; into a pipe it draws nothing unless --progress says so.
+TEST_F(CliStreams, ProgressIsDrawnOnATerminalAndNotIntoAPipe) {
+  std::ofstream(dir / "pw") << "progress key\n";
+  const std::string cli = std::string("\"") + RESICRYPT_CLI_EXE + "\"";
+  const std::string slowPack = "(sleep 1.5; echo data) | " + cli +
+                               " pack --password-file pw --stdin-name d.txt -o d.yal - ";
+  const std::string drawn = "100%   5 B of 5 B   ";
+  struct Case {
+    std::string command;  // its standard error (and output) go to the file got
+    bool drawn;
+  };
+  const Case cases[] = {
+      {"script -qec \"sh -c '" + slowPack + "'\" /dev/null > got", true},
+      {"script -qec \"sh -c '" + slowPack + "--no-progress'\" /dev/null > got", false},
+      {slowPack + "2>&1 | cat > got", false},
+      {cli + " pack --password-file pw -o e.yal pw --progress 2>&1 | cat > got", true},
+      {cli + " unpack --password-file pw -C out --progress d.yal 2>&1 | cat > got", true},
+      {cli + " unpack --password-file pw -C out d.yal 2>&1 | cat > got", false},
+  };
+  fs::create_directories(dir / "out");
+  for (const Case& c : cases) {
+    ASSERT_EQ(Shell(c.command), 0) << c.command;
+    const std::string got = ReadFile(dir / "got");
+    if (c.drawn) {
+      EXPECT_NE(got.find("\r" + (c.command.find("-o e.yal") != std::string::npos
+                                     ? std::string("100%   13 B of 13 B   ")
+                                     : drawn)),
+                std::string::npos)
+          << c.command << ": " << got;
+    } else {
+      EXPECT_EQ(got, "") << c.command;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "out" / "d.txt"), "data\n");
 }
 #endif
 

@@ -202,5 +202,28 @@ TEST(ContainerPaths, StoredNamesThatStayInTheFolder) {
   EXPECT_EQ(resicrypt::PrintableName("a\nb\037c\177"), "a?b?c?");  // octal: 0x1F, 0x7F
 }
 
+#ifndef _WIN32
+// Two sources Windows takes for one file: names that differ in the case of a
+// code page's letters (here in UTF-8) or in trailing dots and blanks; other signs
+// keep names apart.
+TEST(ContainerPaths, NamesThatWindowsTakesForOneFile) {
+  const struct {
+    const char *a, *b;
+    bool one;
+  } cases[] = {
+      {"\xC5\x88.txt", "\xC5\x87.TXT", true},  // ň Ň, code page 1250
+      {"\xC3\xBF", "\xC5\xB8", true},          // ÿ Ÿ, 1252
+      {"a.txt", "A.TXT. .", true},
+      {"\xC3\xB7", "\xC3\x97", false},  // ÷ ×
+      {"a", "b", false},
+  };
+  for (const auto& c : cases) {
+    const auto problems =
+        resicrypt::SourceProblems({std::string("d1/") + c.a, std::string("d2/") + c.b}, "");
+    EXPECT_EQ(problems.size(), c.one ? 1u : 0u) << c.a << " " << c.b;
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace containertest

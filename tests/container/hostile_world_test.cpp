@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdio>
 
-#include "cli_run.h"
 #include "container/pack.h"
 #include "container/platform_file.h"
+#include "tests/cli/cli_run.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,13 +35,19 @@ TEST(HostileWorld, AFailedPackKeepsTheContainerThatStoodThere) {
   WriteBytes(folder.Path("huge.bin"), "");
   fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);  // sparse
   const std::string box = folder.Path("box.yal");
-  for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
-    WriteBytes(box, "earlier container");
-    auto form = NewForm("secret");
-    Encrypt(*form, {folder.Path("a.txt"), second}, box);
-    EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
-    EXPECT_EQ(ReadBytes(box), "earlier container");
+  WriteBytes(box, "earlier container");
+  const Lines names = folder.Names();
+  for (const bool unnamed : {true, false}) {  // the new container in a named temporary
+    resicrypt::AllowUnnamedFiles(unnamed);
+    for (const std::string& second : {folder.Path("gone.txt"), folder.Path("huge.bin")}) {
+      auto form = NewForm("secret");
+      Encrypt(*form, {folder.Path("a.txt"), second}, box);
+      EXPECT_EQ(form->report.back(), "Container kept as it was: " + box);
+      EXPECT_EQ(ReadBytes(box), "earlier container");
+      EXPECT_EQ(folder.Names(), names);
+    }
   }
+  resicrypt::AllowUnnamedFiles(true);
   WriteBytes(folder.Path("pw"), "secret\n");
   const CliRun run = RunCli(folder, {"pack", "--password-file", folder.Path("pw"), "-o", box,
                                      folder.Path("a.txt"), folder.Path("gone.txt")});
@@ -151,9 +157,21 @@ TEST(HostileWorld, AnUnpackedFileIsReadableByNoMoreUsersThanItsContainerOrTheFil
   Decrypt(*form, scene.container);
   EXPECT_EQ(ModeOf(scene.In("a.txt")) & 0777, 0600u);
   EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0640u);
+  // A new file within the umask as well.
+  umask(077);
+  fs::remove(scene.In("b.txt"));
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0600u);
+  umask(022);
   fs::permissions(scene.container, fs::perms(0600));
   Encrypt(*form, {scene.In("b.txt")}, scene.container);
   EXPECT_EQ(ModeOf(scene.container) & 0777, 0600u);
+  // A umask of 077 keeps a new file from everybody else, whatever the container allows.
+  umask(077);
+  fs::permissions(scene.container, fs::perms(0644));
+  fs::remove(scene.In("b.txt"));
+  Decrypt(*form, scene.container);
+  EXPECT_EQ(ModeOf(scene.In("b.txt")) & 0777, 0600u);
   umask(saved);
 }
 
@@ -196,15 +214,25 @@ TEST(HostileWorld, ASignalRemovesANamedTemporary) {
 }
 
 #ifdef RESICRYPT_CLI_EXE
+// Where a run's standard input comes from and its output goes, and its TMPDIR;
+// empty: as the test's.
+struct ToolStreams {
+  std::string in, out, tmpdir;
+};
+
 // Runs resicrypt-cli, standard error to errPath, files limited to sizeLimit bytes;
 // a run not over in 20 s is ended by SIGALRM, which outlives the exec.
-pid_t StartTool(Lines args, const std::string& errPath, rlim_t sizeLimit = RLIM_INFINITY) {
+pid_t StartTool(Lines args, const std::string& errPath, rlim_t sizeLimit = RLIM_INFINITY,
+                const ToolStreams& streams = {}) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);
     const rlimit size{sizeLimit, sizeLimit};
     setrlimit(RLIMIT_FSIZE, &size);
     dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    if (!streams.in.empty()) dup2(open(streams.in.c_str(), O_RDONLY), 0);
+    if (!streams.out.empty()) dup2(open(streams.out.c_str(), O_WRONLY), 1);
+    if (!streams.tmpdir.empty()) setenv("TMPDIR", streams.tmpdir.c_str(), 1);
     std::vector<char*> argv = {const_cast<char*>(RESICRYPT_CLI_EXE)};
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -293,6 +321,47 @@ TEST(HostileWorld, AnInterruptedOrKilledRunLeavesNoFileBehind) {
       EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);  // err
       EXPECT_EQ(ReadBytes(old), "earlier container");
     }
+  }
+}
+
+// What standard input and --to-stdout pass through in TMPDIR: the file unpacked
+// to standard output never has a name there, and a SIGTERM (once 4 MiB are
+// written) or a size limit of 4 MiB (ulimit -f: told as such) leaves nothing.
+TEST(HostileWorld, StandardStreamsLeaveNothingInTheTemporaryFolder) {
+  TempFolder folder;
+  const std::string pw = folder.Path("pw"), big = folder.Path("big.bin"),
+                    box = folder.Path("box.yal"), err = folder.Path("err");
+  WriteBytes(pw, "secret\n");
+  WriteBytes(big, "");
+  fs::resize_file(big, std::uintmax_t{128} << 20);
+  ASSERT_EQ(Finish(StartTool({"pack", "--password-file", pw, "-o", box, big}, err)), 0);
+  fs::create_directory(folder.Root() / "tmp");
+  const ToolStreams fromBig{big, "/dev/null", folder.Path("tmp")};
+  const Lines packStdin = {"pack",         "--password-file", pw, "-o", folder.Path("s.yal"),
+                           "--stdin-name", "big.bin",         "-"};
+  const struct {
+    Lines args;
+    bool limited;
+    int status;
+  } runs[] = {
+      {{"unpack", "--password-file", pw, "--to-stdout", box}, false, 128 + SIGTERM},
+      {packStdin, false, 128 + SIGTERM},
+      {packStdin, true, 1},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.args[0] + (run.limited ? " limited" : ""));
+    const pid_t child = StartTool(run.args, err, run.limited ? 4 << 20 : RLIM_INFINITY, fromBig);
+    bool named = false;
+    while (!run.limited && WrittenBy(child) >= 0 && WrittenBy(child) < (4 << 20)) {
+      named = named || !fs::is_empty(folder.Root() / "tmp");
+    }
+    if (!run.limited) kill(child, SIGTERM);
+    EXPECT_EQ(Finish(child), run.status);
+    EXPECT_FALSE(named && run.args[0] == "unpack");
+    EXPECT_TRUE(!run.limited || ReadBytes(err).find(": File too large\n") != std::string::npos)
+        << ReadBytes(err);
+    EXPECT_TRUE(fs::is_empty(folder.Root() / "tmp"));
+    EXPECT_FALSE(fs::exists(folder.Path("s.yal")));
   }
 }
 #endif
@@ -412,6 +481,95 @@ TEST(HostileWorld, AStoppedToolLeavesNoFileBehind) {
     EXPECT_EQ(ReadBytes(folder.Path("old.yal")), "earlier container");
   }
   SetConsoleCtrlHandler(IgnoreConsoleEvent, FALSE);
+}
+
+// Starts resicrypt-cli.exe with a UTF-16 command line in folder, standard input
+// from in (or none), with the temporary folder temp (TMP and TEMP; or the test's).
+PROCESS_INFORMATION StartWideTool(const TempFolder& folder, const std::wstring& args,
+                                  HANDLE in = nullptr, const std::wstring& temp = {}) {
+  std::wstring command = L"\"" RESICRYPT_CLI_EXE "\" " + args;
+  wchar_t saved[2][MAX_PATH] = {};
+  const wchar_t* const variables[] = {L"TMP", L"TEMP"};
+  for (int k = 0; k < 2; ++k) {
+    GetEnvironmentVariableW(variables[k], saved[k], MAX_PATH);
+    if (!temp.empty()) SetEnvironmentVariableW(variables[k], temp.c_str());
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = in != nullptr ? STARTF_USESTDHANDLES : 0;
+  startup.hStdInput = in;
+  startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  CreateProcessW(nullptr, &command[0], nullptr, nullptr, in != nullptr, 0, nullptr,
+                 folder.Root().wstring().c_str(), &startup, &process);
+  for (int k = 0; k < 2; ++k) SetEnvironmentVariableW(variables[k], saved[k]);
+  return process;
+}
+
+DWORD FinishWide(PROCESS_INFORMATION& process) {
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1000;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return code;
+}
+
+// Arguments in UTF-16: look-alikes of box.yal and G.txt outside the code page
+// (fullwidth "ｂｏｘ", "Ğ") are refused, not taken for the files beside them;
+// letters the code page holds ("Ü") are used.
+TEST(HostileWorld, TheToolTakesItsArgumentsAsTyped) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  WriteBytes(folder.Path("box.yal"), "earlier container");
+  WriteBytes(folder.Path("G.txt"), "plain G");
+  fs::copy_file(folder.Root() / "G.txt", folder.Root() / L"\u00DC.txt");
+  const Lines names = folder.Names();
+  PROCESS_INFORMATION refused =
+      StartWideTool(folder, L"pack --password-file pw -o \uFF42\uFF4F\uFF58.yal \u011E.txt");
+  EXPECT_EQ(FinishWide(refused), 2u);
+  EXPECT_EQ(folder.Names(), names);
+  EXPECT_EQ(ReadBytes(folder.Path("box.yal")), "earlier container");
+  PROCESS_INFORMATION taken =
+      StartWideTool(folder, L"pack --password-file pw -o \u00FC.yal \u00DC.txt");
+  EXPECT_EQ(FinishWide(taken), 0u);
+  EXPECT_TRUE(fs::exists(folder.Root() / L"\u00FC.yal"));
+}
+
+// Standard input held while it is read, the run then ended from outside: the
+// system removes the held copy, which is deleted when it is closed.
+TEST(HostileWorld, HeldStandardInputGoesWithTheTool) {
+  TempFolder folder;
+  WriteBytes(folder.Path("pw"), "secret\n");
+  fs::create_directory(folder.Root() / "temp");
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, 0));
+  SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+  PROCESS_INFORMATION tool =
+      StartWideTool(folder, L"pack --password-file pw --stdin-name s.txt -o s.yal -", readEnd,
+                    (folder.Root() / "temp" / "").wstring());
+  CloseHandle(readEnd);
+  const std::string bytes(1 << 16, 'x');
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(writeEnd, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
+  const auto heldFiles = [&] {
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Root() / "temp")) {
+      files += entry.is_regular_file() ? 1 : 0;
+    }
+    return files;
+  };
+  // Blocked on its input with the file held, or (after 20 s) lost.
+  for (int wait = 0; wait < 20000 && heldFiles() == 0; ++wait) {
+    if (WaitForSingleObject(tool.hProcess, 1) != WAIT_TIMEOUT) break;
+  }
+  EXPECT_EQ(heldFiles(), 1);
+  TerminateProcess(tool.hProcess, 99);
+  EXPECT_EQ(FinishWide(tool), 99u);
+  CloseHandle(writeEnd);
+  EXPECT_EQ(heldFiles(), 0);
+  EXPECT_FALSE(fs::exists(folder.Path("s.yal")));
 }
 #endif
 

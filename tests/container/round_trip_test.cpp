@@ -1,12 +1,15 @@
 // Containers written by Encrypt File unpack by Decrypt File into the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <set>
 
 #include "container/file_cipher.h"
 #include "container/pack.h"
+#include "container/unpack.h"
 #include "container_test_support.h"
 
 namespace containertest {
@@ -126,6 +129,37 @@ TEST(ContainerRoundTrip, UnpackedFilesRepackedWithTheSameSeedTimesGiveTheSameByt
     const std::string other = ReadBytes(again);
     EXPECT_EQ(other.size(), original.size());
     EXPECT_NE(other, original);
+  }
+}
+
+// Random containers (passwords of 3 to 23 random bytes, files of random sizes,
+// of random bytes, zeros or 255s, so numbers near 0 and near 256^L): every
+// block of every record passes its check.
+TEST(ContainerRoundTrip, NothingWholeIsEverCalledDamaged) {
+  std::mt19937 rng(2032);
+  for (int round = 0; round < 24; ++round) {
+    const std::size_t L = 3 + rng() % 21;
+    std::string password(L, '\0');
+    for (char& c : password) c = static_cast<char>(1 + rng() % 255);
+    Files files;
+    for (int k = 0; k < 3; ++k) {
+      std::string content = RandomBytes(rng() % (40 * L), static_cast<unsigned>(rng()));
+      if (k == 1) std::fill(content.begin(), content.end(), '\0');
+      if (k == 2) std::fill(content.begin(), content.end(), '\xFF');
+      files.emplace_back("f" + std::to_string(k), content);
+    }
+    Scene scene(password, files);
+    struct Counted : resicrypt::UnpackEvents {
+      bool WrongPassword() override { return true; }
+      void RecordWhole(const resicrypt::UnpackedRecord&) override { ++whole; }
+      int whole = 0;
+    } events;
+    auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+    const resicrypt::UnpackOutcome outcome =
+        resicrypt::TestContainer(*workspace, Password(password), scene.container, events);
+    EXPECT_EQ(outcome.result, resicrypt::UnpackResult::Unpacked) << "round " << round;
+    EXPECT_EQ(outcome.damaged, 0) << "round " << round << ", L = " << L;
+    EXPECT_EQ(events.whole, 3) << "round " << round;
   }
 }
 

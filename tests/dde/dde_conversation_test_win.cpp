@@ -292,7 +292,11 @@ TEST(DdeExampleCaller, EncryptsAndDecryptsEachLineAndResicryptEndsAfterTheConver
   ASSERT_GE(plain.size(), 4u);
   const Lines tiger = PlainLines("Tiger-7");
   std::string cipherFile;
-  for (const std::string& line : tiger) cipherFile += Encrypted("Tiger-7", line) + "\r\n";
+  Lines cipherLines;
+  for (const std::string& line : tiger) {
+    cipherLines.push_back(Encrypted("Tiger-7", line));
+    cipherFile += cipherLines.back() + "\r\n";
+  }
   struct Row {
     const char* name;
     const char* arguments;
@@ -310,6 +314,10 @@ TEST(DdeExampleCaller, EncryptsAndDecryptsEachLineAndResicryptEndsAfterTheConver
       {"a line that would not come back", "encrypt secret1", "abc\xFF\nabc\n", 4,
        Lines{"", Encrypted("secret1", "abc")}},
       {"cipher lines back to the plain text", "decrypt Tiger-7", cipherFile, 0, tiger},
+      // The service sends a line that is not cipher text under the password back
+      // as it came; the caller tells so with exit code 3, as resicrypt-cli does.
+      {"a wrong password: every line back unchanged", "decrypt Lion-8", cipherFile, 3,
+       cipherLines},
   };
   const std::string input = TempPath("caller-in.txt");
   const std::string output = TempPath("caller-out.txt");
@@ -327,8 +335,10 @@ TEST(DdeExampleCaller, EncryptsAndDecryptsEachLineAndResicryptEndsAfterTheConver
   DeleteFileA(output.c_str());
 }
 
-TEST(DdeExampleCaller, RefusesShortPasswordAndReportsMissingService) {
+TEST(DdeExampleCaller, PrintsHelpRefusesShortPasswordAndReportsMissingService) {
   const std::string output = TempPath("none.txt");
+  EXPECT_EQ(RunProgram("\"" + kCallExe + "\" --help", output), 0);
+  EXPECT_EQ(ReadTextFile(output).rfind("usage: resicrypt-dde-call [--server NAME]", 0), 0u);
   EXPECT_EQ(RunProgram("\"" + kCallExe + "\" encrypt ab", output), 1);
   // No Resicrypt is running.
   EXPECT_EQ(

@@ -336,6 +336,8 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
           ASSERT_EQ(codec.Kernel(), kernel);
           BuildProductTable(*ws, N);
           const auto R = static_cast<std::size_t>(N - 1);
+          // The check's spare-digit test holds for keys whose blocks all have it.
+          const bool spareTested = key.tableSize != 0 && SpareDigitIsZeroForBlocks(*ws, N, L);
 
           std::vector<Bytes> blocks = {Bytes(length, 0), Bytes(length, 255)};
           for (int k = 0; k < 30; ++k) {
@@ -364,9 +366,11 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
           }
           Bytes stored;
           Bytes decoded;
+          std::vector<bool> fails;  // the step-by-step check of each stored block
           for (const Bytes& input : inputs) {
             stored.insert(stored.end(), input.begin(), input.end());
             const Bytes value = RunDecodeBlock(*ws, input, N).value;
+            fails.push_back(DecodedBlockFails(*ws, N, L, spareTested));
             decoded.insert(decoded.end(), value.begin(), value.begin() + L);
           }
           for (std::size_t bytes = 0; bytes < 256; ++bytes) {  // every byte value somewhere
@@ -377,7 +381,13 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
             const Bytes input(stored.begin() + static_cast<std::ptrdiff_t>(b * R),
                               stored.begin() + static_cast<std::ptrdiff_t>((b + 1) * R));
             const Bytes value = RunDecodeBlock(*ws, input, N).value;
+            fails.push_back(DecodedBlockFails(*ws, N, L, spareTested));
             decoded.insert(decoded.end(), value.begin(), value.begin() + L);
+          }
+          {  // nothing whole is called damaged
+            Bytes back(plain.size());
+            EXPECT_EQ(codec.DecodeCheckedBlocks(expected.data(), blocks.size(), back.data()).count,
+                      0u);
           }
 
           // Whole batches, and their first blocks alone: 1 to 64 of them, so that
@@ -416,6 +426,19 @@ TEST(BlockCodecFastPath, EveryKernelAgreesWithTheStepByStepCodec) {
               batch(stored, R, length, decoded, count,
                     [&](const unsigned char* in, std::size_t n, unsigned char* out) {
                       codec.DecodeBlocks(in, n, out);
+                    });
+              // The check finds the blocks the step-by-step check finds.
+              std::size_t want = 0;
+              std::size_t first = codec_kernels::BlockFailures::kNone;
+              for (std::size_t b = 0; b < count; ++b) {
+                if (!fails[b]) continue;
+                if (want++ == 0) first = b;
+              }
+              batch(stored, R, length, decoded, count,
+                    [&](const unsigned char* in, std::size_t n, unsigned char* out) {
+                      const auto failures = codec.DecodeCheckedBlocks(in, n, out);
+                      EXPECT_EQ(failures.count, want) << "L = " << L << ", " << n << " blocks";
+                      EXPECT_EQ(failures.first, first) << "L = " << L << ", " << n << " blocks";
                     });
             }
           }

@@ -43,6 +43,11 @@ zip_contents() {
     "$(printf "${zipdir#zip/}/%s\n" "" LICENSE.txt README.txt Resicrypt.exe resicrypt-cli.exe \
       resicrypt-dde-call.exe)"
   check "a text line without CR LF" same "$(LC_ALL=C grep -v $'\r$' "$zipdir"/*.txt)" ""
+  # README.txt carries the first steps: the start-up password, Explorer and Wine.
+  check "README.txt: the start-up password" grep -q 'the password "742" already in both' \
+    "$zipdir/README.txt"
+  check "README.txt: from Explorer" grep -qx $'From Explorer\r' "$zipdir/README.txt"
+  check "README.txt: the Wine command" grep -qF 'wine reg copy "HKCU' "$zipdir/README.txt"
   check "LICENSE.txt" grep -q '^Copyright (c) 2026 The Resicrypt developers' "$zipdir/LICENSE.txt"
   local exe
   for exe in "$zipdir"/*.exe; do
@@ -118,12 +123,12 @@ msi_install() {
   check "open command" same \
     "$(default_value "$classes\Resicrypt.Container\shell\open\command")" "\"$exe\" \"%1\""
   check "a silent install started the program" same "$(pgrep -f 'Resicrypt\\Resicrypt.exe')" ""
-  # Wine's shell reads no per-user classes (Windows merges them): the same keys in
-  # HKLM, in this prefix only, show what a double-click on a .yal starts.
-  local key
-  for key in .yal Resicrypt.Container Resicrypt.Container\\shell\\open\\command; do
-    "$W" reg add "HKLM\\Software\\Classes\\$key" /ve /d "$(default_value "$classes\\$key")" /f >/dev/null 2>&1
-  done
+  # Wine's shell reads no per-user classes (Windows merges them): README's one
+  # command for Wine copies them to HKLM, in this prefix only; then a double-click
+  # on a .yal starts Resicrypt.
+  local key copy
+  copy=$(sed -n '/^### Under Wine/,/^## /p' "$ROOT/README.md" | sed -n '/^```sh$/,/^```$/{/^```/!p}')
+  check "README's command for Wine" eval "${copy//wine reg/\"\$W\" reg} >/dev/null 2>&1"
   cp data.bin "double click.yal"
   "$W" start "$("$W" winepath -w "$PWD/double click.yal" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
   for tries in $(seq 40); do pgrep -f 'Resicrypt\\Resicrypt.exe' >/dev/null || sleep 0.25; done

@@ -157,6 +157,39 @@ TEST(ResicryptExe, StartsWithForm1AndEndsWhenItCloses) {
   EXPECT_EQ(CloseExe(form, process), 0u);
 }
 
+// "--help" or "/?" alone shows a usage box and starts no window; closing the box
+// ends the program with 0.
+TEST(ResicryptExe, HelpShowsAUsageBoxAndStartsNothing) {
+  for (const wchar_t* help : {L"--help", L"/?"}) {
+    SCOPED_TRACE(std::string(help, help + wcslen(help)));
+    const std::string exe = ExePath();
+    std::wstring commandLine = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + help;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+    HWND box = nullptr;
+    for (int i = 0; i < 200 && box == nullptr; ++i) {
+      Sleep(50);
+      box = FindTopWindow(process.dwProcessId, "#32770");
+    }
+    if (box == nullptr) {
+      ADD_FAILURE() << "no usage box";
+      CloseExe(FindTopWindow(process.dwProcessId, kFormClassName, false), process);
+      continue;
+    }
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, static_cast<int>(sizeof text));
+    EXPECT_EQ(std::string(text).rfind("Usage: Resicrypt.exe [FILE...]", 0), 0u) << text;
+    EXPECT_NE(std::string(text).find("\"742\""), std::string::npos) << text;
+    EXPECT_EQ(FindTopWindow(process.dwProcessId, kFormClassName, false), nullptr)
+        << "Form1 came up";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(CloseExe(nullptr, process), 0u);
+  }
+}
+
 // A container on the command line (a double-clicked .yal) is held: once the
 // password is typed twice, Decrypt File unpacks it without a dialog. A second
 // instance meanwhile comes up without an error box and leaves the DDE service to

@@ -1,5 +1,6 @@
 // Files dragged from a file manager onto Form1: a drop runs Encrypt File or
 // Decrypt File as the dialogs' choice would, in Use File mode only.
+#include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
@@ -114,6 +115,24 @@ TEST_F(DropTest, FilesThatCouldNotComeBackAreRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(dialogs_.messages.at(1).second,
             a + " is the container itself; save the container under another name");
   EXPECT_EQ(TempFolder::Read(folder.Path() + "\\box.yal") + TempFolder::Read(a), "<missing>alpha");
+}
+
+// Encrypt File opens every source before it writes: one over 2147483647 bytes
+// (sparse) stops it with "Read File not Open " and why, and the container that
+// stood at the chosen name stays as it was.
+TEST_F(DropTest, ASourceTooLargeStopsEncryptFileBeforeAnythingIsWritten) {
+  TempFolder folder;
+  const std::string a = folder.Add("a.txt", "alpha");
+  const std::string huge = folder.Add("huge.bin");
+  std::filesystem::resize_file(huge, std::uintmax_t{1} << 31);
+  const std::string container = folder.Add("box.yal", "earlier container");
+  dialogs_.saveAnswers.push_back(container);
+  Drop({a, huge});
+  ASSERT_EQ(ReportCount(Form()), 5);
+  EXPECT_EQ(ReportLine(Form(), 2), "Read File not Open ");
+  EXPECT_EQ(ReportLine(Form(), 3), "File larger than 2147483647 bytes: " + huge);
+  EXPECT_EQ(ReportLine(Form(), 4), "Container kept as it was: " + container);
+  EXPECT_EQ(TempFolder::Read(container), "earlier container");
 }
 
 TEST_F(DropTest, ADropDuringAFileCommandWaitsForIt) {

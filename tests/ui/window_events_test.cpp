@@ -426,6 +426,25 @@ TEST_F(WiredCommandsTest, EncryptFileThenDecryptFileThroughTheWindow) {
   EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
   ASSERT_EQ(dialogs_.openRuns.size(), 2u);
   EXPECT_TRUE(dialogs_.openRuns[1].multiSelect) << "Encrypt File left multi-select on";
+
+  // A changed byte in the final block (31 bytes under "742": blocks of 3, the
+  // 11th from byte 30): the report names the damaged record, note.txt is not
+  // written, its bytes go to note.txt.damaged.
+  DeleteFileA(source.c_str());
+  std::string bytes = TempFolder::Read(container);
+  bytes.back() = '\xFF';  // above every modulus
+  folder.Add("box.yal", bytes);
+  const std::string kept = folder.Add("note.txt.damaged");
+  DeleteFileA(kept.c_str());
+  dialogs_.openAnswers.push_back(std::vector<std::string>{container});
+  Command(C::Button1);
+  ASSERT_TRUE(dialogs_.messages.empty());
+  ASSERT_EQ(ReportCount(Form()), 2);  // the container's path, then the record's line
+  EXPECT_EQ(ReportLine(Form(), 1),
+            " Record 1 damaged: 1 block failed their check, the first at byte 30, written as "
+            "note.txt.damaged: note.txt");
+  EXPECT_EQ(GetFileAttributesA(source.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(TempFolder::Read(kept).substr(0, 30), "Seven bytes and then some more");
 }
 
 }  // namespace

@@ -253,6 +253,14 @@ TEST_F(StartUpTest, TabWalksTheTabOrderOverShownControls) {
     ASSERT_TRUE(Form().PreTranslateMessage(tab));
     EXPECT_EQ(GetFocus(), Item(expected.id)) << expected.name;
   }
+  // A control that is disabled (as a file command may leave the buttons) takes no
+  // stop: from Edit1, Tab passes over Button1 to Edit2.
+  EnableWindow(Item(rows[1]->id), FALSE);
+  SetFocus(Item(rows[0]->id));
+  MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+  ASSERT_TRUE(Form().PreTranslateMessage(tab));
+  EXPECT_EQ(GetFocus(), Item(rows[2]->id)) << rows[2]->name;
+  EnableWindow(Item(rows[1]->id), TRUE);
   // Down in the radio group selects the next mode.
   Click(C::RadioButton1);
   SetFocus(Item(C::RadioButton1));

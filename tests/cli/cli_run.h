@@ -1,4 +1,4 @@
-// resicrypt-cli's pack, unpack and list run in process, with standard input,
+// resicrypt-cli's pack, unpack, test and list run in process, with standard input,
 // output and error through files of the test's folder.
 #pragma once
 
@@ -6,7 +6,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/file_command.h"
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 
@@ -30,6 +30,7 @@ inline CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& a
   if (parsed.command == cli::CommandId::kPack) run.status = cli::RunPack(parsed, input, out, err);
   if (parsed.command == cli::CommandId::kUnpack) run.status = cli::RunUnpack(parsed, out, err);
   if (parsed.command == cli::CommandId::kList) run.status = cli::RunList(parsed, out, err);
+  if (parsed.command == cli::CommandId::kTest) run.status = cli::RunTest(parsed, out, err);
   for (std::FILE* file : {input, out, err}) std::fclose(file);
   run.out = ReadBytes(folder.Path("cli.out"));
   run.err = ReadBytes(folder.Path("cli.err"));

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 namespace {
@@ -172,40 +172,61 @@ void ExpectStoppedAtSecondSource(const TempFolder& folder, const FakeForm& form,
   EXPECT_EQ(records[0].end, bytes.size());
 }
 
-// A second source that is not there, or whose path does not fit the 255-byte buffers.
-TEST(EncryptFileFailures, SourceThatCannotBeOpened) {
+// A second source that is not there, whose path does not fit the 255-byte
+// buffers, or that holds more than 2147483647 bytes (sparse): every source is
+// checked first, the line "Read File not Open " and the reason are given, and no
+// container is written, whose file count would promise records it lacks.
+TEST(EncryptFileFailures, SourceThatCannotBeOpenedStopsBeforeAnythingIsWritten) {
   const std::string longPath = "C:\\" + std::string(260, 'p');
-  for (const bool tooLong : {false, true}) {
-    SCOPED_TRACE(tooLong ? "path too long" : "no such file");
+  for (const std::string second : {"gone.txt", "long", "huge.bin"}) {
+    SCOPED_TRACE(second);
     TempFolder folder;
     WriteBytes(folder.Path("a.txt"), "twelve bytes");
-    WriteBytes(folder.Path("c.txt"), "c");
-    const std::vector<std::string> sources = {
-        folder.Path("a.txt"), tooLong ? longPath : folder.Path("gone.txt"), folder.Path("c.txt")};
+    WriteBytes(folder.Path("huge.bin"), "");
+    fs::resize_file(folder.Root() / "huge.bin", std::uintmax_t{1} << 31);
+    const std::string path = second == "long" ? longPath : folder.Path(second);
+    const std::vector<std::string> sources = {folder.Path("a.txt"), path};
     auto form = NewForm("secret");
     Encrypt(*form, sources, folder.Path("box.yal"));
-    std::vector<std::string> tail = {"Read File not Open "};
-    if (tooLong) tail.push_back("Path longer than 255 bytes: " + longPath);
-    ExpectStoppedAtSecondSource(folder, *form, sources, tail);
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "box.yal", "c.txt"}));
+    ASSERT_EQ(form->report.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(form->report.begin(), form->report.begin() + 3),
+              (std::vector<std::string>{sources[0], path, "Read File not Open "}));
+    const std::string& reason = form->report.back();
+    if (second == "gone.txt") {
+      EXPECT_EQ(reason.rfind("File cannot be opened (", 0), 0u) << reason;
+      EXPECT_EQ(reason.substr(reason.size() - path.size() - 3), "): " + path);
+    } else {
+      EXPECT_EQ(reason, (second == "long" ? "Path longer than 255 bytes: "
+                                          : "File larger than 2147483647 bytes: ") +
+                            path);
+    }
+    EXPECT_FALSE(form->progress1.visible || form->progress2.visible);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.txt", "huge.bin"}));
   }
 }
 
 // A source that grows once open holds more than the size taken then: packed, it
-// would be cut short without a word.
+// would be cut short without a word. A small one is read whole in one go, which
+// must see the byte past its size; a large one goes past the buffer.
 TEST(EncryptFileFailures, SourceThatGrowsOnceOpenStopsThePacking) {
-  TempFolder folder;
-  WriteBytes(folder.Path("big.bin"), RandomBytes(1 << 20, 5));
-  struct Grow : resicrypt::PackEvents {
-    fs::path file;
-    void BlocksStarting(std::int32_t) override { fs::resize_file(file, (1 << 20) + 1); }
-  } events;
-  events.file = folder.Root() / "big.bin";
-  auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
-  const auto outcome = resicrypt::PackContainer(
-      *workspace, Password("secret"), folder.Path("box.yal"), {folder.Path("big.bin")}, events);
-  ASSERT_EQ(outcome.problems.size(), 1u);
-  EXPECT_EQ(outcome.problems[0].kind, resicrypt::FileProblemKind::kGrewWhileRead);
+  for (const std::size_t size : {std::size_t{100}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(size);
+    TempFolder folder;
+    WriteBytes(folder.Path("grows.bin"), RandomBytes(size, 5));
+    struct Grow : resicrypt::PackEvents {
+      fs::path file;
+      std::uintmax_t size = 0;
+      void BlocksStarting(std::int32_t) override { fs::resize_file(file, size + 1); }
+    } events;
+    events.file = folder.Root() / "grows.bin";
+    events.size = size;
+    auto workspace = std::make_unique<resicrypt::CipherWorkspace>();
+    const auto outcome =
+        resicrypt::PackContainer(*workspace, Password("secret"), folder.Path("box.yal"),
+                                 {folder.Path("grows.bin")}, events);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    EXPECT_EQ(outcome.problems[0].kind, resicrypt::FileProblemKind::kGrewWhileRead);
+  }
 }
 
 TEST(EncryptFileFailures, SourceThatShrinksWhileReadStopsWithoutUnreadBytes) {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "container/container_path.h"
-#include "container_test_support.h"
+#include "tests/container/container_test_support.h"
 
 namespace containertest {
 namespace {
@@ -142,23 +142,33 @@ TEST(DecryptFilePassword, CheckBlockAsksPerDifferingPositionAndOkStops) {
   EXPECT_EQ(form->report, std::vector<std::string>{scene.container});
   EXPECT_EQ(scene.InNames(), std::vector<std::string>{"box.yal"});
 
-  // Cancel to every question unpacks under the wrong password: stored names and
-  // sizes, other contents; a file that stands there is kept and named.
+  // Cancel to every question unpacks under the wrong password: a file that
+  // stands there is kept and named; the other records' blocks fail their check
+  // under the wrong key (a.txt: 26 bytes, 5 blocks of 6; c.txt: 10 bytes, 2), so
+  // they are reported damaged, and their bytes, of the stored sizes, kept apart.
   WriteBytes(scene.In("b.txt"), "kept as it is");
   auto cancelling = NewForm(key.wrong);
   cancelling->questionAnswers.assign(key.differing, false);
   Decrypt(*cancelling, scene.container);
   EXPECT_EQ(cancelling->questions.size(), key.differing);
   EXPECT_TRUE(cancelling->questionAnswers.empty());
-  ASSERT_EQ(cancelling->report.size(), 1u + 2 * 7 + 1);
-  EXPECT_EQ(cancelling->report[8],
-            " Record 2 not unpacked (password is wrong, existing file kept): b.txt");
+  EXPECT_EQ(cancelling->report,
+            (std::vector<std::string>{
+                scene.container,
+                " Record 1 damaged: 5 blocks failed their check, the first at byte 0, written as "
+                "a.txt.damaged: a.txt",
+                " Record 2 not unpacked (password is wrong, existing file kept): b.txt",
+                " Record 3 damaged: 2 blocks failed their check, the first at byte 0, written as "
+                "c.txt.damaged: c.txt"}));
   EXPECT_EQ(ReadBytes(scene.In("b.txt")), "kept as it is");
+  EXPECT_EQ(scene.InNames(),
+            (std::vector<std::string>{"a.txt.damaged", "b.txt", "box.yal", "c.txt.damaged"}));
   for (const auto& [name, content] : kThreeFiles) {
     if (name == "b.txt") continue;
-    const std::string unpacked = ReadBytes(scene.In(name));
+    const std::string unpacked = ReadBytes(scene.In(name + ".damaged"));
     EXPECT_EQ(unpacked.size(), content.size());
     EXPECT_NE(unpacked, content);
+    fs::remove(scene.In(name + ".damaged"));
   }
 
   // And the right password asks nothing.
@@ -166,6 +176,48 @@ TEST(DecryptFilePassword, CheckBlockAsksPerDifferingPositionAndOkStops) {
   Decrypt(*right, scene.container);
   EXPECT_TRUE(right->questions.empty());
   for (const auto& [name, content] : kThreeFiles) EXPECT_EQ(ReadBytes(scene.In(name)), content);
+}
+
+// A changed byte in a record's blocks: the record is named with how many blocks
+// failed and where the first starts, it never replaces a file of its name, and
+// the records before and after it unpack as usual. Under "secret" (L = 6) a.txt
+// has 5 blocks; its third starts at byte 12.
+TEST(DecryptFileDamage, ADamagedRecordIsReportedAndKeptApart) {
+  Scene scene("secret", kThreeFiles);
+  const auto blockBytes = static_cast<std::size_t>(ReferenceCipher("secret").N() - 1);
+  std::string bytes = scene.Bytes();
+  const auto records = WalkRecords(bytes, 6);
+  bytes[records[0].blocksOffset + 2 * blockBytes] = '\xFF';  // above every modulus
+  bytes[records[0].blocksOffset + 4 * blockBytes + 1] = '\xFF';
+  scene.SetBytes(bytes);
+  const std::string line =
+      " Record 1 damaged: 2 blocks failed their check, the first at byte 12, written as "
+      "a.txt.damaged: a.txt";
+  auto form = NewForm("secret");
+  Decrypt(*form, scene.container);
+  const auto T = static_cast<std::int64_t>(bytes.size());
+  const int N = ReferenceCipher("secret").N();
+  std::vector<std::string> expected = {scene.container, line};
+  Append(expected, SevenLines("b.txt", 6, 6, N, 2, T));
+  Append(expected, SevenLines("c.txt", 10, 6, N, 3, T));
+  EXPECT_EQ(form->report, expected);
+  EXPECT_EQ(scene.InNames(),
+            (std::vector<std::string>{"a.txt.damaged", "b.txt", "box.yal", "c.txt"}));
+  const std::string kept = ReadBytes(scene.In("a.txt.damaged"));
+  EXPECT_EQ(kept.size(), 26u);
+  EXPECT_EQ(kept.substr(0, 12) + kept.substr(18, 6), "first file, es lon");  // blocks 1, 2, 4
+  EXPECT_EQ(ReadBytes(scene.In("c.txt")), "third file");
+
+  // Where a.txt stands, it stays as it was, and nothing is written for the record.
+  fs::remove(scene.In("a.txt.damaged"));
+  WriteBytes(scene.In("a.txt"), "an older a.txt");
+  auto again = NewForm("secret");
+  Decrypt(*again, scene.container);
+  EXPECT_EQ(again->report[1],
+            " Record 1 damaged: 2 blocks failed their check, the first at byte 12, nothing "
+            "written: a.txt");
+  EXPECT_EQ(ReadBytes(scene.In("a.txt")), "an older a.txt");
+  EXPECT_EQ(scene.InNames(), (std::vector<std::string>{"a.txt", "b.txt", "box.yal", "c.txt"}));
 }
 
 TEST(DecryptFileFailures, ContainerThatCannotBeOpened) {
