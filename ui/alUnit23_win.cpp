@@ -439,7 +439,8 @@ std::string TForm1::ControlText(ControlId id) const {
 void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
   const HWND control = Control(label);
   SetWindowTextA(control, caption.c_str());
-  FitLabelToCaption(control, fonts_[static_cast<std::size_t>(SpecOf(label).font)].Get(), caption);
+  const win::GdiObject& font = fonts_[static_cast<std::size_t>(SpecOf(label).font)];
+  FitLabelToCaption(control, static_cast<HFONT>(font.Get()), caption);
 }
 
 // ---------------------------------------------------------------------------
