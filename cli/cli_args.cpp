@@ -5,12 +5,33 @@
 #include <sstream>
 
 #include "cli/code_page.h"
+#include "cli/file_command.h"
+#include "cli/text_command.h"
 
 namespace resicrypt::cli {
 
 namespace {
 
 constexpr const char* kProgram = "resicrypt-cli";
+
+// The commands' runs in the one form of CommandRun.
+int RunEncryptText(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  return RunTextCommand(CipherDirection::kEncrypt, parsed.options.at("password-file"), in, out,
+                        err);
+}
+int RunDecryptText(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  return RunTextCommand(CipherDirection::kDecrypt, parsed.options.at("password-file"), in, out,
+                        err);
+}
+int RunUnpackCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunUnpack(parsed, out, err);
+}
+int RunTestCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunTest(parsed, out, err);
+}
+int RunListCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunList(parsed, out, err);
+}
 
 const OptionSpec kPasswordFileOption = {
     "password-file", "FILE", true,
@@ -118,6 +139,7 @@ const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
       {"encrypt-text",
        CommandId::kEncryptText,
+       &RunEncryptText,
        "--password-file FILE",
        "encrypt standard input line by line into printable cipher text",
        {kPasswordFileOption},
@@ -131,6 +153,7 @@ const std::vector<CommandSpec>& Commands() {
        "and the exit status is 1. The other lines are encrypted all the same.\n"},
       {"decrypt-text",
        CommandId::kDecryptText,
+       &RunDecryptText,
        "--password-file FILE",
        "decrypt cipher text from standard input line by line; a line that is not "
        "cipher text under the password is written back unchanged",
@@ -143,6 +166,7 @@ const std::vector<CommandSpec>& Commands() {
        "and the exit status is 3.\n"},
       {"pack",
        CommandId::kPack,
+       &RunPack,
        "[--password-file FILE] [--codepage N] [--stdin-name NAME] -o OUT.yal SRC...",
        "pack the source files into one new container OUT.yal, as Encrypt File does",
        {kPackPasswordOption,
@@ -174,6 +198,7 @@ const std::vector<CommandSpec>& Commands() {
        "file it replaces.\n"},
       {"unpack",
        CommandId::kUnpack,
+       &RunUnpackCommand,
        "[--password-file FILE] [--codepage N] [-C DIR | --to-stdout] CONTAINER.yal [NAME]",
        "unpack every file of the container into its folder (or DIR), as Decrypt File does",
        {kUnpackPasswordOption,
@@ -198,6 +223,7 @@ const std::vector<CommandSpec>& Commands() {
        "before and after it are unpacked as usual.\n"},
       {"test",
        CommandId::kTest,
+       &RunTestCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "check the password, the container and every block of every file, writing nothing",
        {kUnpackPasswordOption, kCodePageOption},
@@ -208,6 +234,7 @@ const std::vector<CommandSpec>& Commands() {
        "written anywhere.\n"},
       {"list",
        CommandId::kList,
+       &RunListCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "list the names and sizes of the files in the container (stored in the clear)",
        {{"password-file", "FILE", false,
