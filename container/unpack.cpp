@@ -19,10 +19,10 @@ namespace {
 
 constexpr std::size_t kNameBufferBytes = kMaxNameBytes + 1;
 
-// Reads a stored name of n bytes: at most 256 of them are kept (a longer name is
-// refused anyway), and the name ends at its first NUL.
-bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
-  const auto length = static_cast<std::size_t>(n);
+// Reads a stored name of nameBytes bytes: at most 256 of them are kept (a longer
+// name is refused anyway), and the name ends at its first NUL.
+bool ReadName(InputFile& container, std::int32_t nameBytes, std::string& name) {
+  const auto length = static_cast<std::size_t>(nameBytes);
   const std::size_t kept = std::min(length, kNameBufferBytes);
   std::string bytes(kept, '\0');
   if (!container.Read(&bytes[0], kept)) return false;
@@ -33,12 +33,12 @@ bool ReadName(InputFile& container, std::int32_t n, std::string& name) {
 
 // Record head: name length, name, file size. Nullptr when it is whole and
 // plausible as far as it goes, else why not.
-const char* ReadRecordHead(InputFile& container, std::int64_t T, FileRecord& record,
-                           std::int32_t& n) {
-  if (!container.ReadInt32(n)) return "container ends early";
-  if (n < 0) return "negative name length";
-  if (n > T - container.Position()) return "container ends in its name";
-  if (!ReadName(container, n, record.name)) return "container could not be read";
+const char* ReadRecordHead(InputFile& container, std::int64_t containerBytes, FileRecord& record,
+                           std::int32_t& nameBytes) {
+  if (!container.ReadInt32(nameBytes)) return "container ends early";
+  if (nameBytes < 0) return "negative name length";
+  if (nameBytes > containerBytes - container.Position()) return "container ends in its name";
+  if (!ReadName(container, nameBytes, record.name)) return "container could not be read";
   if (!container.ReadInt32(record.size)) return "container ends early";
   if (record.size < 0) return "negative size";
   return nullptr;
@@ -434,28 +434,30 @@ UnpackOutcome TestContainer(CipherWorkspace& workspace, const FilePassword& pass
 
 namespace {
 
-// Walks the records under block length L; true when they end exactly at the
+// Walks the records under a block length; true when they end exactly at the
 // container's end.
-bool WalkRecords(const std::string& containerPath, int L, ContainerListing& listing) {
+bool WalkRecords(const std::string& containerPath, int blockLength, ContainerListing& listing) {
   InputFile container;
-  std::int32_t N = 0;
+  std::int32_t residueCount = 0;
   std::int32_t fileCount = 0;
-  if (!container.Open(containerPath) || !container.ReadInt32(N) || N < 2 || N > kMaxResidueCount ||
-      !container.Skip(N - 1) || !container.ReadInt32(fileCount) || fileCount < 0) {
+  if (!container.Open(containerPath) || !container.ReadInt32(residueCount) || residueCount < 2 ||
+      residueCount > kMaxResidueCount || !container.Skip(residueCount - 1) ||
+      !container.ReadInt32(fileCount) || fileCount < 0) {
     return false;
   }
-  const std::int64_t T = container.Size();
-  listing.residueCount = N;
+  const std::int64_t containerBytes = container.Size();
+  listing.residueCount = residueCount;
   listing.records.clear();
-  for (std::int32_t k = 0; k < fileCount; ++k) {
+  for (std::int32_t recordIndex = 0; recordIndex < fileCount; ++recordIndex) {
     FileRecord record;
-    std::int32_t n = 0;
-    if (ReadRecordHead(container, T, record, n) != nullptr) return false;
-    const std::int64_t blocks = static_cast<std::int64_t>(record.BlockCount(L)) * (N - 1);
-    if (blocks > T - container.Position() || !container.Skip(blocks)) return false;
+    std::int32_t nameBytes = 0;
+    if (ReadRecordHead(container, containerBytes, record, nameBytes) != nullptr) return false;
+    const std::int64_t blocks =
+        static_cast<std::int64_t>(record.BlockCount(blockLength)) * (residueCount - 1);
+    if (blocks > containerBytes - container.Position() || !container.Skip(blocks)) return false;
     listing.records.push_back(std::move(record));
   }
-  return container.Position() == T;
+  return container.Position() == containerBytes;
 }
 
 }  // namespace
@@ -478,9 +480,9 @@ ContainerListing ListContainer(const std::string& containerPath, int blockLength
   const int first = blockLength > 0 ? blockLength : kMinFilePasswordLength;
   const int last = blockLength > 0 ? blockLength : kMaxFilePasswordLength;
   bool found = false;
-  for (int L = first; L <= last; ++L) {
+  for (int length = first; length <= last; ++length) {
     ContainerListing candidate;
-    if (!WalkRecords(containerPath, L, candidate)) continue;
+    if (!WalkRecords(containerPath, length, candidate)) continue;
     if (found && candidate.records != result.records) {
       result.result = ListResult::BlockLengthUnknown;
       result.records.clear();
