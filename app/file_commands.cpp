@@ -130,11 +130,12 @@ class EncryptFileEvents : public PackEvents {
     form_.BlockTurn();
     form_.SetProgressPosition(ProgressBar::Blocks, block);
   }
-  void SourcePacked(const FileRecord& record, std::int32_t fullBlocks, int L, int N) override {
+  void SourcePacked(const FileRecord& record, std::int32_t fullBlocks, int blockLength,
+                    int residueCount) override {
     form_.ReportAppend("File Byte Amount = " + std::to_string(record.size));
     form_.ReportAppend("File Byte Part   = " + std::to_string(fullBlocks));
-    form_.ReportAppend("Open Long Byte   = " + std::to_string(L));
-    form_.ReportAppend("Close Long Byte  = " + std::to_string(N));
+    form_.ReportAppend("Open Long Byte   = " + std::to_string(blockLength));
+    form_.ReportAppend("Close Long Byte  = " + std::to_string(residueCount));
     form_.ShowProgress(ProgressBar::Blocks, false);
   }
 

@@ -48,6 +48,9 @@ struct CommandStopped {};
 
 class FormPort : public FileCommandView {
  public:
+  // The Yes/No question box, titled as the message box: true for Yes.
+  virtual bool AskYesNo(const std::string& text) = 0;
+
   // The two password fields. Edit2 is the field on the row labelled "Password1",
   // Edit1 the one on the row labelled "Password2".
   virtual std::string Edit1Text() const = 0;

@@ -14,8 +14,12 @@
 // that no screen could show apart are left out.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <optional>
+#include <string>
+
+#include "app/form_port.h"
 
 namespace resicrypt {
 
@@ -40,6 +44,36 @@ class ProgressPace {
   Clock::duration frame_;
   std::optional<Clock::time_point> lastGiven_;
   std::optional<int> heldBack_;
+};
+
+// The window as a running file command sees it: every call goes on to the window,
+// and each bar's positions go through a pace of its own. A bar takes the position
+// held back for it before anything else changes on it.
+class PacedBars : public FileCommandView {
+ public:
+  PacedBars(FileCommandView& window, ProgressPace::Clock::duration frame)
+      : window_(window), paces_{ProgressPace(frame), ProgressPace(frame)} {}
+
+  // When the command ends, also by an error: the positions held back reach the bars.
+  void GiveHeldBack();
+
+  void ShowEdit1() override { window_.ShowEdit1(); }
+  void ReportAppend(const std::string& line) override { window_.ReportAppend(line); }
+  void ShowProgress(ProgressBar bar, bool visible) override;
+  void SetProgressRange(ProgressBar bar, int minimum, int maximum) override;
+  void SetProgressPosition(ProgressBar bar, int position) override;
+  void ShowMessage(const std::string& text) override { window_.ShowMessage(text); }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    return window_.AskOkCancel(text, caption);
+  }
+  void BlockTurn() override { window_.BlockTurn(); }
+
+ private:
+  ProgressPace& PaceOf(ProgressBar bar) { return paces_[bar == ProgressBar::Blocks ? 0 : 1]; }
+  void GiveHeldBack(ProgressBar bar);
+
+  FileCommandView& window_;
+  std::array<ProgressPace, 2> paces_;  // ProgressBar1, ProgressBar2
 };
 
 }  // namespace resicrypt

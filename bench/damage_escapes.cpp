@@ -21,7 +21,7 @@ int main() {
   constexpr int kKeys = 3000;
   constexpr int kChangesPerKey = 200;
   std::mt19937_64 rng(7);
-  auto ws = std::make_unique<CipherWorkspace>();
+  auto ws = std::make_unique<ReferenceWorkspace>();
   long changes[24] = {};
   long escaped[24] = {};
   long disagreements = 0;

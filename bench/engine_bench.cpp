@@ -53,7 +53,7 @@ void BM_EncodeBlock(benchmark::State& state) {
 BENCHMARK(BM_EncodeBlock)->Arg(3)->Arg(17)->Arg(23);
 
 void BM_DecodeBlock(benchmark::State& state) {
-  auto ws = std::make_unique<CipherWorkspace>();
+  auto ws = std::make_unique<resicrypt::ReferenceWorkspace>();
   const std::string password =
       std::string(kPassword23).substr(0, static_cast<std::size_t>(state.range(0)));
   const int L = static_cast<int>(password.size());
@@ -117,7 +117,7 @@ void BM_EncryptTextReference(benchmark::State& state) {
 BENCHMARK(BM_EncryptTextReference)->Args({3, 65536})->Args({17, 65536});
 
 void BM_DecryptTextReference(benchmark::State& state) {
-  auto ws = std::make_unique<CipherWorkspace>();
+  auto ws = std::make_unique<resicrypt::ReferenceWorkspace>();
   resicrypt::TextAlphabet alphabet;
   resicrypt::BuildTextAlphabet(alphabet);
   const std::string password =

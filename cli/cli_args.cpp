@@ -1,15 +1,37 @@
 #include "cli/cli_args.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "cli/code_page.h"
+#include "cli/file_command.h"
+#include "cli/text_command.h"
 
 namespace resicrypt::cli {
 
 namespace {
 
 constexpr const char* kProgram = "resicrypt-cli";
+
+// The commands' runs in the one form of CommandRun.
+int RunEncryptText(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  return RunTextCommand(CipherDirection::kEncrypt, parsed.options.at("password-file"), in, out,
+                        err);
+}
+int RunDecryptText(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  return RunTextCommand(CipherDirection::kDecrypt, parsed.options.at("password-file"), in, out,
+                        err);
+}
+int RunUnpackCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunUnpack(parsed, out, err);
+}
+int RunTestCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunTest(parsed, out, err);
+}
+int RunListCommand(const ParsedArgs& parsed, std::FILE*, std::FILE* out, std::FILE* err) {
+  return RunList(parsed, out, err);
+}
 
 const OptionSpec kPasswordFileOption = {
     "password-file", "FILE", true,
@@ -117,6 +139,7 @@ const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
       {"encrypt-text",
        CommandId::kEncryptText,
+       &RunEncryptText,
        "--password-file FILE",
        "encrypt standard input line by line into printable cipher text",
        {kPasswordFileOption},
@@ -130,6 +153,7 @@ const std::vector<CommandSpec>& Commands() {
        "and the exit status is 1. The other lines are encrypted all the same.\n"},
       {"decrypt-text",
        CommandId::kDecryptText,
+       &RunDecryptText,
        "--password-file FILE",
        "decrypt cipher text from standard input line by line; a line that is not "
        "cipher text under the password is written back unchanged",
@@ -142,6 +166,7 @@ const std::vector<CommandSpec>& Commands() {
        "and the exit status is 3.\n"},
       {"pack",
        CommandId::kPack,
+       &RunPack,
        "[--password-file FILE] [--codepage N] [--stdin-name NAME] -o OUT.yal SRC...",
        "pack the source files into one new container OUT.yal, as Encrypt File does",
        {kPackPasswordOption,
@@ -173,6 +198,7 @@ const std::vector<CommandSpec>& Commands() {
        "file it replaces.\n"},
       {"unpack",
        CommandId::kUnpack,
+       &RunUnpackCommand,
        "[--password-file FILE] [--codepage N] [-C DIR | --to-stdout] CONTAINER.yal [NAME]",
        "unpack every file of the container into its folder (or DIR), as Decrypt File does",
        {kUnpackPasswordOption,
@@ -197,6 +223,7 @@ const std::vector<CommandSpec>& Commands() {
        "before and after it are unpacked as usual.\n"},
       {"test",
        CommandId::kTest,
+       &RunTestCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "check the password, the container and every block of every file, writing nothing",
        {kUnpackPasswordOption, kCodePageOption},
@@ -207,6 +234,7 @@ const std::vector<CommandSpec>& Commands() {
        "written anywhere.\n"},
       {"list",
        CommandId::kList,
+       &RunListCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "list the names and sizes of the files in the container (stored in the clear)",
        {{"password-file", "FILE", false,
@@ -225,25 +253,83 @@ const CommandSpec* FindCommand(CommandId id) {
   return nullptr;
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+namespace {
+
+// --version and help, which take no command's arguments: --help, -h or help,
+// each with an optional command. Nothing for any other first argument.
+std::optional<ParsedArgs> ParseVersionOrHelp(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  if (args.empty()) return Fail(parsed, "no command given");
   const std::string& first = args[0];
   if (first == "--version") {
     parsed.version = true;
     if (args.size() > 1) return Fail(parsed, "unexpected argument '" + args[1] + "'");
     return parsed;
   }
-  if (first == "--help" || first == "-h" || first == "help") {
-    parsed.help = true;
-    if (args.size() > 1) {
-      const CommandSpec* command = FindCommandByName(args[1]);
-      if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
-      parsed.command = command->id;
-    }
-    if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
-    return parsed;
+  if (first != "--help" && first != "-h" && first != "help") return std::nullopt;
+  parsed.help = true;
+  if (args.size() > 1) {
+    const CommandSpec* command = FindCommandByName(args[1]);
+    if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
+    parsed.command = command->id;
   }
+  if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
+  return parsed;
+}
+
+// The option args[at] of command (-x VALUE, --name VALUE, --name=VALUE or a flag)
+// into parsed.options; a value given apart moves at on to it. False, with
+// parsed.error set, when the option is unknown, lacks its value or comes twice.
+bool TakeOption(const CommandSpec& command, const std::vector<std::string>& args, std::size_t& at,
+                bool shortOption, ParsedArgs& parsed) {
+  const std::string& arg = args[at];
+  const std::size_t equals = shortOption ? std::string::npos : arg.find('=');
+  const std::string name =
+      shortOption ? arg.substr(1)
+                  : arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+  const OptionSpec* option = FindOption(command, name);
+  std::string value;
+  if (option == nullptr) {
+    parsed.error = "unknown option '--" + name + "' for " + command.name;
+  } else if (option->valueName == nullptr) {
+    if (equals != std::string::npos) parsed.error = "option " + OptionFlag(name) + " takes no value";
+  } else if (equals != std::string::npos) {
+    value = arg.substr(equals + 1);
+  } else if (at + 1 < args.size()) {
+    value = args[++at];
+  } else {
+    parsed.error = "option " + OptionFlag(name) + " needs a value (" + option->valueName + ")";
+  }
+  if (parsed.error.empty() && parsed.options.count(name) != 0) {
+    parsed.error = "option " + OptionFlag(name) + " given twice";
+  }
+  if (!parsed.error.empty()) return false;
+  parsed.options[name] = value;
+  return true;
+}
+
+// What a command's arguments must hold once all are read: no more arguments than
+// it takes, its required options, and its own rules (CheckCommand).
+std::string CheckArguments(const CommandSpec& command, const ParsedArgs& parsed) {
+  if (static_cast<int>(parsed.positional.size()) > command.maxPositional) {
+    return "unexpected argument '" +
+           parsed.positional[static_cast<std::size_t>(command.maxPositional)] + "'";
+  }
+  for (const OptionSpec& option : command.options) {
+    if (option.required && parsed.options.count(option.name) == 0) {
+      return std::string(command.name) + " needs " + OptionFlag(option.name) + " " +
+             option.valueName;
+    }
+  }
+  return CheckCommand(parsed);
+}
+
+}  // namespace
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  if (args.empty()) return Fail(parsed, "no command given");
+  if (std::optional<ParsedArgs> versionOrHelp = ParseVersionOrHelp(args)) return *versionOrHelp;
+  const std::string& first = args[0];
   const CommandSpec* command = FindCommandByName(first);
   if (command == nullptr) {
     return Fail(parsed, (first.rfind("-", 0) == 0 ? "unknown option '" : "unknown command '") +
@@ -261,55 +347,16 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         return Fail(parsed, "unknown option '" + arg + "'");
       }
       parsed.positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-      continue;
-    }
-    if (arg == "--help") {
+    } else if (arg == "--help") {
       parsed.help = true;
-      continue;
+    } else if (!TakeOption(*command, args, k, shortOption, parsed)) {
+      return parsed;
     }
-    const std::size_t equals = shortOption ? std::string::npos : arg.find('=');
-    const std::string name =
-        shortOption ? arg.substr(1)
-                    : arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* option = FindOption(*command, name);
-    if (option == nullptr)
-      return Fail(parsed, "unknown option '--" + name + "' for " + command->name);
-    std::string value;
-    if (option->valueName == nullptr) {
-      if (equals != std::string::npos) {
-        return Fail(parsed, "option " + OptionFlag(name) + " takes no value");
-      }
-    } else if (equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-    } else if (k + 1 < args.size()) {
-      value = args[++k];
-    } else {
-      return Fail(parsed,
-                  "option " + OptionFlag(name) + " needs a value (" + option->valueName + ")");
-    }
-    if (parsed.options.count(name) != 0) {
-      return Fail(parsed, "option " + OptionFlag(name) + " given twice");
-    }
-    parsed.options[name] = value;
   }
   if (parsed.help) return parsed;
-
-  if (static_cast<int>(parsed.positional.size()) > command->maxPositional) {
-    return Fail(parsed, "unexpected argument '" +
-                            parsed.positional[static_cast<std::size_t>(command->maxPositional)] +
-                            "'");
-  }
-  for (const OptionSpec& option : command->options) {
-    if (option.required && parsed.options.count(option.name) == 0) {
-      return Fail(parsed, std::string(command->name) + " needs " + OptionFlag(option.name) + " " +
-                              option.valueName);
-    }
-  }
-  const std::string problem = CheckCommand(parsed);
+  const std::string problem = CheckArguments(*command, parsed);
   if (!problem.empty()) return Fail(parsed, problem);
   return parsed;
 }

@@ -3,9 +3,11 @@
 //   resicrypt-cli --help | help [COMMAND] | COMMAND --help
 //   resicrypt-cli --version
 // One-letter options take a single dash: -o VALUE.
-// Commands and their options are rows of one table, so a new command is a new row.
+// Commands and their options are rows of one table, so a new command is a new row
+// (and its run function).
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,9 +29,17 @@ struct OptionSpec {
   const char* help;
 };
 
+struct ParsedArgs;
+
+// How a command runs once its arguments are parsed: on the standard streams,
+// giving the exit status.
+using CommandRun = int (*)(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err);
+
+// A command is one row: its name, its arguments and help, and its run.
 struct CommandSpec {
   const char* name;
   CommandId id;
+  CommandRun run;
   const char* synopsis;  // arguments after the command name, for the usage line
   const char* summary;
   std::vector<OptionSpec> options;

@@ -412,20 +412,18 @@ std::optional<FilePassword> FilePasswordFromLine(const std::string& line, std::s
   return password;
 }
 
-int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
-  const std::string& target = parsed.options.at("o");
-  const bool toStdout = target == "-";
-  if (toStdout && StdoutIsTerminal()) {
-    Say(err, "a container is not written to a terminal: redirect standard output, or give -o FILE");
-    return kExitUsage;
-  }
+namespace {
+
+// Every source must be a readable file that unpacks again under its own name,
+// next to the others, and none may be the container: all are checked, and all
+// problems told, before anything is written. The source '-' has no file yet: its
+// place in sources is emptied. The name each source is stored under goes into
+// storedNames. False when any is refused.
+bool SourcesPass(const ParsedArgs& parsed, const std::string& target, bool toStdout,
+                 std::vector<std::string>& sources, std::vector<std::string>& storedNames,
+                 std::FILE* err) {
   const NameCodePage codePage = CodePageOf(parsed);
-  // Every source must be a readable file that unpacks again under its own name,
-  // next to the others, and none may be the container: all are checked, and all
-  // problems told, before anything is written. The source '-' has no file yet.
-  std::vector<std::string> sources = parsed.positional;
   std::vector<std::string> names;
-  std::vector<std::string> storedNames;
   std::vector<FileProblem> refused;
   for (std::string& source : sources) {
     const bool isStdin = source == "-";
@@ -459,20 +457,13 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
 #endif
   for (const FileProblem& problem : problems) refused.push_back(problem);
   for (const FileProblem& problem : refused) Say(err, SourceProblemMessage(problem));
-  if (!refused.empty()) return kExitUsage;
-  std::optional<FilePassword> password;
-  const int status = ObtainPassword(parsed, err, true, password);
-  if (status >= 0) return status;
-  ProgressLine progress(err, ProgressChoiceOf(parsed));
+  return refused.empty();
+}
 
-  // Standard input and a container for standard output pass through files.
-  PrivateFolder scratch;
-  const bool fromStdin = parsed.options.count("stdin-name") != 0;
-  if ((fromStdin || toStdout) && !scratch.Create()) {
-    Say(err, "cannot make a temporary folder for standard input or output");
-    return kExitFailure;
-  }
-  HeldStream held;
+// Standard input into a held file in scratch, which takes the empty place of '-'
+// in sources; an exit status when it cannot be held, -1 when it is.
+int HoldStandardInput(std::FILE* in, const PrivateFolder& scratch, HeldStream& held,
+                      std::vector<std::string>& sources, std::FILE* err) {
   for (std::string& source : sources) {
     if (!source.empty()) continue;
     switch (held.Hold(in, scratch, std::numeric_limits<std::int32_t>::max())) {
@@ -491,6 +482,37 @@ int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* 
         return kExitFailure;
     }
     source = held.Path();
+  }
+  return -1;
+}
+
+}  // namespace
+
+int RunPack(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err) {
+  const std::string& target = parsed.options.at("o");
+  const bool toStdout = target == "-";
+  if (toStdout && StdoutIsTerminal()) {
+    Say(err, "a container is not written to a terminal: redirect standard output, or give -o FILE");
+    return kExitUsage;
+  }
+  std::vector<std::string> sources = parsed.positional;
+  std::vector<std::string> storedNames;
+  if (!SourcesPass(parsed, target, toStdout, sources, storedNames, err)) return kExitUsage;
+  std::optional<FilePassword> password;
+  const int status = ObtainPassword(parsed, err, true, password);
+  if (status >= 0) return status;
+  ProgressLine progress(err, ProgressChoiceOf(parsed));
+
+  // Standard input and a container for standard output pass through files.
+  PrivateFolder scratch;
+  const bool fromStdin = parsed.options.count("stdin-name") != 0;
+  if ((fromStdin || toStdout) && !scratch.Create()) {
+    Say(err, "cannot make a temporary folder for standard input or output");
+    return kExitFailure;
+  }
+  HeldStream held;
+  if (const int heldStatus = HoldStandardInput(in, scratch, held, sources, err); heldStatus >= 0) {
+    return heldStatus;
   }
   const std::string& stdinPath = held.Path();
   const std::string container = toStdout ? scratch.Path() + "container.yal" : target;

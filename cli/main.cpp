@@ -131,22 +131,9 @@ int Run(int argc, char** argv) {
     std::fputs(text.c_str(), stdout);
     return kExitOk;
   }
-  switch (parsed.command) {
-    case CommandId::kEncryptText:
-    case CommandId::kDecryptText:
-      return RunTextCommand(parsed.command == CommandId::kEncryptText ? resicrypt::CipherDirection::kEncrypt
-                                                                      : resicrypt::CipherDirection::kDecrypt,
-                            parsed.options.at("password-file"), stdin, stdout, stderr);
-    case CommandId::kPack:
-      return RunPack(parsed, stdin, stdout, stderr);
-    case CommandId::kUnpack:
-      return RunUnpack(parsed, stdout, stderr);
-    case CommandId::kTest:
-      return RunTest(parsed, stdout, stderr);
-    case CommandId::kList:
-      return RunList(parsed, stdout, stderr);
-    case CommandId::kNone:
-      break;
+  const CommandSpec* command = FindCommand(parsed.command);
+  if (command != nullptr && command->run != nullptr) {
+    return command->run(parsed, stdin, stdout, stderr);
   }
   std::fputs(UsageText().c_str(), stderr);
   return kExitUsage;

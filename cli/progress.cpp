@@ -128,8 +128,9 @@ void ProgressLine::Draw(double now, bool ended) {
   drawnAt_ = now;
 }
 
-PackProgress::PackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int L)
-    : line_(line), before_(sizes.size() + 1, 0), blockLength_(L) {
+PackProgress::PackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes,
+                           int blockLength)
+    : line_(line), before_(sizes.size() + 1, 0), blockLength_(blockLength) {
   for (std::size_t k = 0; k < sizes.size(); ++k) before_[k + 1] = before_[k] + sizes[k];
   line_.Start(before_.back());
 }
@@ -148,12 +149,13 @@ void PackProgress::BlockDue(std::int32_t block) {
 }
 
 void PackProgress::SourcePacked(const FileRecord& /*record*/, std::int32_t /*fullBlocks*/,
-                                int /*L*/, int /*N*/) {
+                                int /*blockLength*/, int /*residueCount*/) {
   line_.Update(before_[std::min(current_ + 1, before_.size() - 1)]);
 }
 
-UnpackProgress::UnpackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int L)
-    : line_(line), blockLength_(L) {
+UnpackProgress::UnpackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes,
+                               int blockLength)
+    : line_(line), blockLength_(blockLength) {
   if (!sizes.empty()) {
     before_.assign(sizes.size() + 1, 0);
     for (std::size_t k = 0; k < sizes.size(); ++k) before_[k + 1] = before_[k] + sizes[k];

@@ -67,11 +67,12 @@ class ProgressLine {
 // block by block of the source under way.
 class PackProgress : public PackEvents {
  public:
-  // sizes: the sources', in packing order; L the block length.
-  PackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int L);
+  // sizes: the sources', in packing order; blockLength: file bytes per block.
+  PackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int blockLength);
   void SourceStarting(std::int32_t index, std::int32_t fileCount) override;
   void BlockDue(std::int32_t block) override;
-  void SourcePacked(const FileRecord& record, std::int32_t fullBlocks, int L, int N) override;
+  void SourcePacked(const FileRecord& record, std::int32_t fullBlocks, int blockLength,
+                    int residueCount) override;
 
  private:
   ProgressLine& line_;
@@ -85,7 +86,7 @@ class PackProgress : public PackEvents {
 // (a listing) it knows the total; without, it counts the blocks' bytes alone.
 class UnpackProgress {
  public:
-  UnpackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int L);
+  UnpackProgress(ProgressLine& line, const std::vector<std::int64_t>& sizes, int blockLength);
   void RecordStarting(std::int32_t index);
   void BlocksStarting(std::int32_t blockCount);
   void BlockDue(std::int32_t block);

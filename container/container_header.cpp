@@ -13,13 +13,13 @@ namespace {
 
 // N = ResidueCount(L) + 1 over the moduli that the password orders (positions 2
 // to n - 3 of the table), taken in descending or ascending order.
-int ResidueCountWith(bool smallestFirst, int L) {
+int ResidueCountWith(bool smallestFirst, int blockLength) {
   auto workspace = std::make_unique<CipherWorkspace>();
   BuildModulusTable(*workspace, kFileTableSize);
   if (smallestFirst) {
     std::reverse(workspace->ModulusTable + 2, workspace->ModulusTable + kFileTableSize - 2);
   }
-  return ResidueCount(*workspace, L) + 1;
+  return ResidueCount(*workspace, blockLength) + 1;
 }
 
 }  // namespace
@@ -35,13 +35,14 @@ int LargestContainerResidueCount() {
 }
 
 ContainerHeader CheckContainerHeader(InputFile& container) {
-  std::int32_t N = 0;
-  if (!container.ReadInt32(N)) return ContainerHeader::kTooShort;
-  if (N < SmallestContainerResidueCount() || N > LargestContainerResidueCount()) {
+  std::int32_t residueCount = 0;
+  if (!container.ReadInt32(residueCount)) return ContainerHeader::kTooShort;
+  if (residueCount < SmallestContainerResidueCount() ||
+      residueCount > LargestContainerResidueCount()) {
     return ContainerHeader::kNoResidueCount;
   }
   // Residue count, check block of N - 1 bytes, file count.
-  if (container.Size() < 4 + (N - 1) + 4) return ContainerHeader::kTooShort;
+  if (container.Size() < 4 + (residueCount - 1) + 4) return ContainerHeader::kTooShort;
   return ContainerHeader::kFits;
 }
 

@@ -28,17 +28,17 @@ FileCipher::FileCipher(CipherWorkspace& workspace, const FilePassword& password)
   std::copy_n(workspace.passwordText, std::min(blockLength_, kMaxFilePasswordLength), password_);
 }
 
-void FileCipher::EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out,
+void FileCipher::EncryptFinalBlock(const unsigned char* tail, int tailBytes, unsigned char* out,
                                    PaddingClock clock) const {
   unsigned char block[kMaxFilePasswordLength];
-  const int L = std::min(blockLength_, kMaxFilePasswordLength);
-  std::copy_n(tail, std::min(r, L), block);
+  const int blockLength = std::min(blockLength_, kMaxFilePasswordLength);
+  std::copy_n(tail, std::min(tailBytes, blockLength), block);
   if (clock != nullptr) {
     SeedRandomAt(clock());
   } else {
     SeedRandom();
   }
-  for (int p = r + 1; p <= L; ++p) {
+  for (int p = tailBytes + 1; p <= blockLength; ++p) {
     block[p - 1] = static_cast<unsigned char>(RandomBelow(213) + 41);
   }
   codec_.Encode(block, out);

@@ -36,10 +36,10 @@ struct FileRecord {
   std::string name;
   std::int32_t size = 0;
 
-  // Blocks that carry L file bytes each; the final block comes on top.
-  std::int32_t FullBlocks(int L) const { return size / L; }
-  std::int32_t Remainder(int L) const { return size % L; }
-  std::int32_t BlockCount(int L) const { return size / L + 1; }
+  // Blocks that carry blockLength file bytes each; the final block comes on top.
+  std::int32_t FullBlocks(int blockLength) const { return size / blockLength; }
+  std::int32_t Remainder(int blockLength) const { return size % blockLength; }
+  std::int32_t BlockCount(int blockLength) const { return size / blockLength + 1; }
   bool operator==(const FileRecord& other) const {
     return name == other.name && size == other.size;
   }
@@ -98,9 +98,10 @@ class FileCipher {
   void EncryptBlocks(const unsigned char* plain, std::size_t count, unsigned char* out) const {
     codec_.EncodeBlocks(plain, count, out);
   }
-  // The final block: r = 0..L-1 bytes, then padding RandomBelow(213) + 41 drawn for
-  // positions r+1..L in ascending order after seeding the generator from clock.
-  void EncryptFinalBlock(const unsigned char* tail, int r, unsigned char* out,
+  // The final block: tailBytes = 0..L-1 file bytes, then padding RandomBelow(213) + 41
+  // drawn for positions tailBytes+1..L in ascending order after seeding the generator
+  // from clock.
+  void EncryptFinalBlock(const unsigned char* tail, int tailBytes, unsigned char* out,
                          PaddingClock clock) const;
   CheckBlock MakeCheckBlock() const;
 

@@ -24,8 +24,10 @@ class PackEvents {
   virtual void SourceStarting(std::int32_t /*index*/, std::int32_t /*fileCount*/) {}
   virtual void BlocksStarting(std::int32_t /*fullBlocks*/) {}
   virtual void BlockDue(std::int32_t /*block*/) {}
-  virtual void SourcePacked(const FileRecord& /*record*/, std::int32_t /*fullBlocks*/, int /*L*/,
-                            int /*N*/) {}
+  // blockLength: file bytes per block (the password's length); residueCount: the
+  // container's residue count.
+  virtual void SourcePacked(const FileRecord& /*record*/, std::int32_t /*fullBlocks*/,
+                            int /*blockLength*/, int /*residueCount*/) {}
 };
 
 enum class PackResult {

@@ -10,7 +10,8 @@ namespace resicrypt {
 
 // Capacity of the fixed tables. The table size n of BuildModulusTable must keep
 // n + 2 below 256 (the prime list runs two entries past n), and a residue count N
-// must keep N + 2 within the 100 x 100 product table.
+// must keep N + 2 within the 100 x 100 product table of the step-by-step decoder
+// (ReferenceWorkspace, engine/reference).
 constexpr int kDigitTableSize = 256;
 constexpr int kProductTableSize = 100;
 constexpr int kMaxTableSize = kDigitTableSize - 3;       // largest n: 253
@@ -33,10 +34,6 @@ struct CipherWorkspace {
   std::int32_t numberDigits[kDigitTableSize];
   // Quotient digits during DerivePermutation, powers of 256 mod m(i) in EncodeBlock.
   std::int32_t auxDigits[kDigitTableSize];
-  // DecodeBlock: input residue of position i reduced modulo m(i).
-  std::int32_t reducedResidues[kDigitTableSize];
-  // DecodeBlock: value rebuilt so far, modulo m(j).
-  std::int32_t partialValues[kDigitTableSize];
   // Mixed-radix digits equal to 0 seen by DecodeBlock since the caller reset it.
   std::int32_t zeroDigitCount;
   // The password, zero-terminated (at most 199 bytes). Read by DerivePermutation
@@ -56,8 +53,6 @@ struct CipherWorkspace {
   std::int32_t outputDigits[kDigitTableSize];
   // Residues of one block, position i modulo m(i), positions 2..N.
   std::int32_t residues[kDigitTableSize];
-  // Entry [j][i] = (m(2) * ... * m(j-1)) mod m(i); entry [2][i] = 1.
-  std::int32_t productTable[kProductTableSize][kProductTableSize];
 };
 
 // Copies a password into passwordText as a zero-terminated string. The copy stops

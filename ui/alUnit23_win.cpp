@@ -2,23 +2,16 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
 
+#include "app/memo_text.h"
 #include "ui/clipboard_win.h"
-#include "ui/resources/resource_ids.h"
 #include "ui/wide_names_win.h"
-#include "app/flag_scope.h"
-#include "app/file_commands.h"
 
 namespace resicrypt {
 
 namespace {
-
-// The one cipher workspace of the run, shared by every command and the DDE service.
-CipherWorkspace theWorkspace{};
 
 constexpr UINT_PTR kDoubleClickSubclassId = 1;
 // Asks the window's thread to run the calls a file command has queued.
@@ -26,57 +19,11 @@ constexpr UINT kCommandCallsMessage = WM_APP + 1;
 // A double click on the memo or the list (lParam), sent on to the window.
 constexpr UINT kControlDoubleClickMessage = WM_APP + 2;
 
-struct FontRow {
-  FormFont font;
-  int height;  // character height at 96 DPI
-  int weight;
-};
-
-constexpr std::array<FontRow, kFontCount> kFonts{{
-    {FormFont::Window11, 11, FW_NORMAL},
-    {FormFont::Regular13, 13, FW_NORMAL},
-    {FormFont::Bold13, 13, FW_BOLD},
-    {FormFont::Bold16, 16, FW_BOLD},
-}};
-
-void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXA windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  // Double clicks on the background run FormDblClick.
-  windowClass.style = CS_DBLCLKS;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
-  windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON),
-                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  // The system's tooltip-background colour.
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
-  windowClass.lpszClassName = kFormClassName;
-  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::runtime_error("The main window's class could not be registered");
-  }
-}
-
 // Now, as the user's locale writes it: format is GetDateFormatA or GetTimeFormatA.
 std::string NowText(decltype(&GetDateFormatA) format, DWORD flags) {
   char text[128] = {};
   format(LOCALE_USER_DEFAULT, flags, nullptr, nullptr, text, static_cast<int>(sizeof text));
   return text;
-}
-
-// Turns a control's drawing back on after a list was rebuilt.
-void ResumeRedraw(HWND control) {
-  SendMessageA(control, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(control, nullptr, TRUE);
-}
-
-// A device capability of the screen; 0 when it cannot be read.
-int ScreenCapability(int index) {
-  const win::WindowDc screen(nullptr);
-  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
 }
 
 // The memo and the list see their own double clicks, and the window runs their
@@ -94,43 +41,10 @@ LRESULT CALLBACK ControlProcedure(HWND control, UINT message, WPARAM wParam, LPA
 
 // A negative frame is one refresh of the screen: no progress bar is painted more
 // often than that. A rate of 0 or 1 stands for the display's default, 60 Hz.
-std::array<ProgressPace, 2> ProgressPaces(std::chrono::microseconds frame) {
-  if (frame.count() < 0) {
-    const int hertz = ScreenCapability(VREFRESH);
-    frame = std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
-  }
-  return {ProgressPace(frame), ProgressPace(frame)};
-}
-
-constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
-                                                 ControlId::RadioButton3};
-
-bool IsRadioButton(ControlId id) {
-  return std::count(kRadioButtons.begin(), kRadioButtons.end(), id) > 0;
-}
-
-bool IsPushButton(const ControlSpec& row) {
-  return std::string_view(row.className) == "BUTTON" && (row.style & BS_TYPEMASK) == BS_PUSHBUTTON;
-}
-
-// Shown by its own style, whether the window around it is shown or not.
-bool IsShown(HWND control) { return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
-
-// The place before or after at in a ring of count places.
-std::size_t RingStep(std::size_t at, std::size_t count, bool back) {
-  return (at + (back ? count - 1 : 1)) % count;
-}
-
-// A folder is never packed: true, and the user told, when one of the files is one.
-bool RefuseFolder(FileCommandView& view, const std::vector<std::string>& files) {
-  for (const std::string& file : files) {
-    const DWORD attributes = GetFileAttributesA(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      view.ShowMessage(file + " is a folder; drop files");
-      return true;
-    }
-  }
-  return false;
+std::chrono::microseconds ProgressFrame(std::chrono::microseconds frame) {
+  if (frame.count() >= 0) return frame;
+  const int hertz = ScreenCapability(VREFRESH);
+  return std::chrono::microseconds(1000000 / (hertz <= 1 ? 60 : hertz));
 }
 
 // ProgressBar1 follows the blocks, ProgressBar2 the files.
@@ -147,12 +61,14 @@ TForm1::TForm1(Options options)
     : options_(std::move(options)),
       dialogs_(options_.dialogs != nullptr ? options_.dialogs : &systemDialogs_),
       title_(ExecutableTitle()),
-      commandThread_(*this,
-                     [this] {
-                       // The window's handle is set before any command can start.
-                       PostMessageA(window_, kCommandCallsMessage, 0, 0);
-                     }),
-      progressPaces_(ProgressPaces(options_.progressFrame)) {
+      keyboard_(controls_, [this](ControlId radio) { SelectRadioButton(radio); }),
+      runner_(
+          *this, options_.commands,
+          [this] {
+            // The window's handle is set before any command can start.
+            PostMessageA(window_, kCommandCallsMessage, 0, 0);
+          },
+          ProgressFrame(options_.progressFrame)) {
   // The process is DPI aware, so the screen's is its real DPI.
   dpi_ = options_.dpi > 0 ? options_.dpi : ScreenCapability(LOGPIXELSY);
   if (dpi_ <= 0) dpi_ = 96;
@@ -161,13 +77,7 @@ TForm1::TForm1(Options options)
   InitCommonControlsEx(&commonControls);
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterFormClass(instance, &WindowProcedure);
-  for (const FontRow& row : kFonts) {
-    // A negative height is the height of the characters.
-    fonts_[static_cast<std::size_t>(row.font)] =
-        win::GdiObject(CreateFontA(-Scale(row.height), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
-                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, kFontFace));
-  }
+  fonts_ = CreateFormFonts(dpi_);
   // FormCreate gives the window its resizable border.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   CreateWindowExA(0, kFormClassName, kFormCaption, style, Scale(kFormLeft), Scale(kFormTop),
@@ -183,31 +93,20 @@ TForm1::TForm1(Options options)
 }
 
 TForm1::~TForm1() {
-  commandThread_.Abandon();
+  runner_.Abandon();
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
 int TForm1::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
 
 void TForm1::CreateControls() {
-  const HINSTANCE instance = GetModuleHandleA(nullptr);
   for (const ControlSpec& row : kControlTable) {
-    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.style | (row.visible ? WS_VISIBLE : 0u);
-    const HWND control = CreateWindowExA(
-        row.exStyle, row.className, row.caption, style, Scale(row.left), Scale(row.top),
-        Scale(row.width), Scale(row.height), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(row.id))), instance, nullptr);
-    if (control == nullptr) {
-      throw std::runtime_error(std::string("The control ") + row.name + " could not be created");
-    }
+    const HWND control = CreateControl(row, window_, dpi_);
     controls_[static_cast<std::size_t>(row.id)] = control;
     const win::GdiObject& font = fonts_[static_cast<std::size_t>(row.font)];
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     if (std::string(row.className) == "STATIC") SetLabelCaption(row.id, row.caption);
-    if (row.tabOrder >= 0) tabSequence_.push_back(row.id);
   }
-  std::sort(tabSequence_.begin(), tabSequence_.end(),
-            [](ControlId a, ControlId b) { return SpecOf(a).tabOrder < SpecOf(b).tabOrder; });
 
   // Commands check the lengths of what they read; the fields take any length.
   for (ControlId id : {ControlId::Edit1, ControlId::Edit2, ControlId::Memo1}) {
@@ -229,12 +128,7 @@ void TForm1::CreateControls() {
 void TForm1::Show(int showCommand) {
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
-  const HWND edit1 = Control(ControlId::Edit1);
-  if (IsShown(edit1)) {
-    SetFocus(edit1);
-    SendMessageA(edit1, EM_SETSEL, 0, -1);
-    savedFocus_ = edit1;
-  }
+  keyboard_.FocusField(ControlId::Edit1);
 }
 
 // ---------------------------------------------------------------------------
@@ -296,16 +190,12 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FormDblClick();
       return 0;
     case WM_ACTIVATE:
-      OnActivate(wParam);
+      keyboard_.OnActivate(window, wParam);
       return 0;
     case WM_CLOSE:
       // A running file command finishes first, or stops if the user says so; the
       // window closes after it.
-      AskToStopFileCommand();
-      if (gate_.Busy()) {
-        gate_.RunOrDefer([window] { PostMessageA(window, WM_CLOSE, 0, 0); });
-        return 0;
-      }
+      if (!runner_.MayClose([window] { PostMessageA(window, WM_CLOSE, 0, 0); })) return 0;
       FormClose();
       DestroyWindow(window);
       return 0;
@@ -376,23 +266,11 @@ void TForm1::RunClickHandler(ControlId control) {
 
 LRESULT TForm1::OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background) {
   const auto dc = reinterpret_cast<HDC>(wParam);
-  const ControlSpec* row = SpecOfWindow(reinterpret_cast<HWND>(lParam));
+  const ControlSpec* row = SpecOfWindow(controls_, reinterpret_cast<HWND>(lParam));
   if (row == nullptr) return DefWindowProcA(window_, message, wParam, lParam);
   SetTextColor(dc, TextColourValue(row->colour));
   SetBkColor(dc, GetSysColor(background));
   return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
-}
-
-void TForm1::OnActivate(WPARAM wParam) {
-  // The window remembers which control had the focus when it lost activation.
-  if (LOWORD(wParam) == WA_INACTIVE) {
-    const HWND focus = GetFocus();
-    if (IsChild(window_, focus)) savedFocus_ = focus;
-    return;
-  }
-  if (HIWORD(wParam) != 0) return;  // minimised
-  // IsChild is false for a control that is gone, too.
-  SetFocus(IsChild(window_, savedFocus_) && IsShown(savedFocus_) ? savedFocus_ : window_);
 }
 
 void TForm1::OnLeftButtonUp(LPARAM lParam) {
@@ -410,63 +288,11 @@ void TForm1::OnLeftButtonUp(LPARAM lParam) {
 bool TForm1::PreTranslateMessage(const MSG& message) {
   if (message.message != WM_KEYDOWN || window_ == nullptr) return false;
   if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
-  if (message.wParam == VK_ESCAPE && commandThread_.Running()) {
-    AskToStopFileCommand();
+  if (message.wParam == VK_ESCAPE && runner_.FileCommandRunning()) {
+    runner_.AskToStopFileCommand();
     return true;
   }
-  if (message.wParam == VK_TAB) {
-    if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
-    FocusNextControl(GetKeyState(VK_SHIFT) < 0);
-    return true;
-  }
-  const ControlSpec* focused = SpecOfWindow(message.hwnd);
-  if (focused == nullptr) return false;
-  const WPARAM key = message.wParam;
-  if (key == VK_RETURN && IsPushButton(*focused)) {
-    // Enter presses the focused button, as Space does.
-    SendMessageA(message.hwnd, BM_CLICK, 0, 0);
-    return true;
-  }
-  const bool back = key == VK_UP || key == VK_LEFT;
-  const auto* radio = std::find(kRadioButtons.begin(), kRadioButtons.end(), focused->id);
-  if ((!back && key != VK_DOWN && key != VK_RIGHT) || radio == kRadioButtons.end()) return false;
-  // The arrows move the selection within the radio group, as in a dialog, to the
-  // next button shown.
-  const auto at = static_cast<std::size_t>(radio - kRadioButtons.begin());
-  std::size_t next = RingStep(at, kRadioButtons.size(), back);
-  while (next != at && !IsShown(Control(kRadioButtons[next]))) {
-    next = RingStep(next, kRadioButtons.size(), back);
-  }
-  if (next != at) {
-    SetFocus(Control(kRadioButtons[next]));
-    SelectRadioButton(kRadioButtons[next]);
-  }
-  return true;
-}
-
-void TForm1::FocusNextControl(bool backwards) {
-  // Tab stops: shown, enabled controls with a tab stop; of the radio group only
-  // the selected button.
-  std::vector<ControlId> stops;
-  for (ControlId id : tabSequence_) {
-    const HWND control = Control(id);
-    if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_TABSTOP) == 0) continue;
-    if (!IsShown(control) || !IsWindowEnabled(control)) continue;
-    if (IsRadioButton(id) && SendMessageA(control, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
-    stops.push_back(id);
-  }
-  if (stops.empty()) return;
-  const auto focused =
-      std::find_if(stops.begin(), stops.end(),
-                   [this, focus = GetFocus()](ControlId id) { return Control(id) == focus; });
-  // Without the focus on a stop, Tab goes to the first and Shift+Tab to the last.
-  std::size_t at = backwards ? 0 : stops.size() - 1;
-  if (focused != stops.end()) at = static_cast<std::size_t>(focused - stops.begin());
-  const ControlId next = stops[RingStep(at, stops.size(), backwards)];
-  SetFocus(Control(next));
-  if (next == ControlId::Edit1 || next == ControlId::Edit2) {
-    SendMessageA(Control(next), EM_SETSEL, 0, -1);
-  }
+  return keyboard_.OnKeyDown(message);
 }
 
 // ---------------------------------------------------------------------------
@@ -484,9 +310,7 @@ void TForm1::FormCreate() {
     SetVisible(id, false);
   }
   // Edit1 first in tab order.
-  tabSequence_.erase(std::remove(tabSequence_.begin(), tabSequence_.end(), ControlId::Edit1),
-                     tabSequence_.end());
-  tabSequence_.insert(tabSequence_.begin(), ControlId::Edit1);
+  keyboard_.PutFirst(ControlId::Edit1);
   // Start date and time; they are not updated afterwards.
   SetLabelCaption(ControlId::Label3, NowText(GetDateFormatA, DATE_SHORTDATE));
   SetLabelCaption(ControlId::Label4, NowText(GetTimeFormatA, 0));
@@ -508,7 +332,7 @@ void TForm1::FormDblClick() {
   for (ControlId id : kHideAllOrder) SetVisible(id, false);
   SetMemoLines({});
   ReportClear();
-  KeepFocusVisible();
+  keyboard_.KeepFocusVisible(window_);
 }
 
 void TForm1::FormClose() {
@@ -531,25 +355,11 @@ void TForm1::RadioButton3Click() { ApplyMode(FormMode::UseMemo); }
 // command, held back like a click while another one runs. Outside Use File mode
 // (a drop that arrives anyway) it is let go.
 void TForm1::OnDropFiles(HDROP drop) {
-  std::vector<std::wstring> wide;
-  {
-    const win::UniqueHandle<HDROP, DragFinish> finish(drop);
-    if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT k = 0; k < count; ++k) {
-      const UINT length = DragQueryFileW(drop, k, nullptr, 0);
-      wide.emplace_back(length, L'\0');
-      DragQueryFileW(drop, k, wide.back().data(), length + 1);
-    }
-  }
+  const std::vector<std::wstring> wide = TakeDroppedFiles(drop);
+  if ((GetWindowLongPtrA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) return;
   std::vector<std::string> files;
   if (wide.empty() || !options_.commands.filesDropped || !UsableFiles(wide, files)) return;
-  heldFiles_.clear();  // the newest choice of files wins
-  heldInUse_.clear();
-  RunFileCommand([this, files](FormPort& form) -> CommandThread::Body {
-    if (RefuseFolder(form, files)) return {};
-    return options_.commands.filesDropped(form, files);
-  });
+  runner_.DropFiles(std::move(files));
 }
 
 bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files) {
@@ -561,10 +371,8 @@ bool TForm1::UsableFiles(const std::vector<std::wstring>& wide, std::vector<std:
 
 void TForm1::HoldFiles(const std::vector<std::wstring>& wide) {
   std::vector<std::string> files;
-  if (wide.empty() || !UsableFiles(wide, files) || RefuseFolder(*this, files)) return;
-  heldFiles_ = std::move(files);
-  heldInUse_.clear();
-  ReportReplaceAll(heldFiles_);
+  if (wide.empty() || !UsableFiles(wide, files)) return;
+  runner_.HoldFiles(std::move(files));
 }
 
 void TForm1::ListBox1Click() {}  // choosing a line does nothing
@@ -575,78 +383,17 @@ void TForm1::Label3Click() {}
 // The commands. The file commands hold the gate while they run, so that the
 // window's other cipher-starting events wait for them; every one passes it.
 void TForm1::Button1Click() {
-  RunFileButton(CipherDirection::kDecrypt, options_.commands.button1Click);
+  runner_.RunFileButton(CipherDirection::kDecrypt, options_.commands.button1Click);
 }
 void TForm1::Button2Click() {
-  RunFileButton(CipherDirection::kEncrypt, options_.commands.button2Click);
+  runner_.RunFileButton(CipherDirection::kEncrypt, options_.commands.button2Click);
 }
-
-// Held files take the place of the open dialog's choice, as a drop's do, for the
-// command of their direction; they are let go once a command has started on them,
-// and held again when it refuses the password (ShowEdit1).
-void TForm1::RunFileButton(CipherDirection direction, const FileFormCommand& command) {
-  if (heldFiles_.empty() || DropDirection(heldFiles_) != direction ||
-      !options_.commands.filesDropped) {
-    RunFileCommand(command);
-    return;
-  }
-  RunFileCommand([this](FormPort& form) -> CommandThread::Body {
-    if (heldFiles_.empty()) return {};  // a command held back behind another took them
-    CommandThread::Body body = options_.commands.filesDropped(form, heldFiles_);
-    if (body) heldInUse_ = std::exchange(heldFiles_, {});
-    return body;
-  });
-}
-void TForm1::Button3Click() { RunCipherCommand(options_.commands.button3Click); }
-void TForm1::Button4Click() { RunCipherCommand(options_.commands.button4Click); }
-void TForm1::Button5Click() { RunCipherCommand(options_.commands.button5Click); }
-void TForm1::Button6Click() { RunCipherCommand(options_.commands.button6Click); }
-void TForm1::Label1Click() { RunCipherCommand(options_.commands.label1Click); }
-void TForm1::Label2Click() { RunCipherCommand(options_.commands.label2Click); }
-
-// The checks and dialogs run here, the packing or unpacking on the command's own
-// thread; the gate stays held until it has ended.
-void TForm1::RunFileCommand(const FileFormCommand& command) {
-  if (!command) return;
-  if (gate_.Busy()) {
-    gate_.RunOrDefer([this, command] { RunFileCommand(command); });
-    return;
-  }
-  gate_.Hold();
-  CommandThread::Body body;
-  try {
-    body = command(*this);
-  } catch (...) {
-    EndFileCommand();
-    throw;
-  }
-  if (!body) {
-    EndFileCommand();
-    return;
-  }
-  commandThread_.Start(std::move(body), [this] { EndFileCommand(); });
-}
-
-void TForm1::AskToStopFileCommand() {
-  if (!commandThread_.Running() || askingToStop_) return;
-  FlagScope asking(askingToStop_);
-  if (dialogs_->AskYesNo(window_, "A file command is running. Stop it?", title_)) {
-    commandThread_.RequestStop();
-  }
-}
-
-void TForm1::EndFileCommand() {
-  heldInUse_.clear();
-  // Positions held back reach the bars when the command ends, also by an error.
-  GiveHeldBackPosition(ProgressBar::Blocks);
-  GiveHeldBackPosition(ProgressBar::Files);
-  gate_.Release();
-}
-
-void TForm1::RunCipherCommand(const FormCommand& command) {
-  if (!command) return;
-  gate_.RunOrDefer([this, command] { command(*this); });
-}
+void TForm1::Button3Click() { runner_.RunCipherCommand(options_.commands.button3Click); }
+void TForm1::Button4Click() { runner_.RunCipherCommand(options_.commands.button4Click); }
+void TForm1::Button5Click() { runner_.RunCipherCommand(options_.commands.button5Click); }
+void TForm1::Button6Click() { runner_.RunCipherCommand(options_.commands.button6Click); }
+void TForm1::Label1Click() { runner_.RunCipherCommand(options_.commands.label1Click); }
+void TForm1::Label2Click() { runner_.RunCipherCommand(options_.commands.label2Click); }
 
 // ---------------------------------------------------------------------------
 // Helpers of the handlers
@@ -674,17 +421,11 @@ void TForm1::ApplyMode(FormMode mode) {
   }
   // Files dragged from a file manager are taken in Use File mode only.
   DragAcceptFiles(window_, mode == FormMode::UseFile ? TRUE : FALSE);
-  KeepFocusVisible();
+  keyboard_.KeepFocusVisible(window_);
 }
 
 void TForm1::SetVisible(ControlId id, bool visible) {
   ShowWindow(Control(id), visible ? SW_SHOWNA : SW_HIDE);
-}
-
-void TForm1::KeepFocusVisible() {
-  // Keys must not go on into a control that was just hidden.
-  const HWND focus = GetFocus();
-  if (IsChild(window_, focus) && !IsShown(focus)) SetFocus(window_);
 }
 
 std::string TForm1::ControlText(ControlId id) const {
@@ -696,61 +437,20 @@ std::string TForm1::ControlText(ControlId id) const {
 }
 
 void TForm1::SetLabelCaption(ControlId label, const std::string& caption) {
-  // Labels take the size of their caption.
   const HWND control = Control(label);
   SetWindowTextA(control, caption.c_str());
-  win::WindowDc dc(control);
-  if (!dc) return;
-  win::SelectedObject font(dc.Get(), fonts_[static_cast<std::size_t>(SpecOf(label).font)].Get());
-  SIZE size{};
-  GetTextExtentPoint32A(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &size);
-  TEXTMETRICA metrics{};
-  GetTextMetricsA(dc.Get(), &metrics);
-  SetWindowPos(control, nullptr, 0, 0, size.cx, metrics.tmHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(control, nullptr, TRUE);
-}
-
-void TForm1::GiveHeldBackPosition(ProgressBar bar) {
-  if (window_ == nullptr) return;
-  if (const auto position = PaceOf(bar).TakeHeldBack(ProgressPace::Clock::now())) {
-    SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(*position), 0);
-  }
-}
-
-const ControlSpec* TForm1::SpecOfWindow(HWND control) const {
-  for (std::size_t i = 0; i < kControlCount; ++i) {
-    if (controls_[i] == control && control != nullptr) return &kControlTable[i];
-  }
-  return nullptr;
+  const win::GdiObject& font = fonts_[static_cast<std::size_t>(SpecOf(label).font)];
+  FitLabelToCaption(control, static_cast<HFONT>(font.Get()), caption);
 }
 
 // ---------------------------------------------------------------------------
 // The form port
 
-void TForm1::ReportAppend(const std::string& line) {
-  const HWND list = Control(ControlId::ListBox1);
-  if (inCallBatch_ && !reportPaused_) {
-    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    reportPaused_ = true;
-  }
-  // An unsorted list adds at the end.
-  const LRESULT result = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  if (result == LB_ERR || result == LB_ERRSPACE) {
-    throw std::runtime_error("The report list cannot take more lines");
-  }
-  if (result + 1 >= reportRoom_) {
-    const LRESULT more = std::max<LRESULT>(result + 1, 256);
-    SendMessageA(list, LB_INITSTORAGE, static_cast<WPARAM>(more), more * 40);
-    reportRoom_ = result + 1 + more;
-  }
-}
-
 void TForm1::RunCallBatch() {
   // A wake-up inside a box that a call of the batch opened finds the batch
   // running: Drain returns at once, and the batch goes on afterwards.
   if (inCallBatch_) {
-    commandThread_.Drain();
+    runner_.DrainCommandCalls();
     return;
   }
   inCallBatch_ = true;
@@ -761,14 +461,11 @@ void TForm1::RunCallBatch() {
       form.inCallBatch_ = false;
     }
   } end{*this};
-  commandThread_.Drain();
+  runner_.DrainCommandCalls();
 }
 
 void TForm1::ShowCallBatch() {
-  if (reportPaused_) {
-    ResumeRedraw(Control(ControlId::ListBox1));
-    reportPaused_ = false;
-  }
+  report_.ResumeDrawing();
   for (const ProgressBar bar : {ProgressBar::Blocks, ProgressBar::Files}) {
     int& held = heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1];
     const HWND control = Control(BarControl(bar));
@@ -777,48 +474,25 @@ void TForm1::ShowCallBatch() {
   }
 }
 
-void TForm1::ReportReplaceAll(const std::vector<std::string>& lines) {
-  const HWND list = Control(ControlId::ListBox1);
-  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-  const win::UniqueHandle<HWND, ResumeRedraw> redraw(list);
-  ReportClear();
-  for (const std::string& line : lines) ReportAppend(line);
-}
-
+// The memo's text as a list of lines sees it (MemoTextLines).
 void TForm1::MemoAppend(const std::string& line) {
-  // As a list of lines adds one: after a last line that ends in CR LF, or on a new
-  // line behind one that does not.
   const std::string text = ControlText(ControlId::Memo1);
-  const bool ended = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
-  const std::string addition = text.empty() || ended ? line + "\r\n" : "\r\n" + line;
+  const std::string addition = MemoTextAddition(text, line);
   const HWND memo = Control(ControlId::Memo1);
   const auto end = static_cast<WPARAM>(text.size());
   SendMessageA(memo, EM_SETSEL, end, static_cast<LPARAM>(end));
   SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
 }
 
-// The memo's lines, as a list of strings sees its text: lines end at CR LF, and a
-// CR LF at the very end does not open another line.
 std::vector<std::string> TForm1::MemoLines() const {
-  const std::string text = ControlText(ControlId::Memo1);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find("\r\n", start), text.size());
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return MemoTextLines(ControlText(ControlId::Memo1));
 }
 
 void TForm1::SetMemoLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text.append(line).append("\r\n");
-  SetWindowTextA(Control(ControlId::Memo1), text.c_str());
+  SetWindowTextA(Control(ControlId::Memo1), MemoText(lines).c_str());
 }
 
-// A bar takes the position held back for it before anything else changes on it.
 void TForm1::ShowProgress(ProgressBar bar, bool visible) {
-  GiveHeldBackPosition(bar);
   if (inCallBatch_) {
     heldVisibility_[bar == ProgressBar::Blocks ? 0 : 1] = visible ? 1 : 0;
     return;
@@ -827,14 +501,12 @@ void TForm1::ShowProgress(ProgressBar bar, bool visible) {
 }
 
 void TForm1::SetProgressRange(ProgressBar bar, int minimum, int maximum) {
-  GiveHeldBackPosition(bar);
   SendMessageA(Control(BarControl(bar)), PBM_SETRANGE32, static_cast<WPARAM>(minimum),
                static_cast<LPARAM>(maximum));
 }
 
-// Moving a bar repaints it at once; moves less than a frame apart wait (ProgressPace).
+// A running file command's moves reach the bar through its pace (PacedBars).
 void TForm1::SetProgressPosition(ProgressBar bar, int position) {
-  if (!PaceOf(bar).Move(position, ProgressPace::Clock::now())) return;
   SendMessageA(Control(BarControl(bar)), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
@@ -848,8 +520,6 @@ bool TForm1::ReadClipboardText(std::string& text) { return win::ReadClipboardTex
 bool TForm1::WriteClipboardText(const std::string& text, bool privateText) {
   return win::WriteClipboardText(window_, text, privateText);
 }
-
-CipherWorkspace& TForm1::Workspace() { return theWorkspace; }
 
 void TForm1::CloseWindow() {
   if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);

@@ -8,17 +8,18 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/text_cipher.h"
-#include "app/cipher_gate.h"
-#include "app/command_thread.h"
-#include "ui/form_commands_win.h"
+#include "app/command_runner.h"
+#include "app/form_commands.h"
 #include "ui/form_dialogs_win.h"
+#include "ui/form_keyboard_win.h"
 #include "ui/form_layout_win.h"
+#include "ui/report_list_win.h"
 #include "app/form_port.h"
-#include "app/progress_pace.h"
 #include "ui/win_handles_win.h"
 
 namespace resicrypt {
@@ -46,9 +47,9 @@ class TForm1 final : public FormPort {
   // Shows the window with the keyboard focus in Edit1.
   void Show(int showCommand);
 
-  // Keyboard navigation in the window's tab order (Tab, Shift+Tab, arrows in the
-  // radio group). Call for every message before it is translated; true when the
-  // message was used up.
+  // Escape while a file command runs, and keyboard navigation in the window's tab
+  // order (FormKeyboard). Call for every message before it is translated; true
+  // when the message was used up.
   bool PreTranslateMessage(const MSG& message);
 
   // Files given on the command line, held as a drop would give them: one .yal for
@@ -61,7 +62,7 @@ class TForm1 final : public FormPort {
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
 
   // Cipher-starting events go through the gate: the DDE service uses it too.
-  CipherGate& Gate() { return gate_; }
+  CipherGate& Gate() { return runner_.Gate(); }
   // Runs in FormClose, before the window goes: closes the DDE back link.
   void SetFormCloseAction(std::function<void()> action) { formCloseAction_ = std::move(action); }
 
@@ -74,22 +75,16 @@ class TForm1 final : public FormPort {
   void SetEdit2Text(const std::string& text) override {
     SetWindowTextA(Control(ControlId::Edit2), text.c_str());
   }
-  // A file command shows Edit1 when it refused the password: a container held
-  // for it stays held for the next try.
-  void ShowEdit1() override {
-    SetVisible(ControlId::Edit1, true);
-    if (!heldInUse_.empty()) heldFiles_ = heldInUse_;
-  }
+  void ShowEdit1() override { SetVisible(ControlId::Edit1, true); }
   bool HidePassword() const override {
     return SendMessageA(Control(ControlId::CheckBox1), BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
 
-  void ReportAppend(const std::string& line) override;
-  void ReportReplaceAll(const std::vector<std::string>& lines) override;
-  void ReportClear() override {
-    SendMessageA(Control(ControlId::ListBox1), LB_RESETCONTENT, 0, 0);
-    reportRoom_ = 0;
+  void ReportAppend(const std::string& line) override { report_.Append(line, inCallBatch_); }
+  void ReportReplaceAll(const std::vector<std::string>& lines) override {
+    report_.ReplaceAll(lines, inCallBatch_);
   }
+  void ReportClear() override { report_.Clear(); }
 
   void MemoAppend(const std::string& line) override;
   std::vector<std::string> MemoLines() const override;
@@ -115,6 +110,9 @@ class TForm1 final : public FormPort {
   }
 
   void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override {
+    return dialogs_->AskYesNo(window_, text, title_);
+  }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     ShowCallBatch();
     return dialogs_->AskOkCancel(window_, text, caption);
@@ -124,7 +122,7 @@ class TForm1 final : public FormPort {
   bool WriteClipboardText(const std::string& text, bool privateText) override;
 
   std::string& WorkingPassword() override { return workingPassword_; }
-  CipherWorkspace& Workspace() override;
+  CipherWorkspace& Workspace() override { return *workspace_; }
   const TextAlphabet& Alphabet() const override { return alphabet_; }
 
   void CloseWindow() override;
@@ -141,7 +139,6 @@ class TForm1 final : public FormPort {
   // The click handler of a button, radio button or label, if it has one.
   void RunClickHandler(ControlId control);
   LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, int background);
-  void OnActivate(WPARAM wParam);
   void OnLeftButtonUp(LPARAM lParam);
   void OnDropFiles(HDROP drop);
 
@@ -167,61 +164,39 @@ class TForm1 final : public FormPort {
   void Label1Click();
   void Label2Click();
 
-  void RunFileCommand(const FileFormCommand& command);
-  // Button1Click and Button2Click: the held files where they are for direction.
-  void RunFileButton(CipherDirection direction, const FileFormCommand& command);
   // The files in the ANSI code page, or the user told which name cannot be used.
   bool UsableFiles(const std::vector<std::wstring>& wide, std::vector<std::string>& files);
-  // On the window's thread once the command's thread has ended.
-  void EndFileCommand();
-  // Close or Escape while a file command runs: Yes stops it, No lets it finish.
-  void AskToStopFileCommand();
-  void RunCipherCommand(const FormCommand& command);
 
   void SetHidePasswordChecked(bool checked);
   void SelectRadioButton(ControlId radio);
   void ApplyMode(FormMode mode);
   void SetVisible(ControlId id, bool visible);
-  void KeepFocusVisible();
-  void FocusNextControl(bool backwards);
   std::string ControlText(ControlId id) const;
   void SetLabelCaption(ControlId label, const std::string& caption);
-  ProgressPace& PaceOf(ProgressBar bar) {
-    return progressPaces_[bar == ProgressBar::Blocks ? 0 : 1];
-  }
-  // Gives the bar the position its pace held back, if any.
-  void GiveHeldBackPosition(ProgressBar bar);
   // The command's calls, a batch per wake-up (kCommandCallsMessage): the report
   // list is drawn and the bars shown or hidden once a batch, as the batch left
   // them, not once a line or a file. ShowCallBatch shows what the batch did so
   // far (before a box opens over it).
   void RunCallBatch();
   void ShowCallBatch();
-  const ControlSpec* SpecOfWindow(HWND control) const;
 
   Options options_;
   SystemDialogs systemDialogs_;
   FormDialogs* dialogs_;
   HWND window_ = nullptr;
-  std::array<HWND, kControlCount> controls_{};
+  ControlWindows controls_{};
   std::array<win::GdiObject, kFontCount> fonts_;
-  std::vector<ControlId> tabSequence_;
   int dpi_ = 96;
   std::string title_;     // of every message box
   bool clicked_ = false;  // a left button went down on the background
   bool openDialogMultiSelect_ = false;
-  HWND savedFocus_ = nullptr;
-  bool askingToStop_ = false;
-  std::vector<std::string> heldFiles_;  // from the command line, until a command takes them
-  std::vector<std::string> heldInUse_;  // taken by the running file command
-  CipherGate gate_;
-  CommandThread commandThread_;
-  std::array<ProgressPace, 2> progressPaces_;  // ProgressBar1, ProgressBar2
+  // The one cipher workspace of the run, shared by every command and the DDE
+  // service; the gate keeps it to one cipher operation at a time.
+  std::unique_ptr<CipherWorkspace> workspace_ = std::make_unique<CipherWorkspace>();
+  FormKeyboard keyboard_;
+  CommandRunner runner_;  // the gate, the command thread, held files, the bars' pace
+  ReportListBox report_{controls_};  // ListBox1
   bool inCallBatch_ = false;
-  bool reportPaused_ = false;  // ListBox1 not drawn until the batch ends
-  // Lines ListBox1 has room for: it is given room for twice its lines at a time,
-  // as a list that grows by a few lines moves all it holds each time.
-  LRESULT reportRoom_ = 0;
   std::array<int, 2> heldVisibility_{-1, -1};  // per bar: -1 none, else shown or not
   std::function<void()> formCloseAction_;
   std::string workingPassword_;

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include <stdexcept>
+#include <string>
+
+#include "ui/resources/resource_ids.h"
 
 namespace resicrypt {
 
@@ -68,6 +71,96 @@ const std::array<ControlSpec, kControlCount> kControlTable{{
     {C::ProgressBar2, "ProgressBar2", PROGRESS_CLASSA, "", 8, 432, 401, 17, 0, 0, F::Window11,
      T::Gray, 6, false},
 }};
+
+namespace {
+
+struct FontRow {
+  FormFont font;
+  int height;  // character height at 96 DPI
+  int weight;
+};
+
+constexpr std::array<FontRow, kFontCount> kFonts{{
+    {FormFont::Window11, 11, FW_NORMAL},
+    {FormFont::Regular13, 13, FW_NORMAL},
+    {FormFont::Bold13, 13, FW_BOLD},
+    {FormFont::Bold16, 16, FW_BOLD},
+}};
+
+}  // namespace
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  // Double clicks on the background run FormDblClick.
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(RESICRYPT_ICON),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The system's tooltip-background colour.
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
+  windowClass.lpszClassName = kFormClassName;
+  if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("The main window's class could not be registered");
+  }
+}
+
+std::array<win::GdiObject, kFontCount> CreateFormFonts(int dpi) {
+  std::array<win::GdiObject, kFontCount> fonts;
+  for (const FontRow& row : kFonts) {
+    // A negative height is the height of the characters.
+    fonts[static_cast<std::size_t>(row.font)] = win::GdiObject(
+        CreateFontA(-MulDiv(row.height, dpi, 96), 0, 0, 0, row.weight, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                    DEFAULT_PITCH | FF_SWISS, kFontFace));
+  }
+  return fonts;
+}
+
+
+HWND CreateControl(const ControlSpec& row, HWND parent, int dpi) {
+  const auto scale = [dpi](int pixels96) { return MulDiv(pixels96, dpi, 96); };
+  const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.style | (row.visible ? WS_VISIBLE : 0u);
+  const HWND control = CreateWindowExA(
+      row.exStyle, row.className, row.caption, style, scale(row.left), scale(row.top),
+      scale(row.width), scale(row.height), parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(CommandIdOf(row.id))),
+      GetModuleHandleA(nullptr), nullptr);
+  if (control == nullptr) {
+    throw std::runtime_error(std::string("The control ") + row.name + " could not be created");
+  }
+  return control;
+}
+
+void FitLabelToCaption(HWND label, HFONT font, const std::string& caption) {
+  win::WindowDc dc(label);
+  if (!dc) return;
+  win::SelectedObject selected(dc.Get(), font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &size);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc.Get(), &metrics);
+  SetWindowPos(label, nullptr, 0, 0, size.cx, metrics.tmHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(label, nullptr, TRUE);
+}
+
+int ScreenCapability(int index) {
+  const win::WindowDc screen(nullptr);
+  return screen ? GetDeviceCaps(screen.Get(), index) : 0;
+}
+
+const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control) {
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    if (controls[i] == control && control != nullptr) return &kControlTable[i];
+  }
+  return nullptr;
+}
 
 const ControlSpec& SpecOf(ControlId id) {
   const auto index = static_cast<std::size_t>(id);

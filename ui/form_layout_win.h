@@ -8,8 +8,10 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 #include "resicrypt_version.h"
+#include "ui/win_handles_win.h"
 
 namespace resicrypt {
 
@@ -20,6 +22,9 @@ constexpr int kFormWidth = 444;
 constexpr int kFormHeight = 505;
 constexpr const char* kFormClassName = "TForm1";
 constexpr const char* kFormCaption = "Resicrypt V" RESICRYPT_VERSION;
+// The window's class: the icon, the arrow cursor, the tooltip-background colour,
+// and double clicks on the background.
+void RegisterFormClass(HINSTANCE instance, WNDPROC procedure);
 
 // The controls of Form1, in the order they are created. Earlier controls lie in
 // front of later ones, which is why Memo1 comes before ListBox1 (the memo covers
@@ -53,6 +58,8 @@ constexpr std::size_t kControlCount = 20;
 enum class FormFont { Window11, Regular13, Bold13, Bold16 };
 constexpr std::size_t kFontCount = 4;
 constexpr const char* kFontFace = "MS Sans Serif";
+// The layout's fonts at a DPI, by FormFont.
+std::array<win::GdiObject, kFontCount> CreateFormFonts(int dpi);
 
 // Text colours. Gray is the window's default font colour; WindowText is the
 // system's window-text colour (the password fields).
@@ -75,6 +82,30 @@ struct ControlSpec {
 extern const std::array<ControlSpec, kControlCount> kControlTable;
 
 const ControlSpec& SpecOf(ControlId id);
+
+// The control of a row, in the parent's client area at a DPI, with the row's
+// command identifier. Throws std::runtime_error when it cannot be created.
+HWND CreateControl(const ControlSpec& row, HWND parent, int dpi);
+// Labels take the size of their caption in their font.
+void FitLabelToCaption(HWND label, HFONT font, const std::string& caption);
+// A device capability of the screen (its DPI, its refresh rate); 0 when it
+// cannot be read.
+int ScreenCapability(int index);
+
+// The window's controls by id, once created.
+using ControlWindows = std::array<HWND, kControlCount>;
+// The row of a control window; null for any other window.
+const ControlSpec* SpecOfWindow(const ControlWindows& controls, HWND control);
+
+// The radio group, in its order.
+constexpr std::array<ControlId, 3> kRadioButtons{ControlId::RadioButton1, ControlId::RadioButton2,
+                                                 ControlId::RadioButton3};
+inline bool IsRadioButton(ControlId id) {
+  for (ControlId radio : kRadioButtons) {
+    if (radio == id) return true;
+  }
+  return false;
+}
 
 // The WM_COMMAND identifier of a control. They start well above IDOK and IDCANCEL.
 constexpr int kFirstControlCommandId = 1001;

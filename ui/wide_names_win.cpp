@@ -1,5 +1,7 @@
 #include "ui/wide_names_win.h"
 
+#include "ui/win_handles_win.h"
+
 namespace resicrypt {
 
 bool AnsiPaths(const std::vector<std::wstring>& paths, std::vector<std::string>& ansi,
@@ -37,6 +39,18 @@ std::wstring WidePath(std::string_view ansiPath) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, ansiPath.data(), ansiLength, wide.data(), length);
   return wide;
+}
+
+std::vector<std::wstring> TakeDroppedFiles(HDROP drop) {
+  const win::UniqueHandle<HDROP, DragFinish> finish(drop);
+  std::vector<std::wstring> files;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT k = 0; k < count; ++k) {
+    const UINT length = DragQueryFileW(drop, k, nullptr, 0);
+    files.emplace_back(length, L'\0');
+    DragQueryFileW(drop, k, files.back().data(), length + 1);
+  }
+  return files;
 }
 
 }  // namespace resicrypt

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 #include <string_view>
@@ -21,5 +22,8 @@ bool AnsiPaths(const std::vector<std::wstring>& paths, std::vector<std::string>&
 std::wstring UnusableNameText(std::wstring_view path);
 
 std::wstring WidePath(std::string_view ansiPath);
+
+// The names a drop hands over, in order; the drop is released (DragFinish).
+std::vector<std::wstring> TakeDroppedFiles(HDROP drop);
 
 }  // namespace resicrypt

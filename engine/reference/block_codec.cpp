@@ -40,7 +40,7 @@ void EncodeBlock(CipherWorkspace& ws, int base, int N) {
   }
 }
 
-void BuildProductTable(CipherWorkspace& ws, int N) {
+void BuildProductTable(ReferenceWorkspace& ws, int N) {
   if (!IsResidueCountInRange(N)) {
     return;
   }
@@ -54,7 +54,7 @@ void BuildProductTable(CipherWorkspace& ws, int N) {
   }
 }
 
-void DecodeBlock(CipherWorkspace& ws, int base, int N) {
+void DecodeBlock(ReferenceWorkspace& ws, int base, int N) {
   if (!IsResidueCountInRange(N)) {
     return;
   }
@@ -127,7 +127,7 @@ bool DecodedBlockFails(const CipherWorkspace& ws, int N, int L, bool spareDigitT
   return false;
 }
 
-bool SpareDigitIsZeroForBlocks(CipherWorkspace& ws, int N, int L) {
+bool SpareDigitIsZeroForBlocks(ReferenceWorkspace& ws, int N, int L) {
   if (!IsResidueCountInRange(N)) {
     return false;
   }

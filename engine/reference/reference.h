@@ -4,6 +4,7 @@
 // and benchmarks hold those against these.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,19 +13,31 @@
 
 namespace resicrypt {
 
+// The workspace of the step-by-step operations: the product's workspace and the
+// tables that only DecodeBlock works in (the block codec keeps smaller ones of
+// its own).
+struct ReferenceWorkspace : CipherWorkspace {
+  // DecodeBlock: input residue of position i reduced modulo m(i).
+  std::int32_t reducedResidues[kDigitTableSize];
+  // DecodeBlock: value rebuilt so far, modulo m(j).
+  std::int32_t partialValues[kDigitTableSize];
+  // Entry [j][i] = (m(2) * ... * m(j-1)) mod m(i); entry [2][i] = 1.
+  std::int32_t productTable[kProductTableSize][kProductTableSize];
+};
+
 // Residues of the block in blockDigits 1..N-1 modulo m(2)..m(N), into residues
 // 2..N. base is the digit base of the block, always 256. Domain: 2 <= N <= kMaxResidueCount.
 void EncodeBlock(CipherWorkspace& workspace, int base, int N);
 
 // Fills productTable entries [j][i], i, j = 2..N, with (m(2)...m(j-1)) mod m(i).
-void BuildProductTable(CipherWorkspace& workspace, int N);
+void BuildProductTable(ReferenceWorkspace& workspace, int N);
 
 // Rebuilds a block from residues 2..N (any value 0..255, reduced first) with
 // Garner's mixed-radix form of the Chinese remainder theorem. Writes the digits
 // into radixDigits, counts zero digits into zeroDigitCount, and writes the
 // rebuilt number in base 256 into outputDigits 2..N (block byte p at index p + 1).
 // Needs BuildProductTable(N) for the current table.
-void DecodeBlock(CipherWorkspace& workspace, int base, int N);
+void DecodeBlock(ReferenceWorkspace& workspace, int base, int N);
 
 // The check of a block just rebuilt by DecodeBlock(N) from the residues 2..N in
 // the workspace, for block length L: true when it fails any of its tests, that
@@ -38,7 +51,7 @@ bool DecodedBlockFails(const CipherWorkspace& workspace, int N, int L, bool spar
 // in single precision, and where that rounds the product of m(2)..m(N-1) below
 // 256^L, a block may have a spare digit that is not 0. Uses the block buffer,
 // the residues and the digit tables; needs BuildProductTable(N).
-bool SpareDigitIsZeroForBlocks(CipherWorkspace& workspace, int N, int L);
+bool SpareDigitIsZeroForBlocks(ReferenceWorkspace& workspace, int N, int L);
 
 // The x with a * x = b (mod m(i)), 0 <= x < m(i), for 0 <= a, b < m(i) and a
 // prime m(i). -1 if the walk gives up (only for a modulus that is not prime).
@@ -57,7 +70,7 @@ CongruenceWalk WalkCongruence(int m, int a, int b);
 // tested against. Same contract as EncryptText and DecryptText.
 std::string EncryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
                                  std::string_view password, std::string_view text);
-std::string DecryptTextReference(CipherWorkspace& workspace, const TextAlphabet& alphabet,
+std::string DecryptTextReference(ReferenceWorkspace& workspace, const TextAlphabet& alphabet,
                                  std::string_view password, std::string_view text);
 
 }  // namespace resicrypt

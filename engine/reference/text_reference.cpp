@@ -49,7 +49,7 @@ std::string EncryptTextReference(CipherWorkspace& ws, const TextAlphabet& alphab
   return out;
 }
 
-std::string DecryptTextReference(CipherWorkspace& ws, const TextAlphabet& alphabet,
+std::string DecryptTextReference(ReferenceWorkspace& ws, const TextAlphabet& alphabet,
                                  std::string_view password, std::string_view text) {
   const int L = PrepareTextKey(ws, password);
   if (L == 0) {

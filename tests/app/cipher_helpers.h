@@ -16,7 +16,7 @@ namespace textcmdtest {
 
 class UnitCipher {
  public:
-  UnitCipher() : ws_(std::make_unique<resicrypt::CipherWorkspace>()) {
+  UnitCipher() : ws_(std::make_unique<resicrypt::ReferenceWorkspace>()) {
     resicrypt::BuildTextAlphabet(alphabet_);
   }
   std::string E(const std::string& key, const std::string& text) {
@@ -33,7 +33,7 @@ class UnitCipher {
   }
 
  private:
-  std::unique_ptr<resicrypt::CipherWorkspace> ws_;
+  std::unique_ptr<resicrypt::ReferenceWorkspace> ws_;
   resicrypt::TextAlphabet alphabet_{};
 };
 

@@ -1,9 +1,12 @@
 #include "app/progress_pace.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/fake_form.h"
 
 namespace resicrypt {
 namespace {
@@ -51,6 +54,47 @@ TEST(ProgressPace, SlowTurnsAndAZeroFrameGiveEveryPosition) {
   }
   EXPECT_EQ(slow.TakeHeldBack(At(1000)), std::nullopt);
   EXPECT_EQ(zero.TakeHeldBack(At(1000)), std::nullopt);
+}
+
+// The window behind the paced bars, which logs what reaches each bar.
+class BarLog final : public testing::FakeForm {
+ public:
+  std::vector<std::string> log;
+  void ShowProgress(ProgressBar bar, bool visible) override {
+    log.push_back(Name(bar) + (visible ? " shown" : " hidden"));
+  }
+  void SetProgressRange(ProgressBar bar, int minimum, int maximum) override {
+    log.push_back(Name(bar) + " " + std::to_string(minimum) + ".." + std::to_string(maximum));
+  }
+  void SetProgressPosition(ProgressBar bar, int position) override {
+    log.push_back(Name(bar) + " at " + std::to_string(position));
+  }
+
+ private:
+  static std::string Name(ProgressBar bar) { return bar == ProgressBar::Blocks ? "1" : "2"; }
+};
+
+// A frame longer than any test: every move after a bar's first waits, and the
+// newest waiting one reaches the bar before the bar changes otherwise or the
+// command ends. Each bar has its own pace.
+TEST(PacedBars, MovesWithinAFrameWaitUntilTheBarChangesOtherwise) {
+  BarLog window;
+  PacedBars bars(window, std::chrono::hours(1));
+  bars.ShowProgress(ProgressBar::Blocks, true);
+  bars.SetProgressRange(ProgressBar::Blocks, 1, 1000);
+  for (int position : {10, 20, 30}) bars.SetProgressPosition(ProgressBar::Blocks, position);
+  bars.SetProgressRange(ProgressBar::Blocks, 1, 500);  // 30 first, in the old range
+  bars.SetProgressPosition(ProgressBar::Blocks, 40);
+  bars.ShowProgress(ProgressBar::Blocks, false);
+  bars.ShowProgress(ProgressBar::Blocks, true);  // nothing held back: nothing given
+  bars.SetProgressPosition(ProgressBar::Files, 7);
+  bars.SetProgressPosition(ProgressBar::Files, 8);
+  bars.SetProgressPosition(ProgressBar::Blocks, 50);
+  bars.GiveHeldBack();  // the command's end
+  bars.GiveHeldBack();
+  EXPECT_EQ(window.log, (std::vector<std::string>{"1 shown", "1 1..1000", "1 at 10", "1 at 30",
+                                                  "1 1..500", "1 at 40", "1 hidden", "1 shown",
+                                                  "2 at 7", "1 at 50", "2 at 8"}));
 }
 
 }  // namespace

@@ -184,7 +184,8 @@ inline void Decrypt(FakeForm& form, const std::string& container) {
 class ReferenceCipher {
  public:
   explicit ReferenceCipher(const std::string& password)
-      : ws_(std::make_unique<resicrypt::CipherWorkspace>()), L_(static_cast<int>(password.size())) {
+      : ws_(std::make_unique<resicrypt::ReferenceWorkspace>()),
+        L_(static_cast<int>(password.size())) {
     resicrypt::SetPasswordText(*ws_, password);
     resicrypt::BuildModulusTable(*ws_, 55);
     resicrypt::DerivePermutation(*ws_, 55);
@@ -217,7 +218,7 @@ class ReferenceCipher {
   }
 
  private:
-  std::unique_ptr<resicrypt::CipherWorkspace> ws_;
+  std::unique_ptr<resicrypt::ReferenceWorkspace> ws_;
   int L_;
   int N_ = 0;
 };

@@ -96,7 +96,7 @@ Bytes DamagedBlock(const HandKey& key, const Bytes& block, Damage damage) {
   return {};
 }
 
-std::unique_ptr<CipherWorkspace> HandWorkspace(const HandKey& key) {
+std::unique_ptr<ReferenceWorkspace> HandWorkspace(const HandKey& key) {
   auto ws = testsupport::NewWorkspace();
   testsupport::PutModuli(*ws, key.moduli);
   return ws;

@@ -25,7 +25,7 @@ class ReferenceOrderBlock : public ::testing::Test {
     ws->blockDigits[2] = 98;
     ws->blockDigits[3] = 99;
   }
-  std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
+  std::unique_ptr<ReferenceWorkspace> ws = testsupport::NewWorkspace();
 };
 
 TEST_F(ReferenceOrderBlock, EncodesToTheWorkedResidues) {

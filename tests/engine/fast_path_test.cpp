@@ -53,7 +53,7 @@ struct ReferenceDecode {
   Bytes digits;  // radixDigits 2..N
   int zeros;
 };
-ReferenceDecode RunDecodeBlock(CipherWorkspace& ws, const Bytes& residues, int N) {
+ReferenceDecode RunDecodeBlock(ReferenceWorkspace& ws, const Bytes& residues, int N) {
   std::copy(residues.begin(), residues.end(), ws.residues + 2);
   ws.zeroDigitCount = 0;
   DecodeBlock(ws, kBlockBase, N);
@@ -515,8 +515,8 @@ class TextFastPath : public ::testing::Test {
   void SetUp() override { BuildTextAlphabet(alphabet); }
 
   TextAlphabet alphabet{};
-  std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
-  std::unique_ptr<CipherWorkspace> reference = testsupport::NewWorkspace();  // the reference's own
+  std::unique_ptr<ReferenceWorkspace> ws = testsupport::NewWorkspace();
+  std::unique_ptr<ReferenceWorkspace> reference = testsupport::NewWorkspace();  // the reference's own
 };
 
 // One hostile generator for the text differential: random keys of 3..17 bytes and

@@ -13,12 +13,14 @@
 #include "engine/cipher_workspace.h"
 #include "engine/engine.h"
 #include "engine/fast_codec.h"
+#include "engine/reference/reference.h"
 
 namespace testsupport {
 
-// The workspace is large; tests keep it on the heap, zeroed like the program's one.
-inline std::unique_ptr<resicrypt::CipherWorkspace> NewWorkspace() {
-  return std::make_unique<resicrypt::CipherWorkspace>();
+// The workspace with the step-by-step decoder's tables, which are large: tests keep
+// it on the heap, zeroed like the program's one.
+inline std::unique_ptr<resicrypt::ReferenceWorkspace> NewWorkspace() {
+  return std::make_unique<resicrypt::ReferenceWorkspace>();
 }
 
 // The primes 3..179 (size 44) or 3..239 (size 55) in descending order.

@@ -110,7 +110,7 @@ class TextCipher : public ::testing::Test {
   std::string Decrypt(const std::string& password, const std::string& text) {
     return DecryptText(*ws, alphabet, password, text);
   }
-  std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
+  std::unique_ptr<ReferenceWorkspace> ws = testsupport::NewWorkspace();
   TextAlphabet alphabet{};
   std::mt19937 rng{17};
 };

@@ -35,7 +35,7 @@ auto RunStream(const TextCipher& cipher, std::string* out,
 class TextStream : public ::testing::Test {
  protected:
   TextStream() { BuildTextAlphabet(alphabet); }
-  std::unique_ptr<CipherWorkspace> ws = testsupport::NewWorkspace();
+  std::unique_ptr<ReferenceWorkspace> ws = testsupport::NewWorkspace();
   TextAlphabet alphabet{};
 };
 

@@ -56,6 +56,7 @@ class FakeForm : public FormPort {
   // What the command asked for.
   std::vector<std::string> openDialogFilters;
   std::vector<std::string> saveDialogExtensions;
+  std::vector<std::string> saveDialogFolders;  // where each save dialog opened
   std::vector<std::string> messages;
   std::vector<std::pair<std::string, std::string>> questions;  // text, caption
   int pendingEventCalls = 0;
@@ -96,10 +97,13 @@ class FakeForm : public FormPort {
   }
   bool RunSaveDialog(const std::string& defaultExtension, std::string& path) override {
     saveDialogExtensions.push_back(defaultExtension);
+    saveDialogFolders.push_back(path);
     return TakeAnswer(saveDialogAnswers, path);
   }
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  // A Yes/No question is recorded and answered as an OK/Cancel one, without caption.
+  bool AskYesNo(const std::string& text) override { return AskOkCancel(text, ""); }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     questions.emplace_back(text, caption);
     if (questionAnswers.empty()) return true;

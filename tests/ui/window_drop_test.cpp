@@ -191,45 +191,6 @@ TEST_F(DropTest, WideNamesOutsideTheCodePageAreRefusedByName) {
   EXPECT_TRUE(dialogs_.messages.empty());
 }
 
-// Files given on the command line are held for the command of their direction,
-// which then needs no open dialog, until a command takes them; a container also
-// after a try with a wrong password.
-TEST_F(DropTest, HeldFilesTakeTheOpenDialogsPlaceOnce) {
-  TempFolder folder;
-  const std::string a = folder.Add("a.txt", "alpha beta");
-  const std::string container = folder.Add("held.yal");
-  Form().HoldFiles({WidePath(a)});
-  ASSERT_EQ(ReportCount(Form()), 1);
-  EXPECT_EQ(ReportLine(Form(), 0), a);
-  Command(C::Button1);  // a held file is no container: Decrypt File asks as always
-  EXPECT_EQ(dialogs_.openRuns.size(), 1u);
-  dialogs_.saveAnswers.push_back(container);
-  Command(C::Button2);
-  EXPECT_EQ(dialogs_.openRuns.size(), 1u) << "the held file is packed";
-  EXPECT_EQ(dialogs_.saveFolders, std::vector<std::string>{folder.Path() + "\\"});
-  EXPECT_EQ(ReportLine(Form(), 1), "File Byte Amount = 10");
-  Command(C::Button2);  // taken: the next Encrypt File asks
-  EXPECT_EQ(dialogs_.openRuns.size(), 2u);
-
-  DeleteFileA(a.c_str());
-  Form().HoldFiles({WidePath(container)});
-  const std::string key = Form().Edit1Text();  // a wrong password keeps it held
-  for (const std::string& password : {std::string("wrong password"), key}) {
-    Form().SetEdit1Text(password);
-    Form().SetEdit2Text(password);
-    Command(C::Button1);
-  }
-  dialogs_.messages.clear();
-  EXPECT_EQ(dialogs_.openRuns.size(), 2u) << "the held container is unpacked";
-  EXPECT_EQ(TempFolder::Read(a), "alpha beta");
-
-  Form().HoldFiles({WidePath(a), WidePath(folder.Path())});
-  ASSERT_EQ(dialogs_.messages.size(), 1u);
-  EXPECT_EQ(dialogs_.messages[0].second, folder.Path() + " is a folder; drop files");
-  Command(C::Button2);
-  EXPECT_EQ(dialogs_.openRuns.size(), 3u) << "nothing was held";
-}
-
 TEST_F(DropTest, EnterPressesTheFocusedButton) {
   for (C button : {C::Button1, C::Button2}) {
     SetFocus(Item(button));

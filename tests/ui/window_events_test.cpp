@@ -237,26 +237,6 @@ class PacedProgressTest : public FormTest {
   }
 };
 
-TEST_F(PacedProgressTest, MovesWithinAFrameWaitUntilTheBarChangesOtherwise) {
-  GivenPositions given(Item(C::ProgressBar1));
-  Form().ShowProgress(ProgressBar::Blocks, true);
-  Form().SetProgressRange(ProgressBar::Blocks, 1, 1000);
-  Form().SetProgressPosition(ProgressBar::Blocks, 10);
-  Form().SetProgressPosition(ProgressBar::Blocks, 20);
-  Form().SetProgressPosition(ProgressBar::Blocks, 30);
-  EXPECT_EQ(Position(C::ProgressBar1), 10);
-  Form().SetProgressRange(ProgressBar::Blocks, 1, 500);  // 30 first, in the old range
-  EXPECT_EQ(Position(C::ProgressBar1), 30);
-  Form().SetProgressPosition(ProgressBar::Blocks, 40);
-  Form().ShowProgress(ProgressBar::Blocks, false);
-  EXPECT_EQ(Position(C::ProgressBar1), 40);
-  Form().ShowProgress(ProgressBar::Blocks, true);  // nothing held back: nothing given
-  EXPECT_EQ(given.positions, (std::vector<int>{10, 30, 40}));
-  // Each bar has its own pace.
-  Form().SetProgressPosition(ProgressBar::Files, 7);
-  EXPECT_EQ(Position(C::ProgressBar2), 7);
-}
-
 // Encrypt File on 10 full blocks (password "742", L = 3) takes the window's turn
 // before every block, Decrypt File before each of its 11 blocks. Encrypt File's
 // first position is the bar's first and is given at once; Decrypt File's comes
@@ -279,25 +259,6 @@ TEST_F(PacedProgressTest, FileCommandsEndWithTheLastPositionOfTheFile) {
   ASSERT_TRUE(dialogs_.messages.empty());
   EXPECT_EQ(given.positions, (std::vector<int>{11}));
   EXPECT_EQ(TempFolder::Read(source), "Seven bytes and then some more.");
-}
-
-// Positions held back when a command ends by an error still reach the bar.
-TEST_F(PacedProgressTest, AFileCommandEndedByAnErrorLeavesNoPositionBehind) {
-  FormTest::TearDown();
-  FormCommands commands;
-  commands.button2Click = [](FormPort&) -> CommandThread::Body {
-    return [](FileCommandView& view) {
-      view.ShowProgress(ProgressBar::Files, true);
-      view.SetProgressRange(ProgressBar::Files, 1, 1000);
-      view.SetProgressPosition(ProgressBar::Files, 100);
-      view.SetProgressPosition(ProgressBar::Files, 600);
-      throw std::runtime_error("Disk full");
-    };
-  };
-  CreatePaced(std::move(commands));
-  Command(C::Button2);
-  ASSERT_EQ(dialogs_.errors.size(), 1u);
-  EXPECT_EQ(Position(C::ProgressBar2), 600);
 }
 
 TEST_F(EventsTest, DialogsGoThroughTheProvider) {

@@ -1,5 +1,5 @@
 // The commands behind the window's buttons and password labels. Each is a
-// function of the form port; TForm1 runs them through its CipherGate. A file
+// function of the form port; the window runs them through its CommandRunner. A file
 // command does its checks and dialogs on the window's thread and gives back the
 // body that packs or unpacks, which runs on a thread of its own (empty: nothing
 // to run). An empty entry is a command that does nothing yet.

@@ -1,4 +1,4 @@
-#include "ui/form_commands_win.h"
+#include "app/form_commands.h"
 
 #include "app/file_commands.h"
 #include "app/text_commands.h"
