@@ -66,13 +66,6 @@ const OptionSpec kNoProgressOption = {"no-progress", nullptr, false,
 // "-o" for one-letter options, "--name" otherwise.
 std::string OptionFlag(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
 
-const CommandSpec* FindCommandByName(const std::string& name) {
-  for (const CommandSpec& command : Commands()) {
-    if (name == command.name) return &command;
-  }
-  return nullptr;
-}
-
 const OptionSpec* FindOption(const CommandSpec& command, const std::string& name) {
   for (const OptionSpec& option : command.options) {
     if (name == option.name) return &option;
@@ -85,13 +78,49 @@ ParsedArgs Fail(ParsedArgs parsed, const std::string& message) {
   return parsed;
 }
 
-// Checks that belong to one command rather than to the grammar.
-std::string CheckCommand(const ParsedArgs& parsed) {
-  if (parsed.command == CommandId::kEncryptText || parsed.command == CommandId::kDecryptText) {
-    if (parsed.options.at("password-file") == "-") {
-      return "--password-file - is not allowed: standard input carries the text";
-    }
+// The text commands read their text from standard input.
+std::string CheckTextCommand(const ParsedArgs& parsed) {
+  if (parsed.options.at("password-file") == "-") {
+    return "--password-file - is not allowed: standard input carries the text";
   }
+  return std::string();
+}
+
+std::string CheckPack(const ParsedArgs& parsed) {
+  const auto codePage = parsed.options.find("codepage");
+  if (codePage != parsed.options.end() && codePage->second == "65001") {
+    return "--codepage 65001 only reads containers; pack stores names in a Windows "
+           "code page";
+  }
+  if (parsed.positional.empty()) return "pack needs at least one source file";
+  const auto dashes = std::count(parsed.positional.begin(), parsed.positional.end(), "-");
+  const bool named = parsed.options.count("stdin-name") != 0;
+  if (dashes > 1) return "standard input ('-') can be one source only";
+  if (dashes == 1 && !named) return "the source '-' (standard input) needs --stdin-name NAME";
+  if (dashes == 0 && named) return "--stdin-name is for the source '-' (standard input)";
+  return std::string();
+}
+
+// test and list: one container.
+std::string CheckOneContainer(const ParsedArgs& parsed) {
+  return parsed.positional.empty() ? "give one container file" : std::string();
+}
+
+std::string CheckUnpack(const ParsedArgs& parsed) {
+  const bool toStdout = parsed.options.count("to-stdout") != 0;
+  if (toStdout && parsed.options.count("C") != 0) {
+    return "--to-stdout writes no files: -C has nothing to do";
+  }
+  if (parsed.positional.empty()) return "give one container file";
+  if (!toStdout && parsed.positional.size() > 1) {
+    return "unexpected argument '" + parsed.positional[1] +
+           "' (a stored name follows the container only with --to-stdout)";
+  }
+  return std::string();
+}
+
+// The rules every command shares, then the command's own.
+std::string CheckCommand(const ParsedArgs& parsed) {
   const auto codePage = parsed.options.find("codepage");
   if (codePage != parsed.options.end()) {
     const std::string& value = codePage->second;
@@ -101,36 +130,11 @@ std::string CheckCommand(const ParsedArgs& parsed) {
       return "--codepage " + value +
              " is not a code page for names (1250 to 1258, 874, 932, 936, 949, 950, 65001)";
     }
-    if (parsed.command == CommandId::kPack && value == "65001") {
-      return "--codepage 65001 only reads containers; pack stores names in a Windows "
-             "code page";
-    }
-  }
-  if (parsed.command == CommandId::kPack) {
-    if (parsed.positional.empty()) return "pack needs at least one source file";
-    const auto dashes = std::count(parsed.positional.begin(), parsed.positional.end(), "-");
-    const bool named = parsed.options.count("stdin-name") != 0;
-    if (dashes > 1) return "standard input ('-') can be one source only";
-    if (dashes == 1 && !named) return "the source '-' (standard input) needs --stdin-name NAME";
-    if (dashes == 0 && named) return "--stdin-name is for the source '-' (standard input)";
   }
   if (parsed.options.count("progress") != 0 && parsed.options.count("no-progress") != 0) {
     return "--progress and --no-progress exclude each other";
   }
-  const bool toStdout = parsed.options.count("to-stdout") != 0;
-  if (parsed.command == CommandId::kUnpack && toStdout && parsed.options.count("C") != 0) {
-    return "--to-stdout writes no files: -C has nothing to do";
-  }
-  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kTest ||
-       parsed.command == CommandId::kList) &&
-      parsed.positional.empty()) {
-    return "give one container file";
-  }
-  if (parsed.command == CommandId::kUnpack && !toStdout && parsed.positional.size() > 1) {
-    return "unexpected argument '" + parsed.positional[1] +
-           "' (a stored name follows the container only with --to-stdout)";
-  }
-  return std::string();
+  return parsed.command->check != nullptr ? parsed.command->check(parsed) : std::string();
 }
 
 }  // namespace
@@ -138,7 +142,7 @@ std::string CheckCommand(const ParsedArgs& parsed) {
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
       {"encrypt-text",
-       CommandId::kEncryptText,
+       &CheckTextCommand,
        &RunEncryptText,
        "--password-file FILE",
        "encrypt standard input line by line into printable cipher text",
@@ -152,7 +156,7 @@ const std::vector<CommandSpec>& Commands() {
        "alone), so that every later line keeps its number; standard error names it,\n"
        "and the exit status is 1. The other lines are encrypted all the same.\n"},
       {"decrypt-text",
-       CommandId::kDecryptText,
+       &CheckTextCommand,
        &RunDecryptText,
        "--password-file FILE",
        "decrypt cipher text from standard input line by line; a line that is not "
@@ -165,7 +169,7 @@ const std::vector<CommandSpec>& Commands() {
        "that was never encrypted), standard error says how many and which came first,\n"
        "and the exit status is 3.\n"},
       {"pack",
-       CommandId::kPack,
+       &CheckPack,
        &RunPack,
        "[--password-file FILE] [--codepage N] [--stdin-name NAME] -o OUT.yal SRC...",
        "pack the source files into one new container OUT.yal, as Encrypt File does",
@@ -197,7 +201,7 @@ const std::vector<CommandSpec>& Commands() {
        "goes away if the run is interrupted or killed. It keeps the permissions of the\n"
        "file it replaces.\n"},
       {"unpack",
-       CommandId::kUnpack,
+       &CheckUnpack,
        &RunUnpackCommand,
        "[--password-file FILE] [--codepage N] [-C DIR | --to-stdout] CONTAINER.yal [NAME]",
        "unpack every file of the container into its folder (or DIR), as Decrypt File does",
@@ -222,7 +226,7 @@ const std::vector<CommandSpec>& Commands() {
        "where none stands its bytes are written to NAME.damaged instead; the files\n"
        "before and after it are unpacked as usual.\n"},
       {"test",
-       CommandId::kTest,
+       &CheckOneContainer,
        &RunTestCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "check the password, the container and every block of every file, writing nothing",
@@ -233,7 +237,7 @@ const std::vector<CommandSpec>& Commands() {
        "the container cannot be read to its end, 2 for a wrong password. Nothing is\n"
        "written anywhere.\n"},
       {"list",
-       CommandId::kList,
+       &CheckOneContainer,
        &RunListCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "list the names and sizes of the files in the container (stored in the clear)",
@@ -246,9 +250,9 @@ const std::vector<CommandSpec>& Commands() {
   return commands;
 }
 
-const CommandSpec* FindCommand(CommandId id) {
+const CommandSpec* FindCommand(const std::string& name) {
   for (const CommandSpec& command : Commands()) {
-    if (command.id == id) return &command;
+    if (name == command.name) return &command;
   }
   return nullptr;
 }
@@ -268,9 +272,9 @@ std::optional<ParsedArgs> ParseVersionOrHelp(const std::vector<std::string>& arg
   if (first != "--help" && first != "-h" && first != "help") return std::nullopt;
   parsed.help = true;
   if (args.size() > 1) {
-    const CommandSpec* command = FindCommandByName(args[1]);
+    const CommandSpec* command = FindCommand(args[1]);
     if (command == nullptr) return Fail(parsed, "unknown command '" + args[1] + "'");
-    parsed.command = command->id;
+    parsed.command = command;
   }
   if (args.size() > 2) return Fail(parsed, "unexpected argument '" + args[2] + "'");
   return parsed;
@@ -330,12 +334,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   if (args.empty()) return Fail(parsed, "no command given");
   if (std::optional<ParsedArgs> versionOrHelp = ParseVersionOrHelp(args)) return *versionOrHelp;
   const std::string& first = args[0];
-  const CommandSpec* command = FindCommandByName(first);
+  const CommandSpec* command = FindCommand(first);
   if (command == nullptr) {
     return Fail(parsed, (first.rfind("-", 0) == 0 ? "unknown option '" : "unknown command '") +
                             first + "'");
   }
-  parsed.command = command->id;
+  parsed.command = command;
 
   bool optionsEnded = false;
   for (std::size_t k = 1; k < args.size(); ++k) {
@@ -399,7 +403,7 @@ std::string UsageText() {
 }
 
 std::string UsageError(const ParsedArgs& parsed) {
-  const CommandSpec* command = FindCommand(parsed.command);
+  const CommandSpec* command = parsed.command;
   const std::string help = command != nullptr
                                ? std::string(kProgram) + " " + command->name + " --help"
                                : std::string(kProgram) + " --help";

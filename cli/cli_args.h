@@ -3,8 +3,8 @@
 //   resicrypt-cli --help | help [COMMAND] | COMMAND --help
 //   resicrypt-cli --version
 // One-letter options take a single dash: -o VALUE.
-// Commands and their options are rows of one table, so a new command is a new row
-// (and its run function).
+// Commands and their options are rows of one table: a new command is a new row (its
+// name, its own rules, its options and help) and its run function.
 #pragma once
 
 #include <cstdio>
@@ -13,8 +13,6 @@
 #include <vector>
 
 namespace resicrypt::cli {
-
-enum class CommandId { kNone, kEncryptText, kDecryptText, kPack, kUnpack, kTest, kList };
 
 // Exit codes of resicrypt-cli.
 constexpr int kExitOk = 0;
@@ -34,11 +32,13 @@ struct ParsedArgs;
 // How a command runs once its arguments are parsed: on the standard streams,
 // giving the exit status.
 using CommandRun = int (*)(const ParsedArgs& parsed, std::FILE* in, std::FILE* out, std::FILE* err);
+// A command's own rules beyond the grammar: a usage error's text, or empty.
+using CommandCheck = std::string (*)(const ParsedArgs& parsed);
 
-// A command is one row: its name, its arguments and help, and its run.
+// A command is one row: its name, its own rules, its arguments and help, and its run.
 struct CommandSpec {
   const char* name;
-  CommandId id;
+  CommandCheck check;  // nullptr: the grammar says all
   CommandRun run;
   const char* synopsis;  // arguments after the command name, for the usage line
   const char* summary;
@@ -49,10 +49,11 @@ struct CommandSpec {
 
 // Every command the tool knows, in the order help lists them.
 const std::vector<CommandSpec>& Commands();
-const CommandSpec* FindCommand(CommandId id);
+// The row of a command by its name, or nullptr.
+const CommandSpec* FindCommand(const std::string& name);
 
 struct ParsedArgs {
-  CommandId command = CommandId::kNone;
+  const CommandSpec* command = nullptr;          // the row of the command given, if any
   bool help = false;                           // print help (for command, or overall) and exit 0
   bool version = false;                        // print the version and exit 0
   std::map<std::string, std::string> options;  // option name (without "--") -> value

@@ -126,12 +126,12 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (parsed.help) {
-    const CommandSpec* command = FindCommand(parsed.command);
+    const CommandSpec* command = parsed.command;
     const std::string text = command != nullptr ? CommandHelp(*command) : UsageText();
     std::fputs(text.c_str(), stdout);
     return kExitOk;
   }
-  const CommandSpec* command = FindCommand(parsed.command);
+  const CommandSpec* command = parsed.command;
   if (command != nullptr && command->run != nullptr) {
     return command->run(parsed, stdin, stdout, stderr);
   }

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (args.size() > 64) return 0;
 
   const ParsedArgs parsed = ParseArgs(args);
-  const CommandSpec* command = FindCommand(parsed.command);
-  if (parsed.command != CommandId::kNone && command == nullptr) Fail("command not in the table");
+  const CommandSpec* command = parsed.command;
+  if (command != nullptr && FindCommand(command->name) != command) Fail("command not in the table");
   if (command != nullptr) CommandHelp(*command);
   if (!parsed.error.empty()) {
     UsageText();
@@ -69,12 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t containers =
       parsed.positional.size() - (parsed.options.count("to-stdout") != 0 ? 1 : 0);
-  if ((parsed.command == CommandId::kUnpack || parsed.command == CommandId::kTest ||
-       parsed.command == CommandId::kList) &&
-      parsed.positional.size() != 1 && (parsed.command != CommandId::kUnpack || containers != 1)) {
+  const std::string name = command->name;
+  if ((name == "unpack" || name == "test" || name == "list") && parsed.positional.size() != 1 &&
+      (name != "unpack" || containers != 1)) {
     Fail("unpack, test and list take one container (and unpack --to-stdout a name)");
   }
-  if (parsed.command == CommandId::kPack && parsed.positional.empty()) Fail("pack without sources");
+  if (name == "pack" && parsed.positional.empty()) Fail("pack without sources");
 
   // The same request written out in the long form.
   std::vector<std::string> again = {command->name};

@@ -9,12 +9,12 @@ namespace {
 TEST(ParseArgs, TextCommandsTakeAPasswordFile) {
   ParsedArgs parsed = ParseArgs({"encrypt-text", "--password-file", "key.txt"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.command, CommandId::kEncryptText);
+  EXPECT_EQ(parsed.command, FindCommand("encrypt-text"));
   EXPECT_EQ(parsed.options.at("password-file"), "key.txt");
 
   parsed = ParseArgs({"decrypt-text", "--password-file=dir/my key"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.command, CommandId::kDecryptText);
+  EXPECT_EQ(parsed.command, FindCommand("decrypt-text"));
   EXPECT_EQ(parsed.options.at("password-file"), "dir/my key");
   EXPECT_FALSE(parsed.help);
 }
@@ -24,13 +24,13 @@ TEST(ParseArgs, HelpForallAndForOneCommand) {
     const ParsedArgs parsed = ParseArgs(args);
     EXPECT_TRUE(parsed.help);
     EXPECT_EQ(parsed.error, "");
-    EXPECT_EQ(parsed.command, CommandId::kNone);
+    EXPECT_EQ(parsed.command, nullptr);
   }
-  EXPECT_EQ(ParseArgs({"help", "decrypt-text"}).command, CommandId::kDecryptText);
+  EXPECT_EQ(ParseArgs({"help", "decrypt-text"}).command, FindCommand("decrypt-text"));
   const ParsedArgs commandHelp = ParseArgs({"encrypt-text", "--help"});  // no password file needed
   EXPECT_TRUE(commandHelp.help);
   EXPECT_EQ(commandHelp.error, "");
-  EXPECT_EQ(commandHelp.command, CommandId::kEncryptText);
+  EXPECT_EQ(commandHelp.command, FindCommand("encrypt-text"));
   EXPECT_TRUE(ParseArgs({"--version"}).version);
   EXPECT_EQ(ParseArgs({"--version"}).error, "");
 

@@ -21,7 +21,7 @@ using resicrypt::cli::ParseArgs;
 TEST(CliFileArgs, PackUnpackAndListGrammar) {
   auto parsed = ParseArgs({"pack", "--password-file", "pw", "-o", "out.yal", "a", "b"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.command, resicrypt::cli::CommandId::kPack);
+  EXPECT_EQ(parsed.command, resicrypt::cli::FindCommand("pack"));
   EXPECT_EQ(parsed.options.at("o"), "out.yal");
   EXPECT_EQ(parsed.positional, (std::vector<std::string>{"a", "b"}));
 
@@ -32,7 +32,7 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
 
   parsed = ParseArgs({"list", "box.yal"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.command, resicrypt::cli::CommandId::kList);
+  EXPECT_EQ(parsed.command, resicrypt::cli::FindCommand("list"));
 
   parsed = ParseArgs({"pack", "-o", "x.yal", "--", "-o"});  // a source named "-o"
   EXPECT_EQ(parsed.error, "");
@@ -63,7 +63,7 @@ TEST(CliFileArgs, PackUnpackAndListGrammar) {
   };
   for (const auto& args : bad) EXPECT_NE(ParseArgs(args).error, "") << args.size();
   EXPECT_NE(
-      resicrypt::cli::CommandHelp(*resicrypt::cli::FindCommand(resicrypt::cli::CommandId::kPack))
+      resicrypt::cli::CommandHelp(*resicrypt::cli::FindCommand("pack"))
           .find("-o OUT.yal"),
       std::string::npos);
 }

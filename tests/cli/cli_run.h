@@ -27,10 +27,7 @@ inline CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& a
   std::FILE* out = std::fopen(folder.Path("cli.out").c_str(), "wb");
   std::FILE* err = std::fopen(folder.Path("cli.err").c_str(), "wb");
   CliRun run;
-  if (parsed.command == cli::CommandId::kPack) run.status = cli::RunPack(parsed, input, out, err);
-  if (parsed.command == cli::CommandId::kUnpack) run.status = cli::RunUnpack(parsed, out, err);
-  if (parsed.command == cli::CommandId::kList) run.status = cli::RunList(parsed, out, err);
-  if (parsed.command == cli::CommandId::kTest) run.status = cli::RunTest(parsed, out, err);
+  if (parsed.command != nullptr) run.status = parsed.command->run(parsed, input, out, err);
   for (std::FILE* file : {input, out, err}) std::fclose(file);
   run.out = ReadBytes(folder.Path("cli.out"));
   run.err = ReadBytes(folder.Path("cli.err"));
