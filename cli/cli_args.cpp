@@ -230,7 +230,7 @@ const std::vector<CommandSpec>& Commands() {
        &RunTestCommand,
        "[--password-file FILE] [--codepage N] CONTAINER.yal",
        "check the password, the container and every block of every file, writing nothing",
-       {kUnpackPasswordOption, kCodePageOption},
+       {kUnpackPasswordOption, kCodePageOption, kProgressOption, kNoProgressOption},
        1,
        "Exit status 0 when every file is whole, 1 when a file is damaged (each one is\n"
        "named, with how many blocks failed the check and where the first starts) or\n"

@@ -669,8 +669,15 @@ namespace {
 // test: damaged records are told as they come, whole ones counted.
 class TestEvents : public UnpackEvents {
  public:
-  TestEvents(std::FILE* err, const NameCodePage& codePage) : err_(err), codePage_(codePage) {}
+  TestEvents(std::FILE* err, const NameCodePage& codePage, UnpackProgress& progress)
+      : err_(err), codePage_(codePage), progress_(progress) {}
   bool WrongPassword() override { return true; }
+  void RecordStarting(std::int32_t index, std::int32_t /*fileCount*/) override {
+    progress_.RecordStarting(index);
+  }
+  void BlocksStarting(std::int32_t blockCount) override { progress_.BlocksStarting(blockCount); }
+  void BlockDue(std::int32_t block) override { progress_.BlockDue(block); }
+  void BlocksDone() override { progress_.BlocksDone(); }
   void RecordDamaged(const DamagedRecord& record) override {
     Say(err_, DamagedMessage(record, codePage_, false));
   }
@@ -680,6 +687,7 @@ class TestEvents : public UnpackEvents {
  private:
   std::FILE* err_;
   NameCodePage codePage_;
+  UnpackProgress& progress_;
   int whole_ = 0;
 };
 
@@ -687,13 +695,23 @@ class TestEvents : public UnpackEvents {
 
 int RunTest(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
+  if (const int refused = RefuseNoContainer(container, "test", err); refused >= 0) return refused;
   std::optional<FilePassword> password;
   const int status = ObtainPassword(parsed, err, false, password);
   if (status >= 0) return status;
   auto workspace = std::make_unique<CipherWorkspace>();
   const NameCodePage codePage = CodePageOf(parsed);
-  TestEvents events(err, codePage);
+  ProgressLine line(err, ProgressChoiceOf(parsed));
+  std::vector<std::int64_t> sizes;
+  if (line.Active()) {
+    for (const FileRecord& record : ListContainer(container, password->Length()).records) {
+      sizes.push_back(record.size);
+    }
+  }
+  UnpackProgress progress(line, sizes, password->Length());
+  TestEvents events(err, codePage, progress);
   const UnpackOutcome outcome = TestContainer(*workspace, *password, container, events);
+  line.Finish();
   switch (outcome.result) {
     case UnpackResult::PasswordLengthWrong:
     case UnpackResult::PasswordWrong:

@@ -212,6 +212,8 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
       {{"list", folder.Path("n35short.yal")}, 1, tooShort},
       {{"list", folder.Path("n36.yal")}, 1, noCount},
       {{"unpack", "--password-file", pw, folder.Path("n36.yal")}, 1, noCount},
+      {{"test", "--password-file", pw, folder.Path("pw")}, 1,
+       "cannot test '" + folder.Path("pw") + "': " + noCount},
       {{"list", folder.Path("cut.yal")}, 1, "container damaged (its records do not fill it)"},
       {{"unpack", "--password-file", pw, folder.Path("cut.yal")}, 1, "Record 1 not unpacked"},
       {{"unpack", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},

@@ -379,6 +379,8 @@ TEST_F(CliStreams, ProgressIsDrawnOnATerminalAndNotIntoAPipe) {
       {cli + " pack --password-file pw -o e.yal pw --progress 2>&1 | cat > got", true},
       {cli + " unpack --password-file pw -C out --progress d.yal 2>&1 | cat > got", true},
       {cli + " unpack --password-file pw -C out d.yal 2>&1 | cat > got", false},
+      {cli + " test --password-file pw --progress d.yal 2>&1 | cat > got", true},
+      {cli + " test --password-file pw d.yal 2>&1 >/dev/null | cat > got", false},
   };
   fs::create_directories(dir / "out");
   for (const Case& c : cases) {
