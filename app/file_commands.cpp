@@ -354,9 +354,10 @@ void RunFileJob(const FileJob& job, CipherWorkspace& workspace, FileCommandView&
 // name, or of that one, stands and is kept)
 std::string DamagedLine(const DamagedRecord& record) {
   const std::string name = PrintableName(record.name);
-  return " Record " + std::to_string(record.index) + " damaged: " +
-         std::to_string(record.failedBlocks) + (record.failedBlocks == 1 ? " block" : " blocks") +
-         " failed their check, the first at byte " + std::to_string(record.firstByte) +
+  return " Record " + std::to_string(record.index) +
+         " damaged: " + std::to_string(record.failedBlocks) +
+         (record.failedBlocks == 1 ? " block failed its" : " blocks failed their") +
+         " check, the first at byte " + std::to_string(record.firstByte) +
          (record.keptPath.empty() ? ", nothing written" : ", written as " + name + kDamagedSuffix) +
          ": " + name;
 }

@@ -143,9 +143,8 @@ std::string DamagedMessage(const DamagedRecord& record, const NameCodePage& code
                            bool written) {
   std::string message = "Record " + std::to_string(record.index) + " damaged (" +
                         std::to_string(record.failedBlocks) +
-                        (record.failedBlocks == 1 ? " block" : " blocks") +
-                        " failed their check, the first at byte " +
-                        std::to_string(record.firstByte) + ")";
+                        (record.failedBlocks == 1 ? " block failed its" : " blocks failed their") +
+                        " check, the first at byte " + std::to_string(record.firstByte) + ")";
   if (written) {
     message += record.keptPath.empty() ? ", nothing written"
                                        : ", written as '" + OwnName(record.keptPath) + "'";

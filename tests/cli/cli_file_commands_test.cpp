@@ -249,17 +249,17 @@ TEST(CliFileCommands, FailuresGiveAMessageAndANonZeroStatus) {
        "holds 2 files: name the one"},
       {{"test", "--password-file", pw, damagedBox},
        1,
-       "Record 2 damaged (1 block failed their check, the first at byte 0): b.txt\n"
+       "Record 2 damaged (1 block failed its check, the first at byte 0): b.txt\n"
        "resicrypt-cli: 1 of 2 files damaged"},
       {{"test", "--password-file", folder.Path("bad"), box}, 2, "wrong password for"},
       {{"test", "--password-file", pw, folder.Path("none.yal")}, 1, "cannot open container"},
       {{"unpack", "--password-file", pw, "--to-stdout", damagedBox, "b.txt"},
        1,
-       "Record 2 damaged (1 block failed their check, the first at byte 0): b.txt\n"
+       "Record 2 damaged (1 block failed its check, the first at byte 0): b.txt\n"
        "resicrypt-cli: nothing written to standard output"},
       {{"unpack", "--password-file", pw, damagedBox},
        1,
-       "Record 2 damaged (1 block failed their check, the first at byte 0), written as "
+       "Record 2 damaged (1 block failed its check, the first at byte 0), written as "
        "'b.txt.damaged': b.txt\nresicrypt-cli: 1 file damaged"},
   };
   for (const Case& c : cases) {
@@ -380,7 +380,7 @@ TEST(CliFileCommands, TestChecksEveryBlockAndWritesNothing) {
   const CliRun broken = RunCli(folder, {"test", "--password-file", folder.Path("pw"), damaged});
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.err,
-            "resicrypt-cli: Record 1 damaged (1 block failed their check, the first at byte 360): "
+            "resicrypt-cli: Record 1 damaged (1 block failed its check, the first at byte 360): "
             "a.bin\nresicrypt-cli: 1 of 2 files damaged\n");
   EXPECT_EQ(everything(), before);
 }

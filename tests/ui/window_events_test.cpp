@@ -441,7 +441,7 @@ TEST_F(WiredCommandsTest, EncryptFileThenDecryptFileThroughTheWindow) {
   ASSERT_TRUE(dialogs_.messages.empty());
   ASSERT_EQ(ReportCount(Form()), 2);  // the container's path, then the record's line
   EXPECT_EQ(ReportLine(Form(), 1),
-            " Record 1 damaged: 1 block failed their check, the first at byte 30, written as "
+            " Record 1 damaged: 1 block failed its check, the first at byte 30, written as "
             "note.txt.damaged: note.txt");
   EXPECT_EQ(GetFileAttributesA(source.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(TempFolder::Read(kept).substr(0, 30), "Seven bytes and then some more");
