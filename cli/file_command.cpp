@@ -599,6 +599,21 @@ int UnpackToStream(CipherWorkspace& workspace, const FilePassword& password,
 
 }  // namespace
 
+namespace {
+
+// The records' sizes, the progress line's total, read only when the line is drawn.
+std::vector<std::int64_t> RecordSizes(const ProgressLine& line, const std::string& container,
+                                      const FilePassword& password) {
+  std::vector<std::int64_t> sizes;
+  if (!line.Active()) return sizes;
+  for (const FileRecord& record : ListContainer(container, password.Length()).records) {
+    sizes.push_back(record.size);
+  }
+  return sizes;
+}
+
+}  // namespace
+
 int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   const std::string& container = parsed.positional.at(0);
   const auto folderOption = parsed.options.find("C");
@@ -625,13 +640,7 @@ int RunUnpack(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
 
   auto workspace = std::make_unique<CipherWorkspace>();
   ProgressLine line(err, ProgressChoiceOf(parsed));
-  std::vector<std::int64_t> sizes;
-  if (line.Active()) {
-    for (const FileRecord& record : ListContainer(container, password->Length()).records) {
-      sizes.push_back(record.size);
-    }
-  }
-  UnpackProgress progress(line, sizes, password->Length());
+  UnpackProgress progress(line, RecordSizes(line, container, *password), password->Length());
   if (parsed.options.count("to-stdout") != 0) {
     return UnpackToStream(*workspace, *password, parsed, out, err, progress, line);
   }
@@ -701,13 +710,7 @@ int RunTest(const ParsedArgs& parsed, std::FILE* out, std::FILE* err) {
   auto workspace = std::make_unique<CipherWorkspace>();
   const NameCodePage codePage = CodePageOf(parsed);
   ProgressLine line(err, ProgressChoiceOf(parsed));
-  std::vector<std::int64_t> sizes;
-  if (line.Active()) {
-    for (const FileRecord& record : ListContainer(container, password->Length()).records) {
-      sizes.push_back(record.size);
-    }
-  }
-  UnpackProgress progress(line, sizes, password->Length());
+  UnpackProgress progress(line, RecordSizes(line, container, *password), password->Length());
   TestEvents events(err, codePage, progress);
   const UnpackOutcome outcome = TestContainer(*workspace, *password, container, events);
   line.Finish();
